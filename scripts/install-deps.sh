@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs every Debian package needed to build, run and test the editor.
+# Idempotent and non-interactive; installs only what is missing.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake pkg-config
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-qpa-plugins
+  libgl-dev libglx-dev libegl-dev libvulkan-dev
+  libxml2-dev libxslt1-dev
+  libxcb1-dev
+  fonts-noto-cjk
+  xvfb xauth x11-utils
+  dbus dbus-daemon dbus-bin
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
