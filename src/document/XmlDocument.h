@@ -1,0 +1,154 @@
+#pragma once
+
+#include "XmlNode.h"
+
+#include <QList>
+#include <QString>
+
+#include <memory>
+#include <unordered_set>
+#include <vector>
+
+class XmlDocumentObserver;
+
+// What a failed load reports.
+struct XmlParseError
+{
+    int errorCode = 0; // 0: no error
+    QString reason;
+    int line = 0;
+    int column = 0;
+};
+
+// One XML document, over libxml2. This is the only class that touches
+// libxml2's tree; the rest of the editor sees XmlNode handles.
+//
+// Ownership: the document owns every node it ever held or created. Nodes
+// taken out of the tree (removed, replaced, created and never inserted)
+// stay owned until the document is freed, so no XmlNode handle dangles.
+// Only a load frees the old content: observers hear documentReplaced().
+//
+// Loading never touches the network, never fetches external entities or
+// DTDs, does not validate, and bounds entity expansion. White-space-only
+// text is dropped, except under xml:space="preserve". An XML declaration is
+// kept as a processing instruction named "xml", the first child.
+class XmlDocument
+{
+public:
+    XmlDocument();
+    ~XmlDocument();
+    XmlDocument(const XmlDocument &) = delete;
+    XmlDocument &operator=(const XmlDocument &) = delete;
+
+    // Replace the content by a file's or a string's. On failure the document
+    // is unchanged and parseError() tells why.
+    bool load(const QString &path);
+    bool loadXML(const QString &xml);
+    // Load from bytes (as read from a file), for callers that have them.
+    bool loadBytes(const QByteArray &bytes, const QString &sourceUrl = QString());
+    const XmlParseError &parseError() const { return m_parseError; }
+
+    // Parse markup as a standalone document without touching this one; for
+    // typed markup and pasted text. Null when it does not parse.
+    static std::unique_ptr<XmlDocument> parse(const QString &xml, XmlParseError *error = nullptr);
+
+    XmlNode documentNode() const;
+    XmlNode documentElement() const;
+
+    // Creation: the new node is detached, owned by this document.
+    XmlNode createElement(const QString &name, QString *error = nullptr);
+    XmlNode createAttribute(const QString &name, QString *error = nullptr);
+    XmlNode createTextNode(const QString &text);
+    XmlNode createComment(const QString &text);
+    XmlNode createCDATASection(const QString &text);
+    XmlNode createProcessingInstruction(const QString &target, const QString &data, QString *error = nullptr);
+
+    // A deep copy of `node`, which may belong to another document; the copy
+    // is detached and belongs to this one.
+    XmlNode cloneNode(const XmlNode &node);
+
+    // Structure. `node` must belong to this document; it is moved when
+    // attached elsewhere. A null `reference` appends. Each fails with a
+    // description and changes nothing when the DOM forbids the change (wrong
+    // kind under the parent, a second root element, a node under itself, a
+    // reference that is not a child of the parent).
+    bool insertBefore(const XmlNode &parent, const XmlNode &node, const XmlNode &reference, QString *error = nullptr);
+    bool appendChild(const XmlNode &parent, const XmlNode &node, QString *error = nullptr);
+    bool removeChild(const XmlNode &parent, const XmlNode &node, QString *error = nullptr);
+    bool replaceChild(const XmlNode &parent, const XmlNode &newNode, const XmlNode &oldNode, QString *error = nullptr);
+    // Take a node (or attribute) out of wherever it stands.
+    bool removeNode(const XmlNode &node, QString *error = nullptr);
+    // Replace the root element (or set one when there is none).
+    bool setDocumentElement(const XmlNode &element, QString *error = nullptr);
+
+    // Attributes. setAttributeNode puts `attribute` on `element` before
+    // `reference` (null: last); an attribute of the same name is taken off
+    // first and returned through `replaced`.
+    bool setAttributeNode(const XmlNode &element, const XmlNode &attribute, const XmlNode &reference = XmlNode(),
+                          XmlNode *replaced = nullptr, QString *error = nullptr);
+    bool setAttribute(const XmlNode &element, const QString &name, const QString &value, QString *error = nullptr);
+    bool removeAttribute(const XmlNode &element, const QString &name, QString *error = nullptr);
+
+    // Text: an attribute's value; the content of text, CDATA, comment and PI
+    // nodes; for an element, its children are replaced by one text node.
+    // Values the XML cannot hold (characters XML forbids, "--" in a comment,
+    // "]]>" in CDATA, "?>" in a PI) are refused with a description.
+    bool setText(const XmlNode &node, const QString &text, QString *error = nullptr);
+    // Rename an element, attribute or PI; the name must be a valid XML name.
+    bool rename(const XmlNode &node, const QString &name, QString *error = nullptr);
+
+    // The markup of a node with its subtree, indented with the document's
+    // indentation unit; for the document, every top-level node including
+    // the declaration.
+    QString xml(const XmlNode &node) const;
+
+    // XPath 1.0 from `context` (the document when null). Namespace prefixes
+    // declared in scope of the context node can be used. Fails with the
+    // engine's description, or when the result is not a node set.
+    bool selectNodes(const QString &expression, const XmlNode &context, QList<XmlNode> *result,
+                     QString *error = nullptr) const;
+
+    // Write the document to a file: indented, in the encoding named by the
+    // declaration (UTF-8 when none), with a UTF-8 byte-order mark when the
+    // loaded file had one. Written to a temporary file renamed over the
+    // target, so a failure leaves an existing file intact.
+    bool save(const QString &path, QString *error = nullptr) const;
+    // The bytes save() would write.
+    bool serialize(QByteArray *out, QString *error = nullptr) const;
+
+    // Observed properties of the loaded source.
+    QString indentUnit() const { return m_indentUnit; }
+    void setIndentUnit(const QString &unit) { m_indentUnit = unit; }
+    bool hadByteOrderMark() const { return m_byteOrderMark; }
+    // The encoding the declaration names, "UTF-8" without one.
+    QString declaredEncoding() const;
+
+    void addObserver(XmlDocumentObserver *observer);
+    void removeObserver(XmlDocumentObserver *observer);
+
+    // True when `node` is a handle of this document.
+    bool owns(const XmlNode &node) const;
+
+    // Raw access for the other libxml2-based services in this folder
+    // (transforms, validation): the xmlDoc of this document.
+    void *rawDocument() const { return m_doc; }
+
+    struct ParseResult; // a parse's outcome, before it replaces the content
+
+private:
+    bool adopt(ParseResult &&result);
+    void freeContent();
+    void keep(void *node); // keep a detached node alive until the document ends
+    void notifyInserted(const XmlNode &parent, const XmlNode &node);
+    void notifyRemoved(const XmlNode &parent, const XmlNode &node, const XmlNode &next);
+    bool checkInsert(const XmlNode &parent, const XmlNode &node, const XmlNode &reference, QString *error) const;
+    void dump(const XmlNode &node, QByteArray *out, const char *encoding) const;
+
+    struct _xmlDoc *m_doc = nullptr;
+    std::unordered_set<void *> m_detached;
+    std::vector<void *> m_detachedNamespaces;
+    std::vector<XmlDocumentObserver *> m_observers;
+    XmlParseError m_parseError;
+    QString m_indentUnit = QStringLiteral("  ");
+    bool m_byteOrderMark = false;
+};
