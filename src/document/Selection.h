@@ -1,0 +1,51 @@
+#pragma once
+
+#include "XmlNode.h"
+
+#include <QModelIndex>
+#include <QObject>
+
+class DocumentTreeModel;
+class QComboBox;
+class QTreeView;
+class ValuePane;
+class WindowContext;
+class XmlDocument;
+
+// The selected tree item decides what the window shows: ShowNode fills the
+// path box and the value pane for the item's node, locks the pane as the
+// node's kind and the options require, enables the clipboard buttons and
+// selects the item.
+class Selection : public QObject
+{
+    Q_OBJECT
+public:
+    Selection(WindowContext &window, XmlDocument &document, DocumentTreeModel &model, QTreeView &tvw,
+              QComboBox &cboPath, ValuePane &txtEdit, QObject *parent = nullptr);
+
+    XmlNode GetDOMNode(const QModelIndex &treeNode) const;
+    XmlNode GetSelectedDOMNode() const;
+    QModelIndex selectedItem() const;
+    // Select an item without raising a node click.
+    void setSelectedItem(const QModelIndex &treeNode);
+
+    static QString LfToCrLf(const QString &text);
+
+    void ShowNode(const QModelIndex &treeNode, bool selectIt);
+
+public slots:
+    void tvw_NodeClick(const QModelIndex &node);
+
+private:
+    void onCurrentChanged(const QModelIndex &current);
+    void onClicked(const QModelIndex &index);
+
+    WindowContext &m_window;
+    XmlDocument &m_document;
+    DocumentTreeModel &m_model;
+    QTreeView &m_tvw;
+    QComboBox &m_cboPath;
+    ValuePane &m_txtEdit;
+    bool m_selecting = false;
+    QPersistentModelIndex m_clickedByCurrentChange;
+};
