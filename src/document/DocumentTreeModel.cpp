@@ -141,6 +141,7 @@ void DocumentTreeModel::fetch(Item *item) const
         item->children.push_back(makeItem(a, item));
     for (XmlNode c = item->node.firstChild(); c; c = c.nextSibling())
         item->children.push_back(makeItem(c, item));
+    renumber(item, 0);
 }
 
 DocumentTreeModel::Item *DocumentTreeModel::itemFor(const QModelIndex &index) const
@@ -150,13 +151,13 @@ DocumentTreeModel::Item *DocumentTreeModel::itemFor(const QModelIndex &index) co
 
 int DocumentTreeModel::rowOf(const Item *item) const
 {
-    if (!item->parent)
-        return 0;
-    const auto &siblings = item->parent->children;
-    for (size_t i = 0; i < siblings.size(); ++i)
-        if (siblings[i].get() == item)
-            return int(i);
-    return -1;
+    return item->parent ? item->row : 0;
+}
+
+void DocumentTreeModel::renumber(Item *parent, int from)
+{
+    for (size_t i = size_t(from); i < parent->children.size(); ++i)
+        parent->children[i]->row = int(i);
 }
 
 QModelIndex DocumentTreeModel::indexFor(Item *item) const
@@ -393,8 +394,10 @@ void DocumentTreeModel::nodeInserted(const XmlNode &parentNode, const XmlNode &n
         const XmlNode first = parentNode.firstAttribute() ? parentNode.firstAttribute() : parentNode.firstChild();
         if (first != node || node.nextSibling() || (node.isAttribute() && parentNode.firstChild()))
             return;
-        beginInsertRows(indexFor(parent), 0, 0);
+        // Marked fetched before announcing, or a view asking for the rows
+        // in between would fetch the new node twice.
         parent->fetched = true;
+        beginInsertRows(indexFor(parent), 0, 0);
         parent->children.push_back(makeItem(node, parent));
         endInsertRows();
         return;
@@ -404,6 +407,7 @@ void DocumentTreeModel::nodeInserted(const XmlNode &parentNode, const XmlNode &n
         return;
     beginInsertRows(indexFor(parent), row, row);
     parent->children.insert(parent->children.begin() + row, makeItem(node, parent));
+    renumber(parent, row);
     endInsertRows();
 }
 
@@ -417,6 +421,7 @@ void DocumentTreeModel::nodeRemoved(const XmlNode &, const XmlNode &node, const 
     beginRemoveRows(indexFor(parent), row, row);
     forget(item);
     parent->children.erase(parent->children.begin() + row);
+    renumber(parent, row);
     endRemoveRows();
 }
 

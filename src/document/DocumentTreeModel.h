@@ -86,6 +86,7 @@ private:
     {
         XmlNode node;
         int key = 0;
+        int row = 0; // position among the parent's rows, kept current
         Item *parent = nullptr;
         std::vector<std::unique_ptr<Item>> children;
         bool fetched = false;
@@ -98,6 +99,7 @@ private:
     void fetch(Item *item) const;
     std::unique_ptr<Item> makeItem(const XmlNode &node, Item *parent) const;
     void forget(Item *item) const;
+    static void renumber(Item *parent, int from);
     Item *ensureItem(const XmlNode &node) const;
     int rowForNewNode(Item *parent, const XmlNode &node) const;
 

@@ -95,7 +95,9 @@ void Selection::ShowNode(const QModelIndex &treeNode, bool selectIt)
     }
     flags.m_PaneUpdating = false;
 
-    const bool copyAllowed = selectedItem().isValid() && !domNode.isDocument();
+    // A node about to be selected counts as selected: otherwise the first
+    // node shown after a rebuild would leave copy, cut and delete disabled.
+    const bool copyAllowed = (selectIt || selectedItem().isValid()) && !domNode.isDocument();
     const bool pasteAllowed = !flags.m_ReadOnly && !m_window.clipboardText().isEmpty()
         && (domNode.isElement() || domNode.isDocument());
     m_window.setButtonEnabled(QStringLiteral("paste"), pasteAllowed);

@@ -1,0 +1,187 @@
+#include "document/DocumentTreeModel.h"
+#include "document/XmlDocument.h"
+
+#include <QAbstractItemModelTester>
+#include <QSignalSpy>
+#include <QTest>
+
+// The tree model mirrors the document lazily and follows every change.
+class TestDocumentTreeModel : public QObject
+{
+    Q_OBJECT
+
+private:
+    struct Fixture
+    {
+        XmlDocument doc;
+        DocumentTreeModel model;
+        std::unique_ptr<QAbstractItemModelTester> tester;
+
+        // The model tester walks every row, so lazy behaviour is checked
+        // without it.
+        explicit Fixture(const QString &xml, bool withTester = true)
+        {
+            if (!doc.loadXML(xml))
+                qFatal("fixture does not parse: %s", qPrintable(doc.parseError().reason));
+            model.setDocument(&doc);
+            if (withTester)
+                tester = std::make_unique<QAbstractItemModelTester>(
+                    &model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+            model.rebuild();
+        }
+        QModelIndex at(std::initializer_list<int> rows) const
+        {
+            QModelIndex i = model.documentIndex();
+            for (int r : rows)
+                i = model.index(r, 0, i);
+            return i;
+        }
+        QStringList labels(const QModelIndex &parent) const
+        {
+            QStringList out;
+            for (int r = 0; r < model.rowCount(parent); ++r)
+                out << model.labelAt(model.index(r, 0, parent));
+            return out;
+        }
+    };
+
+private slots:
+    void structureOfALoadedDocument()
+    {
+        Fixture f(QStringLiteral("<?xml version=\"1.0\"?><!-- c --><root a=\"1\" b=\"2\">text<x/><![CDATA[cd]]></root>"));
+        const QModelIndex top = f.model.documentIndex();
+        QCOMPARE(f.model.labelAt(top), QStringLiteral("#document"));
+        QCOMPARE(f.model.imageKeyAt(top), QStringLiteral("DOMDocument"));
+        QCOMPARE(f.labels(top), (QStringList{"xml", " c ", "root"}));
+        QCOMPARE(f.model.imageKeyAt(f.at({0})), QStringLiteral("IXMLDOMProcessingInstruction"));
+        QCOMPARE(f.model.imageKeyAt(f.at({1})), QStringLiteral("IXMLDOMComment"));
+        // Attributes first, in document order, then the children in order.
+        QCOMPARE(f.labels(f.at({2})), (QStringList{"a=\"1\"", "b=\"2\"", "text", "x", "cd"}));
+        QCOMPARE(f.model.imageKeyAt(f.at({2, 0})), QStringLiteral("IXMLDOMAttribute"));
+        QCOMPARE(f.model.imageKeyAt(f.at({2, 2})), QStringLiteral("IXMLDOMText"));
+        QCOMPARE(f.model.imageKeyAt(f.at({2, 3})), QStringLiteral("IXMLDOMElement"));
+        QCOMPARE(f.model.imageKeyAt(f.at({2, 4})), QStringLiteral("IXMLDOMComment")); // CDATA
+        QCOMPARE(f.model.fullPath(f.at({2, 3})), QStringLiteral("#document/root/x"));
+
+        f.model.setShowText(false);
+        QCOMPARE(f.labels(f.at({2})), (QStringList{"a", "b", "#text", "x", "#cdata-section"}));
+        QCOMPARE(f.labels(f.model.documentIndex()), (QStringList{"xml", "#comment", "root"}));
+    }
+
+    void doctypeShowsTheCommentImage()
+    {
+        Fixture f(QStringLiteral("<!DOCTYPE r [<!ENTITY e \"v\">]><r>&e;</r>"));
+        QCOMPARE(f.model.labelAt(f.at({0})), QStringLiteral("r"));
+        QCOMPARE(f.model.imageKeyAt(f.at({0})), QStringLiteral("IXMLDOMComment"));
+        QCOMPARE(f.model.imageKeyAt(f.at({1, 0})), QStringLiteral("IXMLDOMComment")); // entity reference
+    }
+
+    void itemsAreMadeWhenFirstNeededWithIncreasingKeys()
+    {
+        Fixture f(QStringLiteral("<r><a/><b/></r>"), false);
+        // Only the document's item exists until rows are asked for.
+        QCOMPARE(f.model.createdCount(), 1);
+        const int first = f.model.keyAt(f.model.documentIndex()).mid(4).toInt();
+        QCOMPARE(f.model.rowCount(f.model.documentIndex()), 1);
+        QCOMPARE(f.model.rowCount(f.at({0})), 2);
+        QCOMPARE(f.model.createdCount(), 4);
+        QCOMPARE(f.model.keyAt(f.at({0})), QStringLiteral("Node%1").arg(first + 1));
+        QCOMPARE(f.model.keyAt(f.at({0, 1})), QStringLiteral("Node%1").arg(first + 3));
+        QCOMPARE(f.model.indexForKey(QStringLiteral("Node%1").arg(first + 2)), f.at({0, 0}));
+        QVERIFY(!f.model.indexForKey(QStringLiteral("Node0%1").arg(first + 2)).isValid());
+
+        // A rebuild gives new keys; old ones lead nowhere.
+        const QString oldKey = f.model.keyAt(f.at({0, 0}));
+        f.model.rebuild();
+        QVERIFY(!f.model.indexForKey(oldKey).isValid());
+        QCOMPARE(f.model.keyAt(f.model.documentIndex()), QStringLiteral("Node%1").arg(first + 4));
+    }
+
+    void wideElementIsFetchedInOnePass()
+    {
+        QString xml = QStringLiteral("<r>");
+        for (int i = 0; i < 100000; ++i)
+            xml += QStringLiteral("<i/>");
+        xml += QStringLiteral("</r>");
+        XmlDocument doc;
+        QVERIFY(doc.loadXML(xml));
+        DocumentTreeModel model;
+        model.setDocument(&doc);
+        model.rebuild();
+        const QModelIndex root = model.index(0, 0, model.documentIndex());
+        QCOMPARE(model.rowCount(root), 100000);
+        const QModelIndex last = model.index(99999, 0, root);
+        QCOMPARE(model.parent(last), root);
+        QCOMPARE(model.indexForNode(doc.documentElement().lastChild()), last);
+    }
+
+    void followsInsertionsRemovalsAndChanges()
+    {
+        Fixture f(QStringLiteral("<r a=\"1\"><x/><y/></r>"));
+        const QModelIndex root = f.at({0});
+        QCOMPARE(f.model.rowCount(root), 3);
+        const XmlNode r = f.doc.documentElement();
+
+        // A new child goes to its document position; a new attribute after
+        // the other attributes and before the children.
+        QVERIFY(f.doc.insertBefore(r, f.doc.createElement(QStringLiteral("m")), r.child(1)));
+        QVERIFY(f.doc.setAttribute(r, QStringLiteral("b"), QStringLiteral("2")));
+        QCOMPARE(f.labels(root), (QStringList{"a=\"1\"", "b=\"2\"", "x", "m", "y"}));
+
+        // Labels are computed when shown, so value changes show at once.
+        QSignalSpy changed(&f.model, &QAbstractItemModel::dataChanged);
+        QVERIFY(f.doc.setText(r.attributeNode(QStringLiteral("a")), QStringLiteral("one")));
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(f.model.labelAt(f.at({0, 0})), QStringLiteral("a=\"one\""));
+        QVERIFY(f.doc.rename(r.child(0), QStringLiteral("x2")));
+        QCOMPARE(f.model.labelAt(f.at({0, 2})), QStringLiteral("x2"));
+
+        // Moving and removing.
+        QVERIFY(f.doc.appendChild(r, r.child(0)));
+        QCOMPARE(f.labels(root), (QStringList{"a=\"one\"", "b=\"2\"", "m", "y", "x2"}));
+        QVERIFY(f.doc.removeNode(r.attributeNode(QStringLiteral("b"))));
+        QVERIFY(f.doc.removeNode(r.child(1)));
+        QCOMPARE(f.labels(root), (QStringList{"a=\"one\"", "m", "x2"}));
+
+        // Items added by editing are numbered in document order.
+        QCOMPARE(f.model.preOrderIndex(f.at({0, 2})), 5);
+        QCOMPARE(f.model.itemAtPreOrder(5), f.at({0, 2}));
+    }
+
+    void firstChildOfAnUnexpandedItemIsAnnounced()
+    {
+        Fixture f(QStringLiteral("<r><leaf/></r>"));
+        const QModelIndex leaf = f.at({0, 0});
+        QVERIFY(!f.model.hasChildren(leaf));
+        QSignalSpy inserted(&f.model, &QAbstractItemModel::rowsInserted);
+        const XmlNode leafNode = f.model.nodeAt(leaf);
+        QVERIFY(f.doc.appendChild(leafNode, f.doc.createTextNode(QStringLiteral("t"))));
+        QCOMPARE(inserted.count(), 1);
+        QVERIFY(f.model.hasChildren(leaf));
+        QCOMPARE(f.model.rowCount(leaf), 1);
+    }
+
+    void aLoadEmptiesTheModel()
+    {
+        Fixture f(QStringLiteral("<r><a/></r>"));
+        f.model.rowCount(f.at({0}));
+        QVERIFY(f.doc.loadXML(QStringLiteral("<other/>")));
+        QCOMPARE(f.model.rowCount(), 0);
+        f.model.rebuild();
+        QCOMPARE(f.model.labelAt(f.at({0})), QStringLiteral("other"));
+    }
+
+    void boldMarks()
+    {
+        Fixture f(QStringLiteral("<r/>"));
+        const QModelIndex r = f.at({0});
+        f.model.setBold(r, true);
+        QVERIFY(f.model.isBold(r));
+        QVERIFY(f.model.data(r, Qt::FontRole).value<QFont>().bold());
+        f.model.setBold(r, false);
+        QVERIFY(!f.model.data(r, Qt::FontRole).isValid());
+    }
+};
+
+QTEST_MAIN(TestDocumentTreeModel)
+#include "tst_documenttreemodel.moc"
