@@ -14,6 +14,7 @@
 #include <libxml/xpathInternals.h>
 
 #include <algorithm>
+#include <cstring>
 
 using libxml::fromXml;
 
@@ -151,6 +152,23 @@ void recordParseError(void *, xmlErrorPtr error)
 }
 
 constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_BIG_LINES;
+
+// Feeds the parser from bytes already in memory. xmlCtxtReadMemory would
+// first copy them all into a buffer of its own, a second copy of the file.
+struct ByteReader
+{
+    const char *data;
+    qsizetype left;
+    static int read(void *context, char *buffer, int length)
+    {
+        auto *r = static_cast<ByteReader *>(context);
+        const int n = int(std::min<qsizetype>(length, r->left));
+        std::memcpy(buffer, r->data, size_t(n));
+        r->data += n;
+        r->left -= n;
+        return n;
+    }
+};
 
 bool isXmlChar(char32_t c)
 {
@@ -333,9 +351,10 @@ static XmlDocument::ParseResult parseBytesInternal(const QByteArray &bytes, cons
     XmlParseError firstError;
     t_firstError = &firstError;
     const QByteArray urlBytes = url.isEmpty() ? QByteArray() : QFile::encodeName(url);
-    xmlDocPtr doc = xmlCtxtReadMemory(ctxt, bytes.constData(), int(bytes.size()),
-                                      urlBytes.isEmpty() ? nullptr : urlBytes.constData(),
-                                      forceUtf8 ? "UTF-8" : nullptr, kParseOptions);
+    ByteReader reader{bytes.constData(), bytes.size()};
+    xmlDocPtr doc = xmlCtxtReadIO(ctxt, ByteReader::read, nullptr, &reader,
+                                  urlBytes.isEmpty() ? nullptr : urlBytes.constData(),
+                                  forceUtf8 ? "UTF-8" : nullptr, kParseOptions);
     t_firstError = nullptr;
     if (!doc || !ctxt->wellFormed) {
         if (doc)
