@@ -1,0 +1,298 @@
+// Compares opening a large document in the editor with parsing it with bare
+// libxml2. Each measurement runs in a child process of its own (this program
+// started again with --measure), so one measurement's memory never shows up
+// in another's figures.
+
+#include "shell/Fonts.h"
+#include "shell/frmMain.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFont>
+#include <QProcess>
+#include <QTemporaryFile>
+#include <QTreeView>
+
+#include <libxml/parser.h>
+#include <libxml/tree.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// --- Document generation -------------------------------------------------
+
+// A fixed-seed generator, so every run and every machine gets the same file.
+struct Random
+{
+    unsigned long long state = 0x9E3779B97F4A7C15ull;
+    unsigned next()
+    {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return unsigned(state >> 32);
+    }
+    unsigned below(unsigned n) { return next() % n; }
+};
+
+const char *const kWords[] = {"alpha", "bravo", "cargo", "delta", "engine", "filter", "gamma", "harbor",
+                              "index", "jolly", "kernel", "lumen", "marble", "nectar", "orbit", "pixel"};
+const char *const kJapanese[] = {"東京", "大阪", "書籍", "在庫", "価格", "配送", "注文", "確認", "日本語の説明",
+                                 "商品", "品質", "新しい"};
+const char *const kStatus[] = {"active", "pending", "archived"};
+
+class Generator
+{
+public:
+    explicit Generator(std::ofstream &out) : m_out(out) {}
+
+    // Writes sections of records until about `bytes` are written.
+    void write(long long bytes)
+    {
+        m_buffer = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!-- benchmark catalogue -->\n"
+                   "<catalog version=\"1.0\">\n";
+        for (int section = 1; m_written + (long long)m_buffer.size() < bytes; ++section) {
+            line(1, "<section id=\"s" + std::to_string(section) + "\" name=\"" + word() + "\">");
+            for (int i = 0; i < 100; ++i)
+                record();
+            line(1, "</section>");
+        }
+        m_buffer += "</catalog>\n";
+        flush();
+    }
+
+private:
+    void record()
+    {
+        const std::string id = std::to_string(++m_records);
+        line(2, "<record id=\"r" + id + "\" status=\"" + kStatus[m_random.below(3)] + "\" updated=\"2024-"
+                    + std::to_string(1 + m_random.below(12)) + "-" + std::to_string(1 + m_random.below(28)) + "\">");
+        line(3, "<title lang=\"ja\">" + japanese() + " " + word() + "</title>");
+        line(3, "<!-- checked " + id + " -->");
+        line(3, "<author role=\"editor\">" + word() + " " + word() + "</author>");
+        const unsigned items = 1 + m_random.below(5);
+        line(3, "<items count=\"" + std::to_string(items) + "\">");
+        for (unsigned i = 0; i < items; ++i)
+            line(4, "<item sku=\"A-" + std::to_string(1000 + m_random.below(9000)) + "\" qty=\""
+                        + std::to_string(1 + m_random.below(20)) + "\" price=\"" + std::to_string(m_random.below(100))
+                        + ".50\">" + word() + " " + japanese() + "</item>");
+        line(3, "</items>");
+        line(3, "<description>" + word() + " " + japanese() + " " + word() + " " + word() + "</description>");
+        line(2, "</record>");
+    }
+    std::string word() { return kWords[m_random.below(std::size(kWords))]; }
+    std::string japanese() { return kJapanese[m_random.below(std::size(kJapanese))]; }
+    void line(int depth, const std::string &text)
+    {
+        m_buffer.append(size_t(depth) * 2, ' ');
+        m_buffer += text;
+        m_buffer += '\n';
+        if (m_buffer.size() > (1 << 20))
+            flush();
+    }
+    void flush()
+    {
+        m_out.write(m_buffer.data(), std::streamsize(m_buffer.size()));
+        m_written += (long long)m_buffer.size();
+        m_buffer.clear();
+    }
+
+    std::ofstream &m_out;
+    std::string m_buffer;
+    long long m_written = 0;
+    int m_records = 0;
+    Random m_random;
+};
+
+// --- Measurement in a child process --------------------------------------
+
+// A field of /proc/self/status, in kB.
+long statusKb(const char *field)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    const size_t length = std::strlen(field);
+    while (std::getline(status, line))
+        if (line.compare(0, length, field) == 0 && line.size() > length && line[length] == ':')
+            return std::atol(line.c_str() + length + 1);
+    return -1;
+}
+
+// Starts a measured load: the resident size now, with the peak reset to it,
+// so the peak read afterwards belongs to the load alone.
+long startLoad()
+{
+    std::ofstream("/proc/self/clear_refs") << "5";
+    return statusKb("VmRSS");
+}
+
+void report(Clock::time_point start, long baseKb, long nodes = -1)
+{
+    const auto ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    std::printf("time_ms %.1f\nmemory_kb %ld\n", ms, statusKb("VmHWM") - baseKb);
+    if (nodes >= 0)
+        std::printf("nodes %ld\n", nodes);
+    std::fflush(stdout);
+}
+
+// The nodes a reader of the file sees: elements, attributes, comments,
+// processing instructions and text that is not just indentation.
+long countNodes(xmlNodePtr node)
+{
+    long count = 0;
+    for (; node; node = node->next) {
+        if (node->type == XML_ELEMENT_NODE) {
+            for (xmlAttrPtr a = node->properties; a; a = a->next)
+                ++count;
+            count += 1 + countNodes(node->children);
+        } else if (node->type == XML_TEXT_NODE) {
+            count += xmlIsBlankNode(node) ? 0 : 1;
+        } else if (node->type != XML_DTD_NODE) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+int measureLibxml(const char *path)
+{
+    xmlInitParser();
+    const long base = startLoad();
+    const auto start = Clock::now();
+    xmlDocPtr doc = xmlReadFile(path, nullptr, 0);
+    if (!doc)
+        return 1;
+    report(start, base, countNodes(doc->children));
+    xmlFreeDoc(doc);
+    return 0;
+}
+
+// From nothing to the window showing the tree with its first level: the
+// window is made, shown and painted, the file opened and the tree painted.
+// Memory counts from the shown empty window on, as that is not the load's.
+int measureEditor(int argc, char **argv, const QString &path)
+{
+    QApplication app(argc, argv);
+    installFontSubstitutions();
+    QApplication::setFont(QFont(QStringLiteral("MS UI Gothic"), 10));
+    const auto start = Clock::now();
+    frmMain window;
+    window.show();
+    QCoreApplication::processEvents();
+    const long base = startLoad();
+    if (!window.OpenFile(path))
+        return 1;
+    QCoreApplication::processEvents();
+    window.tvw()->grab();
+    report(start, base);
+    return 0;
+}
+
+// --- The run ------------------------------------------------------------
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+// Runs one measurement `runs` times; the medians of each figure it printed.
+std::map<std::string, double> measure(const char *kind, const QString &path, int runs)
+{
+    std::map<std::string, std::vector<double>> samples;
+    for (int i = 0; i < runs; ++i) {
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--measure"), QString::fromLatin1(kind), path});
+        if (!child.waitForFinished(-1) || child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0) {
+            std::fprintf(stderr, "ostrel-bench: the %s measurement failed\n", kind);
+            std::exit(1);
+        }
+        for (const QByteArray &line : child.readAllStandardOutput().split('\n')) {
+            const QList<QByteArray> parts = line.split(' ');
+            if (parts.size() == 2)
+                samples[parts[0].toStdString()].push_back(parts[1].toDouble());
+        }
+    }
+    std::map<std::string, double> result;
+    for (const auto &[name, values] : samples)
+        result[name] = median(values);
+    return result;
+}
+
+int usage()
+{
+    std::fprintf(stderr, "usage: ostrel-bench [--size-mb N] [--file PATH] [--runs N]\n"
+                         "  --file PATH  use PATH when it exists, else generate it there and keep it\n");
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (argc == 4 && std::strcmp(argv[1], "--measure") == 0) {
+        if (std::strcmp(argv[2], "libxml") == 0)
+            return measureLibxml(argv[3]);
+        return measureEditor(argc, argv, QString::fromLocal8Bit(argv[3]));
+    }
+
+    double sizeMb = 50;
+    int runs = 3;
+    QString path;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (i + 1 >= argc)
+            return usage();
+        if (arg == "--size-mb")
+            sizeMb = std::atof(argv[++i]);
+        else if (arg == "--runs")
+            runs = std::max(1, std::atoi(argv[++i]));
+        else if (arg == "--file")
+            path = QString::fromLocal8Bit(argv[++i]);
+        else
+            return usage();
+    }
+    if (sizeMb <= 0)
+        return usage();
+
+    QCoreApplication app(argc, argv);
+    QTemporaryFile temporary(QDir::tempPath() + QStringLiteral("/ostrel-bench-XXXXXX.xml"));
+    if (path.isEmpty()) {
+        if (!temporary.open())
+            return 1;
+        path = temporary.fileName();
+    }
+    if (path == temporary.fileName() || !QFile::exists(path)) {
+        std::ofstream out(QFile::encodeName(path).constData(), std::ios::binary | std::ios::trunc);
+        Generator(out).write((long long)(sizeMb * 1024 * 1024));
+        if (!out)
+            return 1;
+    }
+
+    const auto bare = measure("libxml", path, runs);
+    const auto ours = measure("editor", path, runs);
+    const double libxmlMs = bare.at("time_ms"), libxmlMb = bare.at("memory_kb") / 1024;
+    const double openMs = ours.at("time_ms"), openMb = ours.at("memory_kb") / 1024;
+    std::printf("file_mb %.1f\n", double(QFile(path).size()) / (1024 * 1024));
+    std::printf("nodes %.0f\n", bare.at("nodes"));
+    std::printf("runs %d\n", runs);
+    std::printf("libxml_parse_ms %.0f\nlibxml_memory_mb %.0f\n", libxmlMs, libxmlMb);
+    std::printf("open_time_ms %.0f\nopen_memory_mb %.0f\n", openMs, openMb);
+    std::printf("open_time_ratio %.2f\nopen_memory_ratio %.2f\n", openMs / libxmlMs, openMb / libxmlMb);
+    return 0;
+}
