@@ -16,10 +16,10 @@ int main(int argc, char *argv[])
 
     auto *window = new frmMain;
     window->setAttribute(Qt::WA_DeleteOnClose);
-    const QStringList args = app.arguments().mid(1);
-    const QString path = args.join(QLatin1Char(' '));
+    window->ClearStatus();
+    const QString path = app.arguments().mid(1).join(QLatin1Char(' '));
+    if (!path.isEmpty() && QFileInfo(path).isFile() && window->OpenFile(path))
+        window->UpdateStatus(path);
     window->show();
-    if (!path.isEmpty() && QFileInfo::exists(path))
-        window->OpenFile(path);
     return app.exec();
 }

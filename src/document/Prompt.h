@@ -16,5 +16,19 @@ public:
 
     // Shows a message box and returns the button chosen. Closing the box
     // counts as Cancel (No when there is no Cancel button, Ok for Ok only).
-    virtual Answer message(const QString &text, Icon icon = Icon::None, Buttons buttons = Buttons::Ok) = 0;
+    // `defaultNo`: No is the default button.
+    virtual Answer message(const QString &text, Icon icon = Icon::None, Buttons buttons = Buttons::Ok,
+                           bool defaultNo = false) = 0;
+
+    // File dialogs. Filters are given as "description|pattern|..." pairs,
+    // e.g. "XMLファイル(*.xml)|*.xml|すべてのファイル(*.*)|*.*". Each returns
+    // false when the user cancels.
+    // Open: the chosen file must exist; `readOnly`, when not null, offers
+    // the choice to open it read-only and receives it.
+    virtual bool openFileDialog(const QString &title, const QString &filter, QString *path, bool *readOnly) = 0;
+    // Save: asks itself before an existing file is overwritten; starts with
+    // `initialPath`.
+    virtual bool saveFileDialog(const QString &filter, const QString &initialPath, QString *path) = 0;
+    // Font: preset with the current face and size (points).
+    virtual bool fontDialog(QString *family, int *pointSize) = 0;
 };

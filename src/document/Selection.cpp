@@ -10,9 +10,9 @@
 #include <QItemSelectionModel>
 #include <QTreeView>
 
-Selection::Selection(WindowContext &window, XmlDocument &document, DocumentTreeModel &model, QTreeView &tvw,
-                     QComboBox &cboPath, ValuePane &txtEdit, QObject *parent)
-    : QObject(parent), m_window(window), m_document(document), m_model(model), m_tvw(tvw), m_cboPath(cboPath),
+Selection::Selection(WindowContext &window, DocumentTreeModel &model, QTreeView &tvw, QComboBox &cboPath,
+                     ValuePane &txtEdit, QObject *parent)
+    : QObject(parent), m_window(window), m_model(model), m_tvw(tvw), m_cboPath(cboPath),
       m_txtEdit(txtEdit)
 {
     // A click and a keyboard move both count as a node click; a click that
@@ -73,7 +73,7 @@ void Selection::ShowNode(const QModelIndex &treeNode, bool selectIt)
     case NodeKind::Document:
         // The full path starts with the document's label and a "/".
         m_cboPath.setEditText(QStringLiteral("/") + m_model.fullPath(treeNode).mid(10));
-        m_txtEdit.setText(m_document.xml(domNode));
+        m_txtEdit.setText(m_model.document()->xml(domNode));
         m_txtEdit.setLocked(flags.m_ReadOnly || m_window.isOptionChecked(QStringLiteral("mnuViewLock")));
         break;
     case NodeKind::Attribute:

@@ -20,8 +20,9 @@ class Selection : public QObject
 {
     Q_OBJECT
 public:
-    Selection(WindowContext &window, XmlDocument &document, DocumentTreeModel &model, QTreeView &tvw,
-              QComboBox &cboPath, ValuePane &txtEdit, QObject *parent = nullptr);
+    // Shows nodes of the document the model shows.
+    Selection(WindowContext &window, DocumentTreeModel &model, QTreeView &tvw, QComboBox &cboPath,
+              ValuePane &txtEdit, QObject *parent = nullptr);
 
     XmlNode GetDOMNode(const QModelIndex &treeNode) const;
     XmlNode GetSelectedDOMNode() const;
@@ -41,7 +42,6 @@ private:
     void onClicked(const QModelIndex &index);
 
     WindowContext &m_window;
-    XmlDocument &m_document;
     DocumentTreeModel &m_model;
     QTreeView &m_tvw;
     QComboBox &m_cboPath;

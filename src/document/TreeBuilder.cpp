@@ -8,9 +8,14 @@
 
 #include <QTreeView>
 
-TreeBuilder::TreeBuilder(WindowContext &window, XmlDocument &document, DocumentTreeModel &model, QTreeView &tvw)
-    : m_window(window), m_document(document), m_model(model), m_tvw(tvw)
+TreeBuilder::TreeBuilder(WindowContext &window, DocumentTreeModel &model, QTreeView &tvw)
+    : m_window(window), m_model(model), m_tvw(tvw)
 {
+}
+
+XmlDocument &TreeBuilder::document() const
+{
+    return *m_model.document();
 }
 
 QString TreeBuilder::NewNodeKey()
@@ -39,11 +44,11 @@ void TreeBuilder::showTree()
 
 QModelIndex TreeBuilder::AddNode(QModelIndex &relative, XmlNode &domNode, bool skipDom, int &relationship)
 {
-    if (!domNode)
+    if (!domNode || !m_model.document())
         return QModelIndex();
     if (!skipDom) {
         if (!domNode.isAttribute())
-            domNode = m_document.cloneNode(domNode);
+            domNode = document().cloneNode(domNode);
         if (!domNode)
             return QModelIndex();
         XmlNode parent;
@@ -71,7 +76,7 @@ QModelIndex TreeBuilder::AddNode(QModelIndex &relative, XmlNode &domNode, bool s
                 }
             } else {
                 QString error;
-                if (!m_document.insertBefore(parent, domNode, reference, &error)) {
+                if (!document().insertBefore(parent, domNode, reference, &error)) {
                     m_window.prompt().message(error, Prompt::Icon::Exclamation);
                     return QModelIndex();
                 }
@@ -89,7 +94,7 @@ QModelIndex TreeBuilder::AddNode(QModelIndex &relative, XmlNode &domNode, bool s
                 return QModelIndex();
             }
             QString error;
-            if (!m_document.insertBefore(parent, domNode, reference, &error)) {
+            if (!document().insertBefore(parent, domNode, reference, &error)) {
                 m_window.prompt().message(error, Prompt::Icon::Exclamation);
                 return QModelIndex();
             }
@@ -115,6 +120,8 @@ QModelIndex TreeBuilder::AddNode(QModelIndex &relative, XmlNode &domNode, bool s
 
 QModelIndex TreeBuilder::AddAttributeNode(const QModelIndex &elementItem, XmlNode &attribute, bool skipDom)
 {
+    if (!m_model.document())
+        return QModelIndex();
     if (!skipDom) {
         const XmlNode element = m_model.nodeAt(elementItem);
         if (!element.isElement() || !attribute.isAttribute())
@@ -122,12 +129,12 @@ QModelIndex TreeBuilder::AddAttributeNode(const QModelIndex &elementItem, XmlNod
         const XmlNode existing = element.attributeNode(attribute.nodeName());
         QString error;
         if (existing) {
-            if (!m_document.setText(existing, attribute.text(), &error))
+            if (!document().setText(existing, attribute.text(), &error))
                 m_window.prompt().message(error, Prompt::Icon::Exclamation);
             // The attribute already has its item.
             return QModelIndex();
         }
-        if (!m_document.setAttributeNode(element, attribute, XmlNode(), nullptr, &error)) {
+        if (!document().setAttributeNode(element, attribute, XmlNode(), nullptr, &error)) {
             m_window.prompt().message(error, Prompt::Icon::Exclamation);
             return QModelIndex();
         }

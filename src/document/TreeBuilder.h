@@ -19,7 +19,8 @@ public:
     // How AddNode places a node relative to a tree item.
     enum Relationship { Previous = 3, Child = 4 };
 
-    TreeBuilder(WindowContext &window, XmlDocument &document, DocumentTreeModel &model, QTreeView &tvw);
+    // Works on the document the model shows.
+    TreeBuilder(WindowContext &window, DocumentTreeModel &model, QTreeView &tvw);
 
     // The next process-wide key: "Node1", "Node2", ...
     static QString NewNodeKey();
@@ -48,8 +49,9 @@ public:
     bool HasRootElement() const;
 
 private:
+    XmlDocument &document() const;
+
     WindowContext &m_window;
-    XmlDocument &m_document;
     DocumentTreeModel &m_model;
     QTreeView &m_tvw;
 };

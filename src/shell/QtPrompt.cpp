@@ -2,9 +2,14 @@
 
 #include "AppInfo.h"
 
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QFontDatabase>
+#include <QFontDialog>
+#include <QGridLayout>
 #include <QMessageBox>
 
-Prompt::Answer QtPrompt::message(const QString &text, Icon icon, Buttons buttons)
+Prompt::Answer QtPrompt::message(const QString &text, Icon icon, Buttons buttons, bool defaultNo)
 {
     QMessageBox box(m_parent);
     box.setWindowTitle(AppInfo::title());
@@ -24,6 +29,8 @@ Prompt::Answer QtPrompt::message(const QString &text, Icon icon, Buttons buttons
         break;
     case Buttons::YesNo: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
     }
+    if (defaultNo)
+        box.setDefaultButton(QMessageBox::No);
     switch (box.exec()) {
     case QMessageBox::Ok: return Answer::Ok;
     case QMessageBox::Yes: return Answer::Yes;
@@ -35,4 +42,67 @@ Prompt::Answer QtPrompt::message(const QString &text, Icon icon, Buttons buttons
             return Answer::Ok;
         return buttons == Buttons::YesNo ? Answer::No : Answer::Cancel;
     }
+}
+
+QString QtPrompt::toQtFilter(const QString &filter)
+{
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    QStringList out;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        QString pattern = parts[i + 1];
+        pattern.replace(QLatin1String("*.*"), QLatin1String("*")); // every file, with or without a dot
+        pattern.replace(QLatin1Char(';'), QLatin1Char(' '));
+        out << parts[i] + QStringLiteral(" (") + pattern + QLatin1Char(')');
+    }
+    return out.join(QStringLiteral(";;"));
+}
+
+bool QtPrompt::openFileDialog(const QString &title, const QString &filter, QString *path, bool *readOnly)
+{
+    QFileDialog dialog(m_parent, title, m_lastPath, toQtFilter(filter));
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    QCheckBox *readOnlyBox = nullptr;
+    if (readOnly) {
+        // The choice to open read-only sits under the file list; it needs
+        // Qt's own dialog, whose layout can take it.
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        if (auto *grid = qobject_cast<QGridLayout *>(dialog.layout())) {
+            readOnlyBox = new QCheckBox(QStringLiteral("読み取り専用で開く(&R)"), &dialog);
+            readOnlyBox->setObjectName(QStringLiteral("readOnlyChoice"));
+            grid->addWidget(readOnlyBox, grid->rowCount(), 0, 1, grid->columnCount());
+        }
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return false;
+    *path = dialog.selectedFiles().constFirst();
+    m_lastPath = *path;
+    if (readOnly)
+        *readOnly = readOnlyBox && readOnlyBox->isChecked();
+    return true;
+}
+
+bool QtPrompt::saveFileDialog(const QString &filter, const QString &initialPath, QString *path)
+{
+    QFileDialog dialog(m_parent, QString(), initialPath.isEmpty() ? m_lastPath : initialPath, toQtFilter(filter));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(QStringLiteral("xml"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return false;
+    *path = dialog.selectedFiles().constFirst();
+    m_lastPath = *path;
+    return true;
+}
+
+bool QtPrompt::fontDialog(QString *family, int *pointSize)
+{
+    bool ok = false;
+    const QFont chosen = QFontDialog::getFont(&ok, QFont(*family, *pointSize), m_parent, AppInfo::title(),
+                                              QFontDialog::ScalableFonts | QFontDialog::NonScalableFonts);
+    if (!ok)
+        return false;
+    *family = chosen.family();
+    *pointSize = qRound(chosen.pointSizeF());
+    return true;
 }

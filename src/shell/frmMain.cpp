@@ -1,13 +1,15 @@
 #include "frmMain.h"
 
 #include "AppInfo.h"
+#include "CoordinatorClient.h"
+#include "MainMenu.h"
 #include "QtPrompt.h"
 #include "Twips.h"
+#include "document/DocumentLifecycle.h"
 #include "document/DocumentTreeModel.h"
 #include "document/ImageList.h"
-#include "document/Prompt.h"
 #include "document/Selection.h"
-#include "document/StringTable.h"
+#include "document/TempFolder.h"
 #include "document/TreeBuilder.h"
 #include "document/ValuePane.h"
 #include "document/XmlDocument.h"
@@ -15,11 +17,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QCloseEvent>
 #include <QComboBox>
-#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QToolBar>
@@ -32,23 +35,32 @@ constexpr int kDesignWidth = 11880;
 constexpr int kDesignHeight = 8310;
 constexpr int kDesignSplit = 3600;
 
+// Font of the value pane, the tree and the path box: one per process.
+QString g_fontName = QStringLiteral("MS UI Gothic");
+int g_fontSize = 10;
+
+// Menu items whose commands this window does not carry out yet.
+const char *const kNotYetBuilt[] = {
+    "mnuFilePrint", "mnuFilePrintTree", "mnuEditUndo", "mnuEditRedo", "mnuEditUndoAll", "mnuEditCut",
+    "mnuEditCopy", "mnuEditPaste", "mnuEditDelete", "mnuEditRename", "mnuEditFind", "mnuEditFindNext",
+    "mnuViewLock", "mnuNodeCollapse", "mnuNodeExpand", "mnuViewText", "mnuNodeMoveUp", "mnuNodeMoveDown",
+    "mnuNodeAddElement", "mnuNodeAddAttribute", "mnuNodeAddText", "mnuNodeAddComment", "mnuNodeAddCDATA",
+    "mnuNodeInsElement", "mnuNodeInsText", "mnuNodeInsComment", "mnuNodeInsCDATA", "mnuNodeDelete",
+    "mnuToolSelXSL", "mnuToolPreview", "mnuToolPreviewSel", "mnuToolPreviewSync", "mnuToolVerifyNew",
+    "mnuToolVerify", "mnuToolRemoveText", "mnuToolOpenEditor", "mnuHelpReadme", "mnuHelpAbout",
+};
+
 } // namespace
 
 frmMain::frmMain(std::unique_ptr<Prompt> prompt, QWidget *parent)
     : QMainWindow(parent), m_prompt(prompt ? std::move(prompt) : std::make_unique<QtPrompt>(this)),
-      m_DOM(std::make_unique<XmlDocument>())
+      m_DOM(std::make_unique<XmlDocument>()), m_temp(std::make_unique<TempFolder>())
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(AppInfo::title());
+    setWindowIcon(ImageList::icon(QStringLiteral("DOMDocument")));
 
-    m_mnuViewText = new QAction(QStringLiteral("テキストの内容をツリーに表示(&T)"), this);
-    m_mnuViewText->setObjectName(QStringLiteral("mnuViewText"));
-    m_mnuViewText->setCheckable(true);
-    m_mnuViewText->setChecked(true);
-    m_mnuViewLock = new QAction(QStringLiteral("要素・属性名のロック(&L)"), this);
-    m_mnuViewLock->setObjectName(QStringLiteral("mnuViewLock"));
-    m_mnuViewLock->setCheckable(true);
-
+    m_menu = new MainMenu(this);
     createToolbar();
     createPanes();
 
@@ -60,17 +72,34 @@ frmMain::frmMain(std::unique_ptr<Prompt> prompt, QWidget *parent)
     m_model = new DocumentTreeModel(this);
     m_model->setDocument(m_DOM.get());
     m_tvw->setModel(m_model);
-    m_treeBuilder = std::make_unique<TreeBuilder>(*this, *m_DOM, *m_model, *m_tvw);
-    m_selection = new Selection(*this, *m_DOM, *m_model, *m_tvw, *m_cboPath, *m_txtEdit, this);
-    connect(m_mnuViewText, &QAction::toggled, m_model, &DocumentTreeModel::setShowText);
+    m_treeBuilder = std::make_unique<TreeBuilder>(*this, *m_model, *m_tvw);
+    m_selection = new Selection(*this, *m_model, *m_tvw, *m_cboPath, *m_txtEdit, this);
+    m_lifecycle = std::make_unique<DocumentLifecycle>(*this);
 
     resize(Twips::toPixelsX(kDesignWidth, this), Twips::toPixelsY(kDesignHeight, this));
+    applyFont();
+    connectCommands();
+
+    // Register with the window coordinator; the client retries while a
+    // coordinator started just before this window is not yet listening.
+    m_coordinator = new CoordinatorClient(this);
+    m_coordinator->registerWindow(windowHandle());
 }
 
 frmMain::~frmMain()
 {
     // The model observes the document; let go of it before the document goes.
     m_model->setDocument(nullptr);
+}
+
+QAction *frmMain::menuItem(const QString &name) const
+{
+    return m_menu->item(name);
+}
+
+quint64 frmMain::windowHandle() const
+{
+    return quint64(const_cast<frmMain *>(this)->winId());
 }
 
 QAction *frmMain::addButton(const QString &key, const QString &tooltip)
@@ -107,9 +136,6 @@ void frmMain::createToolbar()
     m_tbr->addSeparator();
     addButton(QStringLiteral("verify"), QStringLiteral("検証(F7)"));
     m_tbr->addSeparator();
-    // Commands that later parts of the window carry out start disabled.
-    for (QAction *a : std::as_const(m_buttons))
-        a->setEnabled(false);
 
     // The path bar fills the rest of the toolbar.
     m_picPath = new QWidget(m_tbr);
@@ -124,13 +150,13 @@ void frmMain::createToolbar()
     m_cboPath->setInsertPolicy(QComboBox::NoInsert);
     m_cboPath->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_cboPath->setMinimumWidth(0);
+    m_cboPath->setMinimumContentsLength(1);
     m_lblPath->setBuddy(m_cboPath);
     m_tbrMove = new QToolBar(m_picPath);
     m_tbrMove->setObjectName(QStringLiteral("tbrMove"));
     m_tbrMove->setIconSize(QSize(16, 16));
     m_tbrMove->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    QAction *move = m_tbrMove->addAction(ImageList::icon(QStringLiteral("move")), QStringLiteral("移動"));
-    move->setEnabled(false);
+    m_tbrMove->addAction(ImageList::icon(QStringLiteral("move")), QStringLiteral("移動"))->setEnabled(false);
     layout->addWidget(m_lblPath);
     layout->addWidget(m_cboPath, 1);
     layout->addWidget(m_tbrMove);
@@ -142,8 +168,10 @@ void frmMain::createPanes()
 {
     m_vsp = new QSplitter(Qt::Vertical, this);
     m_vsp->setObjectName(QStringLiteral("vsp"));
+    m_vsp->setHandleWidth(Twips::toPixelsY(60, this));
     m_hsp = new QSplitter(Qt::Horizontal, m_vsp);
     m_hsp->setObjectName(QStringLiteral("hsp"));
+    m_hsp->setHandleWidth(Twips::toPixelsX(60, this));
     m_tvw = new QTreeView(m_hsp);
     m_tvw->setObjectName(QStringLiteral("tvw"));
     m_tvw->setHeaderHidden(true);
@@ -160,24 +188,118 @@ void frmMain::createPanes()
     m_hsp->setSizes({split, Twips::toPixelsX(kDesignWidth, this) - split});
 }
 
+void frmMain::connectCommands()
+{
+    for (const char *name : kNotYetBuilt)
+        if (QAction *a = m_menu->item(QString::fromLatin1(name)))
+            a->setEnabled(false);
+
+    auto on = [this](const char *name, auto slot) {
+        connect(m_menu->item(QString::fromLatin1(name)), &QAction::triggered, this, slot);
+    };
+    on("mnuFileNew", [this] { m_lifecycle->mnuFileNew_Click(); });
+    on("mnuFileOpen", [this] { m_lifecycle->mnuFileOpen_Click(); });
+    on("mnuFileReload", [this] { m_lifecycle->mnuFileReload_Click(); });
+    on("mnuFileSave", [this] { m_lifecycle->mnuFileSave_Click(); });
+    on("mnuFileSaveAs", [this] { m_lifecycle->mnuFileSaveAs_Click(); });
+    on("mnuFileClose", [this] { m_lifecycle->mnuFileClose_Click(); });
+    on("mnuFileQuit", [this] { close(); });
+    on("mnuViewFont", [this] { mnuViewFont_Click(); });
+    on("mnuWindowTileH", [this] { m_coordinator->tileVertical(); });
+
+    // A toolbar button runs the command of its menu item.
+    const QHash<QString, QString> buttonItems{{"new", "mnuFileNew"}, {"open", "mnuFileOpen"}, {"save", "mnuFileSave"}};
+    for (auto it = buttonItems.cbegin(); it != buttonItems.cend(); ++it)
+        connect(m_buttons.value(it.key()), &QAction::triggered, m_menu->item(it.value()), &QAction::trigger);
+    for (const char *key : {"new", "open"})
+        m_buttons.value(QString::fromLatin1(key))->setEnabled(true);
+    for (const char *key : {"save", "print", "preview", "cut", "copy", "paste", "delete", "find", "verify", "undo", "redo"})
+        m_buttons.value(QString::fromLatin1(key))->setEnabled(false);
+
+    connect(m_menu->menu(QStringLiteral("mnuFile")), &QMenu::aboutToShow, this, &frmMain::updateFileMenu);
+}
+
+void frmMain::updateFileMenu()
+{
+    const bool hasDocument = m_lifecycle->canSave();
+    for (const char *name : {"mnuFileSave", "mnuFileSaveAs", "mnuFileClose"})
+        m_menu->item(QString::fromLatin1(name))->setEnabled(hasDocument);
+    m_menu->item(QStringLiteral("mnuFileReload"))->setEnabled(m_lifecycle->canReload());
+}
+
+void frmMain::applyFont()
+{
+    QFont font(g_fontName, g_fontSize);
+    m_txtEdit->setFont(font);
+    m_tvw->setFont(font);
+    QFont pathFont = m_cboPath->font();
+    pathFont.setFamily(g_fontName);
+    m_cboPath->setFont(pathFont);
+}
+
+void frmMain::mnuViewFont_Click()
+{
+    QString family = g_fontName;
+    int size = g_fontSize;
+    if (!m_prompt->fontDialog(&family, &size))
+        return;
+    g_fontName = family;
+    g_fontSize = size;
+    applyFont();
+}
+
 bool frmMain::OpenFile(const QString &path)
 {
-    if (!m_DOM->load(path)) {
-        const XmlParseError &e = m_DOM->parseError();
-        QString text = GetResString(8) + QStringLiteral("\n") + e.reason;
-        if (e.line > 0)
-            text += QStringLiteral("\n(%1 行目)").arg(e.line);
-        m_prompt->message(text, Prompt::Icon::Exclamation);
-        return false;
+    return m_lifecycle->OpenFile(path);
+}
+
+void frmMain::LoadXML(const QString &text)
+{
+    m_lifecycle->LoadXML(text);
+}
+
+bool frmMain::SaveFile(const QString &path)
+{
+    return m_lifecycle->SaveFile(path);
+}
+
+void frmMain::UpdateStatus(const QString &path)
+{
+    m_lifecycle->UpdateStatus(path);
+}
+
+void frmMain::ClearStatus()
+{
+    m_lifecycle->ClearStatus();
+}
+
+void frmMain::DocumentModified()
+{
+    m_lifecycle->DocumentModified();
+}
+
+void frmMain::closeWithoutAsking()
+{
+    m_closeWithoutAsking = true;
+    close();
+}
+
+void frmMain::closeEvent(QCloseEvent *event)
+{
+    if (m_unloaded) {
+        event->accept();
+        return;
     }
-    m_flags.m_HasFile = true;
-    m_flags.m_FileName = QFileInfo(path).absoluteFilePath();
-    m_treeBuilder->Rebuild(m_DOM.get(), true);
-    const QModelIndex top = m_model->documentIndex();
-    m_tvw->expand(top);
-    m_selection->ShowNode(top, true);
-    setWindowTitle(QFileInfo(path).fileName() + QStringLiteral(" - ") + AppInfo::title());
-    return true;
+    if (!m_closeWithoutAsking && !m_lifecycle->QuerySave()) {
+        event->ignore();
+        return;
+    }
+    m_unloaded = true;
+    // Unload: the working folder goes, the coordinator forgets the window.
+    m_temp.reset();
+    m_coordinator->unregisterWindow(windowHandle());
+    event->accept();
+    emit Unload();
 }
 
 QString frmMain::statusText() const
@@ -192,17 +314,16 @@ void frmMain::setStatusText(const QString &text)
 
 void frmMain::setButtonEnabled(const QString &key, bool enabled)
 {
+    // A button whose command the window does not carry out yet stays off.
+    static const QStringList working{QStringLiteral("new"), QStringLiteral("open"), QStringLiteral("save")};
     if (QAction *a = m_buttons.value(key))
-        a->setEnabled(enabled);
+        a->setEnabled(enabled && working.contains(key));
 }
 
 bool frmMain::isOptionChecked(const QString &item) const
 {
-    if (item == QLatin1String("mnuViewText"))
-        return m_mnuViewText->isChecked();
-    if (item == QLatin1String("mnuViewLock"))
-        return m_mnuViewLock->isChecked();
-    return false;
+    const QAction *a = m_menu->item(item);
+    return a && a->isChecked();
 }
 
 void frmMain::refreshPreview()
@@ -210,7 +331,41 @@ void frmMain::refreshPreview()
     // The window has no preview pane yet; nothing to refresh.
 }
 
+void frmMain::showPreview()
+{
+    // The window has no preview pane yet; nothing to show.
+}
+
 QString frmMain::clipboardText() const
 {
     return QApplication::clipboard()->text();
+}
+
+void frmMain::setDom(std::unique_ptr<XmlDocument> document)
+{
+    m_model->setDocument(document.get());
+    m_DOM = std::move(document);
+    m_model->setShowText(isOptionChecked(QStringLiteral("mnuViewText")));
+}
+
+void frmMain::setCaption(const QString &caption)
+{
+    setWindowTitle(caption);
+}
+
+void frmMain::addRecentFile(const QString &)
+{
+}
+
+QString frmMain::tempFolder() const
+{
+    return m_temp ? m_temp->path() : QString();
+}
+
+void frmMain::resetUndo()
+{
+}
+
+void frmMain::recordUndo()
+{
 }

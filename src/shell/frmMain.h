@@ -1,15 +1,17 @@
 #pragma once
 
+#include "document/DocumentHost.h"
 #include "document/Prompt.h"
-#include "document/WindowContext.h"
 
 #include <QHash>
 #include <QMainWindow>
 
 #include <memory>
 
+class CoordinatorClient;
+class DocumentLifecycle;
 class DocumentTreeModel;
-class Prompt;
+class MainMenu;
 class QAction;
 class QComboBox;
 class QLabel;
@@ -18,14 +20,15 @@ class QToolBar;
 class QTreeView;
 class QWidget;
 class Selection;
+class TempFolder;
 class TreeBuilder;
 class ValuePane;
 class XmlDocument;
 
-// One editor window: one document, its tree, value pane, path bar, toolbar
-// and status bar. It owns the widgets and the per-window state and wires
-// the routines of each area to them.
-class frmMain : public QMainWindow, public WindowContext
+// One editor window: one document, its tree, value pane, path bar, menus,
+// toolbar and status bar. It owns the widgets and the per-window state and
+// wires the routines of each area to them.
+class frmMain : public QMainWindow, public DocumentHost
 {
     Q_OBJECT
 public:
@@ -33,17 +36,26 @@ public:
     explicit frmMain(std::unique_ptr<Prompt> prompt = nullptr, QWidget *parent = nullptr);
     ~frmMain() override;
 
-    // Load a file and show it, the document item expanded and selected.
+    // Public window operations.
     bool OpenFile(const QString &path);
+    void LoadXML(const QString &text);
+    bool SaveFile(const QString &path);
+    void UpdateStatus(const QString &path);
+    void ClearStatus();
+    void DocumentModified();
+
+    // Close without asking about unsaved changes (automation clients).
+    void closeWithoutAsking();
+    // The platform's handle of the window, in decimal where sent.
+    quint64 windowHandle() const;
 
     XmlDocument &document() { return *m_DOM; }
-    DocumentTreeModel &model() { return *m_model; }
-    TreeBuilder &treeBuilder() { return *m_treeBuilder; }
-    Selection &selection() { return *m_selection; }
-    QTreeView *tvw() const { return m_tvw; }
-    ValuePane *txtEdit() const { return m_txtEdit; }
+    DocumentLifecycle &lifecycle() { return *m_lifecycle; }
+    ValuePane *txtEdit() const override { return m_txtEdit; }
+    QTreeView *tvw() const override { return m_tvw; }
     QComboBox *cboPath() const { return m_cboPath; }
     QAction *button(const QString &key) const { return m_buttons.value(key); }
+    QAction *menuItem(const QString &name) const;
     QString statusText() const;
 
     // WindowContext
@@ -55,14 +67,44 @@ public:
     void refreshPreview() override;
     QString clipboardText() const override;
 
+    // DocumentHost
+    XmlDocument *dom() const override { return m_DOM.get(); }
+    void setDom(std::unique_ptr<XmlDocument> document) override;
+    TreeBuilder &treeBuilder() override { return *m_treeBuilder; }
+    Selection &selection() override { return *m_selection; }
+    DocumentTreeModel &model() override { return *m_model; }
+    void setCaption(const QString &caption) override;
+    void showPreview() override;
+    void addRecentFile(const QString &path) override;
+    QString tempFolder() const override;
+    void resetUndo() override;
+    void recordUndo() override;
+
+signals:
+    // The last step of closing: the window is going away.
+    void Unload();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 private:
     void createToolbar();
     void createPanes();
+    void connectCommands();
+    void updateFileMenu();
+    void applyFont();
+    void mnuViewFont_Click();
     QAction *addButton(const QString &key, const QString &tooltip);
 
     std::unique_ptr<Prompt> m_prompt;
     std::unique_ptr<XmlDocument> m_DOM;
     WindowFlags m_flags;
+    std::unique_ptr<TempFolder> m_temp;
+    std::unique_ptr<DocumentLifecycle> m_lifecycle;
+    MainMenu *m_menu = nullptr;
+    CoordinatorClient *m_coordinator = nullptr;
+    bool m_closeWithoutAsking = false;
+    bool m_unloaded = false;
 
     QToolBar *m_tbr = nullptr;
     QHash<QString, QAction *> m_buttons;
@@ -75,8 +117,6 @@ private:
     QTreeView *m_tvw = nullptr;
     ValuePane *m_txtEdit = nullptr;
     QLabel *m_sbrText = nullptr;
-    QAction *m_mnuViewText = nullptr;
-    QAction *m_mnuViewLock = nullptr;
 
     DocumentTreeModel *m_model = nullptr;
     std::unique_ptr<TreeBuilder> m_treeBuilder;

@@ -1,0 +1,356 @@
+#include "DocumentLifecycle.h"
+
+#include "DocumentHost.h"
+#include "DocumentTreeModel.h"
+#include "Prompt.h"
+#include "Selection.h"
+#include "StringTable.h"
+#include "TempFolder.h"
+#include "TreeBuilder.h"
+#include "ValuePane.h"
+#include "XmlDocument.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTreeView>
+
+namespace {
+
+const QString kTitle = QStringLiteral("Ostrel XML Editor");
+const QString kOpenFilter = QStringLiteral("XMLファイル(*.xml)|*.xml|XSLファイル(*.xsl)|*.xsl|すべてのファイル(*.*)|*.*");
+const QString kSaveFilter = QStringLiteral("XML File(*.xml)|*.xml|XSL File(*.xsl)|*.xsl");
+
+QString namePart(const QString &path)
+{
+    const int slash = int(path.lastIndexOf(QLatin1Char('/')));
+    return slash < 0 ? path : path.mid(slash + 1);
+}
+
+bool isReadOnlyFile(const QString &path)
+{
+    // A file nobody may write to counts as read-only, even for root.
+    const QFileDevice::Permissions p = QFile::permissions(path);
+    return !(p & (QFileDevice::WriteOwner | QFileDevice::WriteUser | QFileDevice::WriteGroup | QFileDevice::WriteOther));
+}
+
+void makeWritable(const QString &path)
+{
+    QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::WriteOwner | QFileDevice::WriteUser);
+}
+
+// A style-sheet reference that may be copied: a plain relative name inside
+// the document's folder, never a URL, an absolute path or a way out.
+bool isSafeRelativeName(const QString &name)
+{
+    if (name.isEmpty() || name.startsWith(QLatin1Char('/')) || name.contains(QLatin1Char('\\'))
+        || name.contains(QLatin1Char(':')))
+        return false;
+    const QStringList parts = name.split(QLatin1Char('/'));
+    return !parts.contains(QStringLiteral("..")) && !parts.contains(QString());
+}
+
+} // namespace
+
+QString DocumentLifecycle::caption(const QString &fileName, bool dirty, bool readOnly, bool hasDocument)
+{
+    if (!hasDocument && fileName.isEmpty())
+        return kTitle;
+    QString result = namePart(fileName);
+    if (dirty)
+        result += QStringLiteral(" *");
+    if (readOnly)
+        result += QStringLiteral(" (読み取り専用)");
+    return result + QStringLiteral(" - ") + kTitle;
+}
+
+QString DocumentLifecycle::backupPath(const QString &folder, const QString &source)
+{
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMddHHmmss"));
+    const QString sourcePath = QFileInfo(source).absoluteFilePath();
+    for (int n = 1;; ++n) {
+        const QString candidate = folder + QLatin1Char('/') + stamp
+            + (n == 1 ? QString() : QLatin1Char('-') + QString::number(n)) + QStringLiteral(".bak");
+        if (!QFileInfo::exists(candidate) && QFileInfo(candidate).absoluteFilePath() != sourcePath)
+            return candidate;
+    }
+}
+
+bool DocumentLifecycle::QuerySave()
+{
+    if (!m_host.flags().m_Dirty)
+        return true;
+    switch (m_host.prompt().message(GetResString(12), Prompt::Icon::Question, Prompt::Buttons::YesNoCancel)) {
+    case Prompt::Answer::Cancel:
+        return false;
+    case Prompt::Answer::Yes:
+        mnuFileSave_Click();
+        return true;
+    default:
+        return true;
+    }
+}
+
+void DocumentLifecycle::ClearStatus()
+{
+    WindowFlags &f = m_host.flags();
+    m_host.setDom(nullptr);
+    f.m_FileName.clear();
+    f.m_Dirty = f.m_HasFile = f.m_ReadOnly = false;
+    f.m_PaneUpdating = true;
+    m_host.txtEdit()->setText(QString());
+    f.m_PaneUpdating = false;
+    m_host.txtEdit()->setLocked(true);
+    m_host.model().clear();
+    m_host.setCaption(kTitle);
+    m_host.showPreview();
+    for (const char *key : {"save", "print", "preview", "cut", "copy", "paste", "delete", "find", "verify", "undo", "redo"})
+        m_host.setButtonEnabled(QString::fromLatin1(key), false);
+    m_host.resetUndo();
+}
+
+bool DocumentLifecycle::OpenFile(const QString &path)
+{
+    if (path.isEmpty())
+        return false;
+    const QFileInfo info(path);
+    if (!info.isFile() || !info.isReadable()) {
+        m_host.prompt().message(QStringLiteral("ファイルを開けません。\n%1").arg(path), Prompt::Icon::Exclamation);
+        return false;
+    }
+    WindowFlags &f = m_host.flags();
+    auto document = std::make_unique<XmlDocument>();
+    const bool parsed = document->load(path);
+    if (!f.m_ReadOnly)
+        f.m_ReadOnly = isReadOnlyFile(path);
+
+    const QString folder = m_host.tempFolder();
+    if (!folder.isEmpty()) {
+        const QString backup = backupPath(folder, path);
+        f.m_BackupPath = QFile::copy(path, backup) ? backup : QString();
+        if (!f.m_BackupPath.isEmpty())
+            makeWritable(backup);
+    }
+
+    if (!parsed) {
+        // The window keeps the document it had, so what it shows is what it holds.
+        const XmlParseError &e = document->parseError();
+        QString text = GetResString(8) + QLatin1Char('\n') + e.reason;
+        if (e.line > 0)
+            text += QStringLiteral("\n(%1行目)").arg(e.line);
+        m_host.prompt().message(text, Prompt::Icon::Exclamation);
+        return false;
+    }
+
+    m_host.setDom(std::move(document));
+    m_host.treeBuilder().Rebuild(m_host.dom(), true);
+    copyStyleSheets(path);
+
+    DocumentTreeModel &model = m_host.model();
+    const QModelIndex top = model.documentIndex();
+    m_host.tvw()->expand(top);
+    for (int row = 0; row < model.rowCount(top); ++row)
+        m_host.tvw()->expand(model.index(row, 0, top));
+    m_host.tvw()->setFocus();
+    m_host.selection().ShowNode(top, true);
+
+    f.m_Dirty = false;
+    f.m_HasFile = true;
+    for (const char *key : {"save", "preview", "find", "print", "verify"})
+        m_host.setButtonEnabled(QString::fromLatin1(key), true);
+    ResetUndo();
+    m_host.addRecentFile(info.absoluteFilePath());
+    return true;
+}
+
+void DocumentLifecycle::copyStyleSheets(const QString &documentPath)
+{
+    const QString folder = m_host.tempFolder();
+    if (folder.isEmpty())
+        return;
+    const QString sourceDir = QFileInfo(documentPath).absolutePath();
+    for (XmlNode child = m_host.dom()->documentNode().firstChild(); child; child = child.nextSibling()) {
+        if (child.kind() != NodeKind::ProcessingInstruction || child.nodeName() != QLatin1String("xml-stylesheet"))
+            continue;
+        const QString s = child.text();
+        const int p = int(s.indexOf(QLatin1String("href=")));
+        if (p < 0 || p + 5 >= s.size())
+            continue;
+        const QChar q = s.at(p + 5);
+        const int end = int(s.indexOf(q, p + 6));
+        if (end < 0)
+            continue;
+        const QString name = s.mid(p + 6, end - p - 6);
+        if (!isSafeRelativeName(name))
+            continue;
+        const QString target = folder + QLatin1Char('/') + name;
+        QFile::remove(target);
+        if (QFile::copy(sourceDir + QLatin1Char('/') + name, target))
+            makeWritable(target);
+    }
+}
+
+void DocumentLifecycle::LoadXML(const QString &text)
+{
+    auto document = std::make_unique<XmlDocument>();
+    if (!document->loadXML(text) || !document->documentElement()) {
+        m_host.prompt().message(GetResString(8) + QLatin1Char('\n') + document->parseError().reason,
+                                Prompt::Icon::Exclamation);
+        return;
+    }
+    m_host.setDom(std::move(document));
+    m_host.treeBuilder().Rebuild(m_host.dom(), true);
+    UpdateStatus(m_host.dom()->documentNode().nodeName());
+}
+
+bool DocumentLifecycle::SaveFile(const QString &path)
+{
+    XmlDocument *dom = m_host.dom();
+    if (!dom)
+        return false;
+    // A read-only target is written anew without the flag; it is kept
+    // intact, flag included, when the write fails.
+    const bool wasReadOnly = QFileInfo::exists(path) && isReadOnlyFile(path);
+    const QFileDevice::Permissions oldPermissions = QFile::permissions(path);
+    if (wasReadOnly)
+        makeWritable(path);
+    QString error;
+    if (!dom->save(path, &error)) {
+        if (wasReadOnly)
+            QFile::setPermissions(path, oldPermissions);
+        m_host.prompt().message(QStringLiteral("保存できませんでした。\n%1").arg(error), Prompt::Icon::Exclamation);
+        return false;
+    }
+    WindowFlags &f = m_host.flags();
+    f.m_Dirty = false;
+    f.m_HasFile = true;
+    f.m_ReadOnly = false;
+    UpdateStatus(path);
+    return true;
+}
+
+void DocumentLifecycle::UpdateStatus(const QString &path)
+{
+    WindowFlags &f = m_host.flags();
+    f.m_FileName = path;
+    m_host.setCaption(caption(path, f.m_Dirty, f.m_ReadOnly, m_host.dom() != nullptr));
+    m_host.showPreview();
+}
+
+void DocumentLifecycle::DocumentModified()
+{
+    WindowFlags &f = m_host.flags();
+    if (!f.m_Dirty) {
+        f.m_Dirty = true;
+        const QString name = namePart(f.m_FileName);
+        m_host.setCaption((name.isEmpty() ? newFileName() : name) + QStringLiteral(" * - ") + kTitle);
+    }
+    m_host.recordUndo();
+}
+
+void DocumentLifecycle::ResetUndo()
+{
+    m_host.resetUndo();
+    m_host.setButtonEnabled(QStringLiteral("undo"), false);
+    m_host.setButtonEnabled(QStringLiteral("redo"), false);
+}
+
+void DocumentLifecycle::mnuFileNew_Click()
+{
+    if (!QuerySave())
+        return;
+    ClearStatus();
+    const QString templatePath = programFile(QStringLiteral("default.xml"));
+    if (!templatePath.isEmpty()) {
+        OpenFile(templatePath);
+    }
+    if (!m_host.dom()) {
+        // No template, or one that does not parse: an empty document.
+        m_host.setDom(std::make_unique<XmlDocument>());
+        m_host.treeBuilder().Rebuild(m_host.dom(), true);
+        for (const char *key : {"save", "print", "preview", "find", "verify"})
+            m_host.setButtonEnabled(QString::fromLatin1(key), true);
+        ResetUndo();
+    }
+    WindowFlags &f = m_host.flags();
+    f.m_FileName.clear();
+    f.m_ReadOnly = f.m_HasFile = f.m_Dirty = false;
+    UpdateStatus(newFileName());
+}
+
+void DocumentLifecycle::mnuFileOpen_Click()
+{
+    if (!QuerySave())
+        return;
+    QString path;
+    bool readOnly = false;
+    if (!m_host.prompt().openFileDialog(QStringLiteral("開く"), kOpenFilter, &path, &readOnly))
+        return;
+    ClearStatus();
+    m_host.flags().m_ReadOnly = readOnly;
+    if (OpenFile(path))
+        UpdateStatus(path);
+}
+
+void DocumentLifecycle::mnuFileReload_Click()
+{
+    WindowFlags &f = m_host.flags();
+    if (f.m_Dirty
+        && m_host.prompt().message(GetResString(7), Prompt::Icon::Question, Prompt::Buttons::YesNo, true)
+            != Prompt::Answer::Yes)
+        return;
+    const QString path = f.m_FileName;
+    OpenFile(path);
+    UpdateStatus(path);
+}
+
+void DocumentLifecycle::mnuFileSave_Click()
+{
+    if (!m_host.dom())
+        return;
+    const WindowFlags &f = m_host.flags();
+    if (f.m_ReadOnly || !f.m_HasFile)
+        mnuFileSaveAs_Click();
+    else
+        SaveFile(f.m_FileName);
+}
+
+void DocumentLifecycle::mnuFileSaveAs_Click()
+{
+    if (!m_host.dom())
+        return;
+    const QString current = m_host.flags().m_FileName;
+    const QString initial = current.contains(QLatin1Char('/')) ? current : QString();
+    QString path;
+    if (!m_host.prompt().saveFileDialog(kSaveFilter, initial, &path))
+        return;
+    SaveFile(path);
+}
+
+void DocumentLifecycle::mnuFileClose_Click()
+{
+    if (QuerySave())
+        ClearStatus();
+}
+
+void DocumentLifecycle::openRecentFile(const QString &path)
+{
+    if (!QuerySave())
+        return;
+    ClearStatus();
+    if (OpenFile(path))
+        UpdateStatus(path);
+}
+
+bool DocumentLifecycle::canSave() const
+{
+    return m_host.dom() != nullptr;
+}
+
+bool DocumentLifecycle::canReload() const
+{
+    const QString &name = m_host.flags().m_FileName;
+    return !name.isEmpty() && name != newFileName();
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QString>
+
+class DocumentHost;
+
+// The life of a window's document: New, Open, Reload, Save, Save As, Close,
+// the question whether to save, the modified flag, the caption, backups and
+// style-sheet copies.
+class DocumentLifecycle
+{
+public:
+    static QString newFileName() { return QStringLiteral("New XML File"); }
+
+    explicit DocumentLifecycle(DocumentHost &host) : m_host(host) {}
+
+    // The caption for a file name (its last path part is shown); an empty
+    // name without a document gives the title alone.
+    static QString caption(const QString &fileName, bool dirty, bool readOnly, bool hasDocument);
+    // "YYYYMMDDHHmmSS.bak" in `folder`, made unique with "-2", "-3", ...
+    // when taken, and never `source` itself.
+    static QString backupPath(const QString &folder, const QString &source);
+
+    // True when the window may go on: nothing to save, saved, or not wanted.
+    bool QuerySave();
+    void ClearStatus();
+    // Loads a file; on failure says why and leaves the window's document as
+    // it was. Does not set the caption (UpdateStatus does).
+    bool OpenFile(const QString &path);
+    void LoadXML(const QString &text);
+    // Writes the document; on failure reports the reason and changes no flag.
+    bool SaveFile(const QString &path);
+    void UpdateStatus(const QString &path);
+    void DocumentModified();
+    void ResetUndo();
+
+    // Commands.
+    void mnuFileNew_Click();
+    void mnuFileOpen_Click();
+    void mnuFileReload_Click();
+    void mnuFileSave_Click();
+    void mnuFileSaveAs_Click();
+    void mnuFileClose_Click();
+    void openRecentFile(const QString &path);
+
+    // Enabled states of the File menu's items.
+    bool canSave() const;
+    bool canReload() const;
+
+private:
+    void copyStyleSheets(const QString &documentPath);
+
+    DocumentHost &m_host;
+};
