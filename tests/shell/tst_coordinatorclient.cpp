@@ -1,0 +1,125 @@
+#include "shell/CoordinatorClient.h"
+
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// Stands in for the coordinator: records every line and answers it with
+// m_answer. The first m_dropConnections connections are cut off after their
+// first line, unanswered, like a coordinator that dies.
+class ScriptedCoordinator : public QObject
+{
+public:
+    explicit ScriptedCoordinator(const QString &name)
+    {
+        connect(&m_server, &QLocalServer::newConnection, this, [this] {
+            QLocalSocket *socket = m_server.nextPendingConnection();
+            const bool drop = m_dropConnections-- > 0;
+            connect(socket, &QLocalSocket::readyRead, this, [this, socket, drop] {
+                while (socket->canReadLine()) {
+                    m_lines.append(socket->readLine().trimmed());
+                    if (drop) {
+                        socket->abort();
+                        return;
+                    }
+                    socket->write(m_answer + '\n');
+                }
+            });
+        });
+        m_server.listen(name);
+    }
+
+    QByteArrayList m_lines;
+    QByteArray m_answer = "OK";
+    int m_dropConnections = 0;
+    // Last, so its sockets go first and cannot signal into destroyed members.
+    QLocalServer m_server;
+};
+
+} // namespace
+
+class TestCoordinatorClient : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void registrationWaitsForCoordinator();
+    void registrationFailures();
+    void registrationSurvivesLostConnection();
+    void commandsArriveInOrder();
+
+private:
+    QTemporaryDir m_dir;
+    QString m_name;
+};
+
+void TestCoordinatorClient::init()
+{
+    static int run = 0;
+    m_name = m_dir.filePath(QStringLiteral("dde%1").arg(++run));
+}
+
+void TestCoordinatorClient::registrationWaitsForCoordinator()
+{
+    // The editor's first window registers before the coordinator it has just
+    // started listens. Tiling and removal meanwhile are one-off attempts, and
+    // a removed window's pending registration is withdrawn.
+    CoordinatorClient client(m_name);
+    QSignalSpy registered(&client, &CoordinatorClient::windowRegistered);
+    client.tileVertical();
+    client.registerWindow(3);
+    client.unregisterWindow(3);
+    client.registerWindow(42);
+    QCOMPARE(registered.count(), 0);
+
+    ScriptedCoordinator coordinator(m_name);
+    QTRY_COMPARE(registered.count(), 1);
+    QCOMPARE(registered.at(0).at(0).value<quint64>(), quint64(42));
+    QCOMPARE(coordinator.m_lines, QByteArrayList{"ADD 42"});
+}
+
+void TestCoordinatorClient::registrationFailures()
+{
+    CoordinatorClient client(m_name);
+    client.setRegistrationTimeout(300);
+    QSignalSpy failed(&client, &CoordinatorClient::registrationFailed);
+    client.registerWindow(7); // nobody ever answers
+    QTRY_COMPARE(failed.count(), 1);
+
+    ScriptedCoordinator coordinator(m_name);
+    coordinator.m_answer = "REFUSED";
+    client.registerWindow(8);
+    QTRY_COMPARE(failed.count(), 2);
+    QCOMPARE(failed.at(1).at(0).value<quint64>(), quint64(8));
+}
+
+void TestCoordinatorClient::registrationSurvivesLostConnection()
+{
+    // A coordinator ending just as the ADD arrives: the ADD goes again.
+    ScriptedCoordinator coordinator(m_name);
+    coordinator.m_dropConnections = 1;
+    CoordinatorClient client(m_name);
+    QSignalSpy registered(&client, &CoordinatorClient::windowRegistered);
+    client.registerWindow(9);
+    QTRY_COMPARE(registered.count(), 1);
+    QCOMPARE(coordinator.m_lines, (QByteArrayList{"ADD 9", "ADD 9"}));
+}
+
+void TestCoordinatorClient::commandsArriveInOrder()
+{
+    ScriptedCoordinator coordinator(m_name);
+    CoordinatorClient client(m_name);
+    client.registerWindow(1);
+    client.registerWindow(2);
+    client.tileVertical();
+    client.unregisterWindow(1); // blocks until handed over; must not overtake
+    QTRY_COMPARE(coordinator.m_lines, (QByteArrayList{"ADD 1", "ADD 2", "TILE_VERTICAL", "REMOVE 1"}));
+}
+
+QTEST_MAIN(TestCoordinatorClient)
+#include "tst_coordinatorclient.moc"
