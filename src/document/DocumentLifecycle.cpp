@@ -31,9 +31,10 @@ QString namePart(const QString &path)
 
 bool isReadOnlyFile(const QString &path)
 {
-    // A file nobody may write to counts as read-only, even for root.
+    // A file without any write permission bit counts as read-only, even for
+    // root (the "user" bits say what this process may do, not the file's flag).
     const QFileDevice::Permissions p = QFile::permissions(path);
-    return !(p & (QFileDevice::WriteOwner | QFileDevice::WriteUser | QFileDevice::WriteGroup | QFileDevice::WriteOther));
+    return !(p & (QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther));
 }
 
 void makeWritable(const QString &path)
