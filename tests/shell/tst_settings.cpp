@@ -1,0 +1,216 @@
+#include "shell/RecentFilesMenu.h"
+#include "shell/Settings.h"
+#include "shell/SettingsStore.h"
+#include "shell/WindowGeometry.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+class FakeWindow : public WindowGeometry
+{
+public:
+    QRect windowRectTwips() const override { return rect; }
+    void setWindowRectTwips(const QRect &r, bool stored) override { rect = r, positionStored = stored; }
+    int hspPosition() const override { return hsp; }
+    void setHspPosition(int twips) override { hsp = twips; }
+    int vspPosition() const override { return vsp; }
+    void setVspPosition(int twips) override { vsp = twips; }
+    bool isNormalState() const override { return normal; }
+
+    QRect rect{0, 0, 12000, 9000};
+    int hsp = 3600, vsp = 3600;
+    bool normal = true, positionStored = false;
+};
+
+void put(const char *section, const QString &key, const char *value)
+{
+    SettingsStore().write(QLatin1String(section), key, QString::fromUtf8(value));
+}
+
+QStringList visibleElements(const QMenu &menu)
+{
+    QStringList names;
+    for (QAction *action : menu.actions())
+        if (action->isVisible())
+            names.append(action->objectName());
+    return names;
+}
+
+} // namespace
+
+class TestSettings : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        QFile::remove(SettingsStore().fileName());
+        sharedSettings() = SharedSettings();
+        m_files = std::make_unique<QTemporaryDir>();
+    }
+
+    void toInt16_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("expected"); // -1: the caller's default
+        const QList<std::pair<const char *, int>> rows{
+            {"123", 123}, {"123.6", 124}, {"-2.5", -3}, {" 42 ", 42}, {"-32768", -32768}, {"32767.4", 32767},
+            {"32767.5", -1}, {"32768", -1}, {"1e30", -1}, {"abc", -1}, {"12px", -1}, {"nan", -1}, {"", -1}};
+        for (const auto &[text, expected] : rows)
+            QTest::newRow(*text ? text : "empty") << QString::fromLatin1(text) << expected;
+    }
+    void toInt16()
+    {
+        QFETCH(QString, text);
+        QTEST(::toInt16(text, -1), "expected");
+    }
+
+    void missingOrUnusableValuesLeaveTheWindowAsItIs()
+    {
+        put("Application", QStringLiteral("Left"), "40000"); // a screen wider than 16 bits of twips
+        put("Application", QStringLiteral("Height"), "0");
+        put("Application", QStringLiteral("SplitTop"), "abc");
+        put("Font", QStringLiteral("Size"), "0");
+        FakeWindow window;
+        LoadSettings(window);
+        QCOMPARE(sharedSettings().fontName, QStringLiteral("MS UI Gothic"));
+        QCOMPARE(sharedSettings().fontSize, 10);
+        QVERIFY(sharedSettings().programs.isEmpty());
+        QCOMPARE(window.rect, FakeWindow().rect);
+        QVERIFY(!window.positionStored); // the platform places such a window
+        QCOMPARE(std::pair(window.hsp, window.vsp), std::pair(3600, 3600));
+    }
+
+    void programsStopAtGapAndKeepFirstOfEqualNames()
+    {
+        const QStringList names{QStringLiteral("ed"), QStringLiteral("vi"), QStringLiteral("ed"), QString(),
+                                QStringLiteral("after gap")};
+        for (int i = 0; i < names.size(); ++i) {
+            SettingsStore().write(QStringLiteral("Programs"), QStringLiteral("Name%1").arg(i), names.at(i));
+            put("Programs", QStringLiteral("Path%1").arg(i), "/bin/p");
+        }
+        FakeWindow window;
+        LoadSettings(window);
+        QCOMPARE(sharedSettings().programs, (QList<ExternalProgram>{{"ed", "/bin/p"}, {"vi", "/bin/p"}}));
+    }
+
+    void savedFileHasExactKeysAndReloads()
+    {
+        sharedSettings().fontName = QStringLiteral("ＭＳ ゴシック");
+        sharedSettings().programs = {{QStringLiteral("エディタ"), QStringLiteral("/opt/編集/bin")}};
+        FakeWindow window;
+        window.rect = QRect(-120, 240, 11880, 8310);
+        window.hsp = 3000;
+        SaveSettings(window);
+
+        QFile ini(QDir(qEnvironmentVariable("XDG_CONFIG_HOME")).filePath("Ostrel XML Editor/Ostrel XML Editor.ini"));
+        QVERIFY(ini.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(ini.readAll()),
+                 QStringLiteral("[Application]\nHeight=8310\nLeft=-120\nSplitLeft=3000\nSplitTop=3600\nTop=240\n"
+                                "Width=11880\n\n[Font]\nName=ＭＳ ゴシック\nSize=10\n\n[Programs]\n"
+                                "Name0=エディタ\nPath0=/opt/編集/bin\n"));
+        const SharedSettings saved = sharedSettings();
+        sharedSettings() = SharedSettings();
+        FakeWindow next;
+        LoadSettings(next);
+        QCOMPARE(std::tuple(next.rect, next.hsp, next.positionStored), std::tuple(window.rect, 3000, true));
+        QCOMPARE(std::pair(sharedSettings().fontName, sharedSettings().programs), std::pair(saved.fontName, saved.programs));
+    }
+
+    void maximisedWindowKeepsStoredGeometry()
+    {
+        put("Application", QStringLiteral("Left"), "77");
+        FakeWindow window;
+        window.normal = false;
+        SaveSettings(window);
+        const SettingsStore store;
+        QCOMPARE(store.read(QStringLiteral("Font"), QStringLiteral("Size")), QStringLiteral("10"));
+        QCOMPARE(store.read(QStringLiteral("Application"), QStringLiteral("Left")), QStringLiteral("77"));
+        QCOMPARE(store.read(QStringLiteral("Application"), QStringLiteral("SplitTop"), "none"), QStringLiteral("none"));
+    }
+
+    void recentFileRules()
+    {
+        QStringList expected;
+        for (int i = 1; i <= 11; ++i) {
+            addRecentFile(file(QStringLiteral("文書%1.xml").arg(i)));
+            expected.prepend(file(QStringLiteral("文書%1.xml").arg(i)));
+        }
+        QCOMPARE(LoadMRU(), expected.first(10)); // the eleventh written is never read
+
+        // Deleted files drop out and later entries move up; a case variant
+        // counts once, spelled as last opened.
+        QFile::remove(expected.at(1));
+        addRecentFile(file("文書1.XML"));
+        addRecentFile(file(QStringLiteral("文書1.xml")));
+        QCOMPARE(LoadMRU().first(3), (QStringList{file("文書1.xml"), expected.at(0), expected.at(2)}));
+
+        // The list ends at the first empty key.
+        SaveMRU({file("a"), QString(), file("b")});
+        QCOMPARE(LoadMRU(), QStringList{file("a")});
+    }
+
+    void submenuCaptionsHidingAndClicks()
+    {
+        QMenu mnuFile;
+        QMenu *mru = mnuFile.addMenu(QStringLiteral("最近使ったファイル(&M)"));
+        auto *menu = new RecentFilesMenu(mru, &mnuFile);
+        QSignalSpy chosen(menu, &RecentFilesMenu::fileChosen);
+        QStringList paths;
+        for (int i = 1; i <= 10; ++i)
+            paths.append(file(QStringLiteral("R&D%1").arg(i)));
+        SaveMRU(paths);
+        mnuFile.popup(QPoint(0, 0)); // the submenu follows the store when the File menu opens
+        mnuFile.hide();
+
+        QAction *tenth = mru->findChild<QAction *>(QStringLiteral("mnuFileMRUFiles10"));
+        QVERIFY(tenth && mru->menuAction()->isEnabled());
+        // The access key is the first digit; the path's own "&" is shown as such.
+        QCOMPARE(tenth->text(), QStringLiteral("&10 ") + QString(paths.at(9)).replace('&', QStringLiteral("&&")));
+        tenth->trigger();
+        QCOMPARE(chosen.value(0).value(0).toString(), paths.at(9));
+
+        for (int i = 1; i < 10; ++i)
+            QFile::remove(paths.at(i));
+        menu->refresh();
+        QCOMPARE(visibleElements(*mru), QStringList{QStringLiteral("mnuFileMRUFiles1")});
+        QFile::remove(paths.at(0));
+        menu->refresh();
+        QCOMPARE(visibleElements(*mru), QStringList{QStringLiteral("mnuFileMRUFiles0")});
+        QVERIFY(!mru->menuAction()->isEnabled());
+        QCOMPARE(mru->actions().size(), 11); // elements are reused
+    }
+
+private:
+    // A file in this test's folder, created when missing.
+    QString file(const QString &name)
+    {
+        QFile f(m_files->filePath(name));
+        if (!f.exists() && f.open(QIODevice::WriteOnly))
+            f.write("<a/>");
+        return f.fileName();
+    }
+    QString file(const char *name) { return file(QString::fromUtf8(name)); }
+
+    std::unique_ptr<QTemporaryDir> m_files;
+};
+
+// The store's folder is fixed at its first use, so it is set before anything runs.
+int main(int argc, char **argv)
+{
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    QApplication app(argc, argv);
+    TestSettings test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_settings.moc"
