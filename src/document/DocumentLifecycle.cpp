@@ -109,7 +109,7 @@ void DocumentLifecycle::ClearStatus()
     m_host.showPreview();
     for (const char *key : {"save", "print", "preview", "cut", "copy", "paste", "delete", "find", "verify", "undo", "redo"})
         m_host.setButtonEnabled(QString::fromLatin1(key), false);
-    m_host.resetUndo();
+    // With the document gone, so is its history (setDom above).
 }
 
 bool DocumentLifecycle::OpenFile(const QString &path)

@@ -117,7 +117,7 @@ void Selection::tvw_NodeClick(const QModelIndex &node)
 
 void Selection::onCurrentChanged(const QModelIndex &current)
 {
-    if (m_selecting || !current.isValid())
+    if (m_selecting || m_held || !current.isValid())
         return;
     m_clickedByCurrentChange = current;
     tvw_NodeClick(current);

@@ -29,6 +29,9 @@ public:
     QModelIndex selectedItem() const;
     // Select an item without raising a node click.
     void setSelectedItem(const QModelIndex &treeNode);
+    // While held, changes of the current item (also those the view makes
+    // when the current item is removed) raise no node click.
+    void holdClicks(bool hold) { m_held = hold; }
 
     static QString LfToCrLf(const QString &text);
 
@@ -47,5 +50,6 @@ private:
     QComboBox &m_cboPath;
     ValuePane &m_txtEdit;
     bool m_selecting = false;
+    bool m_held = false;
     QPersistentModelIndex m_clickedByCurrentChange;
 };

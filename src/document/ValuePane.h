@@ -15,4 +15,8 @@ public:
     // Locked: the user cannot change the text.
     void setLocked(bool locked) { setReadOnly(locked); }
     bool isLocked() const { return isReadOnly(); }
+
+protected:
+    bool event(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 };

@@ -4,6 +4,8 @@
 #include "CoordinatorClient.h"
 #include "MainMenu.h"
 #include "QtPrompt.h"
+#include "RecentFilesMenu.h"
+#include "Settings.h"
 #include "Twips.h"
 #include "document/DocumentLifecycle.h"
 #include "document/DocumentTreeModel.h"
@@ -13,6 +15,8 @@
 #include "document/TreeBuilder.h"
 #include "document/ValuePane.h"
 #include "document/XmlDocument.h"
+#include "editing/ValuePaneEditor.h"
+#include "undo/UndoController.h"
 
 #include <QAction>
 #include <QApplication>
@@ -35,19 +39,15 @@ constexpr int kDesignWidth = 11880;
 constexpr int kDesignHeight = 8310;
 constexpr int kDesignSplit = 3600;
 
-// Font of the value pane, the tree and the path box: one per process.
-QString g_fontName = QStringLiteral("MS UI Gothic");
-int g_fontSize = 10;
-
 // Menu items whose commands this window does not carry out yet.
 const char *const kNotYetBuilt[] = {
-    "mnuFilePrint", "mnuFilePrintTree", "mnuEditUndo", "mnuEditRedo", "mnuEditUndoAll", "mnuEditCut",
+    "mnuFilePrint", "mnuFilePrintTree", "mnuEditCut",
     "mnuEditCopy", "mnuEditPaste", "mnuEditDelete", "mnuEditRename", "mnuEditFind", "mnuEditFindNext",
     "mnuViewLock", "mnuNodeCollapse", "mnuNodeExpand", "mnuViewText", "mnuNodeMoveUp", "mnuNodeMoveDown",
     "mnuNodeAddElement", "mnuNodeAddAttribute", "mnuNodeAddText", "mnuNodeAddComment", "mnuNodeAddCDATA",
     "mnuNodeInsElement", "mnuNodeInsText", "mnuNodeInsComment", "mnuNodeInsCDATA", "mnuNodeDelete",
     "mnuToolSelXSL", "mnuToolPreview", "mnuToolPreviewSel", "mnuToolPreviewSync", "mnuToolVerifyNew",
-    "mnuToolVerify", "mnuToolRemoveText", "mnuToolOpenEditor", "mnuHelpReadme", "mnuHelpAbout",
+    "mnuToolVerify", "mnuToolRemoveText", "mnuHelpReadme", "mnuHelpAbout",
 };
 
 } // namespace
@@ -75,10 +75,17 @@ frmMain::frmMain(std::unique_ptr<Prompt> prompt, QWidget *parent)
     m_treeBuilder = std::make_unique<TreeBuilder>(*this, *m_model, *m_tvw);
     m_selection = new Selection(*this, *m_model, *m_tvw, *m_cboPath, *m_txtEdit, this);
     m_lifecycle = std::make_unique<DocumentLifecycle>(*this);
+    m_undo = new UndoController(*this, *m_lifecycle, this);
+    m_undo->documentChanged();
+    m_paneEditor = new ValuePaneEditor(*this, *m_lifecycle, this);
 
     resize(Twips::toPixelsX(kDesignWidth, this), Twips::toPixelsY(kDesignHeight, this));
+    LoadSettings(*this);
     applyFont();
+    createProgramsMenu();
     connectCommands();
+    m_recent = new RecentFilesMenu(m_menu->menu(QStringLiteral("mnuFileMRU")), m_menu->menu(QStringLiteral("mnuFile")));
+    connect(m_recent, &RecentFilesMenu::fileChosen, this, [this](const QString &path) { m_lifecycle->openRecentFile(path); });
 
     // Register with the window coordinator; the client retries while a
     // coordinator started just before this window is not yet listening.
@@ -204,6 +211,9 @@ void frmMain::connectCommands()
     on("mnuFileSaveAs", [this] { m_lifecycle->mnuFileSaveAs_Click(); });
     on("mnuFileClose", [this] { m_lifecycle->mnuFileClose_Click(); });
     on("mnuFileQuit", [this] { close(); });
+    on("mnuEditUndo", [this] { m_undo->DoUndo(); });
+    on("mnuEditRedo", [this] { m_undo->DoRedo(); });
+    on("mnuEditUndoAll", [this] { m_undo->UndoAll(); });
     on("mnuViewFont", [this] { mnuViewFont_Click(); });
     on("mnuWindowTileH", [this] { m_coordinator->tileVertical(); });
 
@@ -211,12 +221,28 @@ void frmMain::connectCommands()
     const QHash<QString, QString> buttonItems{{"new", "mnuFileNew"}, {"open", "mnuFileOpen"}, {"save", "mnuFileSave"}};
     for (auto it = buttonItems.cbegin(); it != buttonItems.cend(); ++it)
         connect(m_buttons.value(it.key()), &QAction::triggered, m_menu->item(it.value()), &QAction::trigger);
+    // Undo and redo run directly: their menu items may be disabled while
+    // the buttons are not (the menu is brought up to date when it opens).
+    connect(m_buttons.value(QStringLiteral("undo")), &QAction::triggered, this, [this] { m_undo->DoUndo(); });
+    connect(m_buttons.value(QStringLiteral("redo")), &QAction::triggered, this, [this] { m_undo->DoRedo(); });
     for (const char *key : {"new", "open"})
         m_buttons.value(QString::fromLatin1(key))->setEnabled(true);
     for (const char *key : {"save", "print", "preview", "cut", "copy", "paste", "delete", "find", "verify", "undo", "redo"})
         m_buttons.value(QString::fromLatin1(key))->setEnabled(false);
 
     connect(m_menu->menu(QStringLiteral("mnuFile")), &QMenu::aboutToShow, this, &frmMain::updateFileMenu);
+    connect(m_menu->menu(QStringLiteral("mnuEdit")), &QMenu::aboutToShow, this, &frmMain::updateEditMenu);
+    // Ctrl+Z and Ctrl+Y must work whether or not the menu was opened since
+    // the last change, so the items follow the history as it changes.
+    connect(m_undo, &UndoController::historyChanged, this, &frmMain::updateEditMenu);
+    updateEditMenu();
+}
+
+void frmMain::updateEditMenu()
+{
+    m_menu->item(QStringLiteral("mnuEditUndo"))->setEnabled(m_undo->CanUndo());
+    m_menu->item(QStringLiteral("mnuEditRedo"))->setEnabled(m_undo->CanRedo());
+    m_menu->item(QStringLiteral("mnuEditUndoAll"))->setEnabled(m_undo->canUndoAll());
 }
 
 void frmMain::updateFileMenu()
@@ -229,23 +255,42 @@ void frmMain::updateFileMenu()
 
 void frmMain::applyFont()
 {
-    QFont font(g_fontName, g_fontSize);
+    const SharedSettings &shared = sharedSettings();
+    QFont font(shared.fontName, shared.fontSize);
     m_txtEdit->setFont(font);
     m_tvw->setFont(font);
     QFont pathFont = m_cboPath->font();
-    pathFont.setFamily(g_fontName);
+    pathFont.setFamily(shared.fontName);
     m_cboPath->setFont(pathFont);
 }
 
 void frmMain::mnuViewFont_Click()
 {
-    QString family = g_fontName;
-    int size = g_fontSize;
+    SharedSettings &shared = sharedSettings();
+    QString family = shared.fontName;
+    int size = shared.fontSize;
     if (!m_prompt->fontDialog(&family, &size))
         return;
-    g_fontName = family;
-    g_fontSize = size;
+    shared.fontName = family;
+    shared.fontSize = size;
     applyFont();
+}
+
+void frmMain::createProgramsMenu()
+{
+    // One element per configured external program, in stored order; the
+    // submenu and its separator are hidden when there is none. Opening the
+    // document in them is not carried out yet, so the elements are off.
+    const QList<ExternalProgram> &programs = sharedSettings().programs;
+    QMenu *open = m_menu->menu(QStringLiteral("mnuToolOpenEditor"));
+    m_menu->item(QStringLiteral("mnuToolLine3"))->setVisible(!programs.isEmpty());
+    open->menuAction()->setVisible(!programs.isEmpty());
+    for (int i = 0; i < programs.size(); ++i) {
+        QAction *a = open->addAction(programs[i].name);
+        a->setObjectName(QStringLiteral("mnuToolOpen%1").arg(i));
+        a->setData(programs[i].path);
+        a->setEnabled(false);
+    }
 }
 
 bool frmMain::OpenFile(const QString &path)
@@ -295,7 +340,9 @@ void frmMain::closeEvent(QCloseEvent *event)
         return;
     }
     m_unloaded = true;
-    // Unload: the working folder goes, the coordinator forgets the window.
+    // Unload: settings are kept, the working folder goes, the coordinator
+    // forgets the window.
+    SaveSettings(*this);
     m_temp.reset();
     m_coordinator->unregisterWindow(windowHandle());
     event->accept();
@@ -314,10 +361,12 @@ void frmMain::setStatusText(const QString &text)
 
 void frmMain::setButtonEnabled(const QString &key, bool enabled)
 {
-    // A button whose command the window does not carry out yet stays off.
-    static const QStringList working{QStringLiteral("new"), QStringLiteral("open"), QStringLiteral("save")};
+    // Print, preview, find and verify stay off until the window carries
+    // them out; the clipboard buttons follow the selected node's kind.
+    static const QStringList notYet{QStringLiteral("print"), QStringLiteral("preview"), QStringLiteral("find"),
+                                    QStringLiteral("verify")};
     if (QAction *a = m_buttons.value(key))
-        a->setEnabled(enabled && working.contains(key));
+        a->setEnabled(enabled && !notYet.contains(key));
 }
 
 bool frmMain::isOptionChecked(const QString &item) const
@@ -346,6 +395,8 @@ void frmMain::setDom(std::unique_ptr<XmlDocument> document)
     m_model->setDocument(document.get());
     m_DOM = std::move(document);
     m_model->setShowText(isOptionChecked(QStringLiteral("mnuViewText")));
+    // A history belongs to one document object.
+    m_undo->documentChanged();
 }
 
 void frmMain::setCaption(const QString &caption)
@@ -353,8 +404,55 @@ void frmMain::setCaption(const QString &caption)
     setWindowTitle(caption);
 }
 
-void frmMain::addRecentFile(const QString &)
+void frmMain::addRecentFile(const QString &path)
 {
+    ::addRecentFile(path);
+}
+
+QRect frmMain::windowRectTwips() const
+{
+    const QRect g = geometry();
+    return QRect(Twips::fromPixelsX(g.x(), this), Twips::fromPixelsY(g.y(), this), Twips::fromPixelsX(g.width(), this),
+                 Twips::fromPixelsY(g.height(), this));
+}
+
+void frmMain::setWindowRectTwips(const QRect &rect, bool positionStored)
+{
+    const QSize size(Twips::toPixelsX(rect.width(), this), Twips::toPixelsY(rect.height(), this));
+    if (positionStored)
+        setGeometry(QRect(QPoint(Twips::toPixelsX(rect.x(), this), Twips::toPixelsY(rect.y(), this)), size));
+    else
+        resize(size);
+}
+
+int frmMain::hspPosition() const
+{
+    return Twips::fromPixelsX(m_hsp->sizes().value(0), this);
+}
+
+void frmMain::setHspPosition(int twips)
+{
+    const int first = Twips::toPixelsX(twips, this);
+    const int total = std::max(m_hsp->width(), Twips::toPixelsX(kDesignWidth, this));
+    m_hsp->setSizes({first, std::max(0, total - first)});
+}
+
+int frmMain::vspPosition() const
+{
+    return Twips::fromPixelsY(m_vsp->count() > 1 ? m_vsp->sizes().value(0) : Twips::toPixelsY(kDesignSplit, this), this);
+}
+
+void frmMain::setVspPosition(int twips)
+{
+    if (m_vsp->count() < 2)
+        return;
+    const int first = Twips::toPixelsY(twips, this);
+    m_vsp->setSizes({first, std::max(0, m_vsp->height() - first)});
+}
+
+bool frmMain::isNormalState() const
+{
+    return !(windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
 }
 
 QString frmMain::tempFolder() const
@@ -364,8 +462,10 @@ QString frmMain::tempFolder() const
 
 void frmMain::resetUndo()
 {
+    m_undo->ResetUndo();
 }
 
 void frmMain::recordUndo()
 {
+    m_undo->record();
 }

@@ -2,6 +2,7 @@
 
 #include "document/DocumentHost.h"
 #include "document/Prompt.h"
+#include "shell/WindowGeometry.h"
 
 #include <QHash>
 #include <QMainWindow>
@@ -19,16 +20,19 @@ class QSplitter;
 class QToolBar;
 class QTreeView;
 class QWidget;
+class RecentFilesMenu;
 class Selection;
 class TempFolder;
 class TreeBuilder;
+class UndoController;
+class ValuePaneEditor;
 class ValuePane;
 class XmlDocument;
 
 // One editor window: one document, its tree, value pane, path bar, menus,
 // toolbar and status bar. It owns the widgets and the per-window state and
 // wires the routines of each area to them.
-class frmMain : public QMainWindow, public DocumentHost
+class frmMain : public QMainWindow, public DocumentHost, public WindowGeometry
 {
     Q_OBJECT
 public:
@@ -51,6 +55,7 @@ public:
 
     XmlDocument &document() { return *m_DOM; }
     DocumentLifecycle &lifecycle() { return *m_lifecycle; }
+    UndoController &undo() { return *m_undo; }
     ValuePane *txtEdit() const override { return m_txtEdit; }
     QTreeView *tvw() const override { return m_tvw; }
     QComboBox *cboPath() const { return m_cboPath; }
@@ -80,6 +85,18 @@ public:
     void resetUndo() override;
     void recordUndo() override;
 
+    // WindowGeometry (twips)
+    QRect windowRectTwips() const override;
+    void setWindowRectTwips(const QRect &rect, bool positionStored) override;
+    int hspPosition() const override;
+    void setHspPosition(int twips) override;
+    int vspPosition() const override;
+    void setVspPosition(int twips) override;
+    bool isNormalState() const override;
+
+    // Apply the program's font to this window's panes.
+    void applyFont();
+
 signals:
     // The last step of closing: the window is going away.
     void Unload();
@@ -92,7 +109,8 @@ private:
     void createPanes();
     void connectCommands();
     void updateFileMenu();
-    void applyFont();
+    void updateEditMenu();
+    void createProgramsMenu();
     void mnuViewFont_Click();
     QAction *addButton(const QString &key, const QString &tooltip);
 
@@ -102,6 +120,7 @@ private:
     std::unique_ptr<TempFolder> m_temp;
     std::unique_ptr<DocumentLifecycle> m_lifecycle;
     MainMenu *m_menu = nullptr;
+    RecentFilesMenu *m_recent = nullptr;
     CoordinatorClient *m_coordinator = nullptr;
     bool m_closeWithoutAsking = false;
     bool m_unloaded = false;
@@ -121,4 +140,6 @@ private:
     DocumentTreeModel *m_model = nullptr;
     std::unique_ptr<TreeBuilder> m_treeBuilder;
     Selection *m_selection = nullptr;
+    UndoController *m_undo = nullptr;
+    ValuePaneEditor *m_paneEditor = nullptr;
 };

@@ -1,0 +1,148 @@
+#include "UndoController.h"
+
+#include "document/DocumentHost.h"
+#include "document/DocumentLifecycle.h"
+#include "document/DocumentTreeModel.h"
+#include "document/Prompt.h"
+#include "document/Selection.h"
+#include "document/XmlDocument.h"
+
+#include <QTreeView>
+
+UndoController::UndoController(DocumentHost &host, DocumentLifecycle &lifecycle, QObject *parent)
+    : QObject(parent), m_host(host), m_lifecycle(lifecycle)
+{
+    QTreeView *tvw = m_host.tvw();
+    DocumentTreeModel *model = &m_host.model();
+    connect(tvw, &QTreeView::expanded, this, [this, model](const QModelIndex &i) { m_expanded.insert(model->nodeAt(i)); });
+    connect(tvw, &QTreeView::collapsed, this, [this, model](const QModelIndex &i) { m_expanded.remove(model->nodeAt(i)); });
+    connect(model, &QAbstractItemModel::modelReset, this, [this] { m_expanded.clear(); });
+}
+
+void UndoController::documentChanged()
+{
+    m_journal.attach(m_host.dom());
+    m_Undo.reset();
+    m_expanded.clear();
+    emit historyChanged();
+}
+
+std::shared_ptr<clsUndoInfo> UndoController::snapshot(Journal journal) const
+{
+    auto info = std::make_shared<clsUndoInfo>();
+    info->setJournal(std::move(journal));
+    for (const XmlNode &node : m_expanded)
+        info->AddExpand(node);
+    const QModelIndex selected = m_host.selection().selectedItem();
+    info->setSelectedNode(m_host.model().nodeAt(selected));
+    info->setNodeKey(m_host.model().keyAt(selected));
+    return info;
+}
+
+void UndoController::ResetUndo()
+{
+    if (m_journal.document() != m_host.dom())
+        m_journal.attach(m_host.dom());
+    m_journal.take();
+    m_Undo = std::make_unique<clsUndoRedo>();
+    if (!m_host.dom())
+        return;
+    auto info = std::make_shared<clsUndoInfo>();
+    const QModelIndex top = m_host.model().documentIndex();
+    info->AddExpand(m_host.model().nodeAt(top));
+    info->setNodeKey(m_host.model().keyAt(top));
+    m_Undo->Action(info);
+    emit historyChanged();
+}
+
+void UndoController::record()
+{
+    if (!m_host.dom())
+        return;
+    if (m_journal.document() != m_host.dom())
+        m_journal.attach(m_host.dom());
+    if (!m_Undo)
+        m_Undo = std::make_unique<clsUndoRedo>();
+    m_Undo->Action(snapshot(m_journal.take()));
+    m_host.setButtonEnabled(QStringLiteral("undo"), true);
+    emit historyChanged();
+}
+
+void UndoController::restore(const clsUndoInfo &info)
+{
+    QTreeView *tvw = m_host.tvw();
+    DocumentTreeModel &model = m_host.model();
+    tvw->collapseAll();
+    m_expanded.clear();
+    for (const XmlNode &node : info.ExpandIndex())
+        if (node.isDocument() || node.isAttached())
+            tvw->expand(model.indexForNode(node));
+    const XmlNode selected = info.selectedNode();
+    if (selected && (selected.isDocument() || selected.isAttached()))
+        m_host.selection().setSelectedItem(model.indexForNode(selected));
+    else if (!m_host.selection().selectedItem().isValid())
+        m_host.selection().setSelectedItem(model.documentIndex());
+    tvw->setUpdatesEnabled(true);
+    tvw->setFocus();
+}
+
+void UndoController::showSelected()
+{
+    m_host.selection().ShowNode(m_host.selection().selectedItem(), true);
+}
+
+void UndoController::DoUndo()
+{
+    if (!m_Undo)
+        m_Undo = std::make_unique<clsUndoRedo>();
+    const clsUndoRedo::Step leaving = m_Undo->current();
+    if (const clsUndoRedo::Step step = m_Undo->Undo()) {
+        // Changes not yet recorded belong to the state being left.
+        Journal journal = leaving->journal();
+        for (JournalEntry &e : m_journal.take())
+            journal.push_back(std::move(e));
+        leaving->setJournal(journal);
+        m_host.tvw()->setUpdatesEnabled(false);
+        m_journal.undo(journal);
+        restore(*step);
+    }
+    showSelected();
+    m_host.setButtonEnabled(QStringLiteral("undo"), m_Undo->CanUndo());
+    m_host.setButtonEnabled(QStringLiteral("redo"), true);
+    emit historyChanged();
+}
+
+void UndoController::DoRedo()
+{
+    if (!m_Undo)
+        m_Undo = std::make_unique<clsUndoRedo>();
+    if (const clsUndoRedo::Step step = m_Undo->Redo()) {
+        m_host.tvw()->setUpdatesEnabled(false);
+        m_journal.redo(step->journal());
+        restore(*step);
+    }
+    showSelected();
+    m_host.setButtonEnabled(QStringLiteral("redo"), m_Undo->CanRedo());
+    m_host.setButtonEnabled(QStringLiteral("undo"), true);
+    emit historyChanged();
+}
+
+bool UndoController::canUndoAll() const
+{
+    return !m_host.flags().m_BackupPath.isEmpty() && m_host.flags().m_Dirty;
+}
+
+void UndoController::UndoAll()
+{
+    if (!canUndoAll())
+        return;
+    if (m_host.prompt().message(QStringLiteral("変更は全て失われます。よろしいですか？"), Prompt::Icon::Question,
+                                Prompt::Buttons::YesNo, true)
+        != Prompt::Answer::Yes)
+        return;
+    const QString fileName = m_host.flags().m_FileName;
+    if (!m_lifecycle.OpenFile(m_host.flags().m_BackupPath))
+        return;
+    m_host.flags().m_Dirty = true;
+    m_lifecycle.UpdateStatus(fileName);
+}

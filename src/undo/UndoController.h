@@ -1,0 +1,56 @@
+#pragma once
+
+#include "UndoJournal.h"
+#include "clsUndoRedo.h"
+
+#include <QObject>
+#include <QSet>
+
+#include <memory>
+
+class DocumentHost;
+class DocumentLifecycle;
+
+// Undo, Redo and Undo All for one window. Every change between two
+// DocumentModified calls is one step; undo replays its journal backwards,
+// redo forwards, and the tree follows the document. Expanded items and the
+// selection are recorded with each step and restored with it.
+class UndoController : public QObject
+{
+    Q_OBJECT
+public:
+    UndoController(DocumentHost &host, DocumentLifecycle &lifecycle, QObject *parent = nullptr);
+
+    // The window's document changed object (or went): the history starts
+    // over for the new one.
+    void documentChanged();
+    // A new history whose present state is the document as it is now.
+    void ResetUndo();
+    // Record the changes made since the last step as a new step.
+    void record();
+
+    void DoUndo();
+    void DoRedo();
+    void UndoAll();
+
+    bool CanUndo() const { return m_Undo && m_Undo->CanUndo(); }
+    bool CanRedo() const { return m_Undo && m_Undo->CanRedo(); }
+    bool canUndoAll() const;
+    const clsUndoRedo *history() const { return m_Undo.get(); }
+
+signals:
+    // What can be undone or redone may have changed.
+    void historyChanged();
+
+private:
+    std::shared_ptr<clsUndoInfo> snapshot(Journal journal) const;
+    void restore(const clsUndoInfo &info);
+    void showSelected();
+
+    DocumentHost &m_host;
+    DocumentLifecycle &m_lifecycle;
+    std::unique_ptr<clsUndoRedo> m_Undo;
+    UndoJournal m_journal;
+    // Nodes whose items are expanded, kept as the view reports them.
+    QSet<XmlNode> m_expanded;
+};

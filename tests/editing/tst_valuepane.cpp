@@ -1,0 +1,186 @@
+#include "ScriptedPrompt.h"
+#include "document/DocumentTreeModel.h"
+#include "document/Selection.h"
+#include "document/ValuePane.h"
+#include "document/XmlDocument.h"
+#include "shell/frmMain.h"
+#include "undo/UndoController.h"
+
+#include <QAbstractItemModelTester>
+#include <QAction>
+#include <QTest>
+#include <QTreeView>
+
+// Typing in the value pane changes the document at once, kind by kind.
+class TestValuePane : public QObject
+{
+    Q_OBJECT
+
+    struct Window
+    {
+        ScriptedPrompt *prompt = new ScriptedPrompt;
+        frmMain window{std::unique_ptr<Prompt>(prompt)};
+        QAbstractItemModelTester tester{&window.model(), QAbstractItemModelTester::FailureReportingMode::QtTest};
+
+        explicit Window(const QString &xml)
+        {
+            window.LoadXML(xml);
+            window.undo().ResetUndo();
+            window.selection().ShowNode(window.model().documentIndex(), true);
+        }
+        XmlDocument &doc() { return *window.dom(); }
+        QString markup() { return doc().xml(doc().documentNode()); }
+        void select(const XmlNode &node) { window.selection().ShowNode(window.model().indexForNode(node), true); }
+        // Replaces the pane's text as one edit, as pasting into it does.
+        void type(const QString &text) { window.txtEdit()->setPlainText(text); }
+        // Types character by character at the caret.
+        void typeKeys(const QString &text) { QTest::keyClicks(window.txtEdit(), text); }
+        void caretToEnd() { window.txtEdit()->moveCursor(QTextCursor::End); }
+        QString status() { return window.statusText(); }
+    };
+
+private slots:
+    void textCommentAndCdata()
+    {
+        Window w(QStringLiteral("<r>t<!--c--><![CDATA[d]]></r>"));
+        const XmlNode r = w.doc().documentElement();
+        w.select(r.child(0));
+        w.type(QStringLiteral("line1\nline2"));
+        QCOMPARE(r.child(0).text(), QStringLiteral("line1\nline2"));
+        QVERIFY(w.window.flags().m_Dirty);
+        QCOMPARE(w.window.model().labelAt(w.window.model().indexForNode(r.child(0))), QStringLiteral("line1\nline2"));
+
+        // An emptied pane changes nothing and records nothing.
+        const int steps = w.window.undo().history()->undoCount();
+        w.type(QString());
+        QCOMPARE(r.child(0).text(), QStringLiteral("line1\nline2"));
+        QCOMPARE(w.window.undo().history()->undoCount(), steps);
+
+        w.select(r.child(1));
+        w.type(QStringLiteral("comment"));
+        QCOMPARE(r.child(1).text(), QStringLiteral("comment"));
+        // A value the document cannot hold is refused and the pane reset.
+        w.type(QStringLiteral("a--b"));
+        QCOMPARE(w.prompt->shown.size(), 1);
+        QCOMPARE(r.child(1).text(), QStringLiteral("comment"));
+        QCOMPARE(w.window.txtEdit()->text(), QStringLiteral("comment"));
+
+        w.select(r.child(2));
+        w.type(QStringLiteral("<raw>"));
+        QCOMPARE(w.markup(), QStringLiteral("<r>line1\nline2<!--comment--><![CDATA[<raw>]]></r>"));
+    }
+
+    void attributeValues()
+    {
+        Window w(QStringLiteral("<r a=\"1\"/>"));
+        const XmlNode a = w.doc().documentElement().attributeNode(QStringLiteral("a"));
+        w.select(a);
+        w.caretToEnd();
+        w.typeKeys(QStringLiteral("2"));
+        QCOMPARE(a.text(), QStringLiteral("12"));
+        w.type(QStringLiteral("x\ny"));
+        QCOMPARE(a.text(), QStringLiteral("x\ny")); // stored with LF only
+        QCOMPARE(w.window.model().labelAt(w.window.model().indexForNode(a)), QStringLiteral("a=\"x\ny\""));
+        w.type(QStringLiteral("bad\u0001"));
+        QCOMPARE(w.prompt->shown.size(), 1);
+        QCOMPARE(a.text(), QStringLiteral("x\ny"));
+        QCOMPARE(w.window.txtEdit()->text(), QStringLiteral("x\r\ny"));
+    }
+
+    void typingMarkupReplacesTheElementWhenItParses()
+    {
+        Window w(QStringLiteral("<r><a/><b/></r>"));
+        const XmlNode r = w.doc().documentElement();
+        w.select(r.firstChild());
+        QCOMPARE(w.window.txtEdit()->text(), QStringLiteral("<a/>"));
+        QTextCursor c = w.window.txtEdit()->textCursor();
+        c.setPosition(2);
+        w.window.txtEdit()->setTextCursor(c);
+        // "<a/>" -> "<a x/>" does not parse until the value is typed.
+        w.typeKeys(QStringLiteral(" x"));
+        QCOMPARE(w.status(), QStringLiteral("構文エラー"));
+        QCOMPARE(w.markup(), QStringLiteral("<r>\n  <a/>\n  <b/>\n</r>"));
+        w.typeKeys(QStringLiteral("=\"1\""));
+        QVERIFY(w.status().isEmpty());
+        QCOMPARE(w.markup(), QStringLiteral("<r>\n  <a x=\"1\"/>\n  <b/>\n</r>"));
+        // The new element is selected; the pane keeps the text and caret.
+        QCOMPARE(w.window.selection().GetSelectedDOMNode(), r.firstChild());
+        QCOMPARE(w.window.txtEdit()->toPlainText(), QStringLiteral("<a x=\"1\"/>"));
+        QCOMPARE(w.window.txtEdit()->textCursor().position(), 8);
+
+        // Two elements do not parse; a comment before one is dropped.
+        w.type(QStringLiteral("<p/><q/>"));
+        QCOMPARE(w.status(), QStringLiteral("構文エラー"));
+        w.type(QStringLiteral("<!-- note --><p/>"));
+        QCOMPARE(w.markup(), QStringLiteral("<r>\n  <p/>\n  <b/>\n</r>"));
+
+        // Each applied change is one step.
+        w.window.undo().DoUndo();
+        QCOMPARE(w.markup(), QStringLiteral("<r>\n  <a x=\"1\"/>\n  <b/>\n</r>"));
+    }
+
+    void replacingTheRootElementIsOneStep()
+    {
+        Window w(QStringLiteral("<!--before--><r><a/></r><!--after-->"));
+        w.select(w.doc().documentElement());
+        w.type(QStringLiteral("<s>t</s>"));
+        QCOMPARE(w.markup(), QStringLiteral("<!--before-->\n<s>t</s>\n<!--after-->"));
+        QCOMPARE(w.window.selection().GetSelectedDOMNode(), w.doc().documentElement());
+        QVERIFY(!w.window.flags().m_ApplyingText);
+        w.window.undo().DoUndo();
+        QCOMPARE(w.markup(), QStringLiteral("<!--before-->\n<r>\n  <a/>\n</r>\n<!--after-->"));
+        w.window.undo().DoRedo();
+        QCOMPARE(w.markup(), QStringLiteral("<!--before-->\n<s>t</s>\n<!--after-->"));
+    }
+
+    void typingTheWholeDocument()
+    {
+        Window w(QStringLiteral("<r/>"));
+        XmlDocument *before = w.window.dom();
+        w.select(w.doc().documentNode());
+        w.type(QStringLiteral("<?xml version=\"1.0\"?><new>"));
+        QCOMPARE(w.status(), QStringLiteral("構文エラー"));
+        w.type(QStringLiteral("<?xml version=\"1.0\"?><new/>"));
+        QVERIFY(w.status().isEmpty());
+        // Still the same document object, now with the new content.
+        QCOMPARE(w.window.dom(), before);
+        QCOMPARE(w.markup(), QStringLiteral("<?xml version=\"1.0\"?>\n<new/>"));
+        QCOMPARE(w.window.selection().selectedItem(), w.window.model().documentIndex());
+        w.window.undo().DoUndo();
+        QCOMPARE(w.markup(), QStringLiteral("<r/>"));
+    }
+
+    void lockedAndUnchangingPanes()
+    {
+        Window w(QStringLiteral("<?pi data?><r/>"));
+        w.select(w.doc().documentNode().firstChild());
+        QVERIFY(w.window.txtEdit()->isLocked());
+        // Selecting other nodes fills the pane without writing back.
+        const QString before = w.markup();
+        w.select(w.doc().documentElement());
+        w.select(w.doc().documentNode());
+        QCOMPARE(w.markup(), before);
+        QVERIFY(!w.window.flags().m_Dirty);
+    }
+
+    void undoShortcutsBelongToTheWindow()
+    {
+        Window w(QStringLiteral("<r a=\"1\"/>"));
+        w.window.show();
+        w.window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w.window));
+        const XmlNode a = w.doc().documentElement().attributeNode(QStringLiteral("a"));
+        w.select(a);
+        w.window.txtEdit()->setFocus();
+        w.caretToEnd();
+        w.typeKeys(QStringLiteral("2"));
+        QCOMPARE(a.text(), QStringLiteral("12"));
+        QTest::keyClick(w.window.txtEdit(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(a.text(), QStringLiteral("1"));
+        QTest::keyClick(w.window.txtEdit(), Qt::Key_Y, Qt::ControlModifier);
+        QCOMPARE(a.text(), QStringLiteral("12"));
+    }
+};
+
+QTEST_MAIN(TestValuePane)
+#include "tst_valuepane.moc"
