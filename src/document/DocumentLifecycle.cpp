@@ -172,6 +172,9 @@ void DocumentLifecycle::copyStyleSheets(const QString &documentPath)
     if (folder.isEmpty())
         return;
     const QString sourceDir = QFileInfo(documentPath).absolutePath();
+    // A backup opened again (Undo All) already stands beside its copies.
+    if (QFileInfo(sourceDir).canonicalFilePath() == QFileInfo(folder).canonicalFilePath())
+        return;
     for (XmlNode child = m_host.dom()->documentNode().firstChild(); child; child = child.nextSibling()) {
         if (child.kind() != NodeKind::ProcessingInstruction || child.nodeName() != QLatin1String("xml-stylesheet"))
             continue;

@@ -290,6 +290,9 @@ private slots:
         // that the working folder lacks is skipped.
         QVERIFY(!QFile::exists(temp.filePath(QStringLiteral("../styled.xml"))));
         QVERIFY(!QFile::exists(temp.filePath(QStringLiteral("sub/c.xsl"))));
+        // Opening the backup again (as Undo All does) keeps the copies.
+        QVERIFY(w.window.OpenFile(w.flags().m_BackupPath));
+        QCOMPARE(read(temp.filePath(QStringLiteral("a.xsl"))), QByteArray("<a/>"));
     }
 
     void windowsHaveTheirOwnWorkingFolders()
