@@ -1,4 +1,4 @@
-#include "ScriptedPrompt.h"
+#include "TestWindow.h"
 #include "document/DocumentLifecycle.h"
 #include "document/DocumentTreeModel.h"
 #include "document/StringTable.h"
@@ -20,15 +20,12 @@ class TestLifecycle : public QObject
 {
     Q_OBJECT
 
-    struct Window
+    struct Window : TestWindow
     {
-        ScriptedPrompt *prompt = new ScriptedPrompt;
-        frmMain window{std::unique_ptr<Prompt>(prompt)};
         Window() { window.ClearStatus(); } // a new window starts empty
         DocumentLifecycle &life() { return window.lifecycle(); }
         WindowFlags &flags() { return window.flags(); }
         QString caption() { return window.windowTitle(); }
-        QString markup() { return window.dom() ? window.dom()->xml(window.dom()->documentNode()) : QString(); }
         bool open(const QString &path, bool readOnly = false)
         {
             prompt->fileAnswers.enqueue({path, readOnly});

@@ -1,4 +1,4 @@
-#include "ScriptedPrompt.h"
+#include "TestWindow.h"
 #include "document/DocumentTreeModel.h"
 #include "document/StringTable.h"
 #include "document/TreeBuilder.h"
@@ -15,22 +15,16 @@ class TestTreeBuilder : public QObject
 {
     Q_OBJECT
 
-    struct Window
+    struct Window : TestWindow
     {
-        ScriptedPrompt *prompt = new ScriptedPrompt;
-        frmMain window{std::unique_ptr<Prompt>(prompt)};
-        QAbstractItemModelTester tester{&window.model(), QAbstractItemModelTester::FailureReportingMode::QtTest};
-
         explicit Window(const QString &xml)
         {
             if (!window.document().loadXML(xml))
                 qFatal("fixture does not parse");
             window.treeBuilder().Rebuild(&window.document(), true);
         }
-        DocumentTreeModel &model() { return window.model(); }
         QModelIndex top() { return model().documentIndex(); }
         QModelIndex root() { return model().indexForNode(window.document().documentElement()); }
-        QString markup() { return window.document().xml(window.document().documentNode()); }
     };
 
 private slots:

@@ -1,4 +1,4 @@
-#include "ScriptedPrompt.h"
+#include "TestWindow.h"
 #include "document/DocumentTreeModel.h"
 #include "document/Selection.h"
 #include "document/ValuePane.h"
@@ -16,20 +16,14 @@ class TestValuePane : public QObject
 {
     Q_OBJECT
 
-    struct Window
+    struct Window : TestWindow
     {
-        ScriptedPrompt *prompt = new ScriptedPrompt;
-        frmMain window{std::unique_ptr<Prompt>(prompt)};
-        QAbstractItemModelTester tester{&window.model(), QAbstractItemModelTester::FailureReportingMode::QtTest};
-
         explicit Window(const QString &xml)
         {
             window.LoadXML(xml);
             window.undo().ResetUndo();
             window.selection().ShowNode(window.model().documentIndex(), true);
         }
-        XmlDocument &doc() { return *window.dom(); }
-        QString markup() { return doc().xml(doc().documentNode()); }
         void select(const XmlNode &node) { window.selection().ShowNode(window.model().indexForNode(node), true); }
         // Replaces the pane's text as one edit, as pasting into it does.
         void type(const QString &text) { window.txtEdit()->setPlainText(text); }

@@ -1,4 +1,4 @@
-#include "ScriptedPrompt.h"
+#include "TestWindow.h"
 #include "document/DocumentLifecycle.h"
 #include "document/DocumentTreeModel.h"
 #include "document/Selection.h"
@@ -20,14 +20,8 @@ class TestUndo : public QObject
 {
     Q_OBJECT
 
-    struct Window
+    struct Window : TestWindow
     {
-        ScriptedPrompt *prompt = new ScriptedPrompt;
-        frmMain window{std::unique_ptr<Prompt>(prompt)};
-        QAbstractItemModelTester tester{&window.model(), QAbstractItemModelTester::FailureReportingMode::QtTest};
-
-        XmlDocument &doc() { return *window.dom(); }
-        QString markup() { return doc().xml(doc().documentNode()); }
         bool enabled(const char *key) { return window.button(QString::fromLatin1(key))->isEnabled(); }
         void change(int i)
         {
