@@ -154,8 +154,10 @@ bool DocumentLifecycle::OpenFile(const QString &path)
     m_host.tvw()->expand(top);
     for (int row = 0; row < model.rowCount(top); ++row)
         m_host.tvw()->expand(model.index(row, 0, top));
-    m_host.tvw()->setFocus();
+    // Shown before the tree takes the focus, or the focus would pick a
+    // current item and fill the panes a second time.
     m_host.selection().ShowNode(top, true);
+    m_host.tvw()->setFocus();
 
     f.m_Dirty = false;
     f.m_HasFile = true;
