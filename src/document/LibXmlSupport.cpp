@@ -2,30 +2,46 @@
 
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
+#include <libxml/xmlIO.h>
 #include <libxml/xmlerror.h>
 
-#include <cstring>
+#include <cctype>
 #include <mutex>
+#include <strings.h>
 
 namespace libxml {
 
 namespace {
 
 bool g_allowLocalFiles = false;
-xmlExternalEntityLoader g_defaultLoader = nullptr;
 
 void silentGenericError(void *, const char *, ...) {}
 void silentStructuredError(void *, xmlErrorPtr) {}
 
+// True for a plain path or a file: URL. Any other scheme (http, HTTP, ftp,
+// and whatever else libxml2's I/O layer may learn) counts as the network.
+bool isLocal(const char *url)
+{
+    if (!url || !*url)
+        return false;
+    const char *p = url;
+    if (std::isalpha(static_cast<unsigned char>(*p))) {
+        while (std::isalnum(static_cast<unsigned char>(*p)) || *p == '+' || *p == '-' || *p == '.')
+            ++p;
+        if (*p == ':')
+            return p - url == 4 && strncasecmp(url, "file", 4) == 0;
+    }
+    return true;
+}
+
 // External entities and DTDs are never fetched from the network, and local
-// files only while a validation asks for them.
+// files only while a validation asks for them. The no-network loader also
+// refuses what a catalog maps to a network address.
 xmlParserInputPtr guardedLoader(const char *url, const char *id, xmlParserCtxtPtr ctxt)
 {
-    const bool network = url && (std::strncmp(url, "http:", 5) == 0 || std::strncmp(url, "https:", 6) == 0
-                                 || std::strncmp(url, "ftp:", 4) == 0);
-    if (!g_allowLocalFiles || network)
+    if (!g_allowLocalFiles || !isLocal(url))
         return nullptr;
-    return g_defaultLoader(url, id, ctxt);
+    return xmlNoNetExternalEntityLoader(url, id, ctxt);
 }
 
 } // namespace
@@ -37,7 +53,6 @@ void ensureInitialized()
         xmlInitParser();
         xmlSetGenericErrorFunc(nullptr, silentGenericError);
         xmlSetStructuredErrorFunc(nullptr, silentStructuredError);
-        g_defaultLoader = xmlGetExternalEntityLoader();
         xmlSetExternalEntityLoader(guardedLoader);
     });
 }

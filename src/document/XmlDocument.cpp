@@ -15,6 +15,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
+#include <unordered_map>
 
 using libxml::fromXml;
 
@@ -64,6 +66,20 @@ int xmlSpaceOf(xmlNodePtr element)
     return -1;
 }
 
+// Without entity substitution the parser hands a namespace URI over with
+// each '&' as "&#38;" (meant for a second parse that namespace URIs never
+// get); store the URI itself.
+void decodeNamespaceUris(xmlNodePtr element)
+{
+    for (xmlNsPtr ns = element->nsDef; ns; ns = ns->next) {
+        if (!ns->href || !xmlStrstr(ns->href, BAD_CAST "&#38;"))
+            continue;
+        const QByteArray uri = QByteArray(reinterpret_cast<const char *>(ns->href)).replace("&#38;", "&");
+        xmlFree(const_cast<xmlChar *>(ns->href));
+        ns->href = xmlStrdup(xc(uri));
+    }
+}
+
 // Drop white-space-only text nodes, except under xml:space="preserve".
 // The parser's own blank removal is heuristic and leaves some (an element
 // holding only blanks, blanks between elements in mixed content).
@@ -75,9 +91,12 @@ void stripBlankText(xmlNodePtr parent, bool preserve)
         if (child->type == XML_TEXT_NODE && !preserve && isBlank(child->content)) {
             xmlUnlinkNode(child);
             xmlFreeNode(child);
-        } else if (child->type == XML_ELEMENT_NODE && child->children) {
-            const int space = xmlSpaceOf(child);
-            stripBlankText(child, space == -1 ? preserve : space == 1);
+        } else if (child->type == XML_ELEMENT_NODE) {
+            decodeNamespaceUris(child);
+            if (child->children) {
+                const int space = xmlSpaceOf(child);
+                stripBlankText(child, space == -1 ? preserve : space == 1);
+            }
         }
         child = next;
     }
@@ -99,7 +118,11 @@ QString detectIndent(const QByteArray &bytes)
                 ++j;
         };
         skipNul();
-        if (j < limit && bytes[j] == '\t')
+        // A tab counts only where it indents markup, not inside text.
+        int k = j;
+        while (k < limit && (bytes[k] == '\t' || bytes[k] == '\0'))
+            ++k;
+        if (k > j && bytes[j] == '\t' && k < limit && bytes[k] == '<')
             return QStringLiteral("\t");
         int blanks = 0;
         while (j < limit && (bytes[j] == ' ' || bytes[j] == '\0')) {
@@ -139,16 +162,152 @@ QString declarationOf(const QByteArray &bytes)
     return QString::fromLatin1(head.mid(5, end - 5)).trimmed();
 }
 
-thread_local XmlParseError *t_firstError = nullptr;
+// Visits an element's attributes and the nodes of their values.
+template<class Visit>
+bool visitAttributes(xmlNodePtr element, Visit &visit)
+{
+    for (xmlAttrPtr a = element->properties; a; a = a->next) {
+        if (!visit(reinterpret_cast<xmlNodePtr>(a)))
+            return false;
+        for (xmlNodePtr v = a->children; v; v = v->next)
+            if (!visit(v))
+                return false;
+    }
+    return true;
+}
+
+// Visits every node of a node list and of its subtrees, attributes and
+// their values included, without recursion (documents can be deep). Entity
+// references are visited but not entered. `visit` returns false to stop.
+template<class Visit>
+void forEachInList(xmlNodePtr first, Visit visit)
+{
+    std::vector<xmlNodePtr> resume;
+    xmlNodePtr n = first;
+    while (n) {
+        if (!visit(n))
+            return;
+        xmlNodePtr next = n->next;
+        if (n->type == XML_ELEMENT_NODE) {
+            if (!visitAttributes(n, visit))
+                return;
+            if (n->children) {
+                resume.push_back(next);
+                next = n->children;
+            }
+        }
+        n = next;
+        while (!n && !resume.empty()) {
+            n = resume.back();
+            resume.pop_back();
+        }
+    }
+}
+
+// The same for one node and its subtree, not its following siblings.
+template<class Visit>
+void forEachInSubtree(xmlNodePtr top, Visit visit)
+{
+    if (!visit(top) || top->type != XML_ELEMENT_NODE || !visitAttributes(top, visit))
+        return;
+    forEachInList(top->children, visit);
+}
+
+// Entity references stay nodes in the tree, but text() and XPath string
+// values expand them. The parser stops nested amplification ("billion
+// laughs") but not many references to one large entity, which would expand
+// to gigabytes, so the expanded size of all references is bounded at load.
+constexpr qint64 kExpansionAllowance = 10 * 1024 * 1024;
+constexpr qint64 kExpansionFactor = 5;
+
+class ExpansionCounter
+{
+public:
+    explicit ExpansionCounter(xmlDocPtr doc, qint64 limit) : m_doc(doc), m_limit(limit) {}
+
+    qint64 sizeOfReference(xmlNodePtr ref, int depth = 0)
+    {
+        xmlEntityPtr ent = ref->children && ref->children->type == XML_ENTITY_DECL
+            ? reinterpret_cast<xmlEntityPtr>(ref->children)
+            : xmlGetDocEntity(m_doc, ref->name);
+        if (!ent)
+            return 0;
+        const auto known = m_sizes.find(ent);
+        if (known != m_sizes.end())
+            return known->second;
+        m_sizes[ent] = m_limit + 1; // a cycle counts as unbounded
+        if (depth > 64)
+            return m_limit + 1;
+        qint64 size = 0;
+        forEachInList(ent->children, [&](xmlNodePtr n) {
+            if (n->type == XML_ENTITY_REF_NODE)
+                size += sizeOfReference(n, depth + 1);
+            else if (n->type == XML_TEXT_NODE || n->type == XML_CDATA_SECTION_NODE)
+                size += xmlStrlen(n->content);
+            return size <= m_limit;
+        });
+        m_sizes[ent] = size;
+        return size;
+    }
+
+private:
+    xmlDocPtr m_doc;
+    qint64 m_limit;
+    std::unordered_map<xmlEntityPtr, qint64> m_sizes;
+};
+
+// The source line of a node; nodes inside attribute values have none, so
+// the element's is used.
+int lineOf(xmlNodePtr n)
+{
+    if (n->parent && n->parent->type == XML_ATTRIBUTE_NODE)
+        n = n->parent->parent;
+    const long line = n ? xmlGetLineNo(n) : 0;
+    return line > 0 ? int(line) : 0;
+}
+
+// The reference at which the expanded size of the document's entity
+// references passes `limit`, or null.
+xmlNodePtr excessiveExpansion(xmlDocPtr doc, qint64 limit)
+{
+    if (!doc->intSubset || !doc->intSubset->entities)
+        return nullptr; // no declared entities, nothing to expand
+    ExpansionCounter counter(doc, limit);
+    qint64 total = 0;
+    xmlNodePtr excess = nullptr;
+    forEachInList(doc->children, [&](xmlNodePtr n) {
+        if (n->type == XML_ENTITY_REF_NODE) {
+            total += counter.sizeOfReference(n);
+            if (total > limit)
+                excess = n;
+        }
+        return !excess;
+    });
+    return excess;
+}
+
+// The errors of the parse running on this thread. The first fatal error is
+// the reason a load fails; a namespace slip reported before it (an error, but
+// not fatal) would only hide it.
+struct ParseErrors
+{
+    XmlParseError firstFatal;
+    XmlParseError firstError;
+};
+
+thread_local ParseErrors *t_parseErrors = nullptr;
 
 void recordParseError(void *, xmlErrorPtr error)
 {
-    if (!t_firstError || !error || error->level < XML_ERR_ERROR || t_firstError->errorCode != 0)
+    if (!t_parseErrors || !error || error->level < XML_ERR_ERROR)
         return;
-    t_firstError->errorCode = error->code ? error->code : -1;
-    t_firstError->reason = QString::fromUtf8(error->message ? error->message : "").trimmed();
-    t_firstError->line = error->line;
-    t_firstError->column = error->int2;
+    XmlParseError &slot = error->level == XML_ERR_FATAL ? t_parseErrors->firstFatal : t_parseErrors->firstError;
+    if (slot.errorCode != 0)
+        return;
+    slot.errorCode = error->code ? error->code : -1;
+    slot.reason = QString::fromUtf8(error->message ? error->message : "").trimmed();
+    slot.line = error->line;
+    slot.column = error->int2;
 }
 
 constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_BIG_LINES;
@@ -189,13 +348,78 @@ bool checkChars(const QString &text, QString *error)
     return true;
 }
 
+// Element and attribute names: the parser is namespace-aware, so a name
+// must be a qualified name (at most one colon, not at either end), or the
+// saved file would not read back as the same name.
 bool checkName(const QString &name, QString *error)
 {
     const QByteArray n = utf8(name);
-    if (name.isEmpty() || xmlValidateName(xc(n), 0) != 0) {
+    if (name.isEmpty() || xmlValidateQName(xc(n), 0) != 0) {
         if (error)
             *error = QStringLiteral("「%1」はXMLの名前として正しくありません。").arg(name);
         return false;
+    }
+    return true;
+}
+
+bool isDeclarationTarget(const xmlChar *name)
+{
+    return xmlStrEqual(name, BAD_CAST "xml");
+}
+
+// A PI target is a name without colon; "xml" in any case is reserved, and
+// only the declaration itself (exactly "xml") may carry it.
+bool checkTarget(const QString &target, bool allowDeclaration, QString *error)
+{
+    const QByteArray t = utf8(target);
+    const bool reserved = target.compare(QLatin1String("xml"), Qt::CaseInsensitive) == 0
+        && !(allowDeclaration && target == QLatin1String("xml"));
+    if (target.isEmpty() || xmlValidateNCName(xc(t), 0) != 0 || reserved) {
+        if (error)
+            *error = QStringLiteral("「%1」は処理命令のターゲットとして使用できません。").arg(target);
+        return false;
+    }
+    return true;
+}
+
+// Content that markup cannot carry would make the saved file unreadable.
+bool checkContent(NodeKind kind, const QString &text, bool declaration, QString *error)
+{
+    if (!checkChars(text, error))
+        return false;
+    switch (kind) {
+    case NodeKind::Comment:
+        if (text.contains(QLatin1String("--")) || text.endsWith(QLatin1Char('-'))) {
+            if (error)
+                *error = QStringLiteral("コメントに \"--\" を含めたり、\"-\" で終えたりすることはできません。");
+            return false;
+        }
+        break;
+    case NodeKind::CData:
+        if (text.contains(QLatin1String("]]>"))) {
+            if (error)
+                *error = QStringLiteral("CDATAセクションに \"]]>\" を含めることはできません。");
+            return false;
+        }
+        break;
+    case NodeKind::ProcessingInstruction: {
+        if (text.contains(QLatin1String("?>"))) {
+            if (error)
+                *error = QStringLiteral("処理命令に \"?>\" を含めることはできません。");
+            return false;
+        }
+        static const QRegularExpression declarationSyntax(QStringLiteral(
+            "^\\s*version\\s*=\\s*([\"'])1\\.[0-9]+\\1(\\s+encoding\\s*=\\s*([\"'])[A-Za-z][A-Za-z0-9._-]*\\3)?"
+            "(\\s+standalone\\s*=\\s*([\"'])(yes|no)\\5)?\\s*$"));
+        if (declaration && !declarationSyntax.match(text).hasMatch()) {
+            if (error)
+                *error = QStringLiteral("XML宣言の内容が正しくありません: %1").arg(text);
+            return false;
+        }
+        break;
+    }
+    default:
+        break;
     }
     return true;
 }
@@ -278,6 +502,51 @@ private:
     std::vector<xmlNodePtr> m_added;
 };
 
+// libxml2 writes namespace URIs without escaping them, so a URI with '&',
+// '<' or '"' would give markup that does not parse, and line breaks would
+// read back as blanks. The URIs of the subtree are swapped for escaped
+// copies while it is written.
+class NamespaceUriGuard
+{
+public:
+    explicit NamespaceUriGuard(xmlNodePtr top)
+    {
+        const auto visit = [this](xmlNodePtr n) {
+            if (n->type == XML_ELEMENT_NODE)
+                for (xmlNsPtr ns = n->nsDef; ns; ns = ns->next)
+                    escape(ns);
+            return true;
+        };
+        if (top->type == XML_DOCUMENT_NODE)
+            forEachInList(top->children, visit);
+        else
+            forEachInSubtree(top, visit);
+    }
+    ~NamespaceUriGuard()
+    {
+        for (const auto &[ns, original] : m_swapped) {
+            xmlFree(const_cast<xmlChar *>(ns->href));
+            ns->href = original;
+        }
+    }
+    NamespaceUriGuard(const NamespaceUriGuard &) = delete;
+    NamespaceUriGuard &operator=(const NamespaceUriGuard &) = delete;
+
+private:
+    void escape(xmlNsPtr ns)
+    {
+        const char *href = reinterpret_cast<const char *>(ns->href);
+        if (!href || !href[std::strcspn(href, "&<>\"\n\r\t")])
+            return;
+        QByteArray uri(href);
+        uri.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;").replace("\"", "&quot;")
+            .replace("\n", "&#10;").replace("\r", "&#13;").replace("\t", "&#9;");
+        m_swapped.emplace_back(ns, ns->href);
+        ns->href = xmlStrdup(xc(uri));
+    }
+    std::vector<std::pair<xmlNsPtr, const xmlChar *>> m_swapped;
+};
+
 // libxml2 reads its indentation string from a global when a save context
 // is made; set it for the duration of one serialisation.
 class IndentScope
@@ -293,6 +562,132 @@ private:
     QByteArray m_unit;
     const char *m_previous;
 };
+
+xmlNsPtr &namespaceOf(xmlNodePtr n)
+{
+    return n->type == XML_ATTRIBUTE_NODE ? reinterpret_cast<xmlAttrPtr>(n)->ns : n->ns;
+}
+
+// Puts an element's or attribute's name where it reads back the same in
+// the place it now stands (`element`: the node itself, or the attribute's
+// element). A prefixed name made before its prefix was in scope is bound
+// once it is; a namespace no longer in scope under its prefix is declared
+// again on the element; an unprefixed element without a namespace takes the
+// default namespace in scope, exactly as its markup would on reload.
+void fixNamespace(xmlDocPtr doc, xmlNodePtr n, xmlNodePtr element)
+{
+    if (!element)
+        return;
+    xmlNsPtr &ns = namespaceOf(n);
+    if (!ns) {
+        if (const xmlChar *colon = xmlStrchr(n->name, ':')) {
+            xmlChar *prefix = xmlStrndup(n->name, int(colon - n->name));
+            if (xmlNsPtr found = xmlSearchNs(doc, element, prefix)) {
+                xmlChar *local = xmlStrdup(colon + 1);
+                xmlNodeSetName(n, local);
+                xmlFree(local);
+                ns = found;
+            }
+            xmlFree(prefix);
+        } else if (n->type == XML_ELEMENT_NODE) {
+            xmlNsPtr found = xmlSearchNs(doc, element, nullptr);
+            if (found && found->href && *found->href)
+                ns = found;
+        }
+        return;
+    }
+    if (ns->prefix && xmlStrEqual(ns->prefix, BAD_CAST "xml"))
+        return;
+    xmlNsPtr found = xmlSearchNs(doc, element, ns->prefix);
+    if (found == ns)
+        return;
+    if (found && xmlStrEqual(found->href, ns->href)) {
+        ns = found;
+        return;
+    }
+    // An ordinary attribute spelled as this declaration would be written
+    // twice; it stands for the declaration already.
+    const QByteArray spelled = ns->prefix ? "xmlns:" + QByteArray(reinterpret_cast<const char *>(ns->prefix)) : "xmlns";
+    for (xmlAttrPtr a = element->properties; a; a = a->next)
+        if (!a->ns && xmlStrEqual(a->name, xc(spelled)))
+            return;
+    if (xmlNsPtr declared = xmlNewNs(element, ns->href, ns->prefix))
+        ns = declared;
+}
+
+void fixNamespaces(xmlDocPtr doc, xmlNodePtr top)
+{
+    if (top->type != XML_ELEMENT_NODE)
+        return;
+    forEachInSubtree(top, [doc](xmlNodePtr n) {
+        if (n->type == XML_ELEMENT_NODE)
+            fixNamespace(doc, n, n);
+        else if (n->type == XML_ATTRIBUTE_NODE)
+            fixNamespace(doc, n, n->parent);
+        return true;
+    });
+}
+
+// True when a name in the subtree of `owner` is in namespace `ns`.
+bool namespaceUsed(xmlNodePtr owner, xmlNsPtr ns)
+{
+    bool used = false;
+    forEachInSubtree(owner, [&](xmlNodePtr n) {
+        used = (n->type == XML_ELEMENT_NODE || n->type == XML_ATTRIBUTE_NODE) && namespaceOf(n) == ns;
+        return !used;
+    });
+    return used;
+}
+
+void repointNamespace(xmlNodePtr owner, xmlNsPtr from, xmlNsPtr to)
+{
+    forEachInSubtree(owner, [&](xmlNodePtr n) {
+        if ((n->type == XML_ELEMENT_NODE || n->type == XML_ATTRIBUTE_NODE) && namespaceOf(n) == from)
+            namespaceOf(n) = to;
+        return true;
+    });
+}
+
+void unlinkNamespace(xmlNodePtr owner, xmlNsPtr ns)
+{
+    xmlNsPtr *link = &owner->nsDef;
+    while (*link && *link != ns)
+        link = &(*link)->next;
+    if (*link)
+        *link = ns->next;
+    ns->next = nullptr;
+}
+
+// An attribute's value as literal text: no entity references are parsed
+// out of it (xmlNewDocProp would, and cut the value at a lone '&').
+void setLiteralValue(xmlAttrPtr a, const QByteArray &value)
+{
+    xmlFreeNodeList(a->children);
+    a->children = a->last = nullptr;
+    xmlNodePtr text = xmlNewDocText(a->doc, xc(value));
+    text->parent = reinterpret_cast<xmlNodePtr>(a);
+    a->children = a->last = text;
+}
+
+// Puts `list` (unlinked siblings) in place of `node`, which is freed.
+void replaceByList(xmlNodePtr node, xmlNodePtr list)
+{
+    xmlNodePtr parent = node->parent;
+    while (list) {
+        xmlNodePtr next = list->next;
+        list->parent = parent;
+        list->prev = node->prev;
+        list->next = node;
+        if (node->prev)
+            node->prev->next = list;
+        else if (parent)
+            parent->children = list;
+        node->prev = list;
+        list = next;
+    }
+    xmlUnlinkNode(node);
+    xmlFreeNode(node);
+}
 
 } // namespace
 
@@ -342,24 +737,30 @@ static XmlDocument::ParseResult parseBytesInternal(const QByteArray &bytes, cons
 {
     libxml::ensureInitialized();
     XmlDocument::ParseResult result;
+    if (bytes.size() > std::numeric_limits<int>::max()) {
+        result.error = {-1, QStringLiteral("file too large: the parser reads at most 2 GB"), 0, 0};
+        return result;
+    }
     xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
     if (!ctxt) {
         result.error = {-1, QStringLiteral("out of memory"), 0, 0};
         return result;
     }
     ctxt->sax->serror = recordParseError;
-    XmlParseError firstError;
-    t_firstError = &firstError;
+    ParseErrors errors;
+    t_parseErrors = &errors;
     const QByteArray urlBytes = url.isEmpty() ? QByteArray() : QFile::encodeName(url);
-    ByteReader reader{bytes.constData(), bytes.size()};
-    xmlDocPtr doc = xmlCtxtReadIO(ctxt, ByteReader::read, nullptr, &reader,
-                                  urlBytes.isEmpty() ? nullptr : urlBytes.constData(),
-                                  forceUtf8 ? "UTF-8" : nullptr, kParseOptions);
-    t_firstError = nullptr;
+    // A string is already decoded: the encoding its declaration names is the
+    // file's, not the string's.
+    xmlDocPtr doc = xmlCtxtReadMemory(ctxt, bytes.constData(), int(bytes.size()),
+                                      urlBytes.isEmpty() ? nullptr : urlBytes.constData(),
+                                      forceUtf8 ? "UTF-8" : nullptr,
+                                      kParseOptions | (forceUtf8 ? XML_PARSE_IGNORE_ENC : 0));
+    t_parseErrors = nullptr;
     if (!doc || !ctxt->wellFormed) {
         if (doc)
             xmlFreeDoc(doc);
-        result.error = firstError;
+        result.error = errors.firstFatal.errorCode != 0 ? errors.firstFatal : errors.firstError;
         if (result.error.errorCode == 0) {
             const xmlError *last = xmlCtxtGetLastError(ctxt);
             result.error.errorCode = last && last->code ? last->code : -1;
@@ -372,6 +773,15 @@ static XmlDocument::ParseResult parseBytesInternal(const QByteArray &bytes, cons
         return result;
     }
     xmlFreeParserCtxt(ctxt);
+
+    const qint64 expansionLimit = kExpansionAllowance + kExpansionFactor * bytes.size();
+    if (const xmlNodePtr excess = excessiveExpansion(doc, expansionLimit)) {
+        result.error = {XML_ERR_ENTITY_LOOP,
+                        QStringLiteral("entity references expand to more than %1 bytes").arg(expansionLimit),
+                        lineOf(excess), 0};
+        xmlFreeDoc(doc);
+        return result;
+    }
 
     stripBlankText(reinterpret_cast<xmlNodePtr>(doc), false);
 
@@ -487,13 +897,20 @@ XmlNode XmlDocument::createAttribute(const QString &name, QString *error)
     if (!checkName(name, error))
         return XmlNode();
     const QByteArray n = utf8(name);
-    xmlAttrPtr a = xmlNewDocProp(m_doc, xc(n), BAD_CAST "");
+    xmlAttrPtr a = xmlNewDocProp(m_doc, xc(n), nullptr);
     keep(a);
     return XmlNode(a, nullptr);
 }
 
 XmlNode XmlDocument::createTextNode(const QString &text)
 {
+    return createTextNode(text, nullptr);
+}
+
+XmlNode XmlDocument::createTextNode(const QString &text, QString *error)
+{
+    if (!checkContent(NodeKind::Text, text, false, error))
+        return XmlNode();
     const QByteArray t = utf8(text);
     xmlNodePtr n = xmlNewDocText(m_doc, xc(t));
     keep(n);
@@ -502,6 +919,13 @@ XmlNode XmlDocument::createTextNode(const QString &text)
 
 XmlNode XmlDocument::createComment(const QString &text)
 {
+    return createComment(text, nullptr);
+}
+
+XmlNode XmlDocument::createComment(const QString &text, QString *error)
+{
+    if (!checkContent(NodeKind::Comment, text, false, error))
+        return XmlNode();
     const QByteArray t = utf8(text);
     xmlNodePtr n = xmlNewDocComment(m_doc, xc(t));
     keep(n);
@@ -510,6 +934,13 @@ XmlNode XmlDocument::createComment(const QString &text)
 
 XmlNode XmlDocument::createCDATASection(const QString &text)
 {
+    return createCDATASection(text, nullptr);
+}
+
+XmlNode XmlDocument::createCDATASection(const QString &text, QString *error)
+{
+    if (!checkContent(NodeKind::CData, text, false, error))
+        return XmlNode();
     const QByteArray t = utf8(text);
     xmlNodePtr n = xmlNewCDataBlock(m_doc, xc(t), int(t.size()));
     keep(n);
@@ -518,7 +949,8 @@ XmlNode XmlDocument::createCDATASection(const QString &text)
 
 XmlNode XmlDocument::createProcessingInstruction(const QString &target, const QString &data, QString *error)
 {
-    if (!checkName(target, error))
+    if (!checkTarget(target, true, error)
+        || !checkContent(NodeKind::ProcessingInstruction, data, target == QLatin1String("xml"), error))
         return XmlNode();
     const QByteArray t = utf8(target);
     const QByteArray d = utf8(data);
@@ -535,8 +967,8 @@ XmlNode XmlDocument::cloneNode(const XmlNode &node)
         // Copied by name and value: the attribute's namespace is found again
         // where the copy is placed.
         const QByteArray name = utf8(node.nodeName());
-        const QByteArray value = utf8(node.text());
-        xmlAttrPtr a = xmlNewDocProp(m_doc, xc(name), xc(value));
+        xmlAttrPtr a = xmlNewDocProp(m_doc, xc(name), nullptr);
+        setLiteralValue(a, utf8(node.text()));
         keep(a);
         return XmlNode(a, nullptr);
     }
@@ -548,8 +980,46 @@ XmlNode XmlDocument::cloneNode(const XmlNode &node)
     if (!copy)
         return XmlNode();
     copy->doc = m_doc;
+    if (src->doc != m_doc && src->type != XML_DTD_NODE)
+        copy = asNode(expandForeignReferences(copy, src->doc));
     keep(copy);
     return XmlNode(copy, nullptr);
+}
+
+// References to entities this document does not declare would make the
+// saved file unreadable ("entity not defined"); a copy from another
+// document gets their content instead, as far as that document knows it.
+void *XmlDocument::expandForeignReferences(void *copyPtr, void *sourcePtr)
+{
+    xmlNodePtr copy = asNode(copyPtr);
+    const xmlDocPtr source = static_cast<xmlDocPtr>(sourcePtr);
+    const auto foreign = [&](xmlNodePtr n) {
+        if (n->type != XML_ENTITY_REF_NODE || xmlGetDocEntity(m_doc, n->name))
+            return static_cast<xmlEntityPtr>(nullptr);
+        xmlEntityPtr ent = source ? xmlGetDocEntity(source, n->name) : nullptr;
+        return ent && ent->children ? ent : nullptr;
+    };
+    if (xmlEntityPtr ent = foreign(copy)) {
+        xmlChar *content = xmlNodeGetContent(reinterpret_cast<xmlNodePtr>(ent));
+        xmlNodePtr text = xmlNewDocText(m_doc, content ? content : BAD_CAST "");
+        xmlFree(content);
+        xmlFreeNode(copy);
+        return text;
+    }
+    // Expanded content may hold further references, so repeat until none is
+    // left; the source's load bounded the total expansion.
+    for (;;) {
+        std::vector<std::pair<xmlNodePtr, xmlEntityPtr>> found;
+        forEachInSubtree(copy, [&](xmlNodePtr n) {
+            if (xmlEntityPtr ent = foreign(n))
+                found.emplace_back(n, ent);
+            return true;
+        });
+        if (found.empty())
+            return copy;
+        for (const auto &[ref, ent] : found)
+            replaceByList(ref, xmlDocCopyNodeList(m_doc, ent->children));
+    }
 }
 
 void XmlDocument::notifyInserted(const XmlNode &parent, const XmlNode &node)
@@ -568,6 +1038,15 @@ void XmlDocument::notifyRemoved(const XmlNode &parent, const XmlNode &node, cons
 bool XmlDocument::checkInsert(const XmlNode &parent, const XmlNode &node, const XmlNode &reference,
                               QString *error) const
 {
+    return checkPlacement(parent, node, reference, XmlNode(), error);
+}
+
+// Whether `node` may stand under `parent` before `reference` (null: last),
+// with `replacing` (if any) gone. At the document level the order matters
+// too: the declaration first, the document type before the root element.
+bool XmlDocument::checkPlacement(const XmlNode &parent, const XmlNode &node, const XmlNode &reference,
+                                 const XmlNode &replacing, QString *error) const
+{
     if (!owns(parent) || !owns(node))
         return fail(error, QStringLiteral("このドキュメントのノードではありません。"));
     if (reference && (!owns(reference) || reference.parentNode() != parent))
@@ -577,22 +1056,46 @@ bool XmlDocument::checkInsert(const XmlNode &parent, const XmlNode &node, const 
     if (pk != NodeKind::Element && pk != NodeKind::Document)
         return fail(error, QStringLiteral("%1 は子ノードを持てません。").arg(parent.kindName()));
     if (k == NodeKind::Attribute || k == NodeKind::Document || k == NodeKind::DocumentFragment
-        || k == NodeKind::Entity || k == NodeKind::Notation || k == NodeKind::Declaration)
+        || k == NodeKind::Entity || k == NodeKind::Notation || k == NodeKind::Declaration || k == NodeKind::Other)
         return fail(error, QStringLiteral("%1 はこの位置に挿入できません。").arg(node.kindName()));
     if (node.isAncestorOf(parent))
         return fail(error, QStringLiteral("ノードをそれ自身の下に挿入することはできません。"));
-    if (pk == NodeKind::Document) {
-        if (k == NodeKind::Text || k == NodeKind::CData || k == NodeKind::EntityReference)
-            return fail(error, QStringLiteral("%1 はドキュメントの直下に挿入できません。").arg(node.kindName()));
-        if (k == NodeKind::Element || k == NodeKind::DocumentType) {
-            for (XmlNode c = parent.firstChild(); c; c = c.nextSibling())
-                if (c.kind() == k && c != node)
-                    return fail(error, k == NodeKind::Element ? QStringLiteral("ルート要素がすでに存在します。")
-                                                             : QStringLiteral("文書型宣言がすでに存在します。"));
-        }
-    } else if (k == NodeKind::DocumentType) {
-        return fail(error, QStringLiteral("%1 は要素の下に挿入できません。").arg(node.kindName()));
+    const auto isDeclaration = [](const XmlNode &n) {
+        return n.kind() == NodeKind::ProcessingInstruction && isDeclarationTarget(asNode(n.m_ptr)->name);
+    };
+    const bool declaration = isDeclaration(node);
+    if (pk != NodeKind::Document) {
+        if (k == NodeKind::DocumentType)
+            return fail(error, QStringLiteral("%1 は要素の下に挿入できません。").arg(node.kindName()));
+        if (declaration)
+            return fail(error, QStringLiteral("XML宣言はドキュメントの先頭にしか置けません。"));
+        return true;
     }
+    if (k == NodeKind::Text || k == NodeKind::CData || k == NodeKind::EntityReference)
+        return fail(error, QStringLiteral("%1 はドキュメントの直下に挿入できません。").arg(node.kindName()));
+    bool beforePoint = true;
+    bool anyBefore = false;
+    for (XmlNode c = parent.firstChild(); c; c = c.nextSibling()) {
+        if (c == reference)
+            beforePoint = false;
+        if (c == node || c == replacing)
+            continue;
+        anyBefore = anyBefore || beforePoint;
+        const NodeKind ck = c.kind();
+        if (k == NodeKind::Element && ck == NodeKind::Element)
+            return fail(error, QStringLiteral("ルート要素がすでに存在します。"));
+        if (k == NodeKind::DocumentType && ck == NodeKind::DocumentType)
+            return fail(error, QStringLiteral("文書型宣言がすでに存在します。"));
+        if (declaration && isDeclaration(c))
+            return fail(error, QStringLiteral("XML宣言がすでに存在します。"));
+        if (!beforePoint && isDeclaration(c))
+            return fail(error, QStringLiteral("XML宣言の前には何も置けません。"));
+        if ((k == NodeKind::Element && ck == NodeKind::DocumentType && !beforePoint)
+            || (k == NodeKind::DocumentType && ck == NodeKind::Element && beforePoint))
+            return fail(error, QStringLiteral("文書型宣言はルート要素の前に置く必要があります。"));
+    }
+    if (declaration && anyBefore)
+        return fail(error, QStringLiteral("XML宣言はドキュメントの先頭にしか置けません。"));
     return true;
 }
 
@@ -602,10 +1105,8 @@ bool XmlDocument::insertBefore(const XmlNode &parent, const XmlNode &node, const
         return false;
     if (reference == node)
         return true;
-    if (node.isAttached() || asNode(node.m_ptr)->parent) {
-        if (!removeNode(node, error))
-            return false;
-    }
+    if (asNode(node.m_ptr)->parent && !removeNode(node, error))
+        return false;
     const xmlNodePtr p = asNode(parent.m_ptr);
     const xmlNodePtr n = asNode(node.m_ptr);
     const xmlNodePtr ref = reference ? asNode(reference.m_ptr) : nullptr;
@@ -630,19 +1131,7 @@ bool XmlDocument::insertBefore(const XmlNode &parent, const XmlNode &node, const
     }
     if (n->type == XML_DTD_NODE && p == reinterpret_cast<xmlNodePtr>(m_doc) && !m_doc->intSubset)
         m_doc->intSubset = reinterpret_cast<xmlDtdPtr>(n);
-    if (n->type == XML_ELEMENT_NODE && !n->ns && xmlStrchr(n->name, ':')) {
-        // A prefixed name made by createElement: bind it to the namespace in
-        // scope where it now stands, when there is one.
-        const xmlChar *colon = xmlStrchr(n->name, ':');
-        xmlChar *prefix = xmlStrndup(n->name, int(colon - n->name));
-        if (xmlNsPtr ns = xmlSearchNs(m_doc, n, prefix)) {
-            xmlChar *local = xmlStrdup(colon + 1);
-            xmlNodeSetName(n, local);
-            xmlFree(local);
-            n->ns = ns;
-        }
-        xmlFree(prefix);
-    }
+    fixNamespaces(m_doc, n);
     notifyInserted(parent, node);
     return true;
 }
@@ -674,12 +1163,12 @@ bool XmlDocument::removeNode(const XmlNode &node, QString *error)
         const XmlNode parent = node.ownerElement();
         if (!parent)
             return true;
+        // Names in it would lose their namespace, and the saved prefixes
+        // would be undeclared.
+        if (namespaceUsed(owner, ns))
+            return fail(error, QStringLiteral("名前空間の宣言「%1」は使用中のため削除できません。").arg(node.nodeName()));
         const XmlNode next = node.nextSibling();
-        xmlNsPtr *link = &owner->nsDef;
-        while (*link && *link != ns)
-            link = &(*link)->next;
-        *link = ns->next;
-        ns->next = nullptr;
+        unlinkNamespace(owner, ns);
         if (std::find(m_detachedNamespaces.begin(), m_detachedNamespaces.end(), ns) == m_detachedNamespaces.end())
             m_detachedNamespaces.push_back(ns);
         notifyRemoved(parent, node, next);
@@ -698,25 +1187,17 @@ bool XmlDocument::removeNode(const XmlNode &node, QString *error)
 
 bool XmlDocument::replaceChild(const XmlNode &parent, const XmlNode &newNode, const XmlNode &oldNode, QString *error)
 {
-    if (!owns(oldNode) || oldNode.parentNode() != parent)
+    if (!owns(oldNode) || oldNode.isAttribute() || oldNode.parentNode() != parent)
         return fail(error, QStringLiteral("置き換えるノードが親ノードの子ではありません。"));
     if (newNode == oldNode)
         return true;
     XmlNode next = oldNode.nextSibling();
-    // Check as if the old node were already gone, so that a root element
-    // can be replaced by another element.
-    if (!checkInsert(parent, newNode, XmlNode(), error)) {
-        const bool onlyConflictIsOld = newNode.isElement() && parent.isDocument() && oldNode.isElement();
-        if (!onlyConflictIsOld)
-            return false;
-        for (XmlNode c = parent.firstChild(); c; c = c.nextSibling())
-            if (c.isElement() && c != oldNode && c != newNode)
-                return false;
-        if (newNode.isAncestorOf(parent) || !owns(newNode))
-            return false;
-    }
     if (next == newNode)
         next = newNode.nextSibling();
+    // Checked as if the old node were already gone, so that a root element
+    // can be replaced by another element.
+    if (!checkPlacement(parent, newNode, next, oldNode, error))
+        return false;
     if (!removeNode(oldNode, error))
         return false;
     return insertBefore(parent, newNode, next, error);
@@ -751,34 +1232,46 @@ bool XmlDocument::setAttributeNode(const XmlNode &element, const XmlNode &attrib
     if (reference && reference.ownerElement() != element)
         return fail(error, QStringLiteral("挿入位置の属性がこの要素のものではありません。"));
 
+    const xmlNodePtr e = asNode(element.m_ptr);
+    const QString name = attribute.nodeName();
+    const xmlNsPtr declaration = attribute.m_owner ? asNs(attribute.m_ptr) : nullptr;
+
     XmlNode before = reference;
-    const XmlNode existing = element.attributeNode(attribute.nodeName());
+    const XmlNode existing = element.attributeNode(name);
     if (existing) {
         if (!before || before == existing)
             before = existing.nextSibling();
-        if (!removeNode(existing, error))
+        if (existing.m_owner && declaration) {
+            // A declaration replaced by another of the same prefix: names
+            // bound to the old one move to the new one.
+            const XmlNode next = existing.nextSibling();
+            unlinkNamespace(e, asNs(existing.m_ptr));
+            m_detachedNamespaces.push_back(existing.m_ptr);
+            repointNamespace(e, asNs(existing.m_ptr), declaration);
+            notifyRemoved(element, existing, next);
+        } else if (!removeNode(existing, error)) {
             return false;
+        }
         if (replaced)
             *replaced = existing;
     }
 
-    const xmlNodePtr e = asNode(element.m_ptr);
-    if (attribute.m_owner) {
-        // A namespace declaration goes back among the declarations.
-        const xmlNsPtr ns = asNs(attribute.m_ptr);
+    if (declaration) {
         xmlNsPtr *link = &e->nsDef;
         while (*link && !(before && before.m_owner && *link == asNs(before.m_ptr)))
             link = &(*link)->next;
-        ns->next = *link;
-        *link = ns;
-        m_detachedNamespaces.erase(std::remove(m_detachedNamespaces.begin(), m_detachedNamespaces.end(), ns),
+        declaration->next = *link;
+        *link = declaration;
+        m_detachedNamespaces.erase(std::remove(m_detachedNamespaces.begin(), m_detachedNamespaces.end(), declaration),
                                    m_detachedNamespaces.end());
-        notifyInserted(element, attribute);
+        notifyInserted(element, XmlNode(declaration, e));
         return true;
     }
 
     const xmlAttrPtr a = static_cast<xmlAttrPtr>(attribute.m_ptr);
-    const xmlAttrPtr ref = before && !before.m_owner ? static_cast<xmlAttrPtr>(before.m_ptr) : nullptr;
+    // Declarations always come first: before one of them means first of
+    // the other attributes.
+    const xmlAttrPtr ref = !before ? nullptr : before.m_owner ? e->properties : static_cast<xmlAttrPtr>(before.m_ptr);
     a->parent = e;
     a->doc = m_doc;
     if (ref) {
@@ -802,17 +1295,7 @@ bool XmlDocument::setAttributeNode(const XmlNode &element, const XmlNode &attrib
             a->prev = last;
         }
     }
-    if (!a->ns && xmlStrchr(a->name, ':')) {
-        const xmlChar *colon = xmlStrchr(a->name, ':');
-        xmlChar *prefix = xmlStrndup(a->name, int(colon - a->name));
-        if (xmlNsPtr ns = xmlSearchNs(m_doc, e, prefix)) {
-            xmlChar *local = xmlStrdup(colon + 1);
-            xmlNodeSetName(reinterpret_cast<xmlNodePtr>(a), local);
-            xmlFree(local);
-            a->ns = ns;
-        }
-        xmlFree(prefix);
-    }
+    fixNamespace(m_doc, reinterpret_cast<xmlNodePtr>(a), e);
     notifyInserted(element, attribute);
     return true;
 }
@@ -825,11 +1308,35 @@ bool XmlDocument::setAttribute(const XmlNode &element, const QString &name, cons
         return setText(existing, value, error);
     if (!checkChars(value, error))
         return false;
+    if (name == QLatin1String("xmlns") || name.startsWith(QLatin1String("xmlns:")))
+        return declareNamespace(element, name.mid(6), value, error);
     const XmlNode a = createAttribute(name, error);
     if (!a)
         return false;
-    setText(a, value);
+    setLiteralValue(static_cast<xmlAttrPtr>(a.m_ptr), utf8(value));
     return setAttributeNode(element, a, XmlNode(), nullptr, error);
+}
+
+// A namespace declaration set by name is a real one, so that names with its
+// prefix are bound to it; it is listed after the element's other ones.
+bool XmlDocument::declareNamespace(const XmlNode &element, const QString &prefix, const QString &uri, QString *error)
+{
+    if (!owns(element))
+        return fail(error, QStringLiteral("このドキュメントのノードではありません。"));
+    const QByteArray p = utf8(prefix);
+    const QByteArray href = utf8(uri);
+    if (!prefix.isEmpty() && (xmlValidateNCName(xc(p), 0) != 0 || p == "xml" || p == "xmlns" || href.isEmpty()))
+        return fail(error, QStringLiteral("名前空間の宣言「xmlns:%1」は正しくありません。").arg(prefix));
+    const xmlNodePtr e = asNode(element.m_ptr);
+    xmlNsPtr ns = xmlNewNs(nullptr, xc(href), prefix.isEmpty() ? nullptr : xc(p));
+    if (!ns)
+        return fail(error, QStringLiteral("名前空間の宣言を作成できません。"));
+    xmlNsPtr *link = &e->nsDef;
+    while (*link)
+        link = &(*link)->next;
+    *link = ns;
+    notifyInserted(element, XmlNode(ns, e));
+    return true;
 }
 
 bool XmlDocument::removeAttribute(const XmlNode &element, const QString &name, QString *error)
@@ -842,41 +1349,34 @@ bool XmlDocument::setText(const XmlNode &node, const QString &text, QString *err
 {
     if (!owns(node))
         return fail(error, QStringLiteral("このドキュメントのノードではありません。"));
-    if (!checkChars(text, error))
+    const NodeKind kind = node.kind();
+    const bool declaration = kind == NodeKind::ProcessingInstruction && isDeclarationTarget(asNode(node.m_ptr)->name);
+    if (!checkContent(kind, text, declaration, error))
         return false;
     const QString old = node.text();
     const QByteArray t = utf8(text);
-    switch (node.kind()) {
+    switch (kind) {
     case NodeKind::Attribute:
         if (node.m_owner) {
             const xmlNsPtr ns = asNs(node.m_ptr);
+            if (ns->prefix && text.isEmpty())
+                return fail(error, QStringLiteral("接頭辞付きの名前空間の宣言を空にすることはできません。"));
             xmlFree(const_cast<xmlChar *>(ns->href));
             ns->href = xmlStrdup(xc(t));
         } else {
-            // The value is literal text: no entity references are parsed out.
+            // An ID's table entry is keyed by its value.
             const xmlAttrPtr a = static_cast<xmlAttrPtr>(node.m_ptr);
-            xmlFreeNodeList(a->children);
-            a->children = a->last = nullptr;
-            xmlNodePtr value = xmlNewDocText(m_doc, xc(t));
-            value->parent = reinterpret_cast<xmlNodePtr>(a);
-            a->children = a->last = value;
+            const bool id = a->atype == XML_ATTRIBUTE_ID && a->parent;
+            if (id)
+                xmlRemoveID(m_doc, a);
+            setLiteralValue(a, t);
+            if (id)
+                xmlAddID(nullptr, m_doc, xc(t), a);
         }
         break;
     case NodeKind::Comment:
-        if (text.contains(QLatin1String("--")) || text.endsWith(QLatin1Char('-')))
-            return fail(error, QStringLiteral("コメントに \"--\" を含めたり、\"-\" で終えたりすることはできません。"));
-        xmlNodeSetContent(asNode(node.m_ptr), xc(t));
-        break;
     case NodeKind::CData:
-        if (text.contains(QLatin1String("]]>")))
-            return fail(error, QStringLiteral("CDATAセクションに \"]]>\" を含めることはできません。"));
-        xmlNodeSetContent(asNode(node.m_ptr), xc(t));
-        break;
     case NodeKind::ProcessingInstruction:
-        if (text.contains(QLatin1String("?>")))
-            return fail(error, QStringLiteral("処理命令に \"?>\" を含めることはできません。"));
-        xmlNodeSetContent(asNode(node.m_ptr), xc(t));
-        break;
     case NodeKind::Text:
         xmlNodeSetContent(asNode(node.m_ptr), xc(t));
         break;
@@ -903,7 +1403,13 @@ bool XmlDocument::rename(const XmlNode &node, const QString &name, QString *erro
     const NodeKind k = node.kind();
     if (k != NodeKind::Element && k != NodeKind::ProcessingInstruction && (k != NodeKind::Attribute || node.m_owner))
         return fail(error, QStringLiteral("%1 の名前は変更できません。").arg(node.kindName()));
-    if (!checkName(name, error))
+    // A PI becomes the declaration only where one may stand: first in the
+    // document, with a declaration's content (undo renames one back).
+    const xmlNodePtr self = asNode(node.m_ptr);
+    const bool asDeclaration = k == NodeKind::ProcessingInstruction && name == QLatin1String("xml")
+        && self->parent == reinterpret_cast<xmlNodePtr>(m_doc) && !self->prev
+        && checkContent(k, node.text(), true, nullptr);
+    if (k == NodeKind::ProcessingInstruction ? !checkTarget(name, asDeclaration, error) : !checkName(name, error))
         return false;
     const QString old = node.nodeName();
     if (old == name)
@@ -912,26 +1418,16 @@ bool XmlDocument::rename(const XmlNode &node, const QString &name, QString *erro
         const XmlNode owner = node.ownerElement();
         if (owner && owner.attributeNode(name))
             return fail(error, QStringLiteral("属性「%1」はすでに存在します。").arg(name));
+        if (name == QLatin1String("xmlns") || name.startsWith(QLatin1String("xmlns:")))
+            return fail(error, QStringLiteral("属性の名前を名前空間の宣言に変更することはできません。"));
     }
     const xmlNodePtr n = asNode(node.m_ptr);
-    const QByteArray full = utf8(name);
-    xmlNsPtr ns = nullptr;
-    QByteArray local = full;
-    const int colon = int(full.indexOf(':'));
-    if (colon > 0 && k != NodeKind::ProcessingInstruction) {
-        const QByteArray prefix = full.left(colon);
-        xmlNodePtr scope = k == NodeKind::Attribute ? n->parent : n;
-        ns = scope ? xmlSearchNs(m_doc, scope, xc(prefix)) : nullptr;
-        if (ns)
-            local = full.mid(colon + 1);
-    } else if (k == NodeKind::Element && n->ns && !n->ns->prefix) {
-        ns = n->ns; // an unprefixed name stays in the default namespace
+    xmlNodeSetName(n, xc(utf8(name)));
+    if (k != NodeKind::ProcessingInstruction) {
+        // The name is read as markup would be where the node stands.
+        namespaceOf(n) = nullptr;
+        fixNamespace(m_doc, n, k == NodeKind::Attribute ? n->parent : n);
     }
-    xmlNodeSetName(n, xc(local));
-    if (k == NodeKind::Element)
-        n->ns = ns;
-    else if (k == NodeKind::Attribute)
-        reinterpret_cast<xmlAttrPtr>(n)->ns = ns;
     for (XmlDocumentObserver *o : std::vector<XmlDocumentObserver *>(m_observers))
         o->nodeRenamed(node, old);
     return true;
@@ -951,7 +1447,9 @@ QString XmlDocument::declaredEncoding() const
 
 void XmlDocument::dump(const XmlNode &node, QByteArray *out, const char *encoding) const
 {
-    IndentScope indent(m_indentUnit);
+    // Anything but blanks and tabs would be written into the markup.
+    static const QRegularExpression blanks(QStringLiteral("^[ \\t]*$"));
+    IndentScope indent(blanks.match(m_indentUnit).hasMatch() ? m_indentUnit : QStringLiteral("  "));
     // libxml2 writes non-ASCII characters of attribute values as character
     // references unless the document names an output encoding; name the one
     // used for this output, and put the document's own back afterwards.
@@ -964,10 +1462,12 @@ void XmlDocument::dump(const XmlNode &node, QByteArray *out, const char *encodin
     }
     if (node.isDocument()) {
         PreserveGuard guard(reinterpret_cast<xmlNodePtr>(m_doc));
+        NamespaceUriGuard uris(reinterpret_cast<xmlNodePtr>(m_doc));
         xmlSaveDoc(ctxt, m_doc);
         xmlSaveClose(ctxt);
     } else {
         PreserveGuard guard(asNode(node.m_ptr));
+        NamespaceUriGuard uris(asNode(node.m_ptr));
         xmlSaveTree(ctxt, asNode(node.m_ptr));
         xmlSaveClose(ctxt);
     }
@@ -980,8 +1480,14 @@ QString XmlDocument::xml(const XmlNode &node) const
         return QString();
     if (node.m_owner) {
         QString value = node.text();
-        value.replace(QLatin1Char('&'), QLatin1String("&amp;")).replace(QLatin1Char('<'), QLatin1String("&lt;"))
-            .replace(QLatin1Char('"'), QLatin1String("&quot;"));
+        // Escaped as the serialiser escapes attribute values.
+        value.replace(QLatin1Char('&'), QLatin1String("&amp;"))
+            .replace(QLatin1Char('<'), QLatin1String("&lt;"))
+            .replace(QLatin1Char('>'), QLatin1String("&gt;"))
+            .replace(QLatin1Char('"'), QLatin1String("&quot;"))
+            .replace(QLatin1Char('\n'), QLatin1String("&#10;"))
+            .replace(QLatin1Char('\r'), QLatin1String("&#13;"))
+            .replace(QLatin1Char('\t'), QLatin1String("&#9;"));
         return node.nodeName() + QStringLiteral("=\"") + value + QLatin1Char('"');
     }
     QByteArray out;
@@ -996,6 +1502,10 @@ QString XmlDocument::xml(const XmlNode &node) const
 
 bool XmlDocument::serialize(QByteArray *out, QString *error) const
 {
+    // Without a root element the file would not parse again: refuse rather
+    // than overwrite a readable file with it.
+    if (!xmlDocGetRootElement(m_doc))
+        return fail(error, QStringLiteral("ルート要素がないため保存できません。"));
     const QString encoding = declaredEncoding();
     const QByteArray enc = encoding.toLatin1();
     xmlCharEncodingHandlerPtr handler = xmlFindCharEncodingHandler(enc.constData());
@@ -1027,6 +1537,8 @@ bool XmlDocument::save(const QString &path, QString *error) const
 bool XmlDocument::selectNodes(const QString &expression, const XmlNode &context, QList<XmlNode> *result,
                               QString *error) const
 {
+    if (!result)
+        return fail(error, QStringLiteral("結果の格納先がありません。"));
     result->clear();
     const XmlNode ctxNode = context ? context : documentNode();
     if (!owns(ctxNode))
@@ -1045,12 +1557,31 @@ bool XmlDocument::selectNodes(const QString &expression, const XmlNode &context,
     };
     const xmlNodePtr cn = ctxNode.m_owner ? asNode(ctxNode.m_owner) : asNode(ctxNode.m_ptr);
     ctx->node = cn;
-    // Prefixes declared in scope may be used in the expression.
+    // Prefixes declared in scope may be used in the expression; so may, when
+    // the expression has prefixes at all, one declared anywhere else in the
+    // document (the first declaration of a prefix wins).
+    std::vector<const xmlChar *> registered;
+    const auto add = [&](xmlNsPtr ns) {
+        if (!ns->prefix || !ns->href)
+            return;
+        for (const xmlChar *p : registered)
+            if (xmlStrEqual(p, ns->prefix))
+                return;
+        registered.push_back(ns->prefix);
+        xmlXPathRegisterNs(ctx, ns->prefix, ns->href);
+    };
     if (xmlNsPtr *list = xmlGetNsList(m_doc, cn->type == XML_DOCUMENT_NODE ? xmlDocGetRootElement(m_doc) : cn)) {
         for (xmlNsPtr *p = list; *p; ++p)
-            if ((*p)->prefix)
-                xmlXPathRegisterNs(ctx, (*p)->prefix, (*p)->href);
+            add(*p);
         xmlFree(list);
+    }
+    if (expression.contains(QLatin1Char(':'))) {
+        forEachInList(m_doc->children, [&](xmlNodePtr n) {
+            if (n->type == XML_ELEMENT_NODE)
+                for (xmlNsPtr ns = n->nsDef; ns; ns = ns->next)
+                    add(ns);
+            return true;
+        });
     }
     const QByteArray expr = utf8(expression);
     xmlXPathObjectPtr obj = xmlXPathEvalExpression(xc(expr), ctx);

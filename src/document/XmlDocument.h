@@ -29,7 +29,10 @@ struct XmlParseError
 // Only a load frees the old content: observers hear documentReplaced().
 //
 // Loading never touches the network, never fetches external entities or
-// DTDs, does not validate, and bounds entity expansion. White-space-only
+// DTDs, does not validate, and bounds entity expansion. A reference to an
+// external entity stays an unexpanded reference node and is written back
+// as it was; entity references whose expanded text would exceed 10 MB plus
+// five times the file's size fail the load. White-space-only
 // text is dropped, except under xml:space="preserve". An XML declaration is
 // kept as a processing instruction named "xml", the first child.
 class XmlDocument
@@ -62,28 +65,46 @@ public:
     XmlNode createComment(const QString &text);
     XmlNode createCDATASection(const QString &text);
     XmlNode createProcessingInstruction(const QString &target, const QString &data, QString *error = nullptr);
+    // Content the markup cannot carry (characters XML forbids, "--" in a
+    // comment, "]]>" in CDATA, "?>" in a PI, a PI target "xml" in another
+    // case, a malformed declaration) gives a null node; these say why.
+    XmlNode createTextNode(const QString &text, QString *error);
+    XmlNode createComment(const QString &text, QString *error);
+    XmlNode createCDATASection(const QString &text, QString *error);
 
     // A deep copy of `node`, which may belong to another document; the copy
-    // is detached and belongs to this one.
+    // is detached and belongs to this one. From another document, the
+    // namespaces it uses are declared on the copy, and references to
+    // entities this document does not declare are replaced by their content.
     XmlNode cloneNode(const XmlNode &node);
 
     // Structure. `node` must belong to this document; it is moved when
     // attached elsewhere. A null `reference` appends. Each fails with a
     // description and changes nothing when the DOM forbids the change (wrong
     // kind under the parent, a second root element, a node under itself, a
-    // reference that is not a child of the parent).
+    // reference that is not a child of the parent, anything before the
+    // declaration or a second one, the document type after the root).
+    // An inserted subtree keeps its namespaces: where a prefix it uses is
+    // not declared (or means another namespace) at the new place, it is
+    // declared on the node that uses it; an unprefixed element without a
+    // namespace takes the default namespace in scope, as its markup would.
     bool insertBefore(const XmlNode &parent, const XmlNode &node, const XmlNode &reference, QString *error = nullptr);
     bool appendChild(const XmlNode &parent, const XmlNode &node, QString *error = nullptr);
     bool removeChild(const XmlNode &parent, const XmlNode &node, QString *error = nullptr);
     bool replaceChild(const XmlNode &parent, const XmlNode &newNode, const XmlNode &oldNode, QString *error = nullptr);
-    // Take a node (or attribute) out of wherever it stands.
+    // Take a node (or attribute) out of wherever it stands. A namespace
+    // declaration still used by a name under its element is refused.
     bool removeNode(const XmlNode &node, QString *error = nullptr);
     // Replace the root element (or set one when there is none).
     bool setDocumentElement(const XmlNode &element, QString *error = nullptr);
 
     // Attributes. setAttributeNode puts `attribute` on `element` before
-    // `reference` (null: last); an attribute of the same name is taken off
-    // first and returned through `replaced`.
+    // `reference` (null: last; a namespace declaration: first of the other
+    // attributes); an attribute of the same name is taken off first and
+    // returned through `replaced`. A namespace declaration taken off may be
+    // put back on its own element; names bound to a declaration it replaces
+    // are bound to it. setAttribute with the name xmlns or xmlns:p declares
+    // a namespace (a node made by createAttribute stays an attribute).
     bool setAttributeNode(const XmlNode &element, const XmlNode &attribute, const XmlNode &reference = XmlNode(),
                           XmlNode *replaced = nullptr, QString *error = nullptr);
     bool setAttribute(const XmlNode &element, const QString &name, const QString &value, QString *error = nullptr);
@@ -103,15 +124,18 @@ public:
     QString xml(const XmlNode &node) const;
 
     // XPath 1.0 from `context` (the document when null). Namespace prefixes
-    // declared in scope of the context node can be used. Fails with the
-    // engine's description, or when the result is not a node set.
+    // declared in scope of the context node can be used, and prefixes
+    // declared elsewhere in the document (the first declaration wins).
+    // Results are in document order. Fails with the engine's description,
+    // or when the result is not a node set.
     bool selectNodes(const QString &expression, const XmlNode &context, QList<XmlNode> *result,
                      QString *error = nullptr) const;
 
     // Write the document to a file: indented, in the encoding named by the
     // declaration (UTF-8 when none), with a UTF-8 byte-order mark when the
     // loaded file had one. Written to a temporary file renamed over the
-    // target, so a failure leaves an existing file intact.
+    // target, so a failure leaves an existing file intact. A document
+    // without a root element is refused: it would not load again.
     bool save(const QString &path, QString *error = nullptr) const;
     // The bytes save() would write.
     bool serialize(QByteArray *out, QString *error = nullptr) const;
@@ -142,6 +166,10 @@ private:
     void notifyInserted(const XmlNode &parent, const XmlNode &node);
     void notifyRemoved(const XmlNode &parent, const XmlNode &node, const XmlNode &next);
     bool checkInsert(const XmlNode &parent, const XmlNode &node, const XmlNode &reference, QString *error) const;
+    bool checkPlacement(const XmlNode &parent, const XmlNode &node, const XmlNode &reference, const XmlNode &replacing,
+                        QString *error) const;
+    void *expandForeignReferences(void *copy, void *sourceDocument);
+    bool declareNamespace(const XmlNode &element, const QString &prefix, const QString &uri, QString *error);
     void dump(const XmlNode &node, QByteArray *out, const char *encoding) const;
 
     struct _xmlDoc *m_doc = nullptr;
