@@ -3,13 +3,19 @@
 // started again with --measure), so one measurement's memory never shows up
 // in another's figures.
 
+#include "document/DocumentTreeModel.h"
+#include "document/Selection.h"
+#include "document/ValuePane.h"
+#include "document/XmlDocument.h"
 #include "shell/Fonts.h"
 #include "shell/frmMain.h"
+#include "undo/UndoController.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFont>
+#include <QKeyEvent>
 #include <QProcess>
 #include <QTemporaryFile>
 #include <QTreeView>
@@ -200,6 +206,48 @@ int measureEditor(int argc, char **argv, const QString &path)
     return 0;
 }
 
+// Editing the opened document: one keystroke in the value pane of a text
+// node (applied, with its history step), one undo and one redo, and the
+// memory ten single-character steps hold.
+int measureEditing(int argc, char **argv, const QString &path)
+{
+    QApplication app(argc, argv);
+    frmMain window;
+    window.show();
+    if (!window.OpenFile(path))
+        return 1;
+    QCoreApplication::processEvents();
+    // The first text node, well inside the document.
+    XmlNode text = window.dom()->documentElement();
+    while (text && text.kind() != NodeKind::Text)
+        text = text.firstChild() ? text.firstChild() : text.nextSibling();
+    if (!text)
+        return 1;
+    window.selection().ShowNode(window.model().indexForNode(text), true);
+    window.txtEdit()->moveCursor(QTextCursor::End);
+    auto keystroke = [&window] {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
+        QCoreApplication::sendEvent(window.txtEdit(), &press);
+    };
+
+    std::vector<double> keys;
+    const long before = statusKb("VmRSS");
+    for (int i = 0; i < 10; ++i) {
+        const auto start = Clock::now();
+        keystroke();
+        keys.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    }
+    const long held = statusKb("VmRSS") - before;
+    const auto start = Clock::now();
+    window.undo().DoUndo();
+    window.undo().DoRedo();
+    const double undoMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count() / 2;
+    std::sort(keys.begin(), keys.end());
+    std::printf("keystroke_ms %.2f\nundo_ms %.2f\nundo_memory_kb %ld\n", keys[keys.size() / 2], undoMs, held);
+    std::fflush(stdout);
+    return text.text().endsWith(QStringLiteral("xxxxxxxxxx")) ? 0 : 1;
+}
+
 // --- The run ------------------------------------------------------------
 
 double median(std::vector<double> values)
@@ -248,6 +296,8 @@ int main(int argc, char **argv)
     if (argc == 4 && std::strcmp(argv[1], "--measure") == 0) {
         if (std::strcmp(argv[2], "libxml") == 0)
             return measureLibxml(argv[3]);
+        if (std::strcmp(argv[2], "edit") == 0)
+            return measureEditing(argc, argv, QString::fromLocal8Bit(argv[3]));
         return measureEditor(argc, argv, QString::fromLocal8Bit(argv[3]));
     }
 
@@ -286,6 +336,7 @@ int main(int argc, char **argv)
 
     const auto bare = measure("libxml", path, runs);
     const auto ours = measure("editor", path, runs);
+    const auto editing = measure("edit", path, runs);
     const double libxmlMs = bare.at("time_ms"), libxmlMb = bare.at("memory_kb") / 1024;
     const double openMs = ours.at("time_ms"), openMb = ours.at("memory_kb") / 1024;
     std::printf("file_mb %.1f\n", double(QFile(path).size()) / (1024 * 1024));
@@ -293,6 +344,8 @@ int main(int argc, char **argv)
     std::printf("runs %d\n", runs);
     std::printf("libxml_parse_ms %.0f\nlibxml_memory_mb %.0f\n", libxmlMs, libxmlMb);
     std::printf("open_time_ms %.0f\nopen_memory_mb %.0f\n", openMs, openMb);
+    std::printf("keystroke_ms %.2f\nundo_ms %.2f\nundo_memory_mb %.2f\n", editing.at("keystroke_ms"),
+                editing.at("undo_ms"), editing.at("undo_memory_kb") / 1024);
     std::printf("open_time_ratio %.2f\nopen_memory_ratio %.2f\n", openMs / libxmlMs, openMb / libxmlMb);
     return 0;
 }
