@@ -59,6 +59,11 @@ QString Selection::LfToCrLf(const QString &text)
     return result;
 }
 
+QString Selection::truncatedNotice()
+{
+    return QStringLiteral("大きすぎるため先頭の部分だけを表示しています（値ペインでは編集できません）。");
+}
+
 void Selection::ShowNode(const QModelIndex &treeNode, bool selectIt)
 {
     if (!treeNode.isValid())
@@ -68,13 +73,14 @@ void Selection::ShowNode(const QModelIndex &treeNode, bool selectIt)
         return;
     WindowFlags &flags = m_window.flags();
     flags.m_PaneUpdating = true;
+    bool truncated = false;
     switch (domNode.kind()) {
     case NodeKind::Element:
     case NodeKind::Document:
         // The full path starts with the document's label and a "/".
         m_cboPath.setEditText(QStringLiteral("/") + m_model.fullPath(treeNode).mid(10));
-        m_txtEdit.setText(m_model.document()->xml(domNode));
-        m_txtEdit.setLocked(flags.m_ReadOnly || m_window.isOptionChecked(QStringLiteral("mnuViewLock")));
+        m_txtEdit.setText(m_model.document()->xml(domNode, kPaneMarkupLimit, &truncated));
+        m_txtEdit.setLocked(truncated || flags.m_ReadOnly || m_window.isOptionChecked(QStringLiteral("mnuViewLock")));
         break;
     case NodeKind::Attribute:
     case NodeKind::Text:
@@ -107,7 +113,7 @@ void Selection::ShowNode(const QModelIndex &treeNode, bool selectIt)
 
     if (selectIt && selectedItem() != treeNode)
         setSelectedItem(treeNode);
-    m_window.setStatusText(QString());
+    m_window.setStatusText(truncated ? truncatedNotice() : QString());
 }
 
 void Selection::tvw_NodeClick(const QModelIndex &node)

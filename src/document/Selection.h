@@ -35,6 +35,13 @@ public:
 
     static QString LfToCrLf(const QString &text);
 
+    // Markup beyond this many bytes is not put into the value pane: the
+    // pane shows its beginning, locked, and the status bar says so. A text
+    // box holding a whole large document takes seconds and hundreds of
+    // megabytes, and re-parsing it on every keystroke would be unusable.
+    static constexpr qsizetype kPaneMarkupLimit = 1024 * 1024;
+    static QString truncatedNotice();
+
     void ShowNode(const QModelIndex &treeNode, bool selectIt);
 
 public slots:

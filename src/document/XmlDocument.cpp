@@ -431,9 +431,22 @@ bool fail(QString *error, const QString &message)
     return false;
 }
 
+struct SaveSink
+{
+    QByteArray *out;
+    qsizetype limit; // 0: none
+    bool stopped = false;
+};
+
 int saveWrite(void *context, const char *buffer, int len)
 {
-    static_cast<QByteArray *>(context)->append(buffer, len);
+    auto *sink = static_cast<SaveSink *>(context);
+    if (sink->limit > 0 && sink->out->size() >= sink->limit) {
+        // An error makes libxml2 write nothing more.
+        sink->stopped = true;
+        return -1;
+    }
+    sink->out->append(buffer, len);
     return len;
 }
 
@@ -1445,8 +1458,9 @@ QString XmlDocument::declaredEncoding() const
     return QStringLiteral("UTF-8");
 }
 
-void XmlDocument::dump(const XmlNode &node, QByteArray *out, const char *encoding) const
+bool XmlDocument::dump(const XmlNode &node, QByteArray *out, const char *encoding, qsizetype limit) const
 {
+    SaveSink sink{out, limit};
     // Anything but blanks and tabs would be written into the markup.
     static const QRegularExpression blanks(QStringLiteral("^[ \\t]*$"));
     IndentScope indent(blanks.match(m_indentUnit).hasMatch() ? m_indentUnit : QStringLiteral("  "));
@@ -1455,10 +1469,10 @@ void XmlDocument::dump(const XmlNode &node, QByteArray *out, const char *encodin
     // used for this output, and put the document's own back afterwards.
     const xmlChar *previousEncoding = m_doc->encoding;
     m_doc->encoding = reinterpret_cast<const xmlChar *>(encoding);
-    xmlSaveCtxtPtr ctxt = xmlSaveToIO(saveWrite, saveClose, out, encoding, XML_SAVE_FORMAT | XML_SAVE_NO_DECL);
+    xmlSaveCtxtPtr ctxt = xmlSaveToIO(saveWrite, saveClose, &sink, encoding, XML_SAVE_FORMAT | XML_SAVE_NO_DECL);
     if (!ctxt) {
         m_doc->encoding = previousEncoding;
-        return;
+        return false;
     }
     if (node.isDocument()) {
         PreserveGuard guard(reinterpret_cast<xmlNodePtr>(m_doc));
@@ -1472,6 +1486,27 @@ void XmlDocument::dump(const XmlNode &node, QByteArray *out, const char *encodin
         xmlSaveClose(ctxt);
     }
     m_doc->encoding = previousEncoding;
+    return sink.stopped;
+}
+
+QString XmlDocument::xml(const XmlNode &node, qsizetype maxBytes, bool *truncated) const
+{
+    *truncated = false;
+    if (!owns(node) || node.m_owner || node.isAttribute() || maxBytes <= 0)
+        return xml(node);
+    QByteArray out;
+    if (!dump(node, &out, "UTF-8", maxBytes)) {
+        QString result = QString::fromUtf8(out);
+        if (node.isDocument() && result.endsWith(QLatin1Char('\n')))
+            result.chop(1);
+        return result;
+    }
+    *truncated = true;
+    // Whole lines only: the cut may fall inside a character or a tag.
+    out.truncate(maxBytes);
+    const qsizetype lastLine = out.lastIndexOf('\n');
+    out.truncate(lastLine > 0 ? lastLine : 0);
+    return QString::fromUtf8(out);
 }
 
 QString XmlDocument::xml(const XmlNode &node) const

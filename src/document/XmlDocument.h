@@ -122,6 +122,10 @@ public:
     // indentation unit; for the document, every top-level node including
     // the declaration.
     QString xml(const XmlNode &node) const;
+    // The same, but at most about `maxBytes` of it (whole lines), with
+    // `truncated` telling whether anything was left out. Writing stops at
+    // the limit, so a huge document costs little to preview.
+    QString xml(const XmlNode &node, qsizetype maxBytes, bool *truncated) const;
 
     // XPath 1.0 from `context` (the document when null). Namespace prefixes
     // declared in scope of the context node can be used, and prefixes
@@ -170,7 +174,9 @@ private:
                         QString *error) const;
     void *expandForeignReferences(void *copy, void *sourceDocument);
     bool declareNamespace(const XmlNode &element, const QString &prefix, const QString &uri, QString *error);
-    void dump(const XmlNode &node, QByteArray *out, const char *encoding) const;
+    // Writes the markup into `out`; with `limit` > 0 writing stops once that
+    // many bytes are out (true is returned when it did).
+    bool dump(const XmlNode &node, QByteArray *out, const char *encoding, qsizetype limit = 0) const;
 
     struct _xmlDoc *m_doc = nullptr;
     std::unordered_set<void *> m_detached;

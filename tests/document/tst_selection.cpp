@@ -131,6 +131,30 @@ private slots:
         }
     }
 
+    void largeMarkupIsShownInPartAndLocked()
+    {
+        QString xml = QStringLiteral("<r>");
+        for (int i = 0; i < 40000; ++i)
+            xml += QStringLiteral("<item n=\"%1\">text of the item</item>").arg(i);
+        xml += QStringLiteral("</r>");
+        Window w;
+        QVERIFY(w.window.document().loadXML(xml));
+        w.window.treeBuilder().Rebuild(&w.window.document(), true);
+        const QString full = w.window.document().xml(w.window.document().documentElement());
+        QVERIFY(full.size() > Selection::kPaneMarkupLimit);
+        w.show({0});
+        const QString shown = w.window.txtEdit()->toPlainText();
+        QVERIFY(shown.size() <= Selection::kPaneMarkupLimit);
+        QVERIFY(shown.size() > Selection::kPaneMarkupLimit / 2);
+        QVERIFY(full.startsWith(shown + QLatin1Char('\n')));
+        QVERIFY(w.locked());
+        QCOMPARE(w.window.statusText(), Selection::truncatedNotice());
+        // A small node shows whole and clears the notice.
+        w.show({0, 0});
+        QVERIFY(!w.locked());
+        QVERIFY(w.window.statusText().isEmpty());
+    }
+
     void showWithoutSelectingLeavesTheSelection()
     {
         Window w;
