@@ -14,6 +14,7 @@
 #include <libxml/xpathInternals.h>
 
 #include <algorithm>
+#include <optional>
 #include <cstring>
 #include <limits>
 #include <unordered_map>
@@ -519,6 +520,88 @@ private:
 // '<' or '"' would give markup that does not parse, and line breaks would
 // read back as blanks. The URIs of the subtree are swapped for escaped
 // copies while it is written.
+// For a preview of the first part of a large subtree: everything after the
+// node at which the output certainly passes `limit` bytes is unhooked for
+// the duration, so the serialiser does not walk the rest. The output up to
+// the limit is the same as without the cut. Levels holding text after the
+// cut are left whole, as cutting there would change how they are indented.
+class TreeCut
+{
+public:
+    TreeCut(xmlNodePtr top, qsizetype limit)
+    {
+        // Pre-order walk; every node's share is a lower bound of its output.
+        const auto following = [top](xmlNodePtr n) -> xmlNodePtr {
+            if (n->type == XML_ELEMENT_NODE && n->children)
+                return n->children;
+            for (; n && n != top; n = n->parent) {
+                if (n->next)
+                    return n->next;
+                if (n->parent == top)
+                    return nullptr;
+            }
+            return nullptr;
+        };
+        qsizetype estimate = 0;
+        xmlNodePtr n = top->type == XML_DOCUMENT_NODE ? top->children : top;
+        for (; n; n = following(n)) {
+            estimate += share(n);
+            if (estimate >= limit)
+                break;
+        }
+        for (xmlNodePtr x = n; x && x != top && x->parent; x = x->parent) {
+            xmlNodePtr p = x->parent;
+            if (!x->next || tailIsTextual(x))
+                continue;
+            m_cuts.push_back({p, x, x->next, p->last});
+            x->next = nullptr;
+            p->last = x;
+        }
+    }
+    ~TreeCut()
+    {
+        for (auto it = m_cuts.rbegin(); it != m_cuts.rend(); ++it) {
+            it->kept->next = it->next;
+            it->parent->last = it->last;
+        }
+    }
+    TreeCut(const TreeCut &) = delete;
+    TreeCut &operator=(const TreeCut &) = delete;
+
+private:
+    static bool textual(xmlNodePtr n)
+    {
+        return n->type == XML_TEXT_NODE || n->type == XML_CDATA_SECTION_NODE || n->type == XML_ENTITY_REF_NODE;
+    }
+    static bool tailIsTextual(xmlNodePtr x)
+    {
+        for (xmlNodePtr t = x->next; t; t = t->next)
+            if (textual(t))
+                return true;
+        return false;
+    }
+    static qsizetype share(xmlNodePtr n)
+    {
+        qsizetype bytes = n->name && n->type != XML_TEXT_NODE ? xmlStrlen(n->name) : 0;
+        if (n->type == XML_ELEMENT_NODE) {
+            bytes = 2 * bytes + 3;
+            for (xmlAttrPtr a = n->properties; a; a = a->next)
+                bytes += xmlStrlen(a->name) + 4 + (a->children ? xmlStrlen(a->children->content) : 0);
+        } else if (n->content && n->type != XML_ENTITY_REF_NODE) {
+            bytes += xmlStrlen(n->content);
+        }
+        return bytes;
+    }
+    struct Cut
+    {
+        xmlNodePtr parent;
+        xmlNodePtr kept;
+        xmlNodePtr next;
+        xmlNodePtr last;
+    };
+    std::vector<Cut> m_cuts;
+};
+
 class NamespaceUriGuard
 {
 public:
@@ -1474,6 +1557,10 @@ bool XmlDocument::dump(const XmlNode &node, QByteArray *out, const char *encodin
         m_doc->encoding = previousEncoding;
         return false;
     }
+    const xmlNodePtr top = node.isDocument() ? reinterpret_cast<xmlNodePtr>(m_doc) : asNode(node.m_ptr);
+    std::optional<TreeCut> cut;
+    if (limit > 0)
+        cut.emplace(top, limit);
     if (node.isDocument()) {
         PreserveGuard guard(reinterpret_cast<xmlNodePtr>(m_doc));
         NamespaceUriGuard uris(reinterpret_cast<xmlNodePtr>(m_doc));

@@ -149,6 +149,16 @@ private slots:
         QVERIFY(full.startsWith(shown + QLatin1Char('\n')));
         QVERIFY(w.locked());
         QCOMPARE(w.window.statusText(), Selection::truncatedNotice());
+        // Mixed content is written as it would be in full: a cut never
+        // changes how the part before it is laid out.
+        XmlDocument mixed;
+        QVERIFY(mixed.loadXML(QStringLiteral("<r>") + QStringLiteral("t<i><j/></i>").repeated(200000)
+                              + QStringLiteral("</r>")));
+        bool truncated = false;
+        const QString part = mixed.xml(mixed.documentNode(), 100000, &truncated);
+        QVERIFY(truncated);
+        QVERIFY(mixed.xml(mixed.documentNode()).startsWith(part));
+
         // A small node shows whole and clears the notice.
         w.show({0, 0});
         QVERIFY(!w.locked());
