@@ -95,8 +95,11 @@ frmMain::frmMain(std::unique_ptr<Prompt> prompt, QWidget *parent)
 
 frmMain::~frmMain()
 {
-    // The model observes the document; let go of it before the document goes.
+    // The model and the history observe the document: they go first, as
+    // members die before the QObject children would.
     m_model->setDocument(nullptr);
+    delete m_undo;
+    m_undo = nullptr;
 }
 
 QAction *frmMain::menuItem(const QString &name) const
@@ -392,8 +395,9 @@ QString frmMain::clipboardText() const
 
 void frmMain::setDom(std::unique_ptr<XmlDocument> document)
 {
-    m_model->setDocument(document.get());
-    m_DOM = std::move(document);
+    // The old document lives until its observers have let go of it.
+    const std::unique_ptr<XmlDocument> old = std::exchange(m_DOM, std::move(document));
+    m_model->setDocument(m_DOM.get());
     m_model->setShowText(isOptionChecked(QStringLiteral("mnuViewText")));
     // A history belongs to one document object.
     m_undo->documentChanged();
