@@ -431,11 +431,15 @@ void frmMain::setWindowRectTwips(const QRect &rect, bool positionStored)
 
 int frmMain::hspPosition() const
 {
+    // A splitter never shown has not laid out its panes yet.
+    if (!m_hsp->isVisible())
+        return m_hspPending;
     return Twips::fromPixelsX(m_hsp->sizes().value(0), this);
 }
 
 void frmMain::setHspPosition(int twips)
 {
+    m_hspPending = twips;
     const int first = Twips::toPixelsX(twips, this);
     const int total = std::max(m_hsp->width(), Twips::toPixelsX(kDesignWidth, this));
     m_hsp->setSizes({first, std::max(0, total - first)});

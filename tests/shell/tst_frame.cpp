@@ -1,0 +1,147 @@
+#include "TestWindow.h"
+#include "document/DocumentLifecycle.h"
+#include "document/ValuePane.h"
+#include "shell/Settings.h"
+#include "shell/SettingsStore.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QFile>
+#include <QMenu>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeView>
+
+// The window as a frame: menus that follow the document, the font command,
+// external programs, recent files and the geometry kept between runs.
+class TestFrame : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+
+    QString file(const QString &name, const QByteArray &bytes)
+    {
+        const QString path = m_dir.filePath(name);
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly))
+            qFatal("cannot write");
+        f.write(bytes);
+        return path;
+    }
+    static void openMenu(TestWindow &w, const char *name)
+    {
+        emit w.window.findChild<QMenu *>(QString::fromLatin1(name))->aboutToShow();
+    }
+    static bool enabled(TestWindow &w, const char *name)
+    {
+        return w.window.menuItem(QString::fromLatin1(name))->isEnabled();
+    }
+
+private slots:
+    void fileMenuFollowsTheDocument()
+    {
+        TestWindow w;
+        w.window.ClearStatus();
+        openMenu(w, "mnuFile");
+        QVERIFY(!enabled(w, "mnuFileSave") && !enabled(w, "mnuFileSaveAs") && !enabled(w, "mnuFileClose"));
+        QVERIFY(!enabled(w, "mnuFileReload"));
+        w.window.lifecycle().mnuFileNew_Click();
+        openMenu(w, "mnuFile");
+        QVERIFY(enabled(w, "mnuFileSave") && enabled(w, "mnuFileClose"));
+        QVERIFY(!enabled(w, "mnuFileReload")); // "New XML File" is no file
+        const QString path = file(QStringLiteral("a.xml"), "<r/>");
+        QVERIFY(w.window.OpenFile(path));
+        w.window.UpdateStatus(path);
+        openMenu(w, "mnuFile");
+        QVERIFY(enabled(w, "mnuFileReload"));
+
+        // The opened file heads the recent-file submenu.
+        QMenu *recent = w.window.findChild<QMenu *>(QStringLiteral("mnuFileMRU"));
+        emit recent->aboutToShow();
+        const QAction *first = recent->findChild<QAction *>(QStringLiteral("mnuFileMRUFiles1"));
+        QVERIFY(first && first->isVisible());
+        QCOMPARE(first->text(), QStringLiteral("&1 ") + QFileInfo(path).absoluteFilePath());
+    }
+
+    void editMenuFollowsTheHistory()
+    {
+        TestWindow w;
+        QVERIFY(w.window.OpenFile(file(QStringLiteral("e.xml"), "<r/>")));
+        QVERIFY(!enabled(w, "mnuEditUndo") && !enabled(w, "mnuEditRedo") && !enabled(w, "mnuEditUndoAll"));
+        w.doc().setAttribute(w.doc().documentElement(), QStringLiteral("a"), QStringLiteral("1"));
+        w.window.DocumentModified();
+        QVERIFY(enabled(w, "mnuEditUndo") && enabled(w, "mnuEditUndoAll"));
+        w.window.menuItem(QStringLiteral("mnuEditUndo"))->trigger();
+        QVERIFY(!enabled(w, "mnuEditUndo") && enabled(w, "mnuEditRedo"));
+        QCOMPARE(w.markup(), QStringLiteral("<r/>"));
+    }
+
+    void fontCommand()
+    {
+        TestWindow w;
+        w.prompt->fontAnswer = {QStringLiteral("Noto Sans CJK JP"), 14};
+        w.window.menuItem(QStringLiteral("mnuViewFont"))->trigger();
+        QCOMPARE(w.prompt->asked.last().title, SharedSettings::defaultFontName());
+        QCOMPARE(w.window.txtEdit()->font().pointSize(), 14);
+        QCOMPARE(w.window.tvw()->font().family(), QStringLiteral("Noto Sans CJK JP"));
+        QCOMPARE(w.window.cboPath()->font().family(), QStringLiteral("Noto Sans CJK JP"));
+        QCOMPARE(sharedSettings().fontSize, 14);
+        // Cancelling changes nothing.
+        w.prompt->fontAnswer = {};
+        w.window.menuItem(QStringLiteral("mnuViewFont"))->trigger();
+        QCOMPARE(w.window.txtEdit()->font().pointSize(), 14);
+        sharedSettings() = SharedSettings();
+    }
+
+    void externalProgramsSubmenu()
+    {
+        {
+            TestWindow w;
+            QVERIFY(!w.window.menuItem(QStringLiteral("mnuToolOpenEditor"))->isVisible());
+            QVERIFY(!w.window.menuItem(QStringLiteral("mnuToolLine3"))->isVisible());
+        }
+        SettingsStore store;
+        const QStringList names{QStringLiteral("&Vim"), QStringLiteral("Kate"), QStringLiteral("エディタ")};
+        for (int i = 0; i < names.size(); ++i) {
+            store.write(QStringLiteral("Programs"), QStringLiteral("Name%1").arg(i), names[i]);
+            store.write(QStringLiteral("Programs"), QStringLiteral("Path%1").arg(i), QStringLiteral("/usr/bin/x%1").arg(i));
+        }
+        TestWindow w;
+        QMenu *open = w.window.findChild<QMenu *>(QStringLiteral("mnuToolOpenEditor"));
+        QVERIFY(open->menuAction()->isVisible());
+        QStringList captions;
+        for (QAction *a : open->actions())
+            captions << a->text();
+        QCOMPARE(captions, names);
+        for (int i = 0; i < names.size(); ++i) {
+            store.write(QStringLiteral("Programs"), QStringLiteral("Name%1").arg(i), QString());
+            store.write(QStringLiteral("Programs"), QStringLiteral("Path%1").arg(i), QString());
+        }
+        sharedSettings() = SharedSettings();
+    }
+
+    void geometryIsKeptOnlyFromANormalWindow()
+    {
+        {
+            TestWindow w;
+            w.window.setWindowRectTwips(QRect(1440, 720, 9000, 6000), true);
+            w.window.setHspPosition(2000);
+            w.window.closeWithoutAsking();
+        }
+        {
+            TestWindow w;
+            const QRect r = w.window.windowRectTwips();
+            QVERIFY(qAbs(r.x() - 1440) <= 15 && qAbs(r.width() - 9000) <= 15);
+            QVERIFY(qAbs(w.window.hspPosition() - 2000) <= 15);
+            w.window.setWindowRectTwips(QRect(0, 0, 5000, 4000), true);
+            w.window.showMaximized();
+            w.window.closeWithoutAsking();
+        }
+        TestWindow w;
+        QVERIFY(qAbs(w.window.windowRectTwips().width() - 9000) <= 15);
+    }
+};
+
+QTEST_MAIN(TestFrame)
+#include "tst_frame.moc"
