@@ -153,3 +153,10 @@ bool TreeBuilder::HasRootElement() const
             return true;
     return false;
 }
+
+void TreeBuilder::EnsureVisible(const QModelIndex &item)
+{
+    for (QModelIndex parent = item.parent(); parent.isValid(); parent = parent.parent())
+        m_tvw.expand(parent);
+    m_tvw.scrollTo(item);
+}

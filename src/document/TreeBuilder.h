@@ -48,6 +48,9 @@ public:
 
     bool HasRootElement() const;
 
+    // Scroll the item into view, expanding its ancestors.
+    void EnsureVisible(const QModelIndex &item);
+
 private:
     XmlDocument &document() const;
 

@@ -130,6 +130,17 @@ private slots:
         QCOMPARE(w.prompt->shown[0].text, QStringLiteral("IXMLDOMEntityReference is added to tree"));
     }
 
+    void ensureVisibleExpandsTheAncestors()
+    {
+        Window w(QStringLiteral("<r><a><b><c/></b></a></r>"));
+        const XmlNode c = w.doc().documentElement().firstChild().firstChild().firstChild();
+        const QModelIndex item = w.model().indexForNode(c);
+        w.window.treeBuilder().EnsureVisible(item);
+        for (QModelIndex p = item.parent(); p.isValid(); p = p.parent())
+            QVERIFY(w.window.tvw()->isExpanded(p));
+        QVERIFY(!w.window.tvw()->isExpanded(item));
+    }
+
     void keysContinueAcrossWindowsAndRebuilds()
     {
         Window a(QStringLiteral("<r/>"));
