@@ -1,0 +1,33 @@
+#include "WindowPrompt.h"
+
+Prompt::Answer WindowPrompt::message(const QString &text, Icon icon, Buttons buttons, bool defaultNo)
+{
+    m_messages.append(text);
+    if (asks())
+        return m_inner->message(text, icon, buttons, defaultNo);
+    switch (buttons) {
+    case Buttons::Ok:
+        return Answer::Ok;
+    case Buttons::OkCancel:
+    case Buttons::YesNoCancel:
+        return Answer::Cancel;
+    case Buttons::YesNo:
+        break;
+    }
+    return Answer::No;
+}
+
+bool WindowPrompt::openFileDialog(const QString &title, const QString &filter, QString *path, bool *readOnly)
+{
+    return asks() && m_inner->openFileDialog(title, filter, path, readOnly);
+}
+
+bool WindowPrompt::saveFileDialog(const QString &filter, const QString &initialPath, QString *path)
+{
+    return asks() && m_inner->saveFileDialog(filter, initialPath, path);
+}
+
+bool WindowPrompt::fontDialog(QString *family, int *pointSize)
+{
+    return asks() && m_inner->fontDialog(family, pointSize);
+}

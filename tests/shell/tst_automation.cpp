@@ -1,0 +1,293 @@
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
+#include <QDBusMessage>
+#include <QDBusReply>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+
+namespace {
+
+const QString kService = QStringLiteral("org.ostrel.OstrelEdit");
+const QString kRoot = QStringLiteral("/org/ostrel/OstrelEdit");
+const QString kWindow = QStringLiteral("org.ostrel.OstrelEdit.Window");
+const QString kErrors = QStringLiteral("org.ostrel.OstrelEdit.Error.");
+
+// Records the OnClose signals that reach a connection.
+class CloseLog : public QObject
+{
+    Q_OBJECT
+public:
+    QStringList paths;
+public slots:
+    void record(const QDBusMessage &message) { paths.append(message.path()); }
+};
+
+// A process that has exited, or only waits to be reaped, has ended.
+bool processRuns(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray line = stat.readAll();
+    const qsizetype end = line.lastIndexOf(')');
+    return end >= 0 && line.size() > end + 2 && line.at(end + 2) != 'Z';
+}
+
+bool succeeded(const QDBusMessage &reply)
+{
+    if (reply.type() != QDBusMessage::ReplyMessage)
+        qWarning() << reply.errorName() << reply.errorMessage();
+    return reply.type() == QDBusMessage::ReplyMessage;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+} // namespace
+
+// The editor as a client meets it: a bus of the test's own whose service
+// folder is the build tree's, so the first call starts the built editor
+// with --automation through D-Bus activation.
+class TestAutomation : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void createAndDriveWindows();
+    void failuresAreErrorReplies();
+    void closedWindowAndRelease();
+    void clientThatLeavesReleasesItsObjects();
+    void processEndsWhenNothingIsHeld();
+
+private:
+    // A new window object for `connection`'s client.
+    QString createWindow(const QDBusConnection &connection);
+    std::unique_ptr<QDBusInterface> window(const QString &path);
+    QDBusMessage call(const QString &path, const char *method, const QVariantList &arguments = {});
+    QString path(const char *name) const { return m_dir.filePath(QString::fromLatin1(name)); }
+
+    QTemporaryDir m_dir;
+    QProcess m_bus;
+    QString m_address;
+    QDBusConnection m_connection{QString()};
+    CloseLog m_closed;
+    qint64 m_editorPid = 0;
+    QString m_anchor;
+};
+
+void TestAutomation::initTestCase()
+{
+    const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
+    if (daemon.isEmpty())
+        QSKIP("dbus-daemon is not installed");
+    // The bus must start the editor just built, in automation mode.
+    QFile service(QStringLiteral(OSTREL_DBUS_SERVICE_DIR "/org.ostrel.OstrelEdit.service"));
+    QVERIFY(service.open(QIODevice::ReadOnly));
+    QVERIFY(service.readAll().contains("Exec=\"" OSTREL_EDIT_PATH "\" --automation"));
+    QVERIFY(m_dir.isValid());
+    QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("run")));
+    QFile::setPermissions(path("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    QFile config(path("bus.conf"));
+    QVERIFY(config.open(QIODevice::WriteOnly));
+    config.write(QStringLiteral(R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:dir=%1</listen>
+  <servicedir>%2</servicedir>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+)")
+                     .arg(m_dir.path(), QStringLiteral(OSTREL_DBUS_SERVICE_DIR))
+                     .toUtf8());
+    config.close();
+
+    // The activated editor inherits the bus's environment.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), path("run"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), path("config"));
+    m_bus.setProcessEnvironment(env);
+    m_bus.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_bus.start(daemon, {QStringLiteral("--config-file=") + path("bus.conf"), QStringLiteral("--nofork"),
+                         QStringLiteral("--print-address=1")});
+    QVERIFY(m_bus.waitForStarted());
+    QTRY_VERIFY(m_bus.canReadLine());
+    m_address = QString::fromUtf8(m_bus.readLine()).trimmed();
+    m_connection = QDBusConnection::connectToBus(m_address, QStringLiteral("client"));
+    QVERIFY2(m_connection.isConnected(), qPrintable(m_connection.lastError().message()));
+
+    QVERIFY(writeFile(path("a.xml"), "<?xml version=\"1.0\"?>\n<root><a x=\"1\">first</a></root>\n"));
+
+    // Held until the last test, so one editor process serves them all.
+    m_anchor = createWindow(m_connection);
+    QVERIFY(!m_anchor.isEmpty());
+    QVERIFY(m_editorPid > 0);
+}
+
+void TestAutomation::cleanupTestCase()
+{
+    if (m_editorPid > 0 && processRuns(m_editorPid))
+        ::kill(pid_t(m_editorPid), SIGTERM);
+    QDBusConnection::disconnectFromBus(QStringLiteral("client"));
+    if (m_bus.state() != QProcess::NotRunning) {
+        m_bus.terminate();
+        m_bus.waitForFinished();
+    }
+}
+
+QString TestAutomation::createWindow(const QDBusConnection &connection)
+{
+    QDBusInterface root(kService, kRoot, kService, connection);
+    const QDBusReply<QDBusObjectPath> reply = root.call(QStringLiteral("CreateWindow"));
+    if (!reply.isValid()) {
+        qWarning() << reply.error();
+        return {};
+    }
+    if (m_editorPid == 0) {
+        m_editorPid = connection.interface()->servicePid(kService).value();
+        // Listen for OnClose once the editor runs; the call after it makes
+        // sure the bus has the match rule before anything can close.
+        m_connection.connect(kService, QString(), kWindow, QStringLiteral("OnClose"), &m_closed,
+                             SLOT(record(QDBusMessage)));
+        m_connection.interface()->isServiceRegistered(kService);
+    }
+    return reply.value().path();
+}
+
+std::unique_ptr<QDBusInterface> TestAutomation::window(const QString &path)
+{
+    return std::make_unique<QDBusInterface>(kService, path, kWindow, m_connection);
+}
+
+QDBusMessage TestAutomation::call(const QString &path, const char *method, const QVariantList &arguments)
+{
+    return window(path)->callWithArgumentList(QDBus::Block, QString::fromLatin1(method), arguments);
+}
+
+void TestAutomation::createAndDriveWindows()
+{
+    const QString first = createWindow(m_connection);
+    const QString second = createWindow(m_connection);
+    QVERIFY(!first.isEmpty() && !second.isEmpty() && first != second);
+    auto w1 = window(first);
+    QVERIFY2(w1->isValid(), qPrintable(w1->lastError().message()));
+
+    const qint64 h1 = w1->property("hWnd").toLongLong();
+    const qint64 h2 = window(second)->property("hWnd").toLongLong();
+    QVERIFY(h1 != 0 && h2 != 0 && h1 != h2);
+    QCOMPARE(w1->property("ReadOnly"), QVariant(false));
+    // A window made for a client stays hidden until the client shows it.
+    QCOMPARE(w1->property("Visible"), QVariant(false));
+    QVERIFY(w1->setProperty("Visible", true));
+    QCOMPARE(w1->property("Visible"), QVariant(true));
+
+    QVERIFY(succeeded(call(first, "OpenFile", {path("a.xml")})));
+    QVERIFY(succeeded(call(first, "SaveAs", {path("saved.xml")})));
+    QFile saved(path("saved.xml"));
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QVERIFY(saved.readAll().contains("<a x=\"1\">first</a>"));
+    saved.close();
+    // Save writes to the file the window now has: the one of SaveAs.
+    QVERIFY(saved.remove());
+    QVERIFY(succeeded(call(first, "Save")));
+    QVERIFY(saved.exists());
+
+    // Shown, the window would outlive its object, out of the test's reach.
+    QVERIFY(succeeded(call(first, "CloseWindow")));
+    QVERIFY(succeeded(call(first, "Release")));
+    QVERIFY(succeeded(call(second, "Release")));
+    QTRY_VERIFY(m_closed.paths.contains(first) && m_closed.paths.contains(second));
+}
+
+void TestAutomation::failuresAreErrorReplies()
+{
+    const QString w = createWindow(m_connection);
+    QVERIFY(writeFile(path("bad.xml"), "<root><a></root>"));
+
+    // No dialog waits for a user: the reply says what went wrong.
+    QDBusMessage reply = call(w, "OpenFile", {path("bad.xml")});
+    QCOMPARE(reply.errorName(), kErrors + QStringLiteral("OpenFailed"));
+    QVERIFY2(reply.errorMessage().contains(QStringLiteral("XMLをパースできません。")), qPrintable(reply.errorMessage()));
+    QCOMPARE(call(w, "Save").errorName(), kErrors + QStringLiteral("NoDocument"));
+    QCOMPARE(call(w, "OpenFile", {QStringLiteral("a.xml")}).errorName(), QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"));
+
+    QVERIFY(succeeded(call(w, "OpenFile", {path("a.xml")})));
+    reply = call(w, "SaveAs", {path("no/such/folder/x.xml")});
+    QCOMPARE(reply.errorName(), kErrors + QStringLiteral("SaveFailed"));
+    QVERIFY(reply.errorMessage().contains(path("no/such/folder/x.xml")));
+    QVERIFY(succeeded(call(w, "Release")));
+}
+
+void TestAutomation::closedWindowAndRelease()
+{
+    const QString closed = createWindow(m_connection);
+    const QString quit = createWindow(m_connection);
+    auto w = window(closed);
+    QVERIFY(w->setProperty("Visible", true));
+    const qint64 handle = w->property("hWnd").toLongLong();
+    QVERIFY(succeeded(call(closed, "CloseWindow")));
+    QVERIFY(succeeded(call(quit, "Quit")));
+
+    // The object outlives its window; what needs the window fails clearly.
+    QVERIFY(!w->property("Visible").isValid());
+    QCOMPARE(w->lastError().name(), kErrors + QStringLiteral("WindowClosed"));
+    QVERIFY2(w->lastError().message().contains(QStringLiteral("closed")), qPrintable(w->lastError().message()));
+    QCOMPARE(call(closed, "OpenFile", {path("a.xml")}).errorName(), kErrors + QStringLiteral("WindowClosed"));
+    QCOMPARE(w->property("hWnd").toLongLong(), handle);
+    QVERIFY(!m_closed.paths.contains(closed));
+
+    QVERIFY(succeeded(call(closed, "Release")));
+    QTRY_VERIFY(m_closed.paths.contains(closed));
+    QCOMPARE(m_closed.paths.count(closed), 1);
+    QCOMPARE(call(closed, "Save").errorName(), QStringLiteral("org.freedesktop.DBus.Error.UnknownObject"));
+    QVERIFY(succeeded(call(quit, "Release")));
+}
+
+void TestAutomation::clientThatLeavesReleasesItsObjects()
+{
+    const QString name = QStringLiteral("leaving client");
+    QString first;
+    QString second;
+    {
+        const QDBusConnection leaving = QDBusConnection::connectToBus(m_address, name);
+        first = createWindow(leaving);
+        second = createWindow(leaving);
+        QVERIFY(!first.isEmpty() && !second.isEmpty());
+        QVERIFY(succeeded(QDBusInterface(kService, first, kWindow, leaving).call(QStringLiteral("OpenFile"), path("a.xml"))));
+    }
+    QDBusConnection::disconnectFromBus(name);
+
+    QTRY_VERIFY(m_closed.paths.contains(first) && m_closed.paths.contains(second));
+    QCOMPARE(call(first, "Save").errorName(), QStringLiteral("org.freedesktop.DBus.Error.UnknownObject"));
+}
+
+void TestAutomation::processEndsWhenNothingIsHeld()
+{
+    // Only the anchor's hidden window and object are left. Ending the object
+    // closes the window nobody can reach any more, and with nothing held
+    // the editor ends.
+    QVERIFY(processRuns(m_editorPid));
+    QVERIFY(succeeded(call(m_anchor, "Release")));
+    QTRY_VERIFY(m_closed.paths.contains(m_anchor));
+    QTRY_VERIFY_WITH_TIMEOUT(!processRuns(m_editorPid), 20000);
+}
+
+QTEST_MAIN(TestAutomation)
+#include "tst_automation.moc"
