@@ -6,6 +6,7 @@
 #include <QString>
 
 struct _xmlNode;
+struct _xmlNs;
 
 namespace libxml {
 
@@ -26,6 +27,16 @@ public:
 private:
     bool m_previous;
 };
+
+// The libxml2 structure behind an XmlNode's opaque pointer.
+inline struct _xmlNode *asNode(void *p)
+{
+    return static_cast<struct _xmlNode *>(p);
+}
+inline struct _xmlNs *asNs(void *p)
+{
+    return static_cast<struct _xmlNs *>(p);
+}
 
 QString fromXml(const unsigned char *text);
 QString fromXml(const unsigned char *text, int length);

@@ -19,19 +19,11 @@
 #include <limits>
 #include <unordered_map>
 
+using libxml::asNode;
+using libxml::asNs;
 using libxml::fromXml;
 
 namespace {
-
-inline xmlNodePtr asNode(void *p)
-{
-    return static_cast<xmlNodePtr>(p);
-}
-
-inline xmlNsPtr asNs(void *p)
-{
-    return static_cast<xmlNsPtr>(p);
-}
 
 QByteArray utf8(const QString &s)
 {

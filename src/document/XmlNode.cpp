@@ -4,19 +4,11 @@
 
 #include <libxml/tree.h>
 
+using libxml::asNode;
+using libxml::asNs;
 using libxml::fromXml;
 
 namespace {
-
-inline xmlNodePtr asNode(void *p)
-{
-    return static_cast<xmlNodePtr>(p);
-}
-
-inline xmlNsPtr asNs(void *p)
-{
-    return static_cast<xmlNsPtr>(p);
-}
 
 QString qualifiedName(const xmlNs *ns, const xmlChar *name)
 {
