@@ -22,6 +22,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -30,6 +31,8 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QToolBar>
+#include <QThread>
+#include <QTimer>
 #include <QTreeView>
 
 namespace {
@@ -57,6 +60,7 @@ frmMain::frmMain(std::unique_ptr<Prompt> prompt, QWidget *parent)
       m_DOM(std::make_unique<XmlDocument>()), m_temp(std::make_unique<TempFolder>())
 {
     setObjectName(QStringLiteral("frmMain"));
+    m_baseLoopLevel = std::max(1, QThread::currentThread()->loopLevel());
     setWindowTitle(AppInfo::title());
     setWindowIcon(ImageList::icon(QStringLiteral("DOMDocument")));
 
@@ -329,6 +333,20 @@ void frmMain::DocumentModified()
 void frmMain::closeWithoutAsking()
 {
     m_closeWithoutAsking = true;
+    // A question of this window may be open, its routine waiting for the
+    // answer: answer it with its cautious choice, and close only once that
+    // routine has returned, or the window would go away beneath it.
+    QWidget *modal = QApplication::activeModalWidget();
+    auto *dialog = qobject_cast<QDialog *>(modal);
+    QWidget *owner = dialog ? dialog->parentWidget() : nullptr;
+    while (owner && owner != this)
+        owner = owner->parentWidget();
+    if (owner)
+        dialog->reject(); // a message box without Cancel ignores close()
+    if (modal || QThread::currentThread()->loopLevel() > m_baseLoopLevel) {
+        QTimer::singleShot(20, this, &frmMain::closeWithoutAsking);
+        return;
+    }
     close();
 }
 

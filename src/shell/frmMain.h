@@ -123,6 +123,7 @@ private:
     RecentFilesMenu *m_recent = nullptr;
     CoordinatorClient *m_coordinator = nullptr;
     bool m_closeWithoutAsking = false;
+    int m_baseLoopLevel = 1; // the event loop the window lives in
     int m_hspPending = 3600; // twips, until the splitter is shown
     bool m_unloaded = false;
 

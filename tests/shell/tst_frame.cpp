@@ -8,6 +8,8 @@
 #include <QComboBox>
 #include <QFile>
 #include <QMenu>
+#include <QPointer>
+#include <QTimer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
@@ -119,6 +121,22 @@ private slots:
             store.write(QStringLiteral("Programs"), QStringLiteral("Path%1").arg(i), QString());
         }
         sharedSettings() = SharedSettings();
+    }
+
+    void closingFromOutsideWaitsForAnOpenQuestion()
+    {
+        // A window with real dialogs, closed by an automation client while
+        // one of its questions is open.
+        auto *window = new frmMain;
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        window->show();
+        QPointer<frmMain> alive(window);
+        QTimer::singleShot(50, window, [window] { window->closeWithoutAsking(); });
+        const Prompt::Answer answer = window->prompt().message(QStringLiteral("?"), Prompt::Icon::Question,
+                                                               Prompt::Buttons::YesNo);
+        QCOMPARE(answer, Prompt::Answer::No);
+        QVERIFY(alive); // the routine that asked returns into a living window
+        QTRY_VERIFY(!alive);
     }
 
     void geometryIsKeptOnlyFromANormalWindow()
