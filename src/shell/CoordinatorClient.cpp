@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QPointer>
 #include <QProcess>
 
 CoordinatorClient::CoordinatorClient(QObject *parent)
@@ -143,6 +144,14 @@ void CoordinatorClient::connectionLost()
     // Last, as a receiver may register again from its slot.
     for (const quint64 handle : failed)
         emit registrationFailed(handle);
+}
+
+CoordinatorClient *CoordinatorClient::forApplication()
+{
+    static QPointer<CoordinatorClient> client;
+    if (!client)
+        client = new CoordinatorClient(QCoreApplication::instance());
+    return client;
 }
 
 bool CoordinatorClient::startCoordinatorIfPresent()

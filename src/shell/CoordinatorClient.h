@@ -36,6 +36,13 @@ public:
 
     void setRegistrationTimeout(int ms) { m_registrationTimeoutMs = ms; }
 
+    // The client all editor windows of this process share, owned by the
+    // application object. One connection keeps their commands in the order
+    // they were given: with one client each, their ADDs would be retried
+    // independently while the coordinator starts, and a window opened later
+    // could be registered first.
+    static CoordinatorClient *forApplication();
+
     // Starts OstrelDDE from the editor executable's folder, detached, if it is
     // there. Every failure is ignored (the result is for logging only); a
     // coordinator that is already running makes the new one end at once.

@@ -93,7 +93,7 @@ frmMain::frmMain(std::unique_ptr<Prompt> prompt, QWidget *parent)
 
     // Register with the window coordinator; the client retries while a
     // coordinator started just before this window is not yet listening.
-    m_coordinator = new CoordinatorClient(this);
+    m_coordinator = CoordinatorClient::forApplication();
     m_coordinator->registerWindow(windowHandle());
 }
 

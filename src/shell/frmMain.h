@@ -121,7 +121,7 @@ private:
     std::unique_ptr<DocumentLifecycle> m_lifecycle;
     MainMenu *m_menu = nullptr;
     RecentFilesMenu *m_recent = nullptr;
-    CoordinatorClient *m_coordinator = nullptr;
+    CoordinatorClient *m_coordinator = nullptr; // shared by the process's windows
     bool m_closeWithoutAsking = false;
     int m_baseLoopLevel = 1; // the event loop the window lives in
     int m_hspPending = 3600; // twips, until the splitter is shown

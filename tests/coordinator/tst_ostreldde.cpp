@@ -3,17 +3,14 @@
 // cannot check windows and only REMOVE shrinks its list; the tiling test
 // gives it a real X server.
 
+#include "XvfbScreen.h"
 #include "ddecommand.h"
 
 #include <QLocalSocket>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <xcb/xcb.h>
-
-#include <cstdlib>
 #include <memory>
 
 class TestOstrelDde : public QObject
@@ -34,13 +31,10 @@ private:
     // A connection to the coordinator, waiting until one serves.
     std::unique_ptr<QLocalSocket> connectWhenServing();
     static QByteArray ask(QLocalSocket &socket, const QString &command);
-    QRect rootGeometry(quint32 window);
-    bool tiledAsColumns(const QList<quint32> &windows);
 
     std::unique_ptr<QTemporaryDir> m_runtimeDir;
     QList<QProcess *> m_processes;
-    xcb_connection_t *m_x = nullptr;
-    xcb_window_t m_root = 0;
+    std::unique_ptr<XvfbScreen> m_screen;
 };
 
 void TestOstrelDde::initTestCase()
@@ -58,16 +52,13 @@ void TestOstrelDde::init()
 
 void TestOstrelDde::cleanup()
 {
-    // In reverse, so the X server started first goes last.
     for (auto it = m_processes.crbegin(); it != m_processes.crend(); ++it) {
         (*it)->kill();
         (*it)->waitForFinished(5000);
         delete *it;
     }
     m_processes.clear();
-    if (m_x)
-        xcb_disconnect(m_x);
-    m_x = nullptr;
+    m_screen.reset(); // after the programs using it
     qunsetenv("DISPLAY");
 }
 
@@ -142,51 +133,13 @@ void TestOstrelDde::onlyOneCoordinatorRuns()
     QVERIFY(successor->waitForFinished(5000));
 }
 
-QRect TestOstrelDde::rootGeometry(quint32 window)
-{
-    const auto geometry = xcb_get_geometry_reply(m_x, xcb_get_geometry(m_x, window), nullptr);
-    const auto origin = xcb_translate_coordinates_reply(
-        m_x, xcb_translate_coordinates(m_x, window, m_root, 0, 0), nullptr);
-    QRect rect;
-    if (geometry && origin)
-        rect = QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
-    std::free(geometry);
-    std::free(origin);
-    return rect;
-}
-
-bool TestOstrelDde::tiledAsColumns(const QList<quint32> &windows)
-{
-    // Side by side in list order, full height, no gap or overlap, together
-    // the screen's width, widths differing by at most a pixel.
-    const QRect screen = rootGeometry(m_root);
-    int x = 0, narrowest = screen.width(), widest = 0;
-    for (const quint32 window : windows) {
-        const QRect rect = rootGeometry(window);
-        if (rect.x() != x || rect.y() != 0 || rect.height() != screen.height())
-            return false;
-        x += rect.width();
-        narrowest = qMin(narrowest, rect.width());
-        widest = qMax(widest, rect.width());
-    }
-    return x == screen.width() && widest - narrowest <= 1;
-}
-
 void TestOstrelDde::tilesRealWindowsAndSweepsKilledProcess()
 {
-    const QString xvfbPath = QStandardPaths::findExecutable("Xvfb");
-    if (xvfbPath.isEmpty())
-        QSKIP("Xvfb is not installed");
-    // -displayfd 1: Xvfb picks a free display and names it on stdout.
-    QProcess *xvfb = start(xvfbPath, {"-displayfd", "1", "-screen", "0", "1200x800x24", "-nolisten", "tcp"});
-    (void)QTest::qWaitFor([&] { return xvfb->canReadLine() || xvfb->state() != QProcess::Running; }, 10000);
-    if (!xvfb->canReadLine())
-        QSKIP("Xvfb did not start");
-    const QByteArray display = ':' + xvfb->readLine().trimmed();
-    m_x = xcb_connect(display.constData(), nullptr);
-    QVERIFY(!xcb_connection_has_error(m_x));
-    m_root = xcb_setup_roots_iterator(xcb_get_setup(m_x)).data->root;
-    qputenv("DISPLAY", display);
+    m_screen = std::make_unique<XvfbScreen>();
+    const QString whyNot = m_screen->start();
+    if (!whyNot.isEmpty())
+        QSKIP(qPrintable(whyNot));
+    qputenv("DISPLAY", m_screen->display());
 
     QProcess *dde = start(OSTREL_DDE_PATH);
     const auto client = connectWhenServing();
@@ -211,13 +164,13 @@ void TestOstrelDde::tilesRealWindowsAndSweepsKilledProcess()
 
     // The answer comes after the X server has carried out the moves.
     QCOMPARE(ask(*client, "TILE_VERTICAL"), QByteArray("OK"));
-    QVERIFY(tiledAsColumns(firstWindows + secondWindows));
+    QVERIFY(m_screen->tiledAsColumns(firstWindows + secondWindows));
 
     // Once the sweep has dropped the killed process's window, the two left
     // share the screen.
     second->kill();
     QVERIFY(second->waitForFinished(5000));
-    QTRY_VERIFY_WITH_TIMEOUT(ask(*client, "TILE_VERTICAL") == "OK" && tiledAsColumns(firstWindows), 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(ask(*client, "TILE_VERTICAL") == "OK" && m_screen->tiledAsColumns(firstWindows), 2000);
 
     // The last windows vanishing ends the coordinator.
     first->kill();

@@ -1,3 +1,5 @@
+#include "SessionBus.h"
+
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusInterface>
@@ -78,8 +80,7 @@ private:
     QString path(const char *name) const { return m_dir.filePath(QString::fromLatin1(name)); }
 
     QTemporaryDir m_dir;
-    QProcess m_bus;
-    QString m_address;
+    SessionBus m_bus;
     QDBusConnection m_connection{QString()};
     CloseLog m_closed;
     qint64 m_editorPid = 0;
@@ -88,8 +89,7 @@ private:
 
 void TestAutomation::initTestCase()
 {
-    const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-    if (daemon.isEmpty())
+    if (!SessionBus::installed())
         QSKIP("dbus-daemon is not installed");
     // The bus must start the editor just built, in automation mode.
     QFile service(QStringLiteral(OSTREL_DBUS_SERVICE_DIR "/org.ostrel.OstrelEdit.service"));
@@ -99,38 +99,14 @@ void TestAutomation::initTestCase()
     QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("run")));
     QFile::setPermissions(path("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
-    QFile config(path("bus.conf"));
-    QVERIFY(config.open(QIODevice::WriteOnly));
-    config.write(QStringLiteral(R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:dir=%1</listen>
-  <servicedir>%2</servicedir>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-)")
-                     .arg(m_dir.path(), QStringLiteral(OSTREL_DBUS_SERVICE_DIR))
-                     .toUtf8());
-    config.close();
-
     // The activated editor inherits the bus's environment.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), path("run"));
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), path("config"));
-    m_bus.setProcessEnvironment(env);
-    m_bus.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_bus.start(daemon, {QStringLiteral("--config-file=") + path("bus.conf"), QStringLiteral("--nofork"),
-                         QStringLiteral("--print-address=1")});
-    QVERIFY(m_bus.waitForStarted());
-    QTRY_VERIFY(m_bus.canReadLine());
-    m_address = QString::fromUtf8(m_bus.readLine()).trimmed();
-    m_connection = QDBusConnection::connectToBus(m_address, QStringLiteral("client"));
+    const QString busError = m_bus.start(m_dir.path(), QStringLiteral(OSTREL_DBUS_SERVICE_DIR), env);
+    QVERIFY2(busError.isEmpty(), qPrintable(busError));
+    m_connection = QDBusConnection::connectToBus(m_bus.address(), QStringLiteral("client"));
     QVERIFY2(m_connection.isConnected(), qPrintable(m_connection.lastError().message()));
 
     QVERIFY(writeFile(path("a.xml"), "<?xml version=\"1.0\"?>\n<root><a x=\"1\">first</a></root>\n"));
@@ -146,10 +122,7 @@ void TestAutomation::cleanupTestCase()
     if (m_editorPid > 0 && processRuns(m_editorPid))
         ::kill(pid_t(m_editorPid), SIGTERM);
     QDBusConnection::disconnectFromBus(QStringLiteral("client"));
-    if (m_bus.state() != QProcess::NotRunning) {
-        m_bus.terminate();
-        m_bus.waitForFinished();
-    }
+    m_bus.stop();
 }
 
 QString TestAutomation::createWindow(const QDBusConnection &connection)
@@ -266,7 +239,7 @@ void TestAutomation::clientThatLeavesReleasesItsObjects()
     QString first;
     QString second;
     {
-        const QDBusConnection leaving = QDBusConnection::connectToBus(m_address, name);
+        const QDBusConnection leaving = QDBusConnection::connectToBus(m_bus.address(), name);
         first = createWindow(leaving);
         second = createWindow(leaving);
         QVERIFY(!first.isEmpty() && !second.isEmpty());

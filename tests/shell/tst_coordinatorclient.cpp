@@ -1,4 +1,6 @@
+#include "ddecommand.h"
 #include "shell/CoordinatorClient.h"
+#include "shell/frmMain.h"
 
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -52,6 +54,7 @@ private slots:
     void registrationFailures();
     void registrationSurvivesLostConnection();
     void commandsArriveInOrder();
+    void windowsRegisterInOpeningOrder();
 
 private:
     QTemporaryDir m_dir;
@@ -119,6 +122,19 @@ void TestCoordinatorClient::commandsArriveInOrder()
     client.tileVertical();
     client.unregisterWindow(1); // blocks until handed over; must not overtake
     QTRY_COMPARE(coordinator.m_lines, (QByteArrayList{"ADD 1", "ADD 2", "TILE_VERTICAL", "REMOVE 1"}));
+}
+
+void TestCoordinatorClient::windowsRegisterInOpeningOrder()
+{
+    // A second window opened once the coordinator listens, while the first
+    // one's registration still waits for its retry: the coordinator tiles in
+    // registration order, so the second must not be registered first.
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_dir.path()));
+    frmMain first;
+    ScriptedCoordinator coordinator(DdeProtocol::serverName());
+    frmMain second;
+    const auto add = [](const frmMain &window) { return "ADD " + QByteArray::number(window.windowHandle()); };
+    QTRY_COMPARE(coordinator.m_lines, (QByteArrayList{add(first), add(second)}));
 }
 
 QTEST_MAIN(TestCoordinatorClient)
