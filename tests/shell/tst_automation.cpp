@@ -1,4 +1,5 @@
 #include "SessionBus.h"
+#include "TestFiles.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -8,7 +9,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
@@ -48,12 +48,6 @@ bool succeeded(const QDBusMessage &reply)
     return reply.type() == QDBusMessage::ReplyMessage;
 }
 
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
 } // namespace
 
 // The editor as a client meets it: a bus of the test's own whose service
@@ -64,203 +58,189 @@ class TestAutomation : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void createAndDriveWindows();
-    void failuresAreErrorReplies();
-    void closedWindowAndRelease();
-    void clientThatLeavesReleasesItsObjects();
-    void processEndsWhenNothingIsHeld();
+    void initTestCase()
+    {
+        if (!SessionBus::installed())
+            QSKIP("dbus-daemon is not installed");
+        // The bus must start the editor just built, in automation mode.
+        QFile service(QStringLiteral(OSTREL_DBUS_SERVICE_DIR "/org.ostrel.OstrelEdit.service"));
+        QVERIFY(service.open(QIODevice::ReadOnly));
+        QVERIFY(service.readAll().contains("Exec=\"" OSTREL_EDIT_PATH "\" --automation"));
+        QVERIFY(QDir(m_files.dir.path()).mkpath(QStringLiteral("run")));
+        QFile::setPermissions(path("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+        // The activated editor inherits the bus's environment.
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), path("run"));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), path("config"));
+        const QString busError = m_bus.start(m_files.dir.path(), QStringLiteral(OSTREL_DBUS_SERVICE_DIR), env);
+        QVERIFY2(busError.isEmpty(), qPrintable(busError));
+        m_connection = QDBusConnection::connectToBus(m_bus.address(), QStringLiteral("client"));
+        QVERIFY2(m_connection.isConnected(), qPrintable(m_connection.lastError().message()));
+
+        m_files.write(QStringLiteral("a.xml"), "<?xml version=\"1.0\"?>\n<root><a x=\"1\">first</a></root>\n");
+
+        // Held until the last test, so one editor process serves them all.
+        m_anchor = createWindow(m_connection);
+        QVERIFY(!m_anchor.isEmpty());
+        QVERIFY(m_editorPid > 0);
+    }
+
+    void cleanupTestCase()
+    {
+        if (m_editorPid > 0 && processRuns(m_editorPid))
+            ::kill(pid_t(m_editorPid), SIGTERM);
+        QDBusConnection::disconnectFromBus(QStringLiteral("client"));
+        m_bus.stop();
+    }
+
+    void createAndDriveWindows()
+    {
+        const QString first = createWindow(m_connection);
+        const QString second = createWindow(m_connection);
+        QVERIFY(!first.isEmpty() && !second.isEmpty() && first != second);
+        auto w1 = window(first);
+        QVERIFY2(w1->isValid(), qPrintable(w1->lastError().message()));
+
+        const qint64 h1 = w1->property("hWnd").toLongLong();
+        const qint64 h2 = window(second)->property("hWnd").toLongLong();
+        QVERIFY(h1 != 0 && h2 != 0 && h1 != h2);
+        QCOMPARE(w1->property("ReadOnly"), QVariant(false));
+        // A window made for a client stays hidden until the client shows it.
+        QCOMPARE(w1->property("Visible"), QVariant(false));
+        QVERIFY(w1->setProperty("Visible", true));
+        QCOMPARE(w1->property("Visible"), QVariant(true));
+
+        QVERIFY(succeeded(call(first, "OpenFile", {path("a.xml")})));
+        QVERIFY(succeeded(call(first, "SaveAs", {path("saved.xml")})));
+        QFile saved(path("saved.xml"));
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QVERIFY(saved.readAll().contains("<a x=\"1\">first</a>"));
+        saved.close();
+        // Save writes to the file the window now has: the one of SaveAs.
+        QVERIFY(saved.remove());
+        QVERIFY(succeeded(call(first, "Save")));
+        QVERIFY(saved.exists());
+
+        // Shown, the window would outlive its object, out of the test's reach.
+        QVERIFY(succeeded(call(first, "CloseWindow")));
+        QVERIFY(succeeded(call(first, "Release")));
+        QVERIFY(succeeded(call(second, "Release")));
+        QTRY_VERIFY(m_closed.paths.contains(first) && m_closed.paths.contains(second));
+    }
+
+    void failuresAreErrorReplies()
+    {
+        const QString w = createWindow(m_connection);
+        m_files.write(QStringLiteral("bad.xml"), "<root><a></root>");
+
+        // No dialog waits for a user: the reply says what went wrong.
+        QCOMPARE(call(w, "OpenFile", {path("bad.xml")}).errorName(), kErrors + QStringLiteral("OpenFailed"));
+        QCOMPARE(call(w, "Save").errorName(), kErrors + QStringLiteral("NoDocument"));
+        QCOMPARE(call(w, "OpenFile", {QStringLiteral("a.xml")}).errorName(), QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"));
+
+        QVERIFY(succeeded(call(w, "OpenFile", {path("a.xml")})));
+        const QDBusMessage reply = call(w, "SaveAs", {path("no/such/folder/x.xml")});
+        QCOMPARE(reply.errorName(), kErrors + QStringLiteral("SaveFailed"));
+        QVERIFY(reply.errorMessage().contains(path("no/such/folder/x.xml")));
+        QVERIFY(succeeded(call(w, "Release")));
+    }
+
+    void closedWindowAndRelease()
+    {
+        const QString closed = createWindow(m_connection);
+        const QString quit = createWindow(m_connection);
+        auto w = window(closed);
+        QVERIFY(w->setProperty("Visible", true));
+        const qint64 handle = w->property("hWnd").toLongLong();
+        QVERIFY(succeeded(call(closed, "CloseWindow")));
+        QVERIFY(succeeded(call(quit, "Quit")));
+
+        // The object outlives its window; what needs the window fails clearly.
+        QVERIFY(!w->property("Visible").isValid());
+        QCOMPARE(w->lastError().name(), kErrors + QStringLiteral("WindowClosed"));
+        QVERIFY2(w->lastError().message().contains(QStringLiteral("closed")), qPrintable(w->lastError().message()));
+        QCOMPARE(call(closed, "OpenFile", {path("a.xml")}).errorName(), kErrors + QStringLiteral("WindowClosed"));
+        QCOMPARE(w->property("hWnd").toLongLong(), handle);
+        QVERIFY(!m_closed.paths.contains(closed));
+
+        QVERIFY(succeeded(call(closed, "Release")));
+        QTRY_VERIFY(m_closed.paths.contains(closed));
+        QCOMPARE(m_closed.paths.count(closed), 1);
+        QCOMPARE(call(closed, "Save").errorName(), QStringLiteral("org.freedesktop.DBus.Error.UnknownObject"));
+        QVERIFY(succeeded(call(quit, "Release")));
+    }
+
+    void clientThatLeavesReleasesItsObjects()
+    {
+        const QString name = QStringLiteral("leaving client");
+        QString first;
+        QString second;
+        {
+            const QDBusConnection leaving = QDBusConnection::connectToBus(m_bus.address(), name);
+            first = createWindow(leaving);
+            second = createWindow(leaving);
+            QVERIFY(!first.isEmpty() && !second.isEmpty());
+            QVERIFY(succeeded(QDBusInterface(kService, first, kWindow, leaving).call(QStringLiteral("OpenFile"), path("a.xml"))));
+        }
+        QDBusConnection::disconnectFromBus(name);
+
+        QTRY_VERIFY(m_closed.paths.contains(first) && m_closed.paths.contains(second));
+        QCOMPARE(call(first, "Save").errorName(), QStringLiteral("org.freedesktop.DBus.Error.UnknownObject"));
+    }
+
+    void processEndsWhenNothingIsHeld()
+    {
+        // Only the anchor's hidden window and object are left. Ending the object
+        // closes the window nobody can reach any more, and with nothing held
+        // the editor ends.
+        QVERIFY(processRuns(m_editorPid));
+        QVERIFY(succeeded(call(m_anchor, "Release")));
+        QTRY_VERIFY(m_closed.paths.contains(m_anchor));
+        QTRY_VERIFY_WITH_TIMEOUT(!processRuns(m_editorPid), 20000);
+    }
 
 private:
     // A new window object for `connection`'s client.
-    QString createWindow(const QDBusConnection &connection);
-    std::unique_ptr<QDBusInterface> window(const QString &path);
-    QDBusMessage call(const QString &path, const char *method, const QVariantList &arguments = {});
-    QString path(const char *name) const { return m_dir.filePath(QString::fromLatin1(name)); }
+    QString createWindow(const QDBusConnection &connection)
+    {
+        QDBusInterface root(kService, kRoot, kService, connection);
+        const QDBusReply<QDBusObjectPath> reply = root.call(QStringLiteral("CreateWindow"));
+        if (!reply.isValid()) {
+            qWarning() << reply.error();
+            return {};
+        }
+        if (m_editorPid == 0) {
+            m_editorPid = connection.interface()->servicePid(kService).value();
+            // Listen for OnClose once the editor runs; the call after it makes
+            // sure the bus has the match rule before anything can close.
+            m_connection.connect(kService, QString(), kWindow, QStringLiteral("OnClose"), &m_closed,
+                                 SLOT(record(QDBusMessage)));
+            m_connection.interface()->isServiceRegistered(kService);
+        }
+        return reply.value().path();
+    }
 
-    QTemporaryDir m_dir;
+    std::unique_ptr<QDBusInterface> window(const QString &path)
+    {
+        return std::make_unique<QDBusInterface>(kService, path, kWindow, m_connection);
+    }
+
+    QDBusMessage call(const QString &path, const char *method, const QVariantList &arguments = {})
+    {
+        return window(path)->callWithArgumentList(QDBus::Block, QString::fromLatin1(method), arguments);
+    }
+
+    QString path(const char *name) const { return m_files.path(QString::fromLatin1(name)); }
+
+    TestFiles m_files;
     SessionBus m_bus;
     QDBusConnection m_connection{QString()};
     CloseLog m_closed;
     qint64 m_editorPid = 0;
     QString m_anchor;
 };
-
-void TestAutomation::initTestCase()
-{
-    if (!SessionBus::installed())
-        QSKIP("dbus-daemon is not installed");
-    // The bus must start the editor just built, in automation mode.
-    QFile service(QStringLiteral(OSTREL_DBUS_SERVICE_DIR "/org.ostrel.OstrelEdit.service"));
-    QVERIFY(service.open(QIODevice::ReadOnly));
-    QVERIFY(service.readAll().contains("Exec=\"" OSTREL_EDIT_PATH "\" --automation"));
-    QVERIFY(m_dir.isValid());
-    QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("run")));
-    QFile::setPermissions(path("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-
-    // The activated editor inherits the bus's environment.
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), path("run"));
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), path("config"));
-    const QString busError = m_bus.start(m_dir.path(), QStringLiteral(OSTREL_DBUS_SERVICE_DIR), env);
-    QVERIFY2(busError.isEmpty(), qPrintable(busError));
-    m_connection = QDBusConnection::connectToBus(m_bus.address(), QStringLiteral("client"));
-    QVERIFY2(m_connection.isConnected(), qPrintable(m_connection.lastError().message()));
-
-    QVERIFY(writeFile(path("a.xml"), "<?xml version=\"1.0\"?>\n<root><a x=\"1\">first</a></root>\n"));
-
-    // Held until the last test, so one editor process serves them all.
-    m_anchor = createWindow(m_connection);
-    QVERIFY(!m_anchor.isEmpty());
-    QVERIFY(m_editorPid > 0);
-}
-
-void TestAutomation::cleanupTestCase()
-{
-    if (m_editorPid > 0 && processRuns(m_editorPid))
-        ::kill(pid_t(m_editorPid), SIGTERM);
-    QDBusConnection::disconnectFromBus(QStringLiteral("client"));
-    m_bus.stop();
-}
-
-QString TestAutomation::createWindow(const QDBusConnection &connection)
-{
-    QDBusInterface root(kService, kRoot, kService, connection);
-    const QDBusReply<QDBusObjectPath> reply = root.call(QStringLiteral("CreateWindow"));
-    if (!reply.isValid()) {
-        qWarning() << reply.error();
-        return {};
-    }
-    if (m_editorPid == 0) {
-        m_editorPid = connection.interface()->servicePid(kService).value();
-        // Listen for OnClose once the editor runs; the call after it makes
-        // sure the bus has the match rule before anything can close.
-        m_connection.connect(kService, QString(), kWindow, QStringLiteral("OnClose"), &m_closed,
-                             SLOT(record(QDBusMessage)));
-        m_connection.interface()->isServiceRegistered(kService);
-    }
-    return reply.value().path();
-}
-
-std::unique_ptr<QDBusInterface> TestAutomation::window(const QString &path)
-{
-    return std::make_unique<QDBusInterface>(kService, path, kWindow, m_connection);
-}
-
-QDBusMessage TestAutomation::call(const QString &path, const char *method, const QVariantList &arguments)
-{
-    return window(path)->callWithArgumentList(QDBus::Block, QString::fromLatin1(method), arguments);
-}
-
-void TestAutomation::createAndDriveWindows()
-{
-    const QString first = createWindow(m_connection);
-    const QString second = createWindow(m_connection);
-    QVERIFY(!first.isEmpty() && !second.isEmpty() && first != second);
-    auto w1 = window(first);
-    QVERIFY2(w1->isValid(), qPrintable(w1->lastError().message()));
-
-    const qint64 h1 = w1->property("hWnd").toLongLong();
-    const qint64 h2 = window(second)->property("hWnd").toLongLong();
-    QVERIFY(h1 != 0 && h2 != 0 && h1 != h2);
-    QCOMPARE(w1->property("ReadOnly"), QVariant(false));
-    // A window made for a client stays hidden until the client shows it.
-    QCOMPARE(w1->property("Visible"), QVariant(false));
-    QVERIFY(w1->setProperty("Visible", true));
-    QCOMPARE(w1->property("Visible"), QVariant(true));
-
-    QVERIFY(succeeded(call(first, "OpenFile", {path("a.xml")})));
-    QVERIFY(succeeded(call(first, "SaveAs", {path("saved.xml")})));
-    QFile saved(path("saved.xml"));
-    QVERIFY(saved.open(QIODevice::ReadOnly));
-    QVERIFY(saved.readAll().contains("<a x=\"1\">first</a>"));
-    saved.close();
-    // Save writes to the file the window now has: the one of SaveAs.
-    QVERIFY(saved.remove());
-    QVERIFY(succeeded(call(first, "Save")));
-    QVERIFY(saved.exists());
-
-    // Shown, the window would outlive its object, out of the test's reach.
-    QVERIFY(succeeded(call(first, "CloseWindow")));
-    QVERIFY(succeeded(call(first, "Release")));
-    QVERIFY(succeeded(call(second, "Release")));
-    QTRY_VERIFY(m_closed.paths.contains(first) && m_closed.paths.contains(second));
-}
-
-void TestAutomation::failuresAreErrorReplies()
-{
-    const QString w = createWindow(m_connection);
-    QVERIFY(writeFile(path("bad.xml"), "<root><a></root>"));
-
-    // No dialog waits for a user: the reply says what went wrong.
-    QDBusMessage reply = call(w, "OpenFile", {path("bad.xml")});
-    QCOMPARE(reply.errorName(), kErrors + QStringLiteral("OpenFailed"));
-    QVERIFY2(reply.errorMessage().contains(QStringLiteral("XMLをパースできません。")), qPrintable(reply.errorMessage()));
-    QCOMPARE(call(w, "Save").errorName(), kErrors + QStringLiteral("NoDocument"));
-    QCOMPARE(call(w, "OpenFile", {QStringLiteral("a.xml")}).errorName(), QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"));
-
-    QVERIFY(succeeded(call(w, "OpenFile", {path("a.xml")})));
-    reply = call(w, "SaveAs", {path("no/such/folder/x.xml")});
-    QCOMPARE(reply.errorName(), kErrors + QStringLiteral("SaveFailed"));
-    QVERIFY(reply.errorMessage().contains(path("no/such/folder/x.xml")));
-    QVERIFY(succeeded(call(w, "Release")));
-}
-
-void TestAutomation::closedWindowAndRelease()
-{
-    const QString closed = createWindow(m_connection);
-    const QString quit = createWindow(m_connection);
-    auto w = window(closed);
-    QVERIFY(w->setProperty("Visible", true));
-    const qint64 handle = w->property("hWnd").toLongLong();
-    QVERIFY(succeeded(call(closed, "CloseWindow")));
-    QVERIFY(succeeded(call(quit, "Quit")));
-
-    // The object outlives its window; what needs the window fails clearly.
-    QVERIFY(!w->property("Visible").isValid());
-    QCOMPARE(w->lastError().name(), kErrors + QStringLiteral("WindowClosed"));
-    QVERIFY2(w->lastError().message().contains(QStringLiteral("closed")), qPrintable(w->lastError().message()));
-    QCOMPARE(call(closed, "OpenFile", {path("a.xml")}).errorName(), kErrors + QStringLiteral("WindowClosed"));
-    QCOMPARE(w->property("hWnd").toLongLong(), handle);
-    QVERIFY(!m_closed.paths.contains(closed));
-
-    QVERIFY(succeeded(call(closed, "Release")));
-    QTRY_VERIFY(m_closed.paths.contains(closed));
-    QCOMPARE(m_closed.paths.count(closed), 1);
-    QCOMPARE(call(closed, "Save").errorName(), QStringLiteral("org.freedesktop.DBus.Error.UnknownObject"));
-    QVERIFY(succeeded(call(quit, "Release")));
-}
-
-void TestAutomation::clientThatLeavesReleasesItsObjects()
-{
-    const QString name = QStringLiteral("leaving client");
-    QString first;
-    QString second;
-    {
-        const QDBusConnection leaving = QDBusConnection::connectToBus(m_bus.address(), name);
-        first = createWindow(leaving);
-        second = createWindow(leaving);
-        QVERIFY(!first.isEmpty() && !second.isEmpty());
-        QVERIFY(succeeded(QDBusInterface(kService, first, kWindow, leaving).call(QStringLiteral("OpenFile"), path("a.xml"))));
-    }
-    QDBusConnection::disconnectFromBus(name);
-
-    QTRY_VERIFY(m_closed.paths.contains(first) && m_closed.paths.contains(second));
-    QCOMPARE(call(first, "Save").errorName(), QStringLiteral("org.freedesktop.DBus.Error.UnknownObject"));
-}
-
-void TestAutomation::processEndsWhenNothingIsHeld()
-{
-    // Only the anchor's hidden window and object are left. Ending the object
-    // closes the window nobody can reach any more, and with nothing held
-    // the editor ends.
-    QVERIFY(processRuns(m_editorPid));
-    QVERIFY(succeeded(call(m_anchor, "Release")));
-    QTRY_VERIFY(m_closed.paths.contains(m_anchor));
-    QTRY_VERIFY_WITH_TIMEOUT(!processRuns(m_editorPid), 20000);
-}
 
 QTEST_MAIN(TestAutomation)
 #include "tst_automation.moc"

@@ -1,16 +1,13 @@
+#include "TestFiles.h"
 #include "TestWindow.h"
 #include "document/DocumentLifecycle.h"
 #include "document/ValuePane.h"
 #include "shell/Settings.h"
 #include "shell/SettingsStore.h"
 
-#include <QAction>
-#include <QComboBox>
-#include <QFile>
 #include <QMenu>
 #include <QPointer>
 #include <QTimer>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
 
@@ -20,17 +17,8 @@ class TestFrame : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_dir;
+    TestFiles m_files;
 
-    QString file(const QString &name, const QByteArray &bytes)
-    {
-        const QString path = m_dir.filePath(name);
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly))
-            qFatal("cannot write");
-        f.write(bytes);
-        return path;
-    }
     static void openMenu(TestWindow &w, const char *name)
     {
         emit w.window.findChild<QMenu *>(QString::fromLatin1(name))->aboutToShow();
@@ -46,13 +34,12 @@ private slots:
         TestWindow w;
         w.window.ClearStatus();
         openMenu(w, "mnuFile");
-        QVERIFY(!enabled(w, "mnuFileSave") && !enabled(w, "mnuFileSaveAs") && !enabled(w, "mnuFileClose"));
-        QVERIFY(!enabled(w, "mnuFileReload"));
+        QVERIFY(!enabled(w, "mnuFileSave") && !enabled(w, "mnuFileSaveAs") && !enabled(w, "mnuFileClose") && !enabled(w, "mnuFileReload"));
         w.window.lifecycle().mnuFileNew_Click();
         openMenu(w, "mnuFile");
         QVERIFY(enabled(w, "mnuFileSave") && enabled(w, "mnuFileClose"));
         QVERIFY(!enabled(w, "mnuFileReload")); // "New XML File" is no file
-        const QString path = file(QStringLiteral("a.xml"), "<r/>");
+        const QString path = m_files.write(QStringLiteral("a.xml"), "<r/>");
         QVERIFY(w.window.OpenFile(path));
         w.window.UpdateStatus(path);
         openMenu(w, "mnuFile");
@@ -69,10 +56,9 @@ private slots:
     void editMenuFollowsTheHistory()
     {
         TestWindow w;
-        QVERIFY(w.window.OpenFile(file(QStringLiteral("e.xml"), "<r/>")));
+        QVERIFY(w.window.OpenFile(m_files.write(QStringLiteral("e.xml"), "<r/>")));
         QVERIFY(!enabled(w, "mnuEditUndo") && !enabled(w, "mnuEditRedo") && !enabled(w, "mnuEditUndoAll"));
-        w.doc().setAttribute(w.doc().documentElement(), QStringLiteral("a"), QStringLiteral("1"));
-        w.window.DocumentModified();
+        w.change("1");
         QVERIFY(enabled(w, "mnuEditUndo") && enabled(w, "mnuEditUndoAll"));
         w.window.menuItem(QStringLiteral("mnuEditUndo"))->trigger();
         QVERIFY(!enabled(w, "mnuEditUndo") && enabled(w, "mnuEditRedo"));
@@ -84,10 +70,9 @@ private slots:
         TestWindow w;
         w.prompt->fontAnswer = {QStringLiteral("Noto Sans CJK JP"), 14};
         w.window.menuItem(QStringLiteral("mnuViewFont"))->trigger();
-        QCOMPARE(w.prompt->asked.last().title, SharedSettings::defaultFontName());
+        QCOMPARE(w.prompt->asked.last(), "font " + SharedSettings::defaultFontName());
         QCOMPARE(w.window.txtEdit()->font().pointSize(), 14);
         QCOMPARE(w.window.tvw()->font().family(), QStringLiteral("Noto Sans CJK JP"));
-        QCOMPARE(w.window.cboPath()->font().family(), QStringLiteral("Noto Sans CJK JP"));
         QCOMPARE(sharedSettings().fontSize, 14);
         // Cancelling changes nothing.
         w.prompt->fontAnswer = {};
@@ -104,22 +89,18 @@ private slots:
             QVERIFY(!w.window.menuItem(QStringLiteral("mnuToolLine3"))->isVisible());
         }
         SettingsStore store;
-        const QStringList names{QStringLiteral("&Vim"), QStringLiteral("Kate"), QStringLiteral("エディタ")};
+        const QStringList names{QStringLiteral("&Vim"), QStringLiteral("エディタ")};
         for (int i = 0; i < names.size(); ++i) {
             store.write(QStringLiteral("Programs"), QStringLiteral("Name%1").arg(i), names[i]);
-            store.write(QStringLiteral("Programs"), QStringLiteral("Path%1").arg(i), QStringLiteral("/usr/bin/x%1").arg(i));
+            store.write(QStringLiteral("Programs"), QStringLiteral("Path%1").arg(i), QStringLiteral("/usr/bin/x"));
         }
         TestWindow w;
-        QMenu *open = w.window.findChild<QMenu *>(QStringLiteral("mnuToolOpenEditor"));
-        QVERIFY(open->menuAction()->isVisible());
         QStringList captions;
-        for (QAction *a : open->actions())
+        for (QAction *a : w.window.findChild<QMenu *>(QStringLiteral("mnuToolOpenEditor"))->actions())
             captions << a->text();
         QCOMPARE(captions, names);
-        for (int i = 0; i < names.size(); ++i) {
-            store.write(QStringLiteral("Programs"), QStringLiteral("Name%1").arg(i), QString());
-            store.write(QStringLiteral("Programs"), QStringLiteral("Path%1").arg(i), QString());
-        }
+        QVERIFY(w.window.menuItem(QStringLiteral("mnuToolLine3"))->isVisible());
+        QFile::remove(store.fileName());
         sharedSettings() = SharedSettings();
     }
 
@@ -139,7 +120,7 @@ private slots:
         QTRY_VERIFY(!alive);
     }
 
-    void geometryIsKeptOnlyFromANormalWindow()
+    void geometryIsKeptBetweenWindows()
     {
         {
             TestWindow w;
@@ -147,17 +128,10 @@ private slots:
             w.window.setHspPosition(2000);
             w.window.closeWithoutAsking();
         }
-        {
-            TestWindow w;
-            const QRect r = w.window.windowRectTwips();
-            QVERIFY(qAbs(r.x() - 1440) <= 15 && qAbs(r.width() - 9000) <= 15);
-            QVERIFY(qAbs(w.window.hspPosition() - 2000) <= 15);
-            w.window.setWindowRectTwips(QRect(0, 0, 5000, 4000), true);
-            w.window.showMaximized();
-            w.window.closeWithoutAsking();
-        }
         TestWindow w;
-        QVERIFY(qAbs(w.window.windowRectTwips().width() - 9000) <= 15);
+        const QRect r = w.window.windowRectTwips();
+        QVERIFY(qAbs(r.x() - 1440) <= 15 && qAbs(r.width() - 9000) <= 15);
+        QVERIFY(qAbs(w.window.hspPosition() - 2000) <= 15);
     }
 };
 

@@ -4,9 +4,11 @@
 
 #include <QList>
 #include <QQueue>
+#include <QStringList>
 
 // A prompt for tests: records every message with its icon and buttons and
 // answers from a script (Ok/Cancel-less defaults when the script is empty).
+// Dialogs are recorded in `asked` as "open <title>", "save" or "font <family>".
 class ScriptedPrompt : public Prompt
 {
 public:
@@ -17,6 +19,12 @@ public:
         Buttons buttons;
         bool defaultNo;
     };
+    // A scripted file-dialog answer: the path chosen, or cancel when empty.
+    struct FileAnswer
+    {
+        QString path;
+        bool readOnly = false;
+    };
 
     Answer message(const QString &text, Icon icon, Buttons buttons, bool defaultNo = false) override
     {
@@ -25,44 +33,24 @@ public:
             return answers.dequeue();
         return buttons == Buttons::Ok || buttons == Buttons::OkCancel ? Answer::Ok : Answer::Yes;
     }
-
-    // A scripted file-dialog answer: the path chosen, or cancel when empty.
-    struct FileAnswer
+    bool openFileDialog(const QString &title, const QString &, QString *path, bool *readOnly) override
     {
-        QString path;
-        bool readOnly = false;
-    };
-    struct FileAsked
-    {
-        QString kind; // "open" or "save"
-        QString title;
-        QString filter;
-        QString initialPath;
-    };
-
-    bool openFileDialog(const QString &title, const QString &filter, QString *path, bool *readOnly) override
-    {
-        asked.append({QStringLiteral("open"), title, filter, QString()});
+        asked.append(QStringLiteral("open ") + title);
         const FileAnswer a = fileAnswers.isEmpty() ? FileAnswer() : fileAnswers.dequeue();
-        if (a.path.isEmpty())
-            return false;
-        *path = a.path;
         if (readOnly)
             *readOnly = a.readOnly;
-        return true;
-    }
-    bool saveFileDialog(const QString &filter, const QString &initialPath, QString *path) override
-    {
-        asked.append({QStringLiteral("save"), QString(), filter, initialPath});
-        const FileAnswer a = fileAnswers.isEmpty() ? FileAnswer() : fileAnswers.dequeue();
-        if (a.path.isEmpty())
-            return false;
         *path = a.path;
-        return true;
+        return !a.path.isEmpty();
+    }
+    bool saveFileDialog(const QString &, const QString &, QString *path) override
+    {
+        asked.append(QStringLiteral("save"));
+        *path = fileAnswers.isEmpty() ? QString() : fileAnswers.dequeue().path;
+        return !path->isEmpty();
     }
     bool fontDialog(QString *family, int *pointSize) override
     {
-        asked.append({QStringLiteral("font"), *family, QString::number(*pointSize), QString()});
+        asked.append(QStringLiteral("font ") + *family);
         if (fontAnswer.first.isEmpty())
             return false;
         *family = fontAnswer.first;
@@ -72,7 +60,7 @@ public:
 
     QList<Shown> shown;
     QQueue<Answer> answers;
-    QList<FileAsked> asked;
+    QStringList asked;
     QQueue<FileAnswer> fileAnswers;
     QPair<QString, int> fontAnswer;
 };

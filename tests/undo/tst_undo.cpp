@@ -1,16 +1,9 @@
+#include "TestFiles.h"
 #include "TestWindow.h"
-#include "document/DocumentLifecycle.h"
-#include "document/DocumentTreeModel.h"
 #include "document/Selection.h"
-#include "document/XmlDocument.h"
-#include "shell/frmMain.h"
 #include "undo/UndoController.h"
 #include "undo/clsUndoRedo.h"
 
-#include <QAbstractItemModelTester>
-#include <QAction>
-#include <QFile>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
 
@@ -20,89 +13,73 @@ class TestUndo : public QObject
 {
     Q_OBJECT
 
-    struct Window : TestWindow
-    {
-        bool enabled(const char *key) { return window.button(QString::fromLatin1(key))->isEnabled(); }
-        void change(int i)
-        {
-            doc().setAttribute(doc().documentElement(), QStringLiteral("n"), QString::number(i));
-            window.DocumentModified();
-        }
-    };
+    TestFiles m_files;
 
-    QTemporaryDir m_dir;
-
-    QString file(const QByteArray &bytes)
+    // Opens a file holding `bytes` in `w`.
+    bool open(TestWindow &w, const QByteArray &bytes)
     {
         static int n = 0;
-        const QString path = m_dir.filePath(QStringLiteral("f%1.xml").arg(++n));
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly))
-            qFatal("cannot write");
-        f.write(bytes);
-        return path;
+        return w.window.OpenFile(m_files.write(QStringLiteral("f%1.xml").arg(++n), bytes));
+    }
+    static void undo(TestWindow &w, int times = 1)
+    {
+        while (times-- > 0)
+            w.window.undo().DoUndo();
     }
 
 private slots:
     void historyStacks()
     {
         clsUndoRedo h;
-        auto step = [] { return std::make_shared<clsUndoInfo>(); };
         QVector<clsUndoRedo::Step> steps;
         for (int i = 0; i < 12; ++i) {
-            steps << step();
+            steps << std::make_shared<clsUndoInfo>();
             h.Action(steps.last());
         }
         // Eleven steps after the first: ten can be undone, not the first.
         QCOMPARE(h.undoCount(), 10);
         for (int i = 10; i >= 1; --i)
             QCOMPARE(h.Undo(), steps[i]);
-        QVERIFY(!h.CanUndo());
-        QVERIFY(!h.Undo());
+        QVERIFY(!h.CanUndo() && !h.Undo());
         QCOMPARE(h.current(), steps[1]);
         QCOMPARE(h.Redo(), steps[2]);
         // A new change ends redoing.
-        h.Action(step());
-        QVERIFY(!h.CanRedo());
-        QVERIFY(!h.Redo());
+        h.Action(std::make_shared<clsUndoInfo>());
+        QVERIFY(!h.CanRedo() && !h.Redo());
         h.Clear();
         QVERIFY(!h.CanUndo() && !h.CanRedo());
     }
 
     void undoAndRedoRestoreEveryState()
     {
-        Window w;
-        QVERIFY(w.window.OpenFile(file("<r a=\"1\"><x>t</x><y/></r>")));
+        TestWindow w;
+        QVERIFY(open(w, "<r a=\"1\"><x>t</x><y/></r>"));
         QStringList states{w.markup()};
         XmlDocument &d = w.doc();
         const XmlNode r = d.documentElement();
-
+        const auto step = [&] {
+            w.window.DocumentModified();
+            states << w.markup();
+        };
         // A mix of every kind of change, one step each.
         d.setText(r.firstChild().firstChild(), QStringLiteral("text"));
-        w.window.DocumentModified();
-        states << w.markup();
+        step();
         d.rename(r.firstChild(), QStringLiteral("x2"));
-        w.window.DocumentModified();
-        states << w.markup();
+        step();
         d.removeNode(r.attributeNode(QStringLiteral("a")));
         d.setAttribute(r, QStringLiteral("b"), QStringLiteral("2"));
-        w.window.DocumentModified();
-        states << w.markup();
+        step();
         d.appendChild(r, r.firstChild()); // a move
         d.insertBefore(r, d.createComment(QStringLiteral("c")), r.firstChild());
-        w.window.DocumentModified();
-        states << w.markup();
+        step();
         d.removeNode(r.lastChild());
-        w.window.DocumentModified();
-        states << w.markup();
-        QVERIFY(w.enabled("undo"));
+        step();
 
         for (int i = states.size() - 2; i >= 0; --i) {
-            w.window.undo().DoUndo();
+            undo(w);
             QCOMPARE(w.markup(), states[i]);
         }
-        QVERIFY(!w.enabled("undo"));
-        QVERIFY(w.enabled("redo"));
+        QVERIFY(!w.enabled("undo") && w.enabled("redo"));
         for (int i = 1; i < states.size(); ++i) {
             w.window.undo().DoRedo();
             QCOMPARE(w.markup(), states[i]);
@@ -112,75 +89,62 @@ private slots:
         QVERIFY(w.window.flags().m_Dirty);
     }
 
-    void eleventhChangePushesTheLoadedStateOut()
+    void elevenChangesThenANewOneAfterUndo()
     {
-        Window w;
-        QVERIFY(w.window.OpenFile(file("<r/>")));
+        TestWindow w;
+        QVERIFY(open(w, "<r/>"));
         const QString loaded = w.markup();
         for (int i = 1; i <= 11; ++i)
-            w.change(i);
-        for (int i = 0; i < 10; ++i)
-            w.window.undo().DoUndo();
+            w.change(QString::number(i));
+        undo(w, 10);
         QCOMPARE(w.doc().documentElement().attributeNode(QStringLiteral("n")).text(), QStringLiteral("1"));
-        w.window.undo().DoUndo(); // nothing left: nothing changes
+        undo(w); // nothing left: nothing changes
         QVERIFY(w.markup() != loaded);
-        QVERIFY(!w.enabled("undo"));
-        QVERIFY(w.enabled("redo"));
-    }
+        QVERIFY(!w.enabled("undo") && w.enabled("redo"));
 
-    void newChangeAfterUndoEndsRedo()
-    {
-        Window w;
-        QVERIFY(w.window.OpenFile(file("<r/>")));
-        w.change(1);
-        w.change(2);
-        w.window.undo().DoUndo();
-        w.window.undo().DoUndo();
-        w.change(3);
-        QVERIFY(!w.window.undo().CanRedo());
-        // The button keeps its state until pressed once.
-        QVERIFY(w.enabled("redo"));
+        // A new change ends redoing; the button keeps its state until pressed once.
+        w.change(QStringLiteral("new"));
+        QVERIFY(!w.window.undo().CanRedo() && w.enabled("redo"));
         const QString now = w.markup();
         w.window.undo().DoRedo();
         QCOMPARE(w.markup(), now);
         QVERIFY(!w.enabled("redo"));
+        undo(w);
+        QCOMPARE(w.doc().documentElement().attributeNode(QStringLiteral("n")).text(), QStringLiteral("1"));
     }
 
     void expandedItemsAndSelectionAreRestored()
     {
-        Window w;
-        QVERIFY(w.window.OpenFile(file("<r><a><b/></a><c/></r>")));
-        DocumentTreeModel &m = w.window.model();
+        TestWindow w;
+        QVERIFY(open(w, "<r><a><b/></a><c/></r>"));
         QTreeView *tvw = w.window.tvw();
         const XmlNode a = w.doc().documentElement().firstChild();
-        tvw->expand(m.indexForNode(a));
-        w.window.selection().ShowNode(m.indexForNode(a.firstChild()), true);
-        w.change(1);
-        tvw->collapse(m.indexForNode(a));
-        w.window.selection().ShowNode(m.indexForNode(a.nextSibling()), true);
-        w.change(2);
+        tvw->expand(w.model().indexForNode(a));
+        w.window.selection().ShowNode(w.model().indexForNode(a.firstChild()), true);
+        w.change("1");
+        tvw->collapse(w.model().indexForNode(a));
+        w.window.selection().ShowNode(w.model().indexForNode(a.nextSibling()), true);
+        w.change("2");
 
-        w.window.undo().DoUndo();
-        QVERIFY(tvw->isExpanded(m.indexForNode(a)));
+        undo(w);
+        QVERIFY(tvw->isExpanded(w.model().indexForNode(a)));
         QCOMPARE(w.window.selection().GetSelectedDOMNode(), a.firstChild());
         w.window.undo().DoRedo();
-        QVERIFY(!tvw->isExpanded(m.indexForNode(a)));
+        QVERIFY(!tvw->isExpanded(w.model().indexForNode(a)));
         QCOMPARE(w.window.selection().GetSelectedDOMNode(), a.nextSibling());
     }
 
     void undoAllReturnsToTheFileAsOpened()
     {
-        const QString path = file("<r v=\"opened\"/>");
-        Window w;
+        const QString path = m_files.write(QStringLiteral("all.xml"), "<r v=\"opened\"/>");
+        TestWindow w;
         QVERIFY(!w.window.undo().canUndoAll()); // never opened a file
         QVERIFY(w.window.OpenFile(path));
         w.window.UpdateStatus(path);
         QVERIFY(!w.window.undo().canUndoAll()); // not modified
-        w.doc().setAttribute(w.doc().documentElement(), QStringLiteral("v"), QStringLiteral("saved"));
-        w.window.DocumentModified();
+        w.change(QStringLiteral("saved"), QStringLiteral("v"));
         QVERIFY(w.window.SaveFile(path));
-        w.change(1);
-        QVERIFY(w.window.menuItem(QStringLiteral("mnuEditUndoAll")));
+        w.change("1");
 
         w.prompt->answers.enqueue(Prompt::Answer::No);
         w.window.undo().UndoAll();
@@ -193,18 +157,17 @@ private slots:
         QCOMPARE(w.markup(), QStringLiteral("<r v=\"opened\"/>"));
         QVERIFY(w.window.flags().m_Dirty);
         QCOMPARE(w.window.flags().m_FileName, path);
-        QCOMPARE(w.window.windowTitle(), QFileInfo(path).fileName() + QStringLiteral(" * - Ostrel XML Editor"));
+        QCOMPARE(w.window.windowTitle(), QStringLiteral("all.xml * - Ostrel XML Editor"));
     }
 
     void aLoadStartsANewHistory()
     {
-        Window w;
-        QVERIFY(w.window.OpenFile(file("<r/>")));
-        w.change(1);
-        QVERIFY(w.window.OpenFile(file("<s/>")));
-        QVERIFY(!w.window.undo().CanUndo());
-        QVERIFY(!w.enabled("undo") && !w.enabled("redo"));
-        w.window.undo().DoUndo();
+        TestWindow w;
+        QVERIFY(open(w, "<r/>"));
+        w.change("1");
+        QVERIFY(open(w, "<s/>"));
+        QVERIFY(!w.window.undo().CanUndo() && !w.enabled("undo") && !w.enabled("redo"));
+        undo(w);
         QCOMPARE(w.markup(), QStringLiteral("<s/>"));
     }
 };
