@@ -990,11 +990,6 @@ XmlNode XmlDocument::createAttribute(const QString &name, QString *error)
     return XmlNode(a, nullptr);
 }
 
-XmlNode XmlDocument::createTextNode(const QString &text)
-{
-    return createTextNode(text, nullptr);
-}
-
 XmlNode XmlDocument::createTextNode(const QString &text, QString *error)
 {
     if (!checkContent(NodeKind::Text, text, false, error))
@@ -1005,11 +1000,6 @@ XmlNode XmlDocument::createTextNode(const QString &text, QString *error)
     return XmlNode(n, nullptr);
 }
 
-XmlNode XmlDocument::createComment(const QString &text)
-{
-    return createComment(text, nullptr);
-}
-
 XmlNode XmlDocument::createComment(const QString &text, QString *error)
 {
     if (!checkContent(NodeKind::Comment, text, false, error))
@@ -1018,11 +1008,6 @@ XmlNode XmlDocument::createComment(const QString &text, QString *error)
     xmlNodePtr n = xmlNewDocComment(m_doc, xc(t));
     keep(n);
     return XmlNode(n, nullptr);
-}
-
-XmlNode XmlDocument::createCDATASection(const QString &text)
-{
-    return createCDATASection(text, nullptr);
 }
 
 XmlNode XmlDocument::createCDATASection(const QString &text, QString *error)

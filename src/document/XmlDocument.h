@@ -61,16 +61,13 @@ public:
     // Creation: the new node is detached, owned by this document.
     XmlNode createElement(const QString &name, QString *error = nullptr);
     XmlNode createAttribute(const QString &name, QString *error = nullptr);
-    XmlNode createTextNode(const QString &text);
-    XmlNode createComment(const QString &text);
-    XmlNode createCDATASection(const QString &text);
     XmlNode createProcessingInstruction(const QString &target, const QString &data, QString *error = nullptr);
     // Content the markup cannot carry (characters XML forbids, "--" in a
     // comment, "]]>" in CDATA, "?>" in a PI, a PI target "xml" in another
     // case, a malformed declaration) gives a null node; these say why.
-    XmlNode createTextNode(const QString &text, QString *error);
-    XmlNode createComment(const QString &text, QString *error);
-    XmlNode createCDATASection(const QString &text, QString *error);
+    XmlNode createTextNode(const QString &text, QString *error = nullptr);
+    XmlNode createComment(const QString &text, QString *error = nullptr);
+    XmlNode createCDATASection(const QString &text, QString *error = nullptr);
 
     // A deep copy of `node`, which may belong to another document; the copy
     // is detached and belongs to this one. From another document, the
