@@ -79,20 +79,20 @@ void Selection::ShowNode(const QModelIndex &treeNode, bool selectIt)
     case NodeKind::Document:
         // The full path starts with the document's label and a "/".
         m_cboPath.setEditText(QStringLiteral("/") + m_model.fullPath(treeNode).mid(10));
-        m_txtEdit.setText(m_model.document()->xml(domNode, kPaneMarkupLimit, &truncated));
+        m_txtEdit.setValue(m_model.document()->xml(domNode, kPaneMarkupLimit, &truncated));
         m_txtEdit.setLocked(truncated || flags.m_ReadOnly || m_window.isOptionChecked(QStringLiteral("mnuViewLock")));
         break;
     case NodeKind::Attribute:
     case NodeKind::Text:
     case NodeKind::Comment:
     case NodeKind::CData:
-        m_txtEdit.setText(LfToCrLf(domNode.text()));
+        m_txtEdit.setValue(domNode.text());
         m_txtEdit.setLocked(flags.m_ReadOnly);
         break;
     case NodeKind::ProcessingInstruction:
     case NodeKind::DocumentType:
         m_cboPath.setEditText(QStringLiteral("/"));
-        m_txtEdit.setText(LfToCrLf(domNode.text()));
+        m_txtEdit.setValue(domNode.text());
         m_txtEdit.setLocked(true);
         break;
     default:

@@ -1,26 +1,42 @@
 #include "ValuePane.h"
 
 #include <QKeyEvent>
+#include <QTextDocument>
 
-ValuePane::ValuePane(QWidget *parent) : QPlainTextEdit(parent)
+namespace {
+
+// The text view breaks blocks at LF, CR, U+2029 and its frame markers, and
+// reads every break back as U+2029. A CR is handed over as a break of its
+// own, so that "\r\n" stays two characters and positions keep matching.
+QString toView(const QString &value)
+{
+    QString shown = value;
+    shown.replace(QLatin1Char('\r'), QChar::ParagraphSeparator);
+    return shown;
+}
+
+QString typed(const QString &shown)
+{
+    QString value = shown;
+    value.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    return value;
+}
+
+} // namespace
+
+ValuePane::ValuePane(QWidget *parent) : PasteGuarded<QPlainTextEdit>(parent)
 {
     setObjectName(QStringLiteral("txtEdit"));
     setLineWrapMode(QPlainTextEdit::NoWrap);
     // Undo belongs to the document's history, not to the text box.
     setUndoRedoEnabled(false);
+    connect(this, &QPlainTextEdit::textChanged, this, &ValuePane::onTextChanged);
 }
 
 bool ValuePane::event(QEvent *event)
 {
-    // Leave Ctrl+Z and Ctrl+Y to the window's Undo and Redo.
-    if (event->type() == QEvent::ShortcutOverride) {
-        auto *key = static_cast<QKeyEvent *>(event);
-        if (key->matches(QKeySequence::Undo) || key->matches(QKeySequence::Redo)
-            || (key->modifiers() == Qt::ControlModifier && key->key() == Qt::Key_Y)) {
-            event->ignore();
-            return false;
-        }
-    }
+    if (leaveHistoryKeyToWindow(event))
+        return false;
     return QPlainTextEdit::event(event);
 }
 
@@ -35,16 +51,48 @@ void ValuePane::keyPressEvent(QKeyEvent *event)
     QPlainTextEdit::keyPressEvent(event);
 }
 
+void ValuePane::setValue(const QString &value)
+{
+    m_filling = true;
+    setPlainText(toView(value));
+    m_filling = false;
+    m_shown = document()->toRawText();
+    m_value = m_shown.size() == value.size() ? value : typed(m_shown);
+}
+
 void ValuePane::setText(const QString &text)
 {
-    QString lines = text;
-    lines.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    setPlainText(lines);
+    QString value = text;
+    value.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    setValue(value);
 }
 
 QString ValuePane::text() const
 {
-    QString result = toPlainText();
+    QString result = m_value;
     result.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
     return result;
+}
+
+void ValuePane::onTextChanged()
+{
+    if (m_filling)
+        return;
+    const QString shown = document()->toRawText();
+    // A composition shows its text beside the document's, which stays as it
+    // was until the composition is committed.
+    if (shown == m_shown)
+        return;
+    // Only the stretch between the unchanged start and end was edited; the
+    // characters around it keep the value's own.
+    const qsizetype common = std::min(shown.size(), m_shown.size());
+    qsizetype head = 0;
+    while (head < common && shown.at(head) == m_shown.at(head))
+        ++head;
+    qsizetype tail = 0;
+    while (tail < common - head && shown.at(shown.size() - 1 - tail) == m_shown.at(m_shown.size() - 1 - tail))
+        ++tail;
+    m_value = m_value.left(head) + typed(shown.mid(head, shown.size() - head - tail)) + m_value.right(tail);
+    m_shown = shown;
+    emit valueEdited();
 }

@@ -1,22 +1,43 @@
 #pragma once
 
+#include "TextFields.h"
+
 #include <QPlainTextEdit>
 
-// The value pane. Its text is exchanged with CR LF line ends, as the
-// document routines expect; the widget itself holds plain lines.
-class ValuePane : public QPlainTextEdit
+// The value pane. It holds the selected node's value exactly: characters
+// the text view would turn into something else (a no-break space, a line or
+// paragraph separator, a lone CR) come back as they were set unless the
+// user edits them. Line breaks typed by the user are LF.
+class ValuePane : public PasteGuarded<QPlainTextEdit>
 {
     Q_OBJECT
 public:
     explicit ValuePane(QWidget *parent = nullptr);
 
+    // The value with LF line ends, as the document holds it.
+    void setValue(const QString &value);
+    QString value() const { return m_value; }
+    // The same with CR LF line ends, as the document routines exchange it.
     void setText(const QString &text);
     QString text() const;
     // Locked: the user cannot change the text.
     void setLocked(bool locked) { setReadOnly(locked); }
     bool isLocked() const { return isReadOnly(); }
 
+signals:
+    // The user changed the value. Writes by the program, and input-method
+    // composition that leaves the text as it was, do not count.
+    void valueEdited();
+
 protected:
     bool event(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    void onTextChanged();
+
+    QString m_value;
+    // What the text view holds, one character for each of m_value's.
+    QString m_shown;
+    bool m_filling = false;
 };

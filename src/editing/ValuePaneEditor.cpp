@@ -20,7 +20,7 @@ const QString kSyntaxError = QStringLiteral("構文エラー");
 ValuePaneEditor::ValuePaneEditor(DocumentHost &host, DocumentLifecycle &lifecycle, QObject *parent)
     : QObject(parent), m_host(host), m_lifecycle(lifecycle)
 {
-    connect(m_host.txtEdit(), &QPlainTextEdit::textChanged, this, &ValuePaneEditor::txtEdit_Change);
+    connect(m_host.txtEdit(), &ValuePane::valueEdited, this, &ValuePaneEditor::txtEdit_Change);
 }
 
 void ValuePaneEditor::txtEdit_Change()
@@ -30,15 +30,16 @@ void ValuePaneEditor::txtEdit_Change()
     const QModelIndex selected = m_host.selection().selectedItem();
     if (!selected.isValid())
         return;
-    // The pane holds plain lines; the document holds LF line ends.
-    const QString text = m_host.txtEdit()->toPlainText();
+    const QString text = m_host.txtEdit()->value();
     const XmlNode node = m_host.selection().GetSelectedDOMNode();
     const bool wasExpanded = m_host.tvw()->isExpanded(selected);
     switch (node.kind()) {
     case NodeKind::Text:
+        applyText(text);
+        break;
     case NodeKind::Comment:
     case NodeKind::CData:
-        applyText(text);
+        applyContent(text);
         break;
     case NodeKind::Attribute:
         applyAttribute(text);
@@ -62,7 +63,7 @@ void ValuePaneEditor::resetPaneToNode()
 {
     const XmlNode node = m_host.selection().GetSelectedDOMNode();
     m_host.flags().m_PaneUpdating = true;
-    m_host.txtEdit()->setText(Selection::LfToCrLf(node.text()));
+    m_host.txtEdit()->setValue(node.text());
     m_host.flags().m_PaneUpdating = false;
 }
 
@@ -78,6 +79,23 @@ void ValuePaneEditor::applyText(const QString &text)
         resetPaneToNode();
         return;
     }
+    m_lifecycle.DocumentModified();
+}
+
+void ValuePaneEditor::applyContent(const QString &text)
+{
+    if (text.isEmpty())
+        return;
+    // A comment or CDATA section passes through states the document cannot
+    // hold while it is typed ("well-" on the way to "well-done"): like
+    // unfinished markup, it waits in the pane with the reason in the status
+    // bar, and is applied once it is valid.
+    QString error;
+    if (!m_host.dom()->setText(m_host.selection().GetSelectedDOMNode(), text, &error)) {
+        m_host.setStatusText(error);
+        return;
+    }
+    m_host.setStatusText(QString());
     m_lifecycle.DocumentModified();
 }
 

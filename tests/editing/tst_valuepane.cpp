@@ -3,6 +3,10 @@
 #include "document/ValuePane.h"
 #include "undo/UndoController.h"
 
+#include <QClipboard>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMimeData>
 #include <QTest>
 
 // Typing in the value pane changes the document at once, kind by kind.
@@ -23,6 +27,20 @@ class TestValuePane : public QObject
         // Types character by character at the caret.
         void typeKeys(const QString &text) { QTest::keyClicks(window.txtEdit(), text); }
         void caretToEnd() { window.txtEdit()->moveCursor(QTextCursor::End); }
+        void caretTo(int position)
+        {
+            QTextCursor c = window.txtEdit()->textCursor();
+            c.setPosition(position);
+            window.txtEdit()->setTextCursor(c);
+        }
+        void selectAll() { window.txtEdit()->selectAll(); }
+        int steps() { return window.undo().history()->undoCount(); }
+        void inputMethod(const QString &preedit, const QString &commit = QString())
+        {
+            QInputMethodEvent event(preedit, {});
+            event.setCommitString(commit);
+            QCoreApplication::sendEvent(window.txtEdit(), &event);
+        }
         QString status() { return window.statusText(); }
     };
 
@@ -45,15 +63,21 @@ private slots:
         w.select(r.child(1));
         w.type(QStringLiteral("comment"));
         QCOMPARE(r.child(1).text(), QStringLiteral("comment"));
-        // A value the document cannot hold is refused and the pane reset.
-        w.type(QStringLiteral("a--b"));
-        QCOMPARE(w.prompt->shown.size(), 1);
-        QCOMPARE(r.child(1).text(), QStringLiteral("comment"));
-        QCOMPARE(w.window.txtEdit()->text(), QStringLiteral("comment"));
+        // A comment the document cannot hold waits in the pane, the reason
+        // in the status bar, without a box; it is applied once it is valid.
+        w.selectAll();
+        w.typeKeys(QStringLiteral("well-"));
+        QCOMPARE(r.child(1).text(), QStringLiteral("well"));
+        QVERIFY(!w.status().isEmpty());
+        QCOMPARE(w.window.txtEdit()->value(), QStringLiteral("well-"));
+        w.typeKeys(QStringLiteral("done"));
+        QCOMPARE(r.child(1).text(), QStringLiteral("well-done"));
+        QVERIFY(w.status().isEmpty());
+        QVERIFY(w.prompt->shown.isEmpty());
 
         w.select(r.child(2));
         w.type(QStringLiteral("<raw>"));
-        QCOMPARE(w.markup(), QStringLiteral("<r>line1\nline2<!--comment--><![CDATA[<raw>]]></r>"));
+        QCOMPARE(w.markup(), QStringLiteral("<r>line1\nline2<!--well-done--><![CDATA[<raw>]]></r>"));
     }
 
     void attributeValues()
@@ -135,6 +159,55 @@ private slots:
         QCOMPARE(w.markup(), QStringLiteral("<r/>"));
     }
 
+    void charactersOutsideTheEditStay()
+    {
+        // A text view reads a no-break space as a blank and U+2028 and a lone
+        // CR as line breaks; none of them may change unless edited.
+        const QString odd = QStringLiteral("1\u00A02\u20283\r4");
+        Window w(QStringLiteral("<r a=\"1&#160;2&#x2028;3&#13;4\">1&#160;2&#x2028;3&#13;4<!---->"
+                                "<e>1&#160;2&#x2028;3&#13;4</e></r>"));
+        const XmlNode r = w.doc().documentElement();
+        QVERIFY(w.doc().setText(r.child(1), odd)); // a comment holds no references
+        for (const XmlNode &node : {r.attributeNode(QStringLiteral("a")), r.child(0), r.child(1)}) {
+            w.select(node);
+            w.caretToEnd();
+            w.typeKeys(QStringLiteral("!"));
+            QCOMPARE(node.text(), odd + QLatin1Char('!'));
+        }
+        w.select(r.child(2));
+        w.caretTo(2);
+        w.typeKeys(QStringLiteral(" k='v'"));
+        QCOMPARE(r.child(2).attributeNode(QStringLiteral("k")).text(), QStringLiteral("v"));
+        QCOMPARE(r.child(2).text(), odd);
+        // A typed line break is LF.
+        w.select(r.child(0));
+        w.caretTo(1);
+        QTest::keyClick(w.window.txtEdit(), Qt::Key_Return);
+        QCOMPARE(r.child(0).text(), QStringLiteral("1\n") + odd.mid(1) + QLatin1Char('!'));
+    }
+
+    void compositionIsNoEdit()
+    {
+        Window w(QStringLiteral("<r>t<a/></r>"));
+        const XmlNode r = w.doc().documentElement();
+        for (const XmlNode &node : {r.child(0), r.child(1)}) {
+            w.select(node);
+            w.caretTo(1);
+            w.inputMethod(QStringLiteral("か"));
+            w.inputMethod(QStringLiteral("かん"));
+            w.inputMethod(QString()); // cancelled
+            QVERIFY(!w.window.flags().m_Dirty);
+            QCOMPARE(w.steps(), 0);
+            QCOMPARE(w.markup(), QStringLiteral("<r>t<a/></r>"));
+        }
+        w.select(r.child(0));
+        w.caretToEnd();
+        w.inputMethod(QStringLiteral("かん"));
+        w.inputMethod(QString(), QStringLiteral("漢"));
+        QCOMPARE(r.child(0).text(), QStringLiteral("t漢"));
+        QCOMPARE(w.steps(), 1);
+    }
+
     void lockedAndUnchangingPanes()
     {
         Window w(QStringLiteral("<?pi data?><r/>"));
@@ -164,6 +237,42 @@ private slots:
         QCOMPARE(a.text(), QStringLiteral("1"));
         QTest::keyClick(w.window.txtEdit(), Qt::Key_Y, Qt::ControlModifier);
         QCOMPARE(a.text(), QStringLiteral("12"));
+        // The path box, too, leaves them to the window.
+        QLineEdit *path = w.window.cboPath()->lineEdit();
+        path->setFocus();
+        QTest::keyClicks(path, QStringLiteral("/r"));
+        QTest::keyClick(path, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(a.text(), QStringLiteral("1"));
+        QVERIFY(path->text().endsWith(QStringLiteral("/r")));
+    }
+
+    void pasteWithAnEmptyClipboard()
+    {
+        // An empty X11 clipboard hands over data without any format; Qt's
+        // text views crashed on it.
+        Window w(QStringLiteral("<r a=\"1\"/>"));
+        w.window.show();
+        w.window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w.window));
+        w.select(w.doc().documentElement().attributeNode(QStringLiteral("a")));
+        QClipboard *clipboard = QGuiApplication::clipboard();
+        for (QWidget *field : {static_cast<QWidget *>(w.window.txtEdit()), static_cast<QWidget *>(w.window.cboPath()->lineEdit())}) {
+            field->setFocus();
+            for (int round = 0; round < 2; ++round) {
+                if (round == 0)
+                    clipboard->setMimeData(new QMimeData);
+                else
+                    clipboard->clear();
+                QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
+                QTest::keyClick(field, Qt::Key_Insert, Qt::ShiftModifier);
+            }
+        }
+        QCOMPARE(w.markup(), QStringLiteral("<r a=\"1\"/>"));
+        clipboard->setText(QStringLiteral("2"));
+        w.window.txtEdit()->setFocus();
+        w.caretToEnd();
+        QTest::keyClick(w.window.txtEdit(), Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(w.markup(), QStringLiteral("<r a=\"12\"/>"));
     }
 };
 
