@@ -88,7 +88,9 @@ bool DocumentLifecycle::QuerySave()
         return false;
     case Prompt::Answer::Yes:
         mnuFileSave_Click();
-        return true;
+        // A save that failed or whose file choice was cancelled keeps the
+        // changes, and the window with them.
+        return !m_host.flags().m_Dirty;
     default:
         return true;
     }

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QMainWindow>
+#include <QMenu>
 #include <QMenuBar>
 
 MainMenu::MainMenu(QMainWindow *window) : m_window(window)
@@ -131,4 +132,22 @@ QAction *MainMenu::addSeparator(QMenu *menu, const QString &name)
         m_items.insert(name, separator);
     }
     return separator;
+}
+
+void MainMenu::setUnavailable(const QString &name)
+{
+    m_unavailable.insert(name);
+    if (QAction *a = item(name))
+        a->setEnabled(false);
+}
+
+void MainMenu::updateOnOpen(const QString &menuName, const std::function<void()> &update)
+{
+    QMenu *menu = this->menu(menuName);
+    QObject::connect(menu, &QMenu::aboutToShow, menu, update);
+    QObject::connect(menu, &QMenu::aboutToHide, menu, [this, menu] {
+        for (QAction *a : menu->actions())
+            if (!a->isSeparator() && !a->menu() && !m_unavailable.contains(a->objectName()))
+                a->setEnabled(true);
+    });
 }

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QHash>
+#include <QSet>
 #include <QString>
+
+#include <functional>
 
 class QAction;
 class QMainWindow;
@@ -20,6 +23,13 @@ public:
     QMenu *menu(const QString &name) const { return m_menus.value(name); }
     QList<QAction *> items() const { return m_items.values(); }
 
+    // The item's command is not carried out: it stays disabled.
+    void setUnavailable(const QString &name);
+    // `update` sets the states of the menu's items each time it opens. While
+    // the menu is closed its items stay enabled, so that their keys and
+    // toolbar buttons reach the commands, which check for themselves.
+    void updateOnOpen(const QString &menuName, const std::function<void()> &update);
+
 private:
     QMenu *addMenu(QMenu *parent, const QString &name, const QString &caption);
     QAction *add(QMenu *menu, const QString &name, const QString &caption, const QString &shortcut = QString());
@@ -28,4 +38,5 @@ private:
     QMainWindow *m_window;
     QHash<QString, QAction *> m_items;
     QHash<QString, QMenu *> m_menus;
+    QSet<QString> m_unavailable;
 };

@@ -3,6 +3,7 @@
 #include "AppInfo.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QFontDialog>
@@ -52,6 +53,8 @@ QString QtPrompt::toQtFilter(const QString &filter)
         QString pattern = parts[i + 1];
         pattern.replace(QLatin1String("*.*"), QLatin1String("*")); // every file, with or without a dot
         pattern.replace(QLatin1Char(';'), QLatin1Char(' '));
+        // The dialog shows the description only (HideNameFilterDetails) and
+        // filters by the pattern in the last parentheses.
         out << parts[i] + QStringLiteral(" (") + pattern + QLatin1Char(')');
     }
     return out.join(QStringLiteral(";;"));
@@ -60,6 +63,7 @@ QString QtPrompt::toQtFilter(const QString &filter)
 bool QtPrompt::openFileDialog(const QString &title, const QString &filter, QString *path, bool *readOnly)
 {
     QFileDialog dialog(m_parent, title, m_lastPath, toQtFilter(filter));
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     QCheckBox *readOnlyBox = nullptr;
@@ -85,6 +89,7 @@ bool QtPrompt::openFileDialog(const QString &title, const QString &filter, QStri
 bool QtPrompt::saveFileDialog(const QString &filter, const QString &initialPath, QString *path)
 {
     QFileDialog dialog(m_parent, QString(), initialPath.isEmpty() ? m_lastPath : initialPath, toQtFilter(filter));
+    dialog.setOption(QFileDialog::HideNameFilterDetails);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(QStringLiteral("xml"));
@@ -97,11 +102,27 @@ bool QtPrompt::saveFileDialog(const QString &filter, const QString &initialPath,
 
 bool QtPrompt::fontDialog(QString *family, int *pointSize)
 {
-    bool ok = false;
-    const QFont chosen = QFontDialog::getFont(&ok, QFont(*family, *pointSize), m_parent, AppInfo::title(),
-                                              QFontDialog::ScalableFonts | QFontDialog::NonScalableFonts);
-    if (!ok)
+    const QFont current(*family, *pointSize);
+    QFontDialog dialog(current, m_parent);
+    dialog.setWindowTitle(AppInfo::title());
+    // Japanese faces only, when the face in use is one: the dialog's
+    // writing system list is the one place Qt offers that choice.
+    if (QFontDatabase::families(QFontDatabase::Japanese).contains(*family)) {
+        const QString japanese = QFontDatabase::writingSystemName(QFontDatabase::Japanese);
+        for (QComboBox *box : dialog.findChildren<QComboBox *>()) {
+            const int index = box->findText(japanese);
+            if (index >= 0) {
+                box->setCurrentIndex(index);
+                emit box->activated(index);
+                break;
+            }
+        }
+    }
+    // Choosing the writing system moved the selection: back to the font in use.
+    dialog.setCurrentFont(current);
+    if (dialog.exec() != QDialog::Accepted)
         return false;
+    const QFont chosen = dialog.selectedFont();
     *family = chosen.family();
     *pointSize = qRound(chosen.pointSizeF());
     return true;

@@ -6,11 +6,13 @@
 #include "QtPrompt.h"
 #include "RecentFilesMenu.h"
 #include "Settings.h"
+#include "SplitPosition.h"
 #include "Twips.h"
 #include "document/DocumentLifecycle.h"
 #include "document/DocumentTreeModel.h"
 #include "document/ImageList.h"
 #include "document/Selection.h"
+#include "document/TextFields.h"
 #include "document/TempFolder.h"
 #include "document/TreeBuilder.h"
 #include "document/ValuePane.h"
@@ -23,11 +25,13 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QDialog>
+#include <QFontInfo>
 #include <QComboBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
+#include <QMenuBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QToolBar>
@@ -83,7 +87,9 @@ frmMain::frmMain(std::unique_ptr<Prompt> prompt, QWidget *parent)
     m_undo->documentChanged();
     m_paneEditor = new ValuePaneEditor(*this, *m_lifecycle, this);
 
-    resize(Twips::toPixelsX(kDesignWidth, this), Twips::toPixelsY(kDesignHeight, this));
+    // The design size is the client area below the menu bar.
+    resize(Twips::toPixelsX(kDesignWidth, this),
+           Twips::toPixelsY(kDesignHeight, this) + menuBar()->sizeHint().height());
     LoadSettings(*this);
     applyFont();
     createProgramsMenu();
@@ -161,6 +167,7 @@ void frmMain::createToolbar()
     m_cboPath = new QComboBox(m_picPath);
     m_cboPath->setObjectName(QStringLiteral("cboPath"));
     m_cboPath->setEditable(true);
+    m_cboPath->setLineEdit(new HistoryLineEdit(m_cboPath));
     m_cboPath->setInsertPolicy(QComboBox::NoInsert);
     m_cboPath->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_cboPath->setMinimumWidth(0);
@@ -198,15 +205,14 @@ void frmMain::createPanes()
     m_txtEdit = new ValuePane(m_hsp);
     m_vsp->addWidget(m_hsp);
     setCentralWidget(m_vsp);
-    const int split = Twips::toPixelsX(kDesignSplit, this);
-    m_hsp->setSizes({split, Twips::toPixelsX(kDesignWidth, this) - split});
+    m_hspPosition = new SplitPosition(m_hsp, Twips::toPixelsX(m_hspTwips, this));
+    m_vspPosition = new SplitPosition(m_vsp, Twips::toPixelsY(m_vspTwips, this));
 }
 
 void frmMain::connectCommands()
 {
     for (const char *name : kNotYetBuilt)
-        if (QAction *a = m_menu->item(QString::fromLatin1(name)))
-            a->setEnabled(false);
+        m_menu->setUnavailable(QString::fromLatin1(name));
 
     auto on = [this](const char *name, auto slot) {
         connect(m_menu->item(QString::fromLatin1(name)), &QAction::triggered, this, slot);
@@ -224,25 +230,23 @@ void frmMain::connectCommands()
     on("mnuViewFont", [this] { mnuViewFont_Click(); });
     on("mnuWindowTileH", [this] { m_coordinator->tileVertical(); });
 
-    // A toolbar button runs the command of its menu item.
-    const QHash<QString, QString> buttonItems{{"new", "mnuFileNew"}, {"open", "mnuFileOpen"}, {"save", "mnuFileSave"}};
-    for (auto it = buttonItems.cbegin(); it != buttonItems.cend(); ++it)
-        connect(m_buttons.value(it.key()), &QAction::triggered, m_menu->item(it.value()), &QAction::trigger);
-    // Undo and redo run directly: their menu items may be disabled while
-    // the buttons are not (the menu is brought up to date when it opens).
-    connect(m_buttons.value(QStringLiteral("undo")), &QAction::triggered, this, [this] { m_undo->DoUndo(); });
-    connect(m_buttons.value(QStringLiteral("redo")), &QAction::triggered, this, [this] { m_undo->DoRedo(); });
+    // Buttons run their commands directly, whatever state the menu item was
+    // left in when its menu last opened.
+    auto button = [this](const char *key, auto slot) {
+        connect(m_buttons.value(QString::fromLatin1(key)), &QAction::triggered, this, slot);
+    };
+    button("new", [this] { m_lifecycle->mnuFileNew_Click(); });
+    button("open", [this] { m_lifecycle->mnuFileOpen_Click(); });
+    button("save", [this] { m_lifecycle->mnuFileSave_Click(); });
+    button("undo", [this] { m_undo->DoUndo(); });
+    button("redo", [this] { m_undo->DoRedo(); });
     for (const char *key : {"new", "open"})
         m_buttons.value(QString::fromLatin1(key))->setEnabled(true);
     for (const char *key : {"save", "print", "preview", "cut", "copy", "paste", "delete", "find", "verify", "undo", "redo"})
         m_buttons.value(QString::fromLatin1(key))->setEnabled(false);
 
-    connect(m_menu->menu(QStringLiteral("mnuFile")), &QMenu::aboutToShow, this, &frmMain::updateFileMenu);
-    connect(m_menu->menu(QStringLiteral("mnuEdit")), &QMenu::aboutToShow, this, &frmMain::updateEditMenu);
-    // Ctrl+Z and Ctrl+Y must work whether or not the menu was opened since
-    // the last change, so the items follow the history as it changes.
-    connect(m_undo, &UndoController::historyChanged, this, &frmMain::updateEditMenu);
-    updateEditMenu();
+    m_menu->updateOnOpen(QStringLiteral("mnuFile"), [this] { updateFileMenu(); });
+    m_menu->updateOnOpen(QStringLiteral("mnuEdit"), [this] { updateEditMenu(); });
 }
 
 void frmMain::updateEditMenu()
@@ -274,9 +278,15 @@ void frmMain::applyFont()
 void frmMain::mnuViewFont_Click()
 {
     SharedSettings &shared = sharedSettings();
-    QString family = shared.fontName;
+    // The dialog starts on the face the panes really show: the stored name
+    // may exist only as a substitute, which no font list holds.
+    const QString shown = QFontInfo(m_txtEdit->font()).family();
+    QString family = shown;
     int size = shared.fontSize;
     if (!m_prompt->fontDialog(&family, &size))
+        return;
+    // OK without a change keeps the stored name as it was.
+    if (family == shown && size == shared.fontSize)
         return;
     shared.fontName = family;
     shared.fontSize = size;
@@ -447,33 +457,30 @@ void frmMain::setWindowRectTwips(const QRect &rect, bool positionStored)
         resize(size);
 }
 
+// A stored position that falls between two pixels is kept as stored while
+// the bar stands where it put it, so it does not creep from run to run.
 int frmMain::hspPosition() const
 {
-    // A splitter never shown has not laid out its panes yet.
-    if (!m_hsp->isVisible())
-        return m_hspPending;
-    return Twips::fromPixelsX(m_hsp->sizes().value(0), this);
+    const int pixels = m_hspPosition->firstPane();
+    return pixels == Twips::toPixelsX(m_hspTwips, this) ? m_hspTwips : Twips::fromPixelsX(pixels, this);
 }
 
 void frmMain::setHspPosition(int twips)
 {
-    m_hspPending = twips;
-    const int first = Twips::toPixelsX(twips, this);
-    const int total = std::max(m_hsp->width(), Twips::toPixelsX(kDesignWidth, this));
-    m_hsp->setSizes({first, std::max(0, total - first)});
+    m_hspTwips = twips;
+    m_hspPosition->setFirstPane(Twips::toPixelsX(twips, this));
 }
 
 int frmMain::vspPosition() const
 {
-    return Twips::fromPixelsY(m_vsp->count() > 1 ? m_vsp->sizes().value(0) : Twips::toPixelsY(kDesignSplit, this), this);
+    const int pixels = m_vspPosition->firstPane();
+    return pixels == Twips::toPixelsY(m_vspTwips, this) ? m_vspTwips : Twips::fromPixelsY(pixels, this);
 }
 
 void frmMain::setVspPosition(int twips)
 {
-    if (m_vsp->count() < 2)
-        return;
-    const int first = Twips::toPixelsY(twips, this);
-    m_vsp->setSizes({first, std::max(0, m_vsp->height() - first)});
+    m_vspTwips = twips;
+    m_vspPosition->setFirstPane(Twips::toPixelsY(twips, this));
 }
 
 bool frmMain::isNormalState() const

@@ -22,6 +22,7 @@ class QTreeView;
 class QWidget;
 class RecentFilesMenu;
 class Selection;
+class SplitPosition;
 class TempFolder;
 class TreeBuilder;
 class UndoController;
@@ -124,7 +125,6 @@ private:
     CoordinatorClient *m_coordinator = nullptr; // shared by the process's windows
     bool m_closeWithoutAsking = false;
     int m_baseLoopLevel = 1; // the event loop the window lives in
-    int m_hspPending = 3600; // twips, until the splitter is shown
     bool m_unloaded = false;
 
     QToolBar *m_tbr = nullptr;
@@ -135,6 +135,10 @@ private:
     QToolBar *m_tbrMove = nullptr;
     QSplitter *m_vsp = nullptr;
     QSplitter *m_hsp = nullptr;
+    SplitPosition *m_hspPosition = nullptr;
+    SplitPosition *m_vspPosition = nullptr;
+    int m_hspTwips = 3600; // as last set, see hspPosition()
+    int m_vspTwips = 3600;
     QTreeView *m_tvw = nullptr;
     ValuePane *m_txtEdit = nullptr;
     QLabel *m_sbrText = nullptr;

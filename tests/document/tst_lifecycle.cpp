@@ -166,12 +166,15 @@ private slots:
         QCOMPARE(read(path), QByteArray("<r/>"));
 
         // Yes on a document without a file asks for a name; cancelling that
-        // still lets the close go on.
+        // keeps the document and its changes.
         w.life().mnuFileNew_Click();
         w.change("1");
         w.prompt->answers.enqueue(Prompt::Answer::Yes);
         w.life().mnuFileClose_Click();
         QCOMPARE(w.prompt->asked.last(), QStringLiteral("save"));
+        QVERIFY(w.window.dom() && w.flags().m_Dirty);
+        w.prompt->answers.enqueue(Prompt::Answer::No);
+        w.life().mnuFileClose_Click();
         QVERIFY(!w.window.dom());
 
         // Closing the window asks the same; once closed, its folder is gone.

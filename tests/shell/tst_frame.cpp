@@ -3,7 +3,18 @@
 #include "document/DocumentLifecycle.h"
 #include "document/ValuePane.h"
 #include "shell/Settings.h"
+#include "shell/Fonts.h"
 #include "shell/SettingsStore.h"
+#include "shell/Twips.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFontDatabase>
+#include <QFontDialog>
+#include <QFontInfo>
+#include <QMenuBar>
+#include <QToolBar>
 
 #include <QMenu>
 #include <QPointer>
@@ -22,6 +33,23 @@ class TestFrame : public QObject
     static void openMenu(TestWindow &w, const char *name)
     {
         emit w.window.findChild<QMenu *>(QString::fromLatin1(name))->aboutToShow();
+    }
+    static void showActive(QWidget &window)
+    {
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+    }
+    // Runs `act` on the next modal dialog of type T once it is shown.
+    template <typename T>
+    static void whenModal(const std::function<void(T *)> &act)
+    {
+        QTimer::singleShot(20, [act] {
+            if (auto *dialog = qobject_cast<T *>(QApplication::activeModalWidget()))
+                act(dialog);
+            else
+                whenModal<T>(act);
+        });
     }
     static bool enabled(TestWindow &w, const char *name)
     {
@@ -57,12 +85,102 @@ private slots:
     {
         TestWindow w;
         QVERIFY(w.window.OpenFile(m_files.write(QStringLiteral("e.xml"), "<r/>")));
+        openMenu(w, "mnuEdit");
         QVERIFY(!enabled(w, "mnuEditUndo") && !enabled(w, "mnuEditRedo") && !enabled(w, "mnuEditUndoAll"));
         w.change("1");
+        openMenu(w, "mnuEdit");
         QVERIFY(enabled(w, "mnuEditUndo") && enabled(w, "mnuEditUndoAll"));
         w.window.menuItem(QStringLiteral("mnuEditUndo"))->trigger();
+        openMenu(w, "mnuEdit");
         QVERIFY(!enabled(w, "mnuEditUndo") && enabled(w, "mnuEditRedo"));
         QCOMPARE(w.markup(), QStringLiteral("<r/>"));
+    }
+
+    void keysAndButtonsReachTheirCommands()
+    {
+        // The File menu opened in an empty window leaves Save disabled; a
+        // file opened through that menu must still save by key and button.
+        TestWindow w;
+        showActive(w.window);
+        const QString path = m_files.write(QStringLiteral("k.xml"), "<r/>");
+        w.prompt->fileAnswers.enqueue({path});
+        QMenu *file = w.window.findChild<QMenu *>(QStringLiteral("mnuFile"));
+        file->popup(QPoint());
+        QTest::keyClick(file, Qt::Key_O); // 開く(&O)
+        QTRY_VERIFY(w.window.dom() && !file->isVisible());
+        w.change("1");
+        QTest::keyClick(&w.window, Qt::Key_S, Qt::ControlModifier);
+        QCOMPARE(TestFiles::read(path).trimmed(), QByteArray("<r n=\"1\"/>"));
+        w.change("2");
+        QTest::mouseClick(w.window.findChild<QToolBar *>(QStringLiteral("tbr"))->widgetForAction(w.window.button("save")),
+                          Qt::LeftButton);
+        QCOMPARE(TestFiles::read(path).trimmed(), QByteArray("<r n=\"2\"/>"));
+    }
+
+    void firstRunSizeIsTheClientAreaBelowTheMenuBar()
+    {
+        QFile::remove(SettingsStore().fileName());
+        frmMain window(std::make_unique<ScriptedPrompt>());
+        showActive(window);
+        QCOMPARE(window.width(), Twips::toPixelsX(11880, &window));
+        QCOMPARE(window.height() - window.menuBar()->height(), Twips::toPixelsY(8310, &window));
+        window.closeWithoutAsking();
+    }
+
+    void treePaneComesBackAtItsWidth()
+    {
+        // Each session stores the width it showed; it must not drift.
+        for (const int stored : {3600, 3600, 3600, 2000, 2000}) {
+            frmMain window(std::make_unique<ScriptedPrompt>());
+            if (stored == 2000 && window.hspPosition() == 3600) {
+                window.resize(500, 400); // another window size, another split
+                window.setHspPosition(2000);
+            }
+            showActive(window);
+            QTest::qWait(50); // later layouts keep it
+            QCOMPARE(window.hspPosition(), stored);
+            QCOMPARE(window.tvw()->width(), Twips::toPixelsX(stored, &window));
+            window.closeWithoutAsking();
+        }
+    }
+
+    void fontDialogStartsOnTheFontInUse()
+    {
+        installFontSubstitutions(); // as the program does at start
+        frmMain window; // Qt's own dialogs
+        const SharedSettings before = sharedSettings();
+        const QFontInfo inUse(window.txtEdit()->font());
+        QFont preset;
+        QString writingSystem;
+        whenModal<QFontDialog>([&](QFontDialog *dialog) {
+            preset = dialog->currentFont();
+            for (QComboBox *box : dialog->findChildren<QComboBox *>())
+                if (box->findText(QFontDatabase::writingSystemName(QFontDatabase::Japanese)) >= 0)
+                    writingSystem = box->currentText();
+            dialog->accept();
+        });
+        window.menuItem(QStringLiteral("mnuViewFont"))->trigger();
+        QCOMPARE(preset.family(), inUse.family());
+        QCOMPARE(qRound(preset.pointSizeF()), sharedSettings().fontSize);
+        QCOMPARE(writingSystem, QFontDatabase::writingSystemName(QFontDatabase::Japanese));
+        // OK without a change keeps everything as it was.
+        QCOMPARE(std::pair(sharedSettings().fontName, sharedSettings().fontSize), std::pair(before.fontName, before.fontSize));
+        QCOMPARE(QFontInfo(window.txtEdit()->font()).family(), inUse.family());
+    }
+
+    void fileDialogFiltersAreShownOnce()
+    {
+        frmMain window;
+        QStringList shown;
+        whenModal<QFileDialog>([&](QFileDialog *dialog) {
+            auto *types = dialog->findChild<QComboBox *>(QStringLiteral("fileTypeCombo"));
+            for (int i = 0; types && i < types->count(); ++i)
+                shown << types->itemText(i);
+            dialog->reject();
+        });
+        window.menuItem(QStringLiteral("mnuFileOpen"))->trigger();
+        QCOMPARE(shown, (QStringList{QStringLiteral("XMLファイル(*.xml)"), QStringLiteral("XSLファイル(*.xsl)"),
+                                     QStringLiteral("すべてのファイル(*.*)")}));
     }
 
     void fontCommand()
@@ -70,7 +188,7 @@ private slots:
         TestWindow w;
         w.prompt->fontAnswer = {QStringLiteral("Noto Sans CJK JP"), 14};
         w.window.menuItem(QStringLiteral("mnuViewFont"))->trigger();
-        QCOMPARE(w.prompt->asked.last(), "font " + SharedSettings::defaultFontName());
+        QCOMPARE(w.prompt->asked.last(), "font " + QFontInfo(QFont(SharedSettings::defaultFontName())).family());
         QCOMPARE(w.window.txtEdit()->font().pointSize(), 14);
         QCOMPARE(w.window.tvw()->font().family(), QStringLiteral("Noto Sans CJK JP"));
         QCOMPARE(sharedSettings().fontSize, 14);
