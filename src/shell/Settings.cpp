@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QLockFile>
 
 #include <algorithm>
 #include <cmath>
@@ -123,9 +124,10 @@ void SaveSettings(const WindowGeometry &window)
     }
 }
 
-QStringList LoadMRU()
+namespace {
+
+QStringList loadMru(const SettingsStore &store)
 {
-    const SettingsStore store;
     QStringList list;
     for (int i = 1; i <= mruReadLimit; ++i) {
         const QString path = store.read(mruSection, indexedKey("File", i));
@@ -137,20 +139,47 @@ QStringList LoadMRU()
     return list;
 }
 
+void saveMru(SettingsStore &store, const QStringList &list)
+{
+    QList<QPair<QString, QString>> values;
+    for (int i = 0; i < list.size(); ++i)
+        values.append({indexedKey("File", i + 1), list.at(i)});
+    // Keys left beyond the list would be read back after it, repeating
+    // entries it already holds.
+    QStringList stale;
+    for (int i = int(list.size()) + 1; i <= mruReadLimit + 1; ++i)
+        stale.append(indexedKey("File", i));
+    store.writeSection(mruSection, values, stale);
+}
+
+} // namespace
+
+QStringList LoadMRU()
+{
+    return loadMru(SettingsStore());
+}
+
 void SaveMRU(const QStringList &list)
 {
     SettingsStore store;
-    for (int i = 0; i < list.size(); ++i)
-        store.write(mruSection, indexedKey("File", i + 1), list.at(i));
+    saveMru(store, list);
 }
 
 void addRecentFile(const QString &path)
 {
     // Absolute, so the entry still names the file after the working folder changes.
     const QString entry = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
-    QStringList list = LoadMRU();
+    // Other editor processes update the list too: each reads, merges and
+    // writes it whole under one lock, so none writes over another's half.
+    QLockFile lock(SettingsStore().fileName() + QStringLiteral(".mru-lock"));
+    lock.setStaleLockTime(10000);
+    const bool locked = lock.tryLock(5000); // a lock that never comes does not stop the open
+    SettingsStore store;
+    QStringList list = loadMru(store);
     list.removeIf([&](const QString &p) { return p.compare(entry, Qt::CaseInsensitive) == 0; });
     list.prepend(entry);
     // The list may now hold eleven entries; only ten are ever read back.
-    SaveMRU(list);
+    saveMru(store, list);
+    if (locked)
+        lock.unlock();
 }

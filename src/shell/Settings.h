@@ -53,8 +53,9 @@ void SaveSettings(const WindowGeometry &window);
 // at most ten entries, files that no longer exist left out, no two entries
 // equal ignoring letter case.
 QStringList LoadMRU();
-// Writes entry i as File<i> (1-based); stored keys beyond the list stay.
+// Writes entry i as File<i> (1-based) and removes the stored keys beyond
+// the list, all in one write.
 void SaveMRU(const QStringList &list);
 // After a successful open: `path` (made absolute) goes first, an entry equal
-// to it ignoring case is removed.
+// to it ignoring case is removed. Safe against other processes doing the same.
 void addRecentFile(const QString &path);

@@ -39,6 +39,17 @@ bool SettingsStore::write(const QString &section, const QString &key, const QStr
     return m_settings.status() == QSettings::NoError;
 }
 
+bool SettingsStore::writeSection(const QString &section, const QList<QPair<QString, QString>> &values,
+                                 const QStringList &removed)
+{
+    for (const auto &[key, value] : values)
+        m_settings.setValue(storeKey(section, key), value);
+    for (const QString &key : removed)
+        m_settings.remove(storeKey(section, key));
+    m_settings.sync();
+    return m_settings.status() == QSettings::NoError;
+}
+
 QString SettingsStore::fileName() const
 {
     return m_settings.fileName();

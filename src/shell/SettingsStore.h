@@ -2,6 +2,7 @@
 
 #include <QSettings>
 #include <QString>
+#include <QStringList>
 
 // The per-user settings store: (section, key) → text, kept as an INI file
 // named after the application ("Ostrel XML Editor") in the user's
@@ -28,6 +29,11 @@ public:
     // written; the value then only lives in this process until a later
     // write succeeds.
     bool write(const QString &section, const QString &key, const QString &value);
+
+    // Several keys of one section in one write of the file: `values` set,
+    // the keys of `removed` taken out.
+    bool writeSection(const QString &section, const QList<QPair<QString, QString>> &values,
+                      const QStringList &removed = {});
 
     // The INI file's path.
     QString fileName() const;

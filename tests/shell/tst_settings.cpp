@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QFile>
 #include <QMenu>
+#include <QProcess>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -152,6 +154,47 @@ private slots:
         QCOMPARE(LoadMRU(), QStringList{file("a")});
     }
 
+    void twoProcessesKeepTheListFreeOfDuplicates()
+    {
+        // Two editor processes opening files at the same time, in this
+        // test's program (see main); then the stored keys themselves.
+        QStringList names;
+        for (int i = 0; i < 12; ++i)
+            names << file(QStringLiteral("p%1.xml").arg(i, 2, 10, QLatin1Char('0')));
+        QList<QProcess *> writers;
+        for (const QString &order : {QStringLiteral("up"), QStringLiteral("down")}) {
+            auto *p = new QProcess(this);
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("OSTREL_MRU_WRITER"), m_files->path() + QLatin1Char('|') + order);
+            p->setProcessEnvironment(env);
+            p->start(QCoreApplication::applicationFilePath(), {});
+            writers << p;
+        }
+        // Whenever another window reads the list, it is whole.
+        auto storedKeys = [] {
+            const SettingsStore store;
+            QStringList stored;
+            for (int i = 1; i <= 11; ++i) {
+                const QString path = store.read(QStringLiteral("MRU"), QStringLiteral("File%1").arg(i));
+                if (!path.isEmpty())
+                    stored << path;
+            }
+            return stored;
+        };
+        auto running = [&] {
+            QCoreApplication::processEvents();
+            return std::any_of(writers.cbegin(), writers.cend(), [](QProcess *p) { return p->state() != QProcess::NotRunning; });
+        };
+        while (running()) {
+            const QStringList stored = storedKeys();
+            QCOMPARE(QSet<QString>(stored.cbegin(), stored.cend()).size(), stored.size());
+        }
+        for (QProcess *p : writers)
+            QCOMPARE(p->exitCode(), 0);
+        QCOMPARE(storedKeys().size(), 11);
+        QCOMPARE(LoadMRU().size(), 10);
+    }
+
     void submenuCaptionsHidingAndClicks()
     {
         QMenu mnuFile;
@@ -200,6 +243,19 @@ private:
 // The store's folder is fixed at its first use, so it is set before anything runs.
 int main(int argc, char **argv)
 {
+    // A writer of twoProcessesKeepTheListFreeOfDuplicates: opens the files
+    // p00.xml ... p11.xml of a folder, up or down, many times over.
+    const QString writer = qEnvironmentVariable("OSTREL_MRU_WRITER");
+    if (!writer.isEmpty()) {
+        QCoreApplication app(argc, argv);
+        const QStringList parts = writer.split(QLatin1Char('|'));
+        for (int round = 0; round < 10; ++round)
+            for (int i = 0; i < 12; ++i) {
+                const int n = parts.at(1) == QLatin1String("up") ? i : 11 - i;
+                addRecentFile(QDir(parts.at(0)).filePath(QStringLiteral("p%1.xml").arg(n, 2, 10, QLatin1Char('0'))));
+            }
+        return 0;
+    }
     QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
     QApplication app(argc, argv);
