@@ -101,6 +101,8 @@ void DocumentLifecycle::ClearStatus()
     WindowFlags &f = m_host.flags();
     m_host.setDom(nullptr);
     f.m_FileName.clear();
+    // Undo All returns to the document as opened; with none there is nothing.
+    f.m_BackupPath.clear();
     f.m_Dirty = f.m_HasFile = f.m_ReadOnly = false;
     f.m_PaneUpdating = true;
     m_host.txtEdit()->setText(QString());
@@ -125,26 +127,25 @@ bool DocumentLifecycle::OpenFile(const QString &path)
     }
     WindowFlags &f = m_host.flags();
     auto document = std::make_unique<XmlDocument>();
-    const bool parsed = document->load(path);
-    if (!f.m_ReadOnly)
-        f.m_ReadOnly = isReadOnlyFile(path);
-
-    const QString folder = m_host.tempFolder();
-    if (!folder.isEmpty()) {
-        const QString backup = backupPath(folder, path);
-        f.m_BackupPath = QFile::copy(path, backup) ? backup : QString();
-        if (!f.m_BackupPath.isEmpty())
-            makeWritable(backup);
-    }
-
-    if (!parsed) {
-        // The window keeps the document it had, so what it shows is what it holds.
+    if (!document->load(path)) {
+        // The window keeps the document it had, with its flags and backup,
+        // so what it shows is what it holds and Undo All still returns to it.
         const XmlParseError &e = document->parseError();
         QString text = GetResString(8) + QLatin1Char('\n') + e.reason;
         if (e.line > 0)
             text += QStringLiteral("\n(%1行目)").arg(e.line);
         m_host.prompt().message(text, Prompt::Icon::Exclamation);
         return false;
+    }
+
+    if (!f.m_ReadOnly)
+        f.m_ReadOnly = isReadOnlyFile(path);
+    const QString folder = m_host.tempFolder();
+    if (!folder.isEmpty()) {
+        const QString backup = backupPath(folder, path);
+        f.m_BackupPath = QFile::copy(path, backup) ? backup : QString();
+        if (!f.m_BackupPath.isEmpty())
+            makeWritable(backup);
     }
 
     m_host.setDom(std::move(document));

@@ -141,8 +141,12 @@ void UndoController::UndoAll()
         != Prompt::Answer::Yes)
         return;
     const QString fileName = m_host.flags().m_FileName;
+    // Reopening the backup is no new file: a document that had none (a new
+    // one from the template) still has none, and Save asks for a name.
+    const bool hadFile = m_host.flags().m_HasFile;
     if (!m_lifecycle.OpenFile(m_host.flags().m_BackupPath))
         return;
+    m_host.flags().m_HasFile = hadFile;
     m_host.flags().m_Dirty = true;
     m_lifecycle.UpdateStatus(fileName);
 }

@@ -1,5 +1,6 @@
 #include "TestFiles.h"
 #include "TestWindow.h"
+#include "document/DocumentLifecycle.h"
 #include "document/Selection.h"
 #include "undo/UndoController.h"
 #include "undo/clsUndoRedo.h"
@@ -158,6 +159,23 @@ private slots:
         QVERIFY(w.window.flags().m_Dirty);
         QCOMPARE(w.window.flags().m_FileName, path);
         QCOMPARE(w.window.windowTitle(), QStringLiteral("all.xml * - Ostrel XML Editor"));
+
+        // Found by the random run. A file that fails to open leaves the
+        // window's backup and flags alone.
+        QFile::setPermissions(m_files.write(QStringLiteral("bad.xml"), "<r>"), QFile::ReadOwner);
+        QVERIFY(!w.window.OpenFile(m_files.path(QStringLiteral("bad.xml"))));
+        QVERIFY(!w.window.flags().m_ReadOnly);
+        w.prompt->answers.enqueue(Prompt::Answer::Yes);
+        w.window.undo().UndoAll();
+        QCOMPARE(w.markup(), QStringLiteral("<r v=\"opened\"/>"));
+        // After Close and New, the old file's backup is no way back, and a
+        // new document never gets a file by Undo All.
+        w.window.lifecycle().mnuFileClose_Click();
+        w.window.lifecycle().mnuFileNew_Click();
+        w.window.LoadXML(QStringLiteral("<n/>"));
+        w.change("1");
+        QVERIFY(!w.window.undo().canUndoAll());
+        QVERIFY(!w.window.flags().m_HasFile);
     }
 
     void aLoadStartsANewHistory()
