@@ -1,0 +1,459 @@
+#include "TestFiles.h"
+#include "document/ValuePane.h"
+#include "document/XmlDocument.h"
+#include "shell/frmMain.h"
+#include "undo/UndoController.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QPointer>
+#include <QRandomGenerator>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+#include <QTreeView>
+
+// A real editor window used at random, as a user hammering on it would:
+// tree moves, command and menu keys, markup typed into every text field,
+// input-method composition, the clipboard empty and full, undo and redo,
+// every question answered at random. The window must survive each step,
+// undo and redo must be inverses, and at the end the document must save to
+// a file that parses and Undo All must give back the document as loaded.
+//
+// OSTREL_RANDOM_SEED and OSTREL_RANDOM_STEPS replay or lengthen a run; a
+// failure names the seed and the last steps.
+
+namespace {
+
+// Answers every question at random, from the run's generator.
+class RandomPrompt : public Prompt
+{
+public:
+    RandomPrompt(QRandomGenerator &random, QStringList files, QString saveFolder)
+        : m_random(random), m_files(std::move(files)), m_saveFolder(std::move(saveFolder))
+    {
+    }
+
+    Answer message(const QString &text, Icon, Buttons buttons, bool) override
+    {
+        asked << text.left(120);
+        switch (buttons) {
+        case Buttons::Ok: return Answer::Ok;
+        case Buttons::OkCancel: return pick({Answer::Ok, Answer::Cancel});
+        case Buttons::YesNo: return pick({Answer::Yes, Answer::No});
+        case Buttons::YesNoCancel: return pick({Answer::Yes, Answer::No, Answer::Cancel});
+        }
+        return Answer::Cancel;
+    }
+    bool openFileDialog(const QString &, const QString &, QString *path, bool *readOnly) override
+    {
+        if (m_random.bounded(5) == 0)
+            return false;
+        *path = m_files.at(m_random.bounded(int(m_files.size())));
+        if (readOnly)
+            *readOnly = m_random.bounded(6) == 0;
+        return true;
+    }
+    bool saveFileDialog(const QString &, const QString &, QString *path) override
+    {
+        if (m_random.bounded(4) == 0)
+            return false;
+        *path = m_saveFolder + QStringLiteral("/saved%1.xml").arg(m_random.bounded(3));
+        return true;
+    }
+    bool fontDialog(QString *, int *pointSize) override
+    {
+        if (m_random.bounded(2) == 0)
+            return false;
+        *pointSize = 8 + m_random.bounded(10);
+        return true;
+    }
+
+    QStringList asked;
+
+private:
+    Answer pick(std::initializer_list<Answer> answers)
+    {
+        return *(answers.begin() + m_random.bounded(int(answers.size())));
+    }
+
+    QRandomGenerator &m_random;
+    QStringList m_files;
+    QString m_saveFolder;
+};
+
+// Pieces of what users type into the panes: markup, references, the
+// characters XML refuses in comments and CDATA, Japanese text.
+const QStringList kTyped{
+    "<a>", "</a>", "<b x=\"1\"/>", "<", ">", "/", "&amp;", "&", ";", "--", "-", "]]>", "<!--", "-->",
+    "<![CDATA[", "?>", "<?pi d?>", "\"", "'", "=", " ", "x", "y1", ":", "xmlns:p=\"u\"", "日本語", "①",
+    "\u00A0", "\t", "\n", "//", "/r", "*", "[1]", "@a",
+};
+
+struct Chord
+{
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+};
+
+// Every key a command listens to, and the text fields' own editing keys.
+const QList<Chord> kCommandKeys{
+    {Qt::Key_N, Qt::ControlModifier}, {Qt::Key_O, Qt::ControlModifier}, {Qt::Key_S, Qt::ControlModifier},
+    {Qt::Key_P, Qt::ControlModifier}, {Qt::Key_F5, Qt::NoModifier}, {Qt::Key_F5, Qt::ControlModifier},
+    {Qt::Key_F7, Qt::NoModifier}, {Qt::Key_F3, Qt::NoModifier}, {Qt::Key_F3, Qt::ShiftModifier},
+    {Qt::Key_F, Qt::ControlModifier}, {Qt::Key_F2, Qt::NoModifier}, {Qt::Key_E, Qt::ControlModifier},
+    {Qt::Key_A, Qt::ControlModifier}, {Qt::Key_T, Qt::ControlModifier}, {Qt::Key_K, Qt::ControlModifier},
+    {Qt::Key_E, Qt::ControlModifier | Qt::AltModifier}, {Qt::Key_T, Qt::ControlModifier | Qt::AltModifier},
+    {Qt::Key_K, Qt::ControlModifier | Qt::AltModifier}, {Qt::Key_D, Qt::ControlModifier},
+    {Qt::Key_Delete, Qt::NoModifier}, {Qt::Key_Backspace, Qt::NoModifier}, {Qt::Key_Return, Qt::NoModifier},
+    {Qt::Key_Escape, Qt::NoModifier}, {Qt::Key_Tab, Qt::NoModifier}, {Qt::Key_Tab, Qt::ShiftModifier},
+    {Qt::Key_Home, Qt::ControlModifier}, {Qt::Key_End, Qt::ControlModifier | Qt::ShiftModifier},
+    {Qt::Key_Left, Qt::ShiftModifier}, {Qt::Key_Right, Qt::NoModifier},
+};
+const QList<Chord> kClipboardKeys{
+    {Qt::Key_C, Qt::ControlModifier}, {Qt::Key_X, Qt::ControlModifier}, {Qt::Key_V, Qt::ControlModifier},
+    {Qt::Key_Insert, Qt::ShiftModifier}, {Qt::Key_Insert, Qt::ControlModifier}, {Qt::Key_Delete, Qt::ShiftModifier},
+};
+const QList<Qt::Key> kTreeKeys{Qt::Key_Up, Qt::Key_Down, Qt::Key_Left, Qt::Key_Right, Qt::Key_Home,
+                               Qt::Key_End, Qt::Key_PageUp, Qt::Key_PageDown, Qt::Key_Asterisk,
+                               Qt::Key_Plus, Qt::Key_Minus, Qt::Key_Space};
+// The menus' access keys, and letters to press inside an open menu.
+const QList<Qt::Key> kMenuKeys{Qt::Key_F, Qt::Key_E, Qt::Key_V, Qt::Key_N, Qt::Key_T, Qt::Key_W, Qt::Key_H};
+const QString kMenuLetters = QStringLiteral("NORSAPTMCXUDLFEKHYVW");
+
+const char kDocument[] = R"(<?xml version="1.0" encoding="UTF-8"?>
+<?xml-stylesheet type="text/xsl" href="s.xsl"?>
+<!DOCTYPE 目録 [<!ENTITY co "株式会社">]>
+<目録 xmlns:p="urn:p" 版="2">
+  <!-- 注記 -->
+  <p:品 id="a1" 名="本&#160;棚">&co;の品<b>太字</b>残り</p:品>
+  <品 id="a2"><![CDATA[<raw> & ]]></品>
+  <空/>
+  <?処理 data?>
+  <text xml:space="preserve">  keep  </text>
+</目録>
+)";
+
+} // namespace
+
+class TestRandomUse : public QObject
+{
+    Q_OBJECT
+
+    TestFiles m_files;
+    QStringList m_openable;
+
+    struct Run
+    {
+        quint32 seed;
+        int steps;
+        QRandomGenerator random;
+        QStringList log; // the last steps, for the failure message
+        QString loaded;  // the document as opened last
+        QString backup;
+    };
+
+private slots:
+    void initTestCase()
+    {
+        m_openable << m_files.write(QStringLiteral("doc.xml"), kDocument)
+                   << m_files.write(QStringLiteral("s.xsl"), "<x:stylesheet xmlns:x=\"http://www.w3.org/1999/XSL/Transform\" "
+                                                              "version=\"1.0\"><x:template match=\"/\"/></x:stylesheet>")
+                   << m_files.write(QStringLiteral("bad.xml"), "<r><unclosed></r>")
+                   << m_files.write(QStringLiteral("small.xml"), "<r a='1'>t</r>");
+        const QString readOnly = m_files.write(QStringLiteral("ro.xml"), "<ro><x/></ro>");
+        QFile::setPermissions(readOnly, QFile::ReadOwner);
+        m_openable << readOnly;
+    }
+
+    // Found by the random run: Ctrl+V in the value pane with an empty
+    // clipboard killed the editor.
+    void pasteIntoTheValuePaneWithAnEmptyClipboard()
+    {
+        frmMain window(std::make_unique<RandomPrompt>(*QRandomGenerator::global(), m_openable, m_files.dir.path()));
+        showActive(window);
+        QVERIFY(window.OpenFile(m_openable.at(0)));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), window.txtEdit());
+        QGuiApplication::clipboard()->setMimeData(new QMimeData);
+        QTest::keyClick(window.txtEdit(), Qt::Key_V, Qt::ControlModifier);
+        QVERIFY(!window.flags().m_Dirty);
+        window.closeWithoutAsking();
+    }
+
+    void randomUse()
+    {
+        Run run{quint32(qEnvironmentVariableIsSet("OSTREL_RANDOM_SEED") ? qEnvironmentVariableIntValue("OSTREL_RANDOM_SEED")
+                                                                        : 20261207),
+                qEnvironmentVariableIsSet("OSTREL_RANDOM_STEPS") ? qEnvironmentVariableIntValue("OSTREL_RANDOM_STEPS") : 3000,
+                {}, {}, {}, {}};
+        run.random.seed(run.seed);
+        auto *window = new frmMain(std::make_unique<RandomPrompt>(run.random, m_openable, m_files.dir.path()));
+        QPointer<frmMain> alive(window);
+        // Quitting is a user's right, but this run wants the window.
+        CloseRefusal refusal;
+        window->installEventFilter(&refusal);
+        showActive(*window);
+        QVERIFY(window->OpenFile(m_openable.at(0)));
+        window->UpdateStatus(m_openable.at(0));
+        noteLoad(run, *window);
+
+        // Dialogs go through the prompt seam; a Qt dialog that shows up all
+        // the same is a fault (it is closed so the run can go on). Context
+        // menus get a random item or Escape.
+        QStringList strayDialogs;
+        QTimer watcher;
+        connect(&watcher, &QTimer::timeout, this, [&] {
+            if (QWidget *modal = QApplication::activeModalWidget()) {
+                strayDialogs << modal->metaObject()->className();
+                modal->close();
+            } else if (QWidget *popup = QApplication::activePopupWidget();
+                       popup && QThread::currentThread()->loopLevel() > 0) {
+                // A context menu runs its own loop, and the step waits in it.
+                for (int n = run.random.bounded(4); n > 0; --n)
+                    QTest::keyClick(popup, Qt::Key_Down);
+                QTest::keyClick(popup, run.random.bounded(2) ? Qt::Key_Return : Qt::Key_Escape);
+                run.log << QStringLiteral("answered %1").arg(popup->metaObject()->className());
+            }
+        });
+        watcher.start(100);
+
+        for (int step = 0; step < run.steps; ++step) {
+            act(run, *window);
+            if (!alive || !window->isVisible() || !strayDialogs.isEmpty())
+                QFAIL(qPrintable(failure(run, step, alive ? strayDialogs.join(' ') : QStringLiteral("window gone"))));
+            if (QTest::currentTestFailed())
+                QFAIL(qPrintable(failure(run, step, QStringLiteral("a check above failed"))));
+            // Save writes where the window says its file is.
+            const WindowFlags &f = window->flags();
+            if (f.m_HasFile && !QFileInfo(f.m_FileName).isAbsolute())
+                QFAIL(qPrintable(failure(run, step, QStringLiteral("file name \"%1\"").arg(f.m_FileName))));
+            noteLoad(run, *window);
+        }
+        while (QWidget *popup = QApplication::activePopupWidget())
+            popup->close();
+        finalChecks(run, *window);
+        if (QTest::currentTestFailed())
+            qWarning("%s", qPrintable(failure(run, run.steps, QStringLiteral("final checks"))));
+        window->removeEventFilter(&refusal);
+        window->closeWithoutAsking();
+        delete window;
+    }
+
+private:
+    struct CloseRefusal : QObject
+    {
+        bool eventFilter(QObject *, QEvent *event) override
+        {
+            if (event->type() != QEvent::Close)
+                return false;
+            event->ignore();
+            return true;
+        }
+    };
+
+    static void showActive(QWidget &window)
+    {
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+    }
+
+    static QString markup(frmMain &window)
+    {
+        return window.dom() ? window.document().xml(window.document().documentNode()) : QString();
+    }
+
+    static int undoCount(frmMain &window)
+    {
+        return window.undo().history() ? window.undo().history()->undoCount() : 0;
+    }
+
+    // The document as loaded, whenever the window opened a file.
+    static void noteLoad(Run &run, frmMain &window)
+    {
+        if (window.flags().m_BackupPath != run.backup) {
+            run.backup = window.flags().m_BackupPath;
+            run.loaded = markup(window);
+        }
+    }
+
+    static QString failure(const Run &run, int step, const QString &what)
+    {
+        return QStringLiteral("%1 at step %2 of seed %3 (replay: OSTREL_RANDOM_SEED=%3 OSTREL_RANDOM_STEPS=%4); last steps:\n  %5")
+            .arg(what)
+            .arg(step)
+            .arg(run.seed)
+            .arg(step + 1)
+            .arg(run.log.join(QStringLiteral("\n  ")));
+    }
+
+    static QWidget *target(frmMain &window)
+    {
+        if (QWidget *popup = QApplication::activePopupWidget())
+            return popup;
+        QWidget *focus = QApplication::focusWidget();
+        return focus ? focus : &window;
+    }
+
+    static void press(Run &run, frmMain &window, Qt::Key key, Qt::KeyboardModifiers modifiers)
+    {
+        QWidget *to = target(window);
+        run.log << QStringLiteral("key %1+%2 to %3")
+                       .arg(int(modifiers), 0, 16)
+                       .arg(QKeySequence(key).toString(), to->objectName().isEmpty() ? to->metaObject()->className()
+                                                                                    : to->objectName());
+        QTest::keyClick(to, key, modifiers);
+    }
+
+    void act(Run &run, frmMain &window)
+    {
+        if (run.log.size() > 40)
+            run.log.removeFirst();
+        QRandomGenerator &r = run.random;
+        // A context menu or menu left open takes the next keys, as it would
+        // take a user's.
+        if (QApplication::activePopupWidget() && r.bounded(3) == 0) {
+            press(run, window, r.bounded(2) ? Qt::Key_Escape : Qt::Key_Down, Qt::NoModifier);
+            return;
+        }
+        switch (r.bounded(11)) {
+        case 0: case 1: { // moves in the tree
+            window.tvw()->setFocus();
+            press(run, window, kTreeKeys.at(r.bounded(int(kTreeKeys.size()))), r.bounded(8) ? Qt::NoModifier : Qt::ShiftModifier);
+            break;
+        }
+        case 2: { // command keys
+            const Chord c = kCommandKeys.at(r.bounded(int(kCommandKeys.size())));
+            press(run, window, c.key, c.modifiers);
+            break;
+        }
+        case 3: { // a menu by its access key, then a letter in it
+            press(run, window, kMenuKeys.at(r.bounded(int(kMenuKeys.size()))), Qt::AltModifier);
+            const QChar letter = kMenuLetters.at(r.bounded(int(kMenuLetters.size())));
+            press(run, window, Qt::Key(letter.unicode()), Qt::NoModifier);
+            break;
+        }
+        case 4: case 5: { // typing into a text field
+            const int field = r.bounded(3);
+            if (field == 0)
+                window.txtEdit()->setFocus();
+            else if (field == 1)
+                window.cboPath()->lineEdit()->setFocus();
+            for (int n = 1 + r.bounded(4); n > 0; --n) {
+                const QString piece = kTyped.at(r.bounded(int(kTyped.size())));
+                QWidget *to = target(window);
+                run.log << QStringLiteral("type %1 into %2").arg(piece, to->objectName());
+                for (const QChar c : piece) {
+                    if (c == QLatin1Char('\n'))
+                        QTest::keyClick(to, Qt::Key_Return);
+                    else
+                        QTest::sendKeyEvent(QTest::Click, to, Qt::Key_unknown, QString(c), Qt::NoModifier);
+                }
+            }
+            break;
+        }
+        case 6: { // input-method composition in the value pane
+            window.txtEdit()->setFocus();
+            const QString word = QStringLiteral("かんじ").left(1 + r.bounded(3));
+            QInputMethodEvent preedit(word, {});
+            QCoreApplication::sendEvent(window.txtEdit(), &preedit);
+            QInputMethodEvent end;
+            if (r.bounded(2))
+                end.setCommitString(QStringLiteral("漢字"));
+            QCoreApplication::sendEvent(window.txtEdit(), &end);
+            run.log << QStringLiteral("compose %1, %2").arg(word, end.commitString().isEmpty() ? "cancel" : "commit");
+            break;
+        }
+        case 7: { // the clipboard, then one of its keys
+            const int what = r.bounded(4);
+            QClipboard *clipboard = QGuiApplication::clipboard();
+            if (what == 0)
+                clipboard->setMimeData(new QMimeData); // as an empty X11 clipboard
+            else if (what == 1)
+                clipboard->clear();
+            else
+                clipboard->setText(kTyped.at(r.bounded(int(kTyped.size()))) + QStringLiteral("<c/>"));
+            run.log << QStringLiteral("clipboard %1").arg(what);
+            const Chord c = kClipboardKeys.at(r.bounded(int(kClipboardKeys.size())));
+            press(run, window, c.key, c.modifiers);
+            break;
+        }
+        case 8: undoAndRedo(run, window); break;
+        case 9: { // a click into one of the panes
+            QWidget *pane = r.bounded(2) ? static_cast<QWidget *>(window.tvw()->viewport())
+                                         : static_cast<QWidget *>(window.txtEdit()->viewport());
+            const QPoint at(r.bounded(std::max(1, pane->width())), r.bounded(std::max(1, pane->height())));
+            run.log << QStringLiteral("click %1 at %2,%3").arg(pane->parent()->objectName()).arg(at.x()).arg(at.y());
+            QTest::mouseClick(pane, Qt::LeftButton, {}, at);
+            break;
+        }
+        default: { // the context menu of the field in focus, by key
+            press(run, window, Qt::Key_Menu, Qt::NoModifier);
+            break;
+        }
+        }
+    }
+
+    // Undo followed by redo gives back what was there, and undo again what
+    // the undo gave.
+    void undoAndRedo(Run &run, frmMain &window)
+    {
+        while (QWidget *popup = QApplication::activePopupWidget())
+            popup->close();
+        const QString before = markup(window);
+        const int count = undoCount(window);
+        press(run, window, Qt::Key_Z, Qt::ControlModifier);
+        if (undoCount(window) >= count || !window.dom())
+            return;
+        const QString undone = markup(window);
+        press(run, window, Qt::Key_Y, Qt::ControlModifier);
+        QCOMPARE(markup(window), before);
+        press(run, window, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(markup(window), undone);
+    }
+
+    void finalChecks(Run &run, frmMain &window)
+    {
+        if (!window.dom())
+            return;
+        // Redo what can be redone, undo every step and redo them all: back
+        // at the newest state.
+        while (window.undo().CanRedo())
+            window.undo().DoRedo();
+        const QString newest = markup(window);
+        while (window.undo().CanUndo())
+            window.undo().DoUndo();
+        while (window.undo().CanRedo())
+            window.undo().DoRedo();
+        QCOMPARE(markup(window), newest);
+
+        // Saved, it parses (a document without a root element is refused).
+        if (window.document().documentElement()) {
+            const QString saved = m_files.path(QStringLiteral("final.xml"));
+            const bool readOnly = window.flags().m_ReadOnly;
+            window.flags().m_ReadOnly = false;
+            QVERIFY2(window.SaveFile(saved), qPrintable(static_cast<RandomPrompt &>(window.prompt()).asked.join('\n')));
+            window.flags().m_ReadOnly = readOnly;
+            XmlDocument reread;
+            QVERIFY2(reread.load(saved), qPrintable(reread.parseError().reason));
+        }
+
+        // Undo All gives back the document as it was opened.
+        if (!run.backup.isEmpty()) {
+            // The question is answered at random: asked until it is Yes.
+            for (int i = 0; i < 20 && window.flags().m_BackupPath == run.backup; ++i) {
+                window.flags().m_Dirty = true;
+                window.undo().UndoAll();
+            }
+            QCOMPARE(markup(window), run.loaded);
+        }
+    }
+};
+
+QTEST_MAIN(TestRandomUse)
+#include "tst_randomuse.moc"
