@@ -101,6 +101,7 @@ private slots:
         // The File menu opened in an empty window leaves Save disabled; a
         // file opened through that menu must still save by key and button.
         TestWindow w;
+        w.window.ClearStatus(); // as the program starts without a file
         showActive(w.window);
         const QString path = m_files.write(QStringLiteral("k.xml"), "<r/>");
         w.prompt->fileAnswers.enqueue({path});
