@@ -8,6 +8,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-qpa-plugins
   libgl-dev libglx-dev libegl-dev libvulkan-dev
   libxml2-dev libxslt1-dev
+  qt6-webengine-dev qt6-webchannel-dev poppler-utils
   libxcb1-dev
   fonts-noto-cjk
   xvfb xauth x11-utils

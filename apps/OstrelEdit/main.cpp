@@ -7,6 +7,8 @@
 
 int main(int argc, char *argv[])
 {
+    // The preview's web engine shares its rendering contexts with the windows.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(AppInfo::title());
     QApplication::setApplicationVersion(AppInfo::version());

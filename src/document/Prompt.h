@@ -2,6 +2,8 @@
 
 #include <QString>
 
+class QPrinter;
+
 // Every question the editor asks the user goes through this seam. The
 // application's implementation shows Qt dialogs captioned with the
 // application title; tests script the answers and record each message.
@@ -31,4 +33,7 @@ public:
     virtual bool saveFileDialog(const QString &filter, const QString &initialPath, QString *path) = 0;
     // Font: preset with the current face and size (points).
     virtual bool fontDialog(QString *family, int *pointSize) = 0;
+    // Print: the user chooses the printer (or a PDF file) and its settings
+    // for `printer`. False when cancelled.
+    virtual bool printDialog(QPrinter *printer) = 0;
 };

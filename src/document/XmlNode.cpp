@@ -98,6 +98,20 @@ QString XmlNode::nodeName() const
     }
 }
 
+QString XmlNode::namespaceUri() const
+{
+    if (!m_ptr)
+        return QString();
+    if (m_owner)
+        return QStringLiteral("http://www.w3.org/2000/xmlns/");
+    const xmlNodePtr n = asNode(m_ptr);
+    if (n->type == XML_ELEMENT_NODE && n->ns)
+        return fromXml(n->ns->href);
+    if (n->type == XML_ATTRIBUTE_NODE && reinterpret_cast<xmlAttrPtr>(n)->ns)
+        return fromXml(reinterpret_cast<xmlAttrPtr>(n)->ns->href);
+    return QString();
+}
+
 QString XmlNode::text() const
 {
     if (!m_ptr)

@@ -56,6 +56,9 @@ public:
     // attribute name with its prefix, a PI's target, a doctype's name.
     QString nodeName() const;
 
+    // The namespace name of an element or attribute; empty when it has none
+    // (and for other kinds). A namespace declaration gives the xmlns one.
+    QString namespaceUri() const;
     // The node's text: an attribute's value; the content of text, CDATA,
     // comments and PIs; the concatenated text of an element's or the
     // document's descendants; empty for a document type.

@@ -141,6 +141,12 @@ void MainMenu::setUnavailable(const QString &name)
         a->setEnabled(false);
 }
 
+void MainMenu::enable(const QString &name, bool on)
+{
+    if (QAction *a = item(name))
+        a->setEnabled(on && !m_unavailable.contains(name));
+}
+
 void MainMenu::updateOnOpen(const QString &menuName, const std::function<void()> &update)
 {
     QMenu *menu = this->menu(menuName);

@@ -25,6 +25,8 @@ public:
 
     // The item's command is not carried out: it stays disabled.
     void setUnavailable(const QString &name);
+    // Enables or disables an item, leaving an unavailable one off.
+    void enable(const QString &name, bool on);
     // `update` sets the states of the menu's items each time it opens. While
     // the menu is closed its items stay enabled, so that their keys and
     // toolbar buttons reach the commands, which check for themselves.

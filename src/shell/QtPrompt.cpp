@@ -9,6 +9,8 @@
 #include <QFontDialog>
 #include <QGridLayout>
 #include <QMessageBox>
+#include <QPrintDialog>
+#include <QPrinter>
 
 Prompt::Answer QtPrompt::message(const QString &text, Icon icon, Buttons buttons, bool defaultNo)
 {
@@ -126,4 +128,12 @@ bool QtPrompt::fontDialog(QString *family, int *pointSize)
     *family = chosen.family();
     *pointSize = qRound(chosen.pointSizeF());
     return true;
+}
+
+bool QtPrompt::printDialog(QPrinter *printer)
+{
+    QPrintDialog dialog(printer, m_parent);
+    dialog.setWindowTitle(AppInfo::title());
+    dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
+    return dialog.exec() == QDialog::Accepted;
 }

@@ -17,6 +17,7 @@ public:
     bool openFileDialog(const QString &title, const QString &filter, QString *path, bool *readOnly) override;
     bool saveFileDialog(const QString &filter, const QString &initialPath, QString *path) override;
     bool fontDialog(QString *family, int *pointSize) override;
+    bool printDialog(QPrinter *printer) override;
 
     // "desc|pattern|desc|pattern" to Qt's "desc (pattern);;desc (pattern)".
     static QString toQtFilter(const QString &filter);

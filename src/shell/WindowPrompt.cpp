@@ -31,3 +31,8 @@ bool WindowPrompt::fontDialog(QString *family, int *pointSize)
 {
     return asks() && m_inner->fontDialog(family, pointSize);
 }
+
+bool WindowPrompt::printDialog(QPrinter *printer)
+{
+    return asks() && m_inner->printDialog(printer);
+}

@@ -25,6 +25,7 @@ public:
     bool openFileDialog(const QString &title, const QString &filter, QString *path, bool *readOnly) override;
     bool saveFileDialog(const QString &filter, const QString &initialPath, QString *path) override;
     bool fontDialog(QString *family, int *pointSize) override;
+    bool printDialog(QPrinter *printer) override;
 
 private:
     bool asks() const { return !m_silent && m_inner; }

@@ -18,6 +18,9 @@
 #include "document/ValuePane.h"
 #include "document/XmlDocument.h"
 #include "editing/ValuePaneEditor.h"
+#include "tools/PreviewController.h"
+#include "tools/PreviewPane.h"
+#include "tools/TreePrinter.h"
 #include "undo/UndoController.h"
 
 #include <QAction>
@@ -32,6 +35,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPrinter>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QToolBar>
@@ -48,13 +52,12 @@ constexpr int kDesignSplit = 3600;
 
 // Menu items whose commands this window does not carry out yet.
 const char *const kNotYetBuilt[] = {
-    "mnuFilePrint", "mnuFilePrintTree", "mnuEditCut",
+    "mnuEditCut",
     "mnuEditCopy", "mnuEditPaste", "mnuEditDelete", "mnuEditRename", "mnuEditFind", "mnuEditFindNext",
     "mnuViewLock", "mnuNodeCollapse", "mnuNodeExpand", "mnuViewText", "mnuNodeMoveUp", "mnuNodeMoveDown",
     "mnuNodeAddElement", "mnuNodeAddAttribute", "mnuNodeAddText", "mnuNodeAddComment", "mnuNodeAddCDATA",
     "mnuNodeInsElement", "mnuNodeInsText", "mnuNodeInsComment", "mnuNodeInsCDATA", "mnuNodeDelete",
-    "mnuToolSelXSL", "mnuToolPreview", "mnuToolPreviewSel", "mnuToolPreviewSync", "mnuToolVerifyNew",
-    "mnuToolVerify", "mnuToolRemoveText", "mnuHelpReadme", "mnuHelpAbout",
+    "mnuToolVerifyNew", "mnuToolVerify", "mnuToolRemoveText", "mnuHelpReadme", "mnuHelpAbout",
 };
 
 } // namespace
@@ -86,6 +89,7 @@ frmMain::frmMain(std::unique_ptr<Prompt> prompt, QWidget *parent)
     m_undo = new UndoController(*this, *m_lifecycle, this);
     m_undo->documentChanged();
     m_paneEditor = new ValuePaneEditor(*this, *m_lifecycle, this);
+    m_preview = new PreviewController(*this, *m_ie, this);
 
     // The design size is the client area below the menu bar.
     resize(Twips::toPixelsX(kDesignWidth, this),
@@ -100,7 +104,21 @@ frmMain::frmMain(std::unique_ptr<Prompt> prompt, QWidget *parent)
     // Register with the window coordinator; the client retries while a
     // coordinator started just before this window is not yet listening.
     m_coordinator = CoordinatorClient::forApplication();
-    m_coordinator->registerWindow(windowHandle());
+    m_registeredHandle = windowHandle();
+    m_coordinator->registerWindow(m_registeredHandle);
+}
+
+bool frmMain::event(QEvent *event)
+{
+    // Should the platform replace the native window, the coordinator learns
+    // the new handle, or tiling would miss this window.
+    if (event->type() == QEvent::WinIdChange && m_coordinator && !m_unloaded && m_registeredHandle != 0
+        && internalWinId() != 0 && quint64(internalWinId()) != m_registeredHandle) {
+        m_coordinator->unregisterWindow(m_registeredHandle);
+        m_registeredHandle = quint64(internalWinId());
+        m_coordinator->registerWindow(m_registeredHandle);
+    }
+    return QMainWindow::event(event);
 }
 
 frmMain::~frmMain()
@@ -204,6 +222,8 @@ void frmMain::createPanes()
     m_tvw->header()->setStretchLastSection(false);
     m_txtEdit = new ValuePane(m_hsp);
     m_vsp->addWidget(m_hsp);
+    m_ie = new PreviewPane(m_vsp);
+    m_vsp->addWidget(m_ie);
     setCentralWidget(m_vsp);
     m_hspPosition = new SplitPosition(m_hsp, Twips::toPixelsX(m_hspTwips, this));
     m_vspPosition = new SplitPosition(m_vsp, Twips::toPixelsY(m_vspTwips, this));
@@ -228,6 +248,12 @@ void frmMain::connectCommands()
     on("mnuEditRedo", [this] { m_undo->DoRedo(); });
     on("mnuEditUndoAll", [this] { m_undo->UndoAll(); });
     on("mnuViewFont", [this] { mnuViewFont_Click(); });
+    on("mnuToolSelXSL", [this] { m_preview->mnuToolSelXSL_Click(); });
+    on("mnuToolPreview", [this] { m_preview->mnuToolPreview_Click(); });
+    on("mnuToolPreviewSel", [this] { m_preview->mnuToolPreviewSel_Click(); });
+    on("mnuToolPrevHTML", [this] { m_preview->mnuToolPreview_Click(); });
+    on("mnuFilePrint", [this] { m_preview->mnuFilePrint_Click(); });
+    on("mnuFilePrintTree", [this] { mnuFilePrintTree_Click(); });
     on("mnuWindowTileH", [this] { m_coordinator->tileVertical(); });
 
     // Buttons run their commands directly, whatever state the menu item was
@@ -238,6 +264,8 @@ void frmMain::connectCommands()
     button("new", [this] { m_lifecycle->mnuFileNew_Click(); });
     button("open", [this] { m_lifecycle->mnuFileOpen_Click(); });
     button("save", [this] { m_lifecycle->mnuFileSave_Click(); });
+    button("print", [this] { m_preview->mnuFilePrint_Click(); });
+    button("preview", [this] { m_preview->mnuToolPreview_Click(); });
     button("undo", [this] { m_undo->DoUndo(); });
     button("redo", [this] { m_undo->DoRedo(); });
     for (const char *key : {"new", "open"})
@@ -247,6 +275,7 @@ void frmMain::connectCommands()
 
     m_menu->updateOnOpen(QStringLiteral("mnuFile"), [this] { updateFileMenu(); });
     m_menu->updateOnOpen(QStringLiteral("mnuEdit"), [this] { updateEditMenu(); });
+    m_menu->updateOnOpen(QStringLiteral("mnuTool"), [this] { updateToolMenu(); });
 }
 
 void frmMain::updateEditMenu()
@@ -259,9 +288,31 @@ void frmMain::updateEditMenu()
 void frmMain::updateFileMenu()
 {
     const bool hasDocument = m_lifecycle->canSave();
-    for (const char *name : {"mnuFileSave", "mnuFileSaveAs", "mnuFileClose"})
+    for (const char *name : {"mnuFileSave", "mnuFileSaveAs", "mnuFileClose", "mnuFilePrint", "mnuFilePrintTree"})
         m_menu->item(QString::fromLatin1(name))->setEnabled(hasDocument);
     m_menu->item(QStringLiteral("mnuFileReload"))->setEnabled(m_lifecycle->canReload());
+}
+
+void frmMain::updateToolMenu()
+{
+    const bool hasDocument = m_DOM != nullptr;
+    for (const char *name : {"mnuToolSelXSL", "mnuToolPreview", "mnuToolVerify", "mnuToolVerifyNew"})
+        m_menu->enable(QString::fromLatin1(name), hasDocument);
+    m_menu->enable(QStringLiteral("mnuToolRemoveText"), hasDocument && !m_flags.m_ReadOnly);
+    m_menu->enable(QStringLiteral("mnuToolPreviewSel"), m_selection->selectedItem().isValid());
+    m_menu->enable(QStringLiteral("mnuToolOpenEditor"), !m_flags.m_FileName.isEmpty());
+}
+
+void frmMain::mnuFilePrintTree_Click()
+{
+    if (!m_DOM)
+        return;
+    QPrinter printer(QPrinter::HighResolution);
+    if (!m_prompt->printDialog(&printer))
+        return;
+    const QList<OutlineLine> lines = treeOutline(*m_DOM, m_model->showText());
+    if (!printOutline(&printer, lines, m_tvw->font()))
+        m_prompt->message(QStringLiteral("印刷できませんでした。"), Prompt::Icon::Exclamation);
 }
 
 void frmMain::applyFont()
@@ -375,7 +426,7 @@ void frmMain::closeEvent(QCloseEvent *event)
     // forgets the window.
     SaveSettings(*this);
     m_temp.reset();
-    m_coordinator->unregisterWindow(windowHandle());
+    m_coordinator->unregisterWindow(m_registeredHandle);
     event->accept();
     emit Unload();
 }
@@ -392,10 +443,9 @@ void frmMain::setStatusText(const QString &text)
 
 void frmMain::setButtonEnabled(const QString &key, bool enabled)
 {
-    // Print, preview, find and verify stay off until the window carries
-    // them out; the clipboard buttons follow the selected node's kind.
-    static const QStringList notYet{QStringLiteral("print"), QStringLiteral("preview"), QStringLiteral("find"),
-                                    QStringLiteral("verify")};
+    // Find and verify stay off until the window carries them out; the
+    // clipboard buttons follow the selected node's kind.
+    static const QStringList notYet{QStringLiteral("find"), QStringLiteral("verify")};
     if (QAction *a = m_buttons.value(key))
         a->setEnabled(enabled && !notYet.contains(key));
 }
@@ -408,12 +458,15 @@ bool frmMain::isOptionChecked(const QString &item) const
 
 void frmMain::refreshPreview()
 {
-    // The window has no preview pane yet; nothing to refresh.
+    m_preview->RefreshPreview();
 }
 
 void frmMain::showPreview()
 {
-    // The window has no preview pane yet; nothing to show.
+    if (m_DOM)
+        m_preview->ShowPreview(m_DOM->documentNode());
+    else
+        m_preview->clear();
 }
 
 QString frmMain::clipboardText() const

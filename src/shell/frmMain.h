@@ -13,6 +13,8 @@ class CoordinatorClient;
 class DocumentLifecycle;
 class DocumentTreeModel;
 class MainMenu;
+class PreviewController;
+class PreviewPane;
 class QAction;
 class QComboBox;
 class QLabel;
@@ -59,6 +61,8 @@ public:
     UndoController &undo() { return *m_undo; }
     ValuePane *txtEdit() const override { return m_txtEdit; }
     QTreeView *tvw() const override { return m_tvw; }
+    PreviewController &preview() { return *m_preview; }
+    PreviewPane *ie() const { return m_ie; }
     QComboBox *cboPath() const { return m_cboPath; }
     QAction *button(const QString &key) const { return m_buttons.value(key); }
     QAction *menuItem(const QString &name) const;
@@ -103,6 +107,7 @@ signals:
     void Unload();
 
 protected:
+    bool event(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:
@@ -111,6 +116,8 @@ private:
     void connectCommands();
     void updateFileMenu();
     void updateEditMenu();
+    void updateToolMenu();
+    void mnuFilePrintTree_Click();
     void createProgramsMenu();
     void mnuViewFont_Click();
     QAction *addButton(const QString &key, const QString &tooltip);
@@ -126,6 +133,7 @@ private:
     bool m_closeWithoutAsking = false;
     int m_baseLoopLevel = 1; // the event loop the window lives in
     bool m_unloaded = false;
+    quint64 m_registeredHandle = 0; // as the coordinator knows the window
 
     QToolBar *m_tbr = nullptr;
     QHash<QString, QAction *> m_buttons;
@@ -148,4 +156,6 @@ private:
     Selection *m_selection = nullptr;
     UndoController *m_undo = nullptr;
     ValuePaneEditor *m_paneEditor = nullptr;
+    PreviewPane *m_ie = nullptr;
+    PreviewController *m_preview = nullptr;
 };

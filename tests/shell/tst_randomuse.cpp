@@ -75,6 +75,8 @@ public:
 
     QStringList asked;
 
+    bool printDialog(QPrinter *) override { return false; } // never to a real printer
+
 private:
     Answer pick(std::initializer_list<Answer> answers)
     {

@@ -3,12 +3,14 @@
 #include "document/Prompt.h"
 
 #include <QList>
+#include <QPrinter>
 #include <QQueue>
 #include <QStringList>
 
 // A prompt for tests: records every message with its icon and buttons and
 // answers from a script (Ok/Cancel-less defaults when the script is empty).
-// Dialogs are recorded in `asked` as "open <title>", "save" or "font <family>".
+// Dialogs are recorded in `asked` as "open <title>", "save", "font <family>"
+// or "print".
 class ScriptedPrompt : public Prompt
 {
 public:
@@ -58,9 +60,20 @@ public:
         return true;
     }
 
+    bool printDialog(QPrinter *printer) override
+    {
+        asked.append(QStringLiteral("print"));
+        if (printAnswer.isEmpty())
+            return false;
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        printer->setOutputFileName(printAnswer);
+        return true;
+    }
+
     QList<Shown> shown;
     QQueue<Answer> answers;
     QStringList asked;
     QQueue<FileAnswer> fileAnswers;
     QPair<QString, int> fontAnswer;
+    QString printAnswer; // the PDF file printed to; cancel when empty
 };

@@ -1,0 +1,167 @@
+#include "XsltTransform.h"
+
+#include "LibXmlSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QUrl>
+
+#include <libexslt/exslt.h>
+#include <libxml/parser.h>
+#include <libxml/xmlerror.h>
+#include <libxslt/documents.h>
+#include <libxslt/security.h>
+#include <libxslt/transform.h>
+#include <libxslt/xsltInternals.h>
+#include <libxslt/xsltutils.h>
+
+#include <cstdarg>
+#include <mutex>
+
+namespace {
+
+constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_BIG_LINES;
+
+// Per transform, on its own thread: where reading is allowed and what went
+// wrong so far.
+thread_local QString t_allowedFolder;
+thread_local QString t_errors;
+
+void collectError(void *, const char *format, ...)
+{
+    char buffer[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    if (t_errors.size() < 4096)
+        t_errors += QString::fromUtf8(buffer);
+}
+
+void collectStructured(void *, xmlErrorPtr error)
+{
+    if (!error || !error->message || t_errors.size() >= 4096)
+        return;
+    t_errors += QString::fromUtf8(error->message).trimmed();
+    if (error->line > 0)
+        t_errors += QStringLiteral(" (%1行目)").arg(error->line);
+    t_errors += QLatin1Char('\n');
+}
+
+// Style sheets and documents they load are read by us, from the style
+// sheet's folder only, never through libxml2's own I/O.
+xmlDocPtr loadDocument(const xmlChar *uri, xmlDictPtr dict, int options, void *ctxt, xsltLoadType type)
+{
+    const QString text = QString::fromUtf8(reinterpret_cast<const char *>(uri));
+    const QUrl url(text);
+    const QString path = QDir::cleanPath(url.isLocalFile() ? url.toLocalFile() : text);
+    if (!url.scheme().isEmpty() && !url.isLocalFile()) {
+        collectError(nullptr, "%s: network access is not allowed\n", text.toUtf8().constData());
+        return nullptr;
+    }
+    if (t_allowedFolder.isEmpty() || !QFileInfo(path).absoluteFilePath().startsWith(t_allowedFolder + QLatin1Char('/'))) {
+        collectError(nullptr, "%s: reading outside the style sheet's folder is not allowed\n", text.toUtf8().constData());
+        return nullptr;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        collectError(nullptr, "%s: %s\n", text.toUtf8().constData(), file.errorString().toUtf8().constData());
+        return nullptr;
+    }
+    const QByteArray bytes = file.readAll();
+    Q_UNUSED(ctxt);
+    xmlParserCtxtPtr parser = xmlNewParserCtxt();
+    if (!parser)
+        return nullptr;
+    if (dict) {
+        xmlDictFree(parser->dict);
+        parser->dict = dict;
+        xmlDictReference(dict);
+    }
+    Q_UNUSED(type);
+    xmlDocPtr doc = xmlCtxtReadMemory(parser, bytes.constData(), int(bytes.size()), reinterpret_cast<const char *>(uri),
+                                      nullptr, options | kParseOptions);
+    xmlFreeParserCtxt(parser);
+    return doc;
+}
+
+void ensureXslt()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        libxml::ensureInitialized();
+        exsltRegisterAll();
+        xsltSetLoaderFunc(loadDocument);
+        xsltSetGenericErrorFunc(nullptr, collectError);
+    });
+}
+
+QString takeErrors(const QString &fallback)
+{
+    QString errors = t_errors.trimmed();
+    t_errors.clear();
+    return errors.isEmpty() ? fallback : errors;
+}
+
+} // namespace
+
+TransformResult transformWithStyleSheet(const QByteArray &documentMarkup, const QString &styleSheetPath)
+{
+    ensureXslt();
+    TransformResult result;
+    t_errors.clear();
+    xmlSetGenericErrorFunc(nullptr, collectError); // per thread in libxml2
+    xmlSetStructuredErrorFunc(nullptr, collectStructured);
+    const QFileInfo info(styleSheetPath);
+    t_allowedFolder = info.absoluteDir().absolutePath();
+
+    xmlDocPtr styleDoc = loadDocument(reinterpret_cast<const xmlChar *>(info.absoluteFilePath().toUtf8().constData()),
+                                      nullptr, 0, nullptr, XSLT_LOAD_START);
+    xsltStylesheetPtr style = styleDoc ? xsltParseStylesheetDoc(styleDoc) : nullptr;
+    if (!style) {
+        if (styleDoc)
+            xmlFreeDoc(styleDoc);
+        result.error = takeErrors(QStringLiteral("XSLスタイルシートとして読み込めません。"));
+        return result;
+    }
+    // The preview file is written in UTF-8, so the output says UTF-8.
+    xmlFree(const_cast<xmlChar *>(style->encoding));
+    style->encoding = xmlStrdup(reinterpret_cast<const xmlChar *>("UTF-8"));
+
+    xmlDocPtr source = xmlReadMemory(documentMarkup.constData(), int(documentMarkup.size()), nullptr, nullptr, kParseOptions);
+    xsltSecurityPrefsPtr prefs = xsltNewSecurityPrefs();
+    for (xsltSecurityOption option : {XSLT_SECPREF_WRITE_FILE, XSLT_SECPREF_CREATE_DIRECTORY, XSLT_SECPREF_READ_NETWORK,
+                                      XSLT_SECPREF_WRITE_NETWORK})
+        xsltSetSecurityPrefs(prefs, option, xsltSecurityForbid);
+    xsltTransformContextPtr context = source ? xsltNewTransformContext(style, source) : nullptr;
+    xmlDocPtr output = nullptr;
+    if (context) {
+        xsltSetCtxtSecurityPrefs(prefs, context);
+        output = xsltApplyStylesheetUser(style, source, nullptr, nullptr, nullptr, context);
+        if (context->state != XSLT_STATE_OK && output) {
+            xmlFreeDoc(output);
+            output = nullptr;
+        }
+    }
+    if (output) {
+        xmlChar *text = nullptr;
+        int length = 0;
+        if (xsltSaveResultToString(&text, &length, output, style) == 0) {
+            result.output = QByteArray(reinterpret_cast<const char *>(text), length);
+            result.ok = true;
+        }
+        xmlFree(text);
+        xmlFreeDoc(output);
+    }
+    if (!result.ok)
+        result.error = takeErrors(source ? QStringLiteral("変換に失敗しました。") : QStringLiteral("文書を読み込めません。"));
+    t_errors.clear();
+    if (context)
+        xsltFreeTransformContext(context);
+    xsltFreeSecurityPrefs(prefs);
+    if (source)
+        xmlFreeDoc(source);
+    xsltFreeStylesheet(style);
+    return result;
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "document/XmlNode.h"
+
+#include <QObject>
+#include <QPointer>
+
+class DocumentHost;
+class PreviewPane;
+class QPrinter;
+
+// The preview's commands: render the document or one element into the
+// pane (the built-in source view, or the user's style sheet run off the
+// user-interface thread), keep it in step with structural changes, choose
+// the style sheet, follow clicks on element names back to the tree, and
+// print what the pane shows.
+class PreviewController : public QObject
+{
+    Q_OBJECT
+public:
+    PreviewController(DocumentHost &host, PreviewPane &pane, QObject *parent = nullptr);
+
+    void ShowPreview(const XmlNode &node);
+    // After a structural change: the whole document again, when the pane
+    // follows the tree and shows the built-in view of the whole document.
+    void RefreshPreview();
+    void clear();
+
+    // Commands.
+    void mnuToolPreview_Click();
+    void mnuToolPreviewSel_Click();
+    void mnuToolSelXSL_Click();
+    void mnuFilePrint_Click();
+
+    // The copy of the chosen style sheet; empty for the built-in view.
+    QString xslFile() const { return m_XslFile; }
+    bool previewWhole() const { return m_PreviewWhole; }
+    // The file last written for the pane; empty while none.
+    QString previewFile() const { return m_previewFile; }
+
+signals:
+    // A preview file was written and handed to the pane.
+    void previewShown(const QString &path);
+
+private:
+    void onClicked(const QString &id);
+    void show(const QByteArray &output, bool asHtml);
+    void fail(const QString &reason);
+
+    DocumentHost &m_host;
+    PreviewPane &m_pane;
+    QString m_XslFile;
+    bool m_PreviewWhole = true;
+    QString m_previewFile;
+    // Each render gets a number; a transform that finishes after a newer
+    // render was asked for is dropped.
+    quint64 m_request = 0;
+};

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QUrl>
+#include <QWidget>
+
+#include <functional>
+
+class QPrinter;
+class QWebEngineView;
+
+// The preview pane: a web view showing one preview file. The view (and the
+// browser engine behind it) is made only when the pane is first shown, so
+// windows that are never shown (automation, tests) do not start it. The
+// page may load the file it was given and nothing else: no other file, no
+// network, no navigation away by a link. A click anywhere is reported with
+// the id of the element clicked; its default action is cancelled.
+class PreviewPane : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit PreviewPane(QWidget *parent = nullptr);
+    ~PreviewPane() override;
+
+    // Shows the file (written by the caller); an empty path shows a blank page.
+    void showFile(const QString &path);
+    QUrl url() const { return m_url; }
+    // True once the view has finished loading what it was last given.
+    bool isLoaded() const { return m_loaded; }
+
+    // Prints the page once it has loaded; `done` receives the outcome.
+    void print(QPrinter *printer, const std::function<void(bool)> &done);
+
+    QWebEngineView *view() const { return m_view; }
+
+signals:
+    void clicked(const QString &id);
+    // The view finished loading a page.
+    void loaded(bool ok);
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void ensureView();
+
+    QWebEngineView *m_view = nullptr;
+    QUrl m_url;
+    bool m_loaded = false;
+};
