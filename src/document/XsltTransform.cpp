@@ -11,6 +11,7 @@
 #include <libxml/parser.h>
 #include <libxml/xmlerror.h>
 #include <libxslt/documents.h>
+#include <libxslt/extra.h>
 #include <libxslt/security.h>
 #include <libxslt/transform.h>
 #include <libxslt/xsltInternals.h>
@@ -23,10 +24,45 @@ namespace {
 
 constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_BIG_LINES;
 
-// Per transform, on its own thread: where reading is allowed and what went
-// wrong so far.
+// Per transform, on its own thread: where reading is allowed, what went
+// wrong so far, and what the style sheet was refused.
 thread_local QString t_allowedFolder;
 thread_local QString t_errors;
+thread_local QString t_refused;
+
+bool insideAllowedFolder(const QString &path)
+{
+    return !t_allowedFolder.isEmpty() && QFileInfo(path).absoluteFilePath().startsWith(t_allowedFolder + QLatin1Char('/'));
+}
+
+// A style sheet that reaches beyond what it may is stopped and says why,
+// rather than quietly giving a preview with parts missing.
+int refuse(const char *what, const xmlChar *value)
+{
+    if (t_refused.isEmpty())
+        t_refused = QStringLiteral("%1: %2").arg(QString::fromUtf8(what), QString::fromUtf8(reinterpret_cast<const char *>(value)));
+    return 0;
+}
+int refuseWrite(xsltSecurityPrefsPtr, xsltTransformContextPtr, const char *value)
+{
+    return refuse("ファイルの書き込みは許可されていません", reinterpret_cast<const xmlChar *>(value));
+}
+int refuseFolder(xsltSecurityPrefsPtr, xsltTransformContextPtr, const char *value)
+{
+    return refuse("フォルダーの作成は許可されていません", reinterpret_cast<const xmlChar *>(value));
+}
+int refuseNetwork(xsltSecurityPrefsPtr, xsltTransformContextPtr, const char *value)
+{
+    return refuse("ネットワークへのアクセスは許可されていません", reinterpret_cast<const xmlChar *>(value));
+}
+int checkRead(xsltSecurityPrefsPtr, xsltTransformContextPtr, const char *value)
+{
+    const QString text = QString::fromUtf8(value);
+    const QUrl url(text);
+    if (insideAllowedFolder(QDir::cleanPath(url.isLocalFile() ? url.toLocalFile() : text)))
+        return 1;
+    return refuse("スタイルシートのフォルダーの外は読めません", reinterpret_cast<const xmlChar *>(value));
+}
 
 void collectError(void *, const char *format, ...)
 {
@@ -57,11 +93,11 @@ xmlDocPtr loadDocument(const xmlChar *uri, xmlDictPtr dict, int options, void *c
     const QUrl url(text);
     const QString path = QDir::cleanPath(url.isLocalFile() ? url.toLocalFile() : text);
     if (!url.scheme().isEmpty() && !url.isLocalFile()) {
-        collectError(nullptr, "%s: network access is not allowed\n", text.toUtf8().constData());
+        refuse("ネットワークへのアクセスは許可されていません", uri);
         return nullptr;
     }
-    if (t_allowedFolder.isEmpty() || !QFileInfo(path).absoluteFilePath().startsWith(t_allowedFolder + QLatin1Char('/'))) {
-        collectError(nullptr, "%s: reading outside the style sheet's folder is not allowed\n", text.toUtf8().constData());
+    if (!insideAllowedFolder(path)) {
+        refuse("スタイルシートのフォルダーの外は読めません", uri);
         return nullptr;
     }
     QFile file(path);
@@ -92,6 +128,7 @@ void ensureXslt()
     std::call_once(once, [] {
         libxml::ensureInitialized();
         exsltRegisterAll();
+        xsltRegisterAllExtras();
         xsltSetLoaderFunc(loadDocument);
         xsltSetGenericErrorFunc(nullptr, collectError);
     });
@@ -111,6 +148,7 @@ TransformResult transformWithStyleSheet(const QByteArray &documentMarkup, const 
     ensureXslt();
     TransformResult result;
     t_errors.clear();
+    t_refused.clear();
     xmlSetGenericErrorFunc(nullptr, collectError); // per thread in libxml2
     xmlSetStructuredErrorFunc(nullptr, collectStructured);
     const QFileInfo info(styleSheetPath);
@@ -131,9 +169,11 @@ TransformResult transformWithStyleSheet(const QByteArray &documentMarkup, const 
 
     xmlDocPtr source = xmlReadMemory(documentMarkup.constData(), int(documentMarkup.size()), nullptr, nullptr, kParseOptions);
     xsltSecurityPrefsPtr prefs = xsltNewSecurityPrefs();
-    for (xsltSecurityOption option : {XSLT_SECPREF_WRITE_FILE, XSLT_SECPREF_CREATE_DIRECTORY, XSLT_SECPREF_READ_NETWORK,
-                                      XSLT_SECPREF_WRITE_NETWORK})
-        xsltSetSecurityPrefs(prefs, option, xsltSecurityForbid);
+    xsltSetSecurityPrefs(prefs, XSLT_SECPREF_WRITE_FILE, refuseWrite);
+    xsltSetSecurityPrefs(prefs, XSLT_SECPREF_CREATE_DIRECTORY, refuseFolder);
+    xsltSetSecurityPrefs(prefs, XSLT_SECPREF_READ_NETWORK, refuseNetwork);
+    xsltSetSecurityPrefs(prefs, XSLT_SECPREF_WRITE_NETWORK, refuseNetwork);
+    xsltSetSecurityPrefs(prefs, XSLT_SECPREF_READ_FILE, checkRead);
     xsltTransformContextPtr context = source ? xsltNewTransformContext(style, source) : nullptr;
     xmlDocPtr output = nullptr;
     if (context) {
@@ -143,6 +183,10 @@ TransformResult transformWithStyleSheet(const QByteArray &documentMarkup, const 
             xmlFreeDoc(output);
             output = nullptr;
         }
+    }
+    if (output && !t_refused.isEmpty()) {
+        xmlFreeDoc(output);
+        output = nullptr;
     }
     if (output) {
         xmlChar *text = nullptr;
@@ -155,7 +199,9 @@ TransformResult transformWithStyleSheet(const QByteArray &documentMarkup, const 
         xmlFreeDoc(output);
     }
     if (!result.ok)
-        result.error = takeErrors(source ? QStringLiteral("変換に失敗しました。") : QStringLiteral("文書を読み込めません。"));
+        result.error = !t_refused.isEmpty()
+            ? t_refused
+            : takeErrors(source ? QStringLiteral("変換に失敗しました。") : QStringLiteral("文書を読み込めません。"));
     t_errors.clear();
     if (context)
         xsltFreeTransformContext(context);

@@ -29,6 +29,7 @@ void PreviewController::ShowPreview(const XmlNode &node)
     if (!node || !m_host.dom())
         return;
     const quint64 request = ++m_request;
+    m_transforming = false;
     m_PreviewWhole = node.isDocument();
     // An element is always shown in the built-in view.
     const QString styleSheet = m_PreviewWhole ? m_XslFile : QString();
@@ -42,11 +43,13 @@ void PreviewController::ShowPreview(const XmlNode &node)
     const QByteArray markup = m_host.dom()->xml(node).toUtf8();
     const bool asHtml = m_host.isOptionChecked(QStringLiteral("mnuToolPrevHTML"));
     QPointer<PreviewController> self(this);
+    m_transforming = true;
     QThreadPool::globalInstance()->start([self, request, markup, styleSheet, asHtml] {
         const TransformResult result = transformWithStyleSheet(markup, styleSheet);
         QMetaObject::invokeMethod(qApp, [self, request, result, asHtml] {
             if (!self || request != self->m_request)
                 return;
+            self->m_transforming = false;
             if (result.ok)
                 self->show(result.output, asHtml);
             else
@@ -81,6 +84,7 @@ void PreviewController::show(const QByteArray &rendered, bool asHtml)
 
 void PreviewController::fail(const QString &reason)
 {
+    emit previewFailed();
     // The pane keeps what it showed.
     m_host.prompt().message(GetResString(13) + QLatin1Char('\n') + reason, Prompt::Icon::Exclamation);
 }
@@ -96,6 +100,7 @@ void PreviewController::RefreshPreview()
 void PreviewController::clear()
 {
     ++m_request;
+    m_transforming = false;
     m_previewFile.clear();
     m_pane.showFile(QString());
 }
@@ -148,10 +153,28 @@ void PreviewController::mnuFilePrint_Click()
     auto printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
     if (!m_host.prompt().printDialog(printer.get()))
         return;
-    // The page is printed once it has loaded; a failure is said, not swallowed.
-    m_pane.print(printer.get(), [this, printer](bool ok) {
-        if (!ok)
-            m_host.prompt().message(QStringLiteral("印刷できませんでした。"), Prompt::Icon::Exclamation);
+    // The page is printed once it is rendered and loaded; a failure is
+    // said, not swallowed.
+    auto print = [this, printer] {
+        m_pane.print(printer.get(), [this, printer](bool ok) {
+            if (!ok)
+                m_host.prompt().message(QStringLiteral("印刷できませんでした。"), Prompt::Icon::Exclamation);
+        });
+    };
+    if (!m_transforming) {
+        print();
+        return;
+    }
+    auto shown = std::make_shared<QMetaObject::Connection>();
+    auto failed = std::make_shared<QMetaObject::Connection>();
+    *shown = connect(this, &PreviewController::previewShown, this, [shown, failed, print] {
+        disconnect(*shown);
+        disconnect(*failed);
+        print();
+    });
+    *failed = connect(this, &PreviewController::previewFailed, this, [shown, failed] {
+        disconnect(*shown);
+        disconnect(*failed);
     });
 }
 

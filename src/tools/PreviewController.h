@@ -41,6 +41,8 @@ public:
 signals:
     // A preview file was written and handed to the pane.
     void previewShown(const QString &path);
+    // Rendering failed; the pane keeps what it showed.
+    void previewFailed();
 
 private:
     void onClicked(const QString &id);
@@ -55,4 +57,5 @@ private:
     // Each render gets a number; a transform that finishes after a newer
     // render was asked for is dropped.
     quint64 m_request = 0;
+    bool m_transforming = false; // a style sheet is running for the pane
 };

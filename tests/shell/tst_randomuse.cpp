@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPointer>
+#include <QPrinter>
 #include <QRandomGenerator>
 #include <QTest>
 #include <QThread>
@@ -75,7 +76,14 @@ public:
 
     QStringList asked;
 
-    bool printDialog(QPrinter *) override { return false; } // never to a real printer
+    bool printDialog(QPrinter *printer) override
+    {
+        if (m_random.bounded(3) != 0)
+            return false;
+        printer->setOutputFormat(QPrinter::PdfFormat); // never to a real printer
+        printer->setOutputFileName(m_saveFolder + QStringLiteral("/printed.pdf"));
+        return true;
+    }
 
 private:
     Answer pick(std::initializer_list<Answer> answers)
