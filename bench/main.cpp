@@ -9,9 +9,12 @@
 #include "document/XmlDocument.h"
 #include "shell/Fonts.h"
 #include "shell/frmMain.h"
+#include "tools/PreviewPane.h"
 #include "undo/UndoController.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QDir>
 #include <QFile>
 #include <QFont>
@@ -190,6 +193,7 @@ int measureLibxml(const char *path)
 // Memory counts from the shown empty window on, as that is not the load's.
 int measureEditor(int argc, char **argv, const QString &path)
 {
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     installFontSubstitutions();
     QApplication::setFont(QFont(QStringLiteral("MS UI Gothic"), 10));
@@ -200,9 +204,40 @@ int measureEditor(int argc, char **argv, const QString &path)
     const long base = startLoad();
     if (!window.OpenFile(path))
         return 1;
+    window.UpdateStatus(path); // as opening from the menu does: caption and preview
     QCoreApplication::processEvents();
     window.tvw()->grab();
     report(start, base);
+    return 0;
+}
+
+// From asking for the preview (F5) to the pane showing that document.
+int measurePreview(int argc, char **argv, const QString &path)
+{
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    frmMain window;
+    window.show();
+    if (!window.OpenFile(path))
+        return 1;
+    window.UpdateStatus(path);
+    PreviewPane *pane = window.ie();
+    auto settled = [pane] {
+        QElapsedTimer waited;
+        waited.start();
+        while (!pane->isLoaded() && waited.elapsed() < 60000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        return pane->isLoaded();
+    };
+    if (!settled())
+        return 1;
+    const auto start = Clock::now();
+    window.menuItem(QStringLiteral("mnuToolPreview"))->trigger();
+    if (!settled())
+        return 1;
+    pane->grab();
+    std::printf("preview_ms %.0f\n", std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+    std::fflush(stdout);
     return 0;
 }
 
@@ -298,6 +333,8 @@ int main(int argc, char **argv)
             return measureLibxml(argv[3]);
         if (std::strcmp(argv[2], "edit") == 0)
             return measureEditing(argc, argv, QString::fromLocal8Bit(argv[3]));
+        if (std::strcmp(argv[2], "preview") == 0)
+            return measurePreview(argc, argv, QString::fromLocal8Bit(argv[3]));
         return measureEditor(argc, argv, QString::fromLocal8Bit(argv[3]));
     }
 
@@ -337,6 +374,7 @@ int main(int argc, char **argv)
     const auto bare = measure("libxml", path, runs);
     const auto ours = measure("editor", path, runs);
     const auto editing = measure("edit", path, runs);
+    const auto preview = measure("preview", path, runs);
     const double libxmlMs = bare.at("time_ms"), libxmlMb = bare.at("memory_kb") / 1024;
     const double openMs = ours.at("time_ms"), openMb = ours.at("memory_kb") / 1024;
     std::printf("file_mb %.1f\n", double(QFile(path).size()) / (1024 * 1024));
@@ -346,6 +384,7 @@ int main(int argc, char **argv)
     std::printf("open_time_ms %.0f\nopen_memory_mb %.0f\n", openMs, openMb);
     std::printf("keystroke_ms %.2f\nundo_ms %.2f\nundo_memory_mb %.2f\n", editing.at("keystroke_ms"),
                 editing.at("undo_ms"), editing.at("undo_memory_kb") / 1024);
+    std::printf("preview_ms %.0f\n", preview.at("preview_ms"));
     std::printf("open_time_ratio %.2f\nopen_memory_ratio %.2f\n", openMs / libxmlMs, openMb / libxmlMb);
     return 0;
 }

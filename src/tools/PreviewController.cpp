@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QFontInfo>
 #include <QPrinter>
 #include <QSaveFile>
 #include <QThreadPool>
@@ -34,8 +35,10 @@ void PreviewController::ShowPreview(const XmlNode &node)
     // An element is always shown in the built-in view.
     const QString styleSheet = m_PreviewWhole ? m_XslFile : QString();
     if (styleSheet.isEmpty() || !QFileInfo::exists(styleSheet)) {
+        // The face the tree really shows: the browser knows no substitutes
+        // the editor may have set up for a configured name.
         const QFont font = m_host.tvw()->font();
-        const SourceView view{font.family(), font.pointSize() > 0 ? font.pointSize() : 10};
+        const SourceView view{QFontInfo(font).family(), font.pointSize() > 0 ? font.pointSize() : 10};
         show(view.html(node).toUtf8(), true);
         return;
     }
@@ -155,10 +158,13 @@ void PreviewController::mnuFilePrint_Click()
         return;
     // The page is printed once it is rendered and loaded; a failure is
     // said, not swallowed.
-    auto print = [this, printer] {
-        m_pane.print(printer.get(), [this, printer](bool ok) {
-            if (!ok)
-                m_host.prompt().message(QStringLiteral("印刷できませんでした。"), Prompt::Icon::Exclamation);
+    QPointer<PreviewController> self(this);
+    auto print = [this, self, printer] {
+        m_pane.print(printer.get(), [self, printer](bool ok) {
+            if (!ok && self)
+                self->m_host.prompt().message(QStringLiteral("印刷できませんでした。"), Prompt::Icon::Exclamation);
+            if (self)
+                emit self->printed(ok);
         });
     };
     if (!m_transforming) {

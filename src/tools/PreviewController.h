@@ -43,6 +43,8 @@ signals:
     void previewShown(const QString &path);
     // Rendering failed; the pane keeps what it showed.
     void previewFailed();
+    // A print of the preview ended.
+    void printed(bool ok);
 
 private:
     void onClicked(const QString &id);

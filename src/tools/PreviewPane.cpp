@@ -1,8 +1,10 @@
 #include "PreviewPane.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QOpenGLContext>
 #include <QOpenGLWidget>
+#include <QPointer>
 #include <QPrinter>
 #include <QVBoxLayout>
 #include <QWebChannel>
@@ -14,41 +16,49 @@
 #include <QWebEngineView>
 #include <QWebEnginePage>
 
+// What the page may load: its own file, and the engine's internal
+// resources. Shared by the pane, its page and the interceptor, which may
+// outlive the pane while a print job finishes.
+struct Allowed
+{
+    QUrl url;
+    bool covers(const QUrl &u) const
+    {
+        return u.matches(url, QUrl::RemoveFragment) || u.toString() == QLatin1String("about:blank");
+    }
+};
+
 namespace {
 
-// Lets the page have its own file and the engine's internal resources.
 class OnlyThePreview : public QWebEngineUrlRequestInterceptor
 {
 public:
-    explicit OnlyThePreview(const PreviewPane *pane) : QWebEngineUrlRequestInterceptor(const_cast<PreviewPane *>(pane)), m_pane(pane) {}
+    OnlyThePreview(std::shared_ptr<Allowed> allowed, QObject *parent) : QWebEngineUrlRequestInterceptor(parent), m_allowed(std::move(allowed)) {}
     void interceptRequest(QWebEngineUrlRequestInfo &info) override
     {
         const QUrl url = info.requestUrl();
         const QString scheme = url.scheme();
-        const bool allowed = url.matches(m_pane->url(), QUrl::RemoveFragment) || scheme == QLatin1String("data")
-            || scheme == QLatin1String("qrc") || url.toString() == QLatin1String("about:blank");
-        info.block(!allowed);
+        info.block(!(m_allowed->covers(url) || scheme == QLatin1String("data") || scheme == QLatin1String("qrc")));
     }
 
 private:
-    const PreviewPane *m_pane;
+    std::shared_ptr<Allowed> m_allowed;
 };
 
 class PreviewPage : public QWebEnginePage
 {
 public:
-    PreviewPage(QWebEngineProfile *profile, const PreviewPane *pane) : QWebEnginePage(profile, const_cast<PreviewPane *>(pane)), m_pane(pane) {}
+    PreviewPage(QWebEngineProfile *profile, std::shared_ptr<Allowed> allowed) : QWebEnginePage(profile), m_allowed(std::move(allowed)) {}
 
 protected:
     bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override
     {
         // Only the pane itself navigates; links and scripts stay on the page.
-        return isMainFrame && type != NavigationTypeLinkClicked
-            && (url.matches(m_pane->url(), QUrl::RemoveFragment) || url.toString() == QLatin1String("about:blank"));
+        return isMainFrame && type != NavigationTypeLinkClicked && m_allowed->covers(url);
     }
 
 private:
-    const PreviewPane *m_pane;
+    std::shared_ptr<Allowed> m_allowed;
 };
 
 // What the page's script reaches through the web channel.
@@ -84,7 +94,7 @@ QString clickScript()
 
 } // namespace
 
-PreviewPane::PreviewPane(QWidget *parent) : QWidget(parent)
+PreviewPane::PreviewPane(QWidget *parent) : QWidget(parent), m_allowed(std::make_shared<Allowed>())
 {
     setObjectName(QStringLiteral("ie"));
     auto *layout = new QVBoxLayout(this);
@@ -104,17 +114,31 @@ PreviewPane::PreviewPane(QWidget *parent) : QWidget(parent)
 
 PreviewPane::~PreviewPane()
 {
-    // The page goes before the profile it was made with.
-    if (m_view) {
-        QWebEnginePage *page = m_view->page();
-        delete m_view;
+    if (!m_view)
+        return;
+    QWebEnginePage *page = m_view->page();
+    QWebEngineProfile *profile = page->profile();
+    auto release = [view = m_view, page, profile] {
+        // The page goes before the profile it was made with.
+        delete view;
         delete page;
+        delete profile;
+    };
+    if (!m_printing) {
+        release();
+        return;
     }
+    // A print job uses the view and its printer until it ends; they stay
+    // until then, out of sight.
+    m_view->setParent(nullptr);
+    m_view->hide();
+    connect(m_view, &QWebEngineView::printFinished, m_view, [release] { QMetaObject::invokeMethod(qApp, release, Qt::QueuedConnection); });
 }
 
 void PreviewPane::showFile(const QString &path)
 {
     m_url = path.isEmpty() ? QUrl(QStringLiteral("about:blank")) : QUrl::fromLocalFile(path);
+    m_allowed->url = m_url;
     m_loaded = false;
     if (m_view)
         m_view->load(m_url);
@@ -132,8 +156,8 @@ void PreviewPane::ensureView()
         return;
     // A private, off-the-record profile: nothing is stored, and the
     // interceptor sees every request of this pane's page.
-    auto *profile = new QWebEngineProfile(this);
-    profile->setUrlRequestInterceptor(new OnlyThePreview(this));
+    auto *profile = new QWebEngineProfile;
+    profile->setUrlRequestInterceptor(new OnlyThePreview(m_allowed, profile));
     QWebEngineScript script;
     script.setName(QStringLiteral("ostrel-clicks"));
     script.setSourceCode(clickScript());
@@ -142,7 +166,7 @@ void PreviewPane::ensureView()
     script.setRunsOnSubFrames(false);
     profile->scripts()->insert(script);
 
-    auto *page = new PreviewPage(profile, this);
+    auto *page = new PreviewPage(profile, m_allowed);
     QWebEngineSettings *settings = page->settings();
     settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
     settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
@@ -167,10 +191,14 @@ void PreviewPane::print(QPrinter *printer, const std::function<void(bool)> &done
     ensureView();
     auto start = [this, printer, done] {
         auto connection = std::make_shared<QMetaObject::Connection>();
-        *connection = connect(m_view, &QWebEngineView::printFinished, this, [connection, done](bool ok) {
+        QPointer<PreviewPane> pane(this);
+        *connection = connect(m_view, &QWebEngineView::printFinished, m_view, [pane, connection, done](bool ok) {
             disconnect(*connection);
+            if (pane)
+                pane->m_printing = false;
             done(ok);
         });
+        m_printing = true;
         m_view->print(printer);
     };
     if (m_loaded) {

@@ -4,6 +4,9 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
+
+struct Allowed;
 
 class QPrinter;
 class QWebEngineView;
@@ -27,7 +30,8 @@ public:
     // True once the view has finished loading what it was last given.
     bool isLoaded() const { return m_loaded; }
 
-    // Prints the page once it has loaded; `done` receives the outcome.
+    // Prints the page once it has loaded; `done` receives the outcome. The
+    // printer must stay valid until then, even when the pane goes first.
     void print(QPrinter *printer, const std::function<void(bool)> &done);
 
     QWebEngineView *view() const { return m_view; }
@@ -45,5 +49,7 @@ private:
 
     QWebEngineView *m_view = nullptr;
     QUrl m_url;
+    std::shared_ptr<Allowed> m_allowed;
+    bool m_printing = false;
     bool m_loaded = false;
 };

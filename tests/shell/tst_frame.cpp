@@ -141,6 +141,7 @@ private slots:
             QTest::qWait(50); // later layouts keep it
             QCOMPARE(window.hspPosition(), stored);
             QCOMPARE(window.tvw()->width(), Twips::toPixelsX(stored, &window));
+            QCOMPARE(window.vspPosition(), 3600); // the preview pane's bar too
             window.closeWithoutAsking();
         }
     }

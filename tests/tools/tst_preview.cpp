@@ -1,13 +1,16 @@
 #include "TestFiles.h"
 #include "TestWindow.h"
 #include "document/Selection.h"
+#include "document/StringTable.h"
 #include "document/XsltTransform.h"
 #include "tools/PreviewController.h"
 #include "tools/PreviewHtml.h"
 #include "tools/PreviewPane.h"
 #include "tools/TreePrinter.h"
 
+#include <QMenu>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
@@ -173,10 +176,52 @@ private slots:
 
         // The preview is printed once it has loaded (a key, the menu never opened).
         w.prompt->printAnswer = m_files.path(QStringLiteral("preview.pdf"));
+        QSignalSpy printed(&w.window.preview(), &PreviewController::printed);
         QTest::keyClick(&w.window, Qt::Key_P, Qt::ControlModifier);
+        QTRY_COMPARE_WITH_TIMEOUT(printed.size(), 1, 30000);
+        QVERIFY(printed.at(0).at(0).toBool());
         // The engine prints the page as pictures, so its text cannot be read back.
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(w.prompt->printAnswer).size() > 10000, 30000);
+        QVERIFY(QFileInfo(w.prompt->printAnswer).size() > 10000);
+        {
+            // A window closed while it prints leaves the job to end on its own.
+            TestWindow closing(QStringLiteral("<r/>"));
+            closing.window.show();
+            closing.prompt->printAnswer = m_files.path(QStringLiteral("closed.pdf"));
+            closing.window.menuItem(QStringLiteral("mnuFilePrint"))->trigger();
+            QTRY_VERIFY_WITH_TIMEOUT(closing.window.ie()->isLoaded(), 30000);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(m_files.path(QStringLiteral("closed.pdf"))).size() > 0, 30000);
         QVERIFY(w.prompt->shown.isEmpty());
+    }
+
+    void chosenStyleSheets()
+    {
+        TestWindow w(QStringLiteral("<r>t</r>"));
+        PreviewController &preview = w.window.preview();
+        auto shown = [&] { return QString::fromUtf8(TestFiles::read(preview.previewFile())); };
+        // The Tools menu as it opens: preview items need a document.
+        emit w.window.findChild<QMenu *>(QStringLiteral("mnuTool"))->aboutToShow();
+        QVERIFY(w.window.menuItem(QStringLiteral("mnuToolSelXSL"))->isEnabled());
+
+        const QString xsl = QStringLiteral("<x:stylesheet version='1.0' xmlns:x='http://www.w3.org/1999/XSL/Transform'>"
+                                           "<x:template match='/'><%1>%2<x:value-of select='r'/></%1></x:template></x:stylesheet>");
+        w.prompt->fileAnswers.enqueue({m_files.write(QStringLiteral("out.xsl"), xsl.arg("out", "").toUtf8())});
+        w.window.menuItem(QStringLiteral("mnuToolSelXSL"))->trigger();
+        QTRY_VERIFY(preview.previewFile().endsWith(QLatin1String("preview.xml")));
+        QVERIFY(shown().contains(QStringLiteral("<out>t</out>")));
+        // HTML in capitals is shown as HTML although the option is off.
+        w.prompt->fileAnswers.enqueue({m_files.write(QStringLiteral("page.xsl"), xsl.arg("HTML", "").toUtf8())});
+        w.window.menuItem(QStringLiteral("mnuToolSelXSL"))->trigger();
+        QTRY_VERIFY(preview.previewFile().endsWith(QLatin1String("preview.htm")));
+        // A style sheet that fails: the reason, and the pane keeps its page.
+        w.prompt->fileAnswers.enqueue({m_files.write(QStringLiteral("bad.xsl"), xsl.arg("o", "<x:value-of select='((('/>").toUtf8())});
+        w.window.menuItem(QStringLiteral("mnuToolSelXSL"))->trigger();
+        QTRY_COMPARE(w.prompt->shown.size(), 1);
+        QVERIFY(w.prompt->shown.last().text.startsWith(GetResString(13) + QLatin1Char('\n')));
+        QVERIFY(shown().contains(QStringLiteral("<HTML>")));
+        // Cancelling the choice returns to the built-in view.
+        w.window.menuItem(QStringLiteral("mnuToolSelXSL"))->trigger();
+        QVERIFY(preview.xslFile().isEmpty() && shown().contains(QStringLiteral("class=\"st\"")));
     }
 
     void clickingANameSelectsItsNode()
