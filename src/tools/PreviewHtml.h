@@ -15,7 +15,7 @@ struct SourceView
     QString fontName;
     int fontSize = 10; // points
     // Nodes shown at most; the rest is left out with a note saying so.
-    int nodeBudget = 20000;
+    int nodeBudget = 3000;
 
     // A whole HTML page in UTF-8 terms. `node` is the document or an
     // element; an element is shown as the root element of a document.
