@@ -30,70 +30,55 @@
 
 namespace {
 
-// Answers every question at random, from the run's generator.
+// Answers every question at random, from the run's generator; files are
+// chosen among the test's own, and printing goes to a PDF file.
 class RandomPrompt : public Prompt
 {
 public:
-    RandomPrompt(QRandomGenerator &random, QStringList files, QString saveFolder)
-        : m_random(random), m_files(std::move(files)), m_saveFolder(std::move(saveFolder))
+    RandomPrompt(QRandomGenerator &random, QStringList files, QString folder)
+        : m_random(random), m_files(std::move(files)), m_folder(std::move(folder))
     {
     }
 
     Answer message(const QString &text, Icon, Buttons buttons, bool) override
     {
         asked << text.left(120);
-        switch (buttons) {
-        case Buttons::Ok: return Answer::Ok;
-        case Buttons::OkCancel: return pick({Answer::Ok, Answer::Cancel});
-        case Buttons::YesNo: return pick({Answer::Yes, Answer::No});
-        case Buttons::YesNoCancel: return pick({Answer::Yes, Answer::No, Answer::Cancel});
-        }
-        return Answer::Cancel;
+        const QList<Answer> choices = buttons == Buttons::Ok ? QList{Answer::Ok}
+            : buttons == Buttons::OkCancel                  ? QList{Answer::Ok, Answer::Cancel}
+            : buttons == Buttons::YesNo                     ? QList{Answer::Yes, Answer::No}
+                                                            : QList{Answer::Yes, Answer::No, Answer::Cancel};
+        return choices.at(m_random.bounded(int(choices.size())));
     }
     bool openFileDialog(const QString &, const QString &, QString *path, bool *readOnly) override
     {
-        if (m_random.bounded(5) == 0)
-            return false;
         *path = m_files.at(m_random.bounded(int(m_files.size())));
         if (readOnly)
             *readOnly = m_random.bounded(6) == 0;
-        return true;
+        return m_random.bounded(5) != 0;
     }
     bool saveFileDialog(const QString &, const QString &, QString *path) override
     {
-        if (m_random.bounded(4) == 0)
-            return false;
-        *path = m_saveFolder + QStringLiteral("/saved%1.xml").arg(m_random.bounded(3));
-        return true;
+        *path = m_folder + QStringLiteral("/saved%1.xml").arg(m_random.bounded(3));
+        return m_random.bounded(4) != 0;
     }
     bool fontDialog(QString *, int *pointSize) override
     {
-        if (m_random.bounded(2) == 0)
-            return false;
         *pointSize = 8 + m_random.bounded(10);
-        return true;
+        return m_random.bounded(2) != 0;
+    }
+    bool printDialog(QPrinter *printer) override
+    {
+        printer->setOutputFormat(QPrinter::PdfFormat); // never to a real printer
+        printer->setOutputFileName(m_folder + QStringLiteral("/printed.pdf"));
+        return m_random.bounded(3) == 0;
     }
 
     QStringList asked;
 
-    bool printDialog(QPrinter *printer) override
-    {
-        if (m_random.bounded(3) != 0)
-            return false;
-        printer->setOutputFormat(QPrinter::PdfFormat); // never to a real printer
-        printer->setOutputFileName(m_saveFolder + QStringLiteral("/printed.pdf"));
-        return true;
-    }
-
 private:
-    Answer pick(std::initializer_list<Answer> answers)
-    {
-        return *(answers.begin() + m_random.bounded(int(answers.size())));
-    }
-
     QRandomGenerator &m_random;
     QStringList m_files;
-    QString m_saveFolder;
+    QString m_folder;
 };
 
 // Pieces of what users type into the panes: markup, references, the
@@ -103,36 +88,16 @@ const QStringList kTyped{
     "<![CDATA[", "?>", "<?pi d?>", "\"", "'", "=", " ", "x", "y1", ":", "xmlns:p=\"u\"", "日本語", "①",
     "\u00A0", "\t", "\n", "//", "/r", "*", "[1]", "@a",
 };
-
-struct Chord
-{
-    Qt::Key key;
-    Qt::KeyboardModifiers modifiers;
-};
-
 // Every key a command listens to, and the text fields' own editing keys.
-const QList<Chord> kCommandKeys{
-    {Qt::Key_N, Qt::ControlModifier}, {Qt::Key_O, Qt::ControlModifier}, {Qt::Key_S, Qt::ControlModifier},
-    {Qt::Key_P, Qt::ControlModifier}, {Qt::Key_F5, Qt::NoModifier}, {Qt::Key_F5, Qt::ControlModifier},
-    {Qt::Key_F7, Qt::NoModifier}, {Qt::Key_F3, Qt::NoModifier}, {Qt::Key_F3, Qt::ShiftModifier},
-    {Qt::Key_F, Qt::ControlModifier}, {Qt::Key_F2, Qt::NoModifier}, {Qt::Key_E, Qt::ControlModifier},
-    {Qt::Key_A, Qt::ControlModifier}, {Qt::Key_T, Qt::ControlModifier}, {Qt::Key_K, Qt::ControlModifier},
-    {Qt::Key_E, Qt::ControlModifier | Qt::AltModifier}, {Qt::Key_T, Qt::ControlModifier | Qt::AltModifier},
-    {Qt::Key_K, Qt::ControlModifier | Qt::AltModifier}, {Qt::Key_D, Qt::ControlModifier},
-    {Qt::Key_Delete, Qt::NoModifier}, {Qt::Key_Backspace, Qt::NoModifier}, {Qt::Key_Return, Qt::NoModifier},
-    {Qt::Key_Escape, Qt::NoModifier}, {Qt::Key_Tab, Qt::NoModifier}, {Qt::Key_Tab, Qt::ShiftModifier},
-    {Qt::Key_Home, Qt::ControlModifier}, {Qt::Key_End, Qt::ControlModifier | Qt::ShiftModifier},
-    {Qt::Key_Left, Qt::ShiftModifier}, {Qt::Key_Right, Qt::NoModifier},
+const QStringList kCommandKeys{
+    "Ctrl+N", "Ctrl+O", "Ctrl+S", "Ctrl+P", "F5", "Ctrl+F5", "F7", "F3", "Shift+F3", "Ctrl+F", "F2", "Ctrl+E",
+    "Ctrl+A", "Ctrl+T", "Ctrl+K", "Ctrl+Alt+E", "Ctrl+Alt+T", "Ctrl+Alt+K", "Ctrl+D", "Del", "Backspace",
+    "Return", "Esc", "Tab", "Shift+Tab", "Ctrl+Home", "Ctrl+Shift+End", "Shift+Left", "Right",
 };
-const QList<Chord> kClipboardKeys{
-    {Qt::Key_C, Qt::ControlModifier}, {Qt::Key_X, Qt::ControlModifier}, {Qt::Key_V, Qt::ControlModifier},
-    {Qt::Key_Insert, Qt::ShiftModifier}, {Qt::Key_Insert, Qt::ControlModifier}, {Qt::Key_Delete, Qt::ShiftModifier},
-};
-const QList<Qt::Key> kTreeKeys{Qt::Key_Up, Qt::Key_Down, Qt::Key_Left, Qt::Key_Right, Qt::Key_Home,
-                               Qt::Key_End, Qt::Key_PageUp, Qt::Key_PageDown, Qt::Key_Asterisk,
-                               Qt::Key_Plus, Qt::Key_Minus, Qt::Key_Space};
+const QStringList kClipboardKeys{"Ctrl+C", "Ctrl+X", "Ctrl+V", "Shift+Ins", "Ctrl+Ins", "Shift+Del"};
+const QStringList kTreeKeys{"Up", "Down", "Left", "Right", "Home", "End", "PgUp", "PgDown", "*", "+", "-", "Space", "Shift+Down"};
 // The menus' access keys, and letters to press inside an open menu.
-const QList<Qt::Key> kMenuKeys{Qt::Key_F, Qt::Key_E, Qt::Key_V, Qt::Key_N, Qt::Key_T, Qt::Key_W, Qt::Key_H};
+const QString kMenuKeys = QStringLiteral("FEVNTWH");
 const QString kMenuLetters = QStringLiteral("NORSAPTMCXUDLFEKHYVW");
 
 const char kDocument[] = R"(<?xml version="1.0" encoding="UTF-8"?>
@@ -310,15 +275,14 @@ private:
         return focus ? focus : &window;
     }
 
-    static void press(Run &run, frmMain &window, Qt::Key key, Qt::KeyboardModifiers modifiers)
+    static void press(Run &run, frmMain &window, const QString &keys)
     {
         QWidget *to = target(window);
-        run.log << QStringLiteral("key %1+%2 to %3")
-                       .arg(int(modifiers), 0, 16)
-                       .arg(QKeySequence(key).toString(), to->objectName().isEmpty() ? to->metaObject()->className()
-                                                                                    : to->objectName());
-        QTest::keyClick(to, key, modifiers);
+        run.log << QStringLiteral("%1 to %2").arg(keys, to->objectName().isEmpty() ? to->metaObject()->className() : to->objectName());
+        const QKeyCombination key = QKeySequence(keys)[0];
+        QTest::keyClick(to, key.key(), key.keyboardModifiers());
     }
+    static QString any(QRandomGenerator &r, const QStringList &list) { return list.at(r.bounded(int(list.size()))); }
 
     void act(Run &run, frmMain &window)
     {
@@ -328,26 +292,19 @@ private:
         // A context menu or menu left open takes the next keys, as it would
         // take a user's.
         if (QApplication::activePopupWidget() && r.bounded(3) == 0) {
-            press(run, window, r.bounded(2) ? Qt::Key_Escape : Qt::Key_Down, Qt::NoModifier);
+            press(run, window, r.bounded(2) ? QStringLiteral("Esc") : QStringLiteral("Down"));
             return;
         }
         switch (r.bounded(11)) {
-        case 0: case 1: { // moves in the tree
+        case 0: case 1: // moves in the tree
             window.tvw()->setFocus();
-            press(run, window, kTreeKeys.at(r.bounded(int(kTreeKeys.size()))), r.bounded(8) ? Qt::NoModifier : Qt::ShiftModifier);
+            press(run, window, any(r, kTreeKeys));
             break;
-        }
-        case 2: { // command keys
-            const Chord c = kCommandKeys.at(r.bounded(int(kCommandKeys.size())));
-            press(run, window, c.key, c.modifiers);
+        case 2: press(run, window, any(r, kCommandKeys)); break;
+        case 3: // a menu by its access key, then a letter in it
+            press(run, window, QStringLiteral("Alt+") + kMenuKeys.at(r.bounded(int(kMenuKeys.size()))));
+            press(run, window, kMenuLetters.at(r.bounded(int(kMenuLetters.size()))));
             break;
-        }
-        case 3: { // a menu by its access key, then a letter in it
-            press(run, window, kMenuKeys.at(r.bounded(int(kMenuKeys.size()))), Qt::AltModifier);
-            const QChar letter = kMenuLetters.at(r.bounded(int(kMenuLetters.size())));
-            press(run, window, Qt::Key(letter.unicode()), Qt::NoModifier);
-            break;
-        }
         case 4: case 5: { // typing into a text field
             const int field = r.bounded(3);
             if (field == 0)
@@ -355,7 +312,7 @@ private:
             else if (field == 1)
                 window.cboPath()->lineEdit()->setFocus();
             for (int n = 1 + r.bounded(4); n > 0; --n) {
-                const QString piece = kTyped.at(r.bounded(int(kTyped.size())));
+                const QString piece = any(r, kTyped);
                 QWidget *to = target(window);
                 run.log << QStringLiteral("type %1 into %2").arg(piece, to->objectName());
                 for (const QChar c : piece) {
@@ -387,10 +344,9 @@ private:
             else if (what == 1)
                 clipboard->clear();
             else
-                clipboard->setText(kTyped.at(r.bounded(int(kTyped.size()))) + QStringLiteral("<c/>"));
+                clipboard->setText(any(r, kTyped) + QStringLiteral("<c/>"));
             run.log << QStringLiteral("clipboard %1").arg(what);
-            const Chord c = kClipboardKeys.at(r.bounded(int(kClipboardKeys.size())));
-            press(run, window, c.key, c.modifiers);
+            press(run, window, any(r, kClipboardKeys));
             break;
         }
         case 8: undoAndRedo(run, window); break;
@@ -402,10 +358,7 @@ private:
             QTest::mouseClick(pane, Qt::LeftButton, {}, at);
             break;
         }
-        default: { // the context menu of the field in focus, by key
-            press(run, window, Qt::Key_Menu, Qt::NoModifier);
-            break;
-        }
+        default: press(run, window, QStringLiteral("Menu")); break; // the focused field's context menu
         }
     }
 
@@ -417,13 +370,13 @@ private:
             popup->close();
         const QString before = markup(window);
         const int count = undoCount(window);
-        press(run, window, Qt::Key_Z, Qt::ControlModifier);
+        press(run, window, QStringLiteral("Ctrl+Z"));
         if (undoCount(window) >= count || !window.dom())
             return;
         const QString undone = markup(window);
-        press(run, window, Qt::Key_Y, Qt::ControlModifier);
+        press(run, window, QStringLiteral("Ctrl+Y"));
         QCOMPARE(markup(window), before);
-        press(run, window, Qt::Key_Z, Qt::ControlModifier);
+        press(run, window, QStringLiteral("Ctrl+Z"));
         QCOMPARE(markup(window), undone);
     }
 
