@@ -29,6 +29,9 @@ class TempFolder;
 class TreeBuilder;
 class UndoController;
 class ValuePaneEditor;
+class ValidationCommands;
+class ToolCommands;
+class HelpCommands;
 class ValuePane;
 class XmlDocument;
 
@@ -158,4 +161,7 @@ private:
     ValuePaneEditor *m_paneEditor = nullptr;
     PreviewPane *m_ie = nullptr;
     PreviewController *m_preview = nullptr;
+    ValidationCommands *m_validation = nullptr;
+    ToolCommands *m_tools = nullptr;
+    HelpCommands *m_help = nullptr;
 };
