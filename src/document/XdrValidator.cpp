@@ -180,6 +180,8 @@ private:
     std::vector<std::pair<XmlNode, Scope>> schemaChildren(const XmlNode &parent, const Scope &scope);
     QString attribute(const XmlNode &element, const Scope &scope, const QString &ns, const QString &local);
     bool readAttributeType(const XmlNode &node, const Scope &scope, AttributeDecl *decl);
+    // required and default, on an AttributeType or an attribute using one.
+    bool readUse(const XmlNode &node, const Scope &scope, AttributeDecl *decl);
     bool readDataType(const XmlNode &node, const Scope &scope, QString *type, QStringList *values);
     bool readOccurs(const XmlNode &node, Particle *p);
     bool readParticles(const XmlNode &node, const Scope &scope, Particle *group);
@@ -238,10 +240,17 @@ bool SchemaReader::readAttributeType(const XmlNode &node, const Scope &scope, At
         return fail(node, QStringLiteral("AttributeType without a name"));
     if (!readDataType(node, scope, &decl->type, &decl->values))
         return false;
+    return readUse(node, scope, decl);
+}
+
+bool SchemaReader::readUse(const XmlNode &node, const Scope &scope, AttributeDecl *decl)
+{
     const QString required = attribute(node, scope, QString(), QStringLiteral("required"));
-    if (!required.isEmpty() && required != QLatin1String("yes") && required != QLatin1String("no"))
-        return fail(node, QStringLiteral("required must be \"yes\" or \"no\""));
-    decl->required = required == QLatin1String("yes");
+    if (!required.isEmpty()) {
+        if (required != QLatin1String("yes") && required != QLatin1String("no"))
+            return fail(node, QStringLiteral("required must be \"yes\" or \"no\""));
+        decl->required = required == QLatin1String("yes");
+    }
     if (node.attributeNode(QStringLiteral("default"))) {
         decl->hasDefault = true;
         decl->defaultValue = attribute(node, scope, QString(), QStringLiteral("default"));
@@ -363,17 +372,8 @@ bool SchemaReader::readElementType(const XmlNode &node, const Scope &scope,
         if (!locals.contains(type) && !globals.contains(type))
             return fail(child, QStringLiteral("AttributeType '%1' is not declared").arg(type));
         AttributeDecl a = locals.contains(type) ? locals.value(type) : globals.value(type);
-        const QString required = attribute(child, inner, QString(), QStringLiteral("required"));
-        if (!required.isEmpty()) {
-            if (required != QLatin1String("yes") && required != QLatin1String("no"))
-                return fail(child, QStringLiteral("required must be \"yes\" or \"no\""));
-            a.required = required == QLatin1String("yes");
-        }
-        if (child.attributeNode(QStringLiteral("default"))) {
-            a.defaultValue = attribute(child, inner, QString(), QStringLiteral("default"));
-            if (!XdrValidator::isValidValue(a.type, a.defaultValue, a.values))
-                return fail(child, QStringLiteral("the default '%1' is not of the type '%2'").arg(a.defaultValue, a.type));
-        }
+        if (!readUse(child, inner, &a))
+            return false;
         decl->attributes.insert(a.name, a);
     }
     return true;
