@@ -16,7 +16,8 @@
 namespace {
 
 // An HTTP server on 127.0.0.1 that answers each request with `status`
-// once the whole body has arrived, and keeps the last request.
+// once the whole body has arrived (status 0: never), and keeps the last
+// request.
 class LocalServer : public QObject
 {
 public:
@@ -27,8 +28,7 @@ public:
             QTcpSocket *socket = m_server.nextPendingConnection();
             connect(socket, &QTcpSocket::readyRead, this, [this, socket] {
                 request += socket->readAll();
-                const qsizetype end = request.indexOf("\r\n\r\n");
-                if (end < 0 || body().size() < contentLength())
+                if (!complete() || m_status == 0)
                     return;
                 socket->write("HTTP/1.1 " + QByteArray::number(m_status) + " Status\r\nContent-Length: 0\r\n"
                               "Connection: close\r\n\r\n");
@@ -36,6 +36,7 @@ public:
             });
         });
     }
+    bool complete() const { return request.contains("\r\n\r\n") && body().size() >= contentLength(); }
     QString url() const { return QStringLiteral("http://127.0.0.1:%1/in").arg(m_server.serverPort()); }
     QByteArray body() const { return request.mid(request.indexOf("\r\n\r\n") + 4); }
     QByteArray header(const QByteArray &name) const
@@ -133,6 +134,17 @@ private slots:
             QCOMPARE(w.prompt->shown[0].icon, Prompt::Icon::Exclamation);
             QVERIFY(!finished[0][0].toString().isEmpty());
         }
+    }
+
+    // A window closed while its send waits for an answer goes quietly.
+    void windowClosedWhileSending()
+    {
+        LocalServer server(0);
+        auto w = std::make_unique<TestWindow>(QStringLiteral("<r/>"));
+        w->prompt->inputAnswers.enqueue(server.url());
+        trigger(*w, "mnuToolSend");
+        QTRY_VERIFY(server.complete());
+        w.reset();
     }
 
     void sendFailsBeforeAnyAnswer_data()
