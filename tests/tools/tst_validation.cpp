@@ -100,6 +100,9 @@ private slots:
         QTest::newRow("dtd missing attribute") << "order.dtd" << kOrderDtd << noN << "item@3";
         QTest::newRow("dtd: the document's own type is ignored")
             << "order.dtd" << kOrderDtd << "<!DOCTYPE order [<!ELEMENT order EMPTY>]>\n" + good << "valid";
+        QTest::newRow("dtd: declaration and own type before the root")
+            << "order.dtd" << kOrderDtd
+            << "<?xml version=\"1.0\"?>\n<!DOCTYPE order [<!ELEMENT order ANY><!ELEMENT item ANY>]>\n" + noN << "item@5";
         QTest::newRow("dtd: root named otherwise") << "order.dtd" << kOrderDtd << "<list/>" << "list@1";
         QTest::newRow("xsd valid") << "order.xsd" << orderXsd() << good << "valid";
         // libxml2 names the element of a bad attribute value.
