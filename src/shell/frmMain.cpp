@@ -18,11 +18,11 @@
 #include "document/ValuePane.h"
 #include "document/XmlDocument.h"
 #include "editing/ValuePaneEditor.h"
+#include "tools/HelpCommands.h"
 #include "tools/PreviewController.h"
 #include "tools/PreviewPane.h"
-#include "tools/TreePrinter.h"
-#include "tools/HelpCommands.h"
 #include "tools/ToolCommands.h"
+#include "tools/TreePrinter.h"
 #include "tools/ValidationCommands.h"
 #include "undo/UndoController.h"
 

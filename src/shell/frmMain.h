@@ -12,6 +12,7 @@
 class CoordinatorClient;
 class DocumentLifecycle;
 class DocumentTreeModel;
+class HelpCommands;
 class MainMenu;
 class PreviewController;
 class PreviewPane;
@@ -26,12 +27,11 @@ class RecentFilesMenu;
 class Selection;
 class SplitPosition;
 class TempFolder;
+class ToolCommands;
 class TreeBuilder;
 class UndoController;
-class ValuePaneEditor;
 class ValidationCommands;
-class ToolCommands;
-class HelpCommands;
+class ValuePaneEditor;
 class ValuePane;
 class XmlDocument;
 
