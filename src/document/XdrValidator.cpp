@@ -446,6 +446,14 @@ public:
         return group(model, {0}).count(int(m_names.size())) > 0;
     }
     int furthest() const { return m_furthest; }
+    // The element types the model could take at the furthest position.
+    QString expected() const
+    {
+        QStringList names;
+        if (m_expectedAt == m_furthest)
+            names = QStringList(m_expected.begin(), m_expected.end());
+        return names.isEmpty() ? QStringLiteral("no more elements") : names.join(QStringLiteral(", "));
+    }
 
 private:
     Positions occurrences(const Particle &p, const Positions &from)
@@ -470,11 +478,18 @@ private:
         if (p.isGroup)
             return group(p, from);
         Positions result;
-        for (int pos : from)
+        for (int pos : from) {
+            if (pos > m_expectedAt) {
+                m_expectedAt = pos;
+                m_expected.clear();
+            }
+            if (pos == m_expectedAt)
+                m_expected.insert(p.type);
             if (pos < m_names.size() && m_names[pos] == p.type) {
                 result.insert(pos + 1);
                 m_furthest = std::max(m_furthest, pos + 1);
             }
+        }
         return result;
     }
     Positions group(const Particle &g, const Positions &from)
@@ -513,6 +528,8 @@ private:
 
     const QStringList &m_names;
     int m_furthest = 0;
+    int m_expectedAt = -1;
+    std::set<QString> m_expected;
 };
 
 void allowedNames(const Particle &p, QSet<QString> *names)
@@ -665,9 +682,10 @@ private:
             if (!matcher.matches(decl.model)) {
                 if (matcher.furthest() < names.size()) {
                     const XmlNode at = ours[size_t(matcher.furthest())].first;
-                    error(at, QStringLiteral("Element '%1' is not expected here in '%2'.").arg(at.nodeName(), name));
+                    error(at, QStringLiteral("Element '%1' is not expected here in '%2'. Expected: %3.")
+                                  .arg(at.nodeName(), name, matcher.expected()));
                 } else {
-                    error(e, QStringLiteral("Element '%1': its content is incomplete; more elements are expected.").arg(name));
+                    error(e, QStringLiteral("Element '%1': its content is incomplete. Expected: %2.").arg(name, matcher.expected()));
                 }
             }
             break;

@@ -240,6 +240,24 @@ private slots:
         QCOMPARE(firstFault(validate(xml, QStringLiteral("s.xml"), xdr(declarations), &doc)), fault);
     }
 
+    // A content model's fault says what the model would have taken there.
+    void xdrNamesWhatWasExpected_data()
+    {
+        QTest::addColumn<QString>("xml");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("wrong first") << "<a><c/></a>" << "Expected: b.";
+        QTest::newRow("after the last") << "<a><b/><c/><b/></a>" << "Expected: no more elements.";
+        QTest::newRow("incomplete") << "<a/>" << "Expected: b.";
+    }
+    void xdrNamesWhatWasExpected()
+    {
+        QFETCH(QString, xml);
+        QFETCH(QString, expected);
+        XmlDocument doc;
+        const ValidationResult r = validate(xml, QStringLiteral("s.xml"), xdr(kSeq), &doc);
+        QVERIFY2(r.errors.value(0).reason.endsWith(expected), qPrintable(r.errors.value(0).reason));
+    }
+
     void xdrDataTypes_data()
     {
         QTest::addColumn<QString>("type");
