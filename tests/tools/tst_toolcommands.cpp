@@ -8,6 +8,7 @@
 #include "undo/UndoController.h"
 
 #include <QDir>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -236,6 +237,8 @@ private slots:
         trigger(w, "mnuHelpReadme"); // no readme: nothing at all
         QVERIFY(opened.isEmpty() && w.prompt->asked.isEmpty() && w.prompt->shown.isEmpty());
 
+        // Beside the test program; gone again whatever the outcome.
+        const auto removeReadme = qScopeGuard([&] { QFile::remove(path); });
         {
             QFile f(path);
             QVERIFY(f.open(QIODevice::WriteOnly));
@@ -247,7 +250,6 @@ private slots:
 
         viewerExists = false;
         trigger(w, "mnuHelpReadme");
-        QFile::remove(path);
         QCOMPARE(w.prompt->asked, QStringList{QStringLiteral("text readme.txt")});
         QCOMPARE(w.prompt->shownTexts, QStringList{QStringLiteral("Readme 日本語\n")});
     }
