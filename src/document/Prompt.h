@@ -36,4 +36,20 @@ public:
     // Print: the user chooses the printer (or a PDF file) and its settings
     // for `printer`. False when cancelled.
     virtual bool printDialog(QPrinter *printer) = 0;
+
+    // An input box with `label` and an empty line; false when cancelled.
+    // Prompts that cannot ask answer as a cancel.
+    virtual bool inputBox(const QString &label, QString *text)
+    {
+        Q_UNUSED(label);
+        Q_UNUSED(text);
+        return false;
+    }
+    // A read-only text in a window of its own, captioned `title`; returns
+    // when the user closes it. Prompts that cannot show one show nothing.
+    virtual void showText(const QString &title, const QString &text)
+    {
+        Q_UNUSED(title);
+        Q_UNUSED(text);
+    }
 };

@@ -12,4 +12,9 @@ inline QString version()
 {
     return QStringLiteral(OSTREL_VERSION);
 }
+// The legal notice of the program's version information.
+inline QString legalCopyright()
+{
+    return QStringLiteral("Copyright (C) 2026 The Ostrel XML Editor developers");
+}
 } // namespace AppInfo

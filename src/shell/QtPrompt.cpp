@@ -7,7 +7,11 @@
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QFontDialog>
+#include <QDialogButtonBox>
 #include <QGridLayout>
+#include <QInputDialog>
+#include <QPlainTextEdit>
+#include <QVBoxLayout>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
@@ -136,4 +140,34 @@ bool QtPrompt::printDialog(QPrinter *printer)
     dialog.setWindowTitle(AppInfo::title());
     dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
     return dialog.exec() == QDialog::Accepted;
+}
+
+bool QtPrompt::inputBox(const QString &label, QString *text)
+{
+    QInputDialog dialog(m_parent);
+    dialog.setWindowTitle(AppInfo::title());
+    dialog.setLabelText(label);
+    dialog.setTextValue(QString());
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    *text = dialog.textValue();
+    return true;
+}
+
+void QtPrompt::showText(const QString &title, const QString &text)
+{
+    QDialog dialog(m_parent);
+    dialog.setObjectName(QStringLiteral("textWindow"));
+    dialog.setWindowTitle(title);
+    auto *layout = new QVBoxLayout(&dialog);
+    auto *view = new QPlainTextEdit(&dialog);
+    view->setReadOnly(true);
+    view->setPlainText(text);
+    view->setLineWrapMode(QPlainTextEdit::NoWrap);
+    layout->addWidget(view);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    dialog.resize(640, 480);
+    dialog.exec();
 }

@@ -18,6 +18,8 @@ public:
     bool saveFileDialog(const QString &filter, const QString &initialPath, QString *path) override;
     bool fontDialog(QString *family, int *pointSize) override;
     bool printDialog(QPrinter *printer) override;
+    bool inputBox(const QString &label, QString *text) override;
+    void showText(const QString &title, const QString &text) override;
 
     // "desc|pattern|desc|pattern" to Qt's "desc (pattern);;desc (pattern)".
     static QString toQtFilter(const QString &filter);

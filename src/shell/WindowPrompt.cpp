@@ -36,3 +36,14 @@ bool WindowPrompt::printDialog(QPrinter *printer)
 {
     return asks() && m_inner->printDialog(printer);
 }
+
+bool WindowPrompt::inputBox(const QString &label, QString *text)
+{
+    return asks() && m_inner->inputBox(label, text);
+}
+
+void WindowPrompt::showText(const QString &title, const QString &text)
+{
+    if (asks())
+        m_inner->showText(title, text);
+}

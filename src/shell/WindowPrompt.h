@@ -26,6 +26,8 @@ public:
     bool saveFileDialog(const QString &filter, const QString &initialPath, QString *path) override;
     bool fontDialog(QString *family, int *pointSize) override;
     bool printDialog(QPrinter *printer) override;
+    bool inputBox(const QString &label, QString *text) override;
+    void showText(const QString &title, const QString &text) override;
 
 private:
     bool asks() const { return !m_silent && m_inner; }

@@ -18,9 +18,12 @@
 #include "document/ValuePane.h"
 #include "document/XmlDocument.h"
 #include "editing/ValuePaneEditor.h"
+#include "tools/HelpCommands.h"
 #include "tools/PreviewController.h"
 #include "tools/PreviewPane.h"
+#include "tools/ToolCommands.h"
 #include "tools/TreePrinter.h"
+#include "tools/ValidationCommands.h"
 #include "undo/UndoController.h"
 
 #include <QAction>
@@ -57,7 +60,6 @@ const char *const kNotYetBuilt[] = {
     "mnuViewLock", "mnuNodeCollapse", "mnuNodeExpand", "mnuViewText", "mnuNodeMoveUp", "mnuNodeMoveDown",
     "mnuNodeAddElement", "mnuNodeAddAttribute", "mnuNodeAddText", "mnuNodeAddComment", "mnuNodeAddCDATA",
     "mnuNodeInsElement", "mnuNodeInsText", "mnuNodeInsComment", "mnuNodeInsCDATA", "mnuNodeDelete",
-    "mnuToolVerifyNew", "mnuToolVerify", "mnuToolRemoveText", "mnuHelpReadme", "mnuHelpAbout",
 };
 
 } // namespace
@@ -90,6 +92,9 @@ frmMain::frmMain(std::unique_ptr<Prompt> prompt, QWidget *parent)
     m_undo->documentChanged();
     m_paneEditor = new ValuePaneEditor(*this, *m_lifecycle, this);
     m_preview = new PreviewController(*this, *m_ie, this);
+    m_validation = new ValidationCommands(*this, this);
+    m_tools = new ToolCommands(*this, *m_lifecycle, this);
+    m_help = new HelpCommands(*this, {AppInfo::title(), AppInfo::version(), AppInfo::legalCopyright()}, this);
 
     // The design size is the client area below the menu bar.
     resize(Twips::toPixelsX(kDesignWidth, this),
@@ -255,6 +260,12 @@ void frmMain::connectCommands()
     on("mnuFilePrint", [this] { m_preview->mnuFilePrint_Click(); });
     on("mnuFilePrintTree", [this] { mnuFilePrintTree_Click(); });
     on("mnuWindowTileH", [this] { m_coordinator->tileVertical(); });
+    on("mnuToolVerifyNew", [this] { m_validation->mnuToolVerifyNew_Click(); });
+    on("mnuToolVerify", [this] { m_validation->mnuToolVerify_Click(); });
+    on("mnuToolSend", [this] { m_tools->mnuToolSend_Click(); });
+    on("mnuToolRemoveText", [this] { m_tools->mnuToolRemoveText_Click(); });
+    on("mnuHelpReadme", [this] { m_help->mnuHelpReadme_Click(); });
+    on("mnuHelpAbout", [this] { m_help->mnuHelpAbout_Click(); });
 
     // Buttons run their commands directly, whatever state the menu item was
     // left in when its menu last opened.
@@ -268,6 +279,7 @@ void frmMain::connectCommands()
     button("preview", [this] { m_preview->mnuToolPreview_Click(); });
     button("undo", [this] { m_undo->DoUndo(); });
     button("redo", [this] { m_undo->DoRedo(); });
+    button("verify", [this] { m_validation->mnuToolVerify_Click(); });
     for (const char *key : {"new", "open"})
         m_buttons.value(QString::fromLatin1(key))->setEnabled(true);
     for (const char *key : {"save", "print", "preview", "cut", "copy", "paste", "delete", "find", "verify", "undo", "redo"})
@@ -296,11 +308,13 @@ void frmMain::updateFileMenu()
 void frmMain::updateToolMenu()
 {
     const bool hasDocument = m_DOM != nullptr;
-    for (const char *name : {"mnuToolSelXSL", "mnuToolPreview", "mnuToolVerify", "mnuToolVerifyNew"})
+    for (const char *name : {"mnuToolSelXSL", "mnuToolPreview"})
         m_menu->enable(QString::fromLatin1(name), hasDocument);
-    m_menu->enable(QStringLiteral("mnuToolRemoveText"), hasDocument && !m_flags.m_ReadOnly);
+    for (const char *name : {"mnuToolVerify", "mnuToolVerifyNew", "mnuToolSend"})
+        m_menu->enable(QString::fromLatin1(name), m_validation->canValidate());
+    m_menu->enable(QStringLiteral("mnuToolRemoveText"), m_tools->canClearValues());
     m_menu->enable(QStringLiteral("mnuToolPreviewSel"), m_selection->selectedItem().isValid());
-    m_menu->enable(QStringLiteral("mnuToolOpenEditor"), !m_flags.m_FileName.isEmpty());
+    m_menu->enable(QStringLiteral("mnuToolOpenEditor"), m_tools->canOpenInProgram());
 }
 
 void frmMain::mnuFilePrintTree_Click()
@@ -347,8 +361,7 @@ void frmMain::mnuViewFont_Click()
 void frmMain::createProgramsMenu()
 {
     // One element per configured external program, in stored order; the
-    // submenu and its separator are hidden when there is none. Opening the
-    // document in them is not carried out yet, so the elements are off.
+    // submenu and its separator are hidden when there is none.
     const QList<ExternalProgram> &programs = sharedSettings().programs;
     QMenu *open = m_menu->menu(QStringLiteral("mnuToolOpenEditor"));
     m_menu->item(QStringLiteral("mnuToolLine3"))->setVisible(!programs.isEmpty());
@@ -357,7 +370,7 @@ void frmMain::createProgramsMenu()
         QAction *a = open->addAction(programs[i].name);
         a->setObjectName(QStringLiteral("mnuToolOpen%1").arg(i));
         a->setData(programs[i].path);
-        a->setEnabled(false);
+        connect(a, &QAction::triggered, this, [this, path = programs[i].path] { m_tools->mnuToolOpen_Click(path); });
     }
 }
 
@@ -443,9 +456,9 @@ void frmMain::setStatusText(const QString &text)
 
 void frmMain::setButtonEnabled(const QString &key, bool enabled)
 {
-    // Find and verify stay off until the window carries them out; the
-    // clipboard buttons follow the selected node's kind.
-    static const QStringList notYet{QStringLiteral("find"), QStringLiteral("verify")};
+    // Find stays off until the window carries it out; the clipboard
+    // buttons follow the selected node's kind.
+    static const QStringList notYet{QStringLiteral("find")};
     if (QAction *a = m_buttons.value(key))
         a->setEnabled(enabled && !notYet.contains(key));
 }

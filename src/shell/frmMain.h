@@ -12,6 +12,7 @@
 class CoordinatorClient;
 class DocumentLifecycle;
 class DocumentTreeModel;
+class HelpCommands;
 class MainMenu;
 class PreviewController;
 class PreviewPane;
@@ -26,8 +27,10 @@ class RecentFilesMenu;
 class Selection;
 class SplitPosition;
 class TempFolder;
+class ToolCommands;
 class TreeBuilder;
 class UndoController;
+class ValidationCommands;
 class ValuePaneEditor;
 class ValuePane;
 class XmlDocument;
@@ -158,4 +161,7 @@ private:
     ValuePaneEditor *m_paneEditor = nullptr;
     PreviewPane *m_ie = nullptr;
     PreviewController *m_preview = nullptr;
+    ValidationCommands *m_validation = nullptr;
+    ToolCommands *m_tools = nullptr;
+    HelpCommands *m_help = nullptr;
 };

@@ -9,8 +9,8 @@
 
 // A prompt for tests: records every message with its icon and buttons and
 // answers from a script (Ok/Cancel-less defaults when the script is empty).
-// Dialogs are recorded in `asked` as "open <title>", "save", "font <family>"
-// or "print".
+// Dialogs are recorded in `asked` as "open <title>", "save", "font <family>",
+// "print", "input <label>" or "text <title>".
 class ScriptedPrompt : public Prompt
 {
 public:
@@ -35,9 +35,10 @@ public:
             return answers.dequeue();
         return buttons == Buttons::Ok || buttons == Buttons::OkCancel ? Answer::Ok : Answer::Yes;
     }
-    bool openFileDialog(const QString &title, const QString &, QString *path, bool *readOnly) override
+    bool openFileDialog(const QString &title, const QString &filter, QString *path, bool *readOnly) override
     {
         asked.append(QStringLiteral("open ") + title);
+        lastFilter = filter;
         const FileAnswer a = fileAnswers.isEmpty() ? FileAnswer() : fileAnswers.dequeue();
         if (readOnly)
             *readOnly = a.readOnly;
@@ -69,6 +70,19 @@ public:
         printer->setOutputFileName(printAnswer);
         return true;
     }
+    bool inputBox(const QString &label, QString *text) override
+    {
+        asked.append(QStringLiteral("input ") + label);
+        if (inputAnswers.isEmpty())
+            return false;
+        *text = inputAnswers.dequeue();
+        return true;
+    }
+    void showText(const QString &title, const QString &text) override
+    {
+        asked.append(QStringLiteral("text ") + title);
+        shownTexts.append(text);
+    }
 
     QList<Shown> shown;
     QQueue<Answer> answers;
@@ -76,4 +90,7 @@ public:
     QQueue<FileAnswer> fileAnswers;
     QPair<QString, int> fontAnswer;
     QString printAnswer; // the PDF file printed to; cancel when empty
+    QQueue<QString> inputAnswers; // input box answers; cancelled when empty
+    QStringList shownTexts;
+    QString lastFilter; // of the last open dialog
 };

@@ -1,0 +1,113 @@
+#include "ValidationCommands.h"
+
+#include "document/DocumentHost.h"
+#include "document/DocumentTreeModel.h"
+#include "document/Prompt.h"
+#include "document/Selection.h"
+#include "document/StringTable.h"
+#include "document/TreeBuilder.h"
+#include "document/XmlDocument.h"
+#include "document/XmlValidation.h"
+
+#include <QFileInfo>
+#include <QCursor>
+#include <QGuiApplication>
+
+namespace {
+
+// How many faults the message box lists; the count says how many there are.
+constexpr int kListed = 10;
+
+// A fault with the line of its node in the window's document, where the
+// node came from a file (nodes made in the editor have none).
+QString describe(const ValidationError &error)
+{
+    const XmlNode at = error.node.isAttribute() ? error.node.ownerElement() : error.node;
+    const int line = at.lineNumber();
+    return line > 0 ? QStringLiteral("%1 行目: %2").arg(line).arg(error.reason) : error.reason;
+}
+
+} // namespace
+
+ValidationCommands::ValidationCommands(DocumentHost &host, QObject *parent) : QObject(parent), m_host(host) {}
+
+bool ValidationCommands::canValidate() const
+{
+    return m_host.dom() != nullptr;
+}
+
+void ValidationCommands::mnuToolVerifyNew_Click()
+{
+    if (!canValidate())
+        return;
+    QString path;
+    if (!m_host.prompt().openFileDialog(dialogTitle(), dialogFilter(), &path, nullptr))
+        return;
+    // The file is read where it is at every validation, so the files it
+    // includes or imports resolve beside it, and edits to it count.
+    m_verifyPath = QFileInfo(path).absoluteFilePath();
+    m_VerifyFile = QFileInfo(path).fileName();
+    Validate();
+}
+
+void ValidationCommands::mnuToolVerify_Click()
+{
+    if (!canValidate())
+        return;
+    if (m_VerifyFile.isEmpty())
+        mnuToolVerifyNew_Click();
+    else
+        Validate();
+}
+
+void ValidationCommands::Validate()
+{
+    XmlDocument *document = m_host.dom();
+    const SchemaKind kind = schemaKindOf(m_VerifyFile);
+    if (!document || kind == SchemaKind::None)
+        return;
+    // A large document takes a while; the window shows it is busy.
+    QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
+    const ValidationResult result = validateDocument(*document, m_verifyPath, kind);
+    QGuiApplication::restoreOverrideCursor();
+    report(result);
+}
+
+void ValidationCommands::report(const ValidationResult &result)
+{
+    Prompt &prompt = m_host.prompt();
+    if (!result.schemaError.isEmpty()) {
+        m_host.setStatusText(QString());
+        prompt.message(result.schemaError, Prompt::Icon::Exclamation);
+        return;
+    }
+    if (result.isValid()) {
+        m_host.setStatusText(GetResString(14));
+        return;
+    }
+
+    // Where the first fault is, as far as it names a node of the tree.
+    for (const ValidationError &e : result.errors) {
+        if (e.node.isNull() || !m_host.dom()->owns(e.node) || !e.node.isAttached())
+            continue;
+        const QModelIndex item = m_host.model().indexForNode(e.node);
+        if (item.isValid()) {
+            m_host.treeBuilder().EnsureVisible(item);
+            m_host.selection().ShowNode(item, true);
+        }
+        break;
+    }
+
+    const QString first = describe(result.errors.value(0));
+    QString text = first;
+    if (result.errorCount > 1) {
+        QStringList lines;
+        for (int i = 0; i < result.errors.size() && i < kListed; ++i)
+            lines << describe(result.errors[i]);
+        if (result.errorCount > lines.size())
+            lines << QStringLiteral("…");
+        text = QStringLiteral("%1 件のエラーがあります。\n\n").arg(result.errorCount) + lines.join(QLatin1Char('\n'));
+    }
+    m_host.setStatusText(QString(first).replace(QLatin1Char('\n'), QLatin1Char(' ')));
+    prompt.message(text, Prompt::Icon::Exclamation);
+}
