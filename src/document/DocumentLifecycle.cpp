@@ -164,8 +164,7 @@ bool DocumentLifecycle::OpenFile(const QString &path)
 
     f.m_Dirty = false;
     f.m_HasFile = true;
-    for (const char *key : {"save", "preview", "find", "print", "verify"})
-        m_host.setButtonEnabled(QString::fromLatin1(key), true);
+    enableDocumentButtons();
     ResetUndo();
     m_host.addRecentFile(info.absoluteFilePath());
     return true;
@@ -201,6 +200,12 @@ void DocumentLifecycle::copyStyleSheets(const QString &documentPath)
     }
 }
 
+void DocumentLifecycle::enableDocumentButtons()
+{
+    for (const char *key : {"save", "print", "preview", "find", "verify"})
+        m_host.setButtonEnabled(QString::fromLatin1(key), true);
+}
+
 void DocumentLifecycle::LoadXML(const QString &text)
 {
     auto document = std::make_unique<XmlDocument>();
@@ -211,6 +216,8 @@ void DocumentLifecycle::LoadXML(const QString &text)
     }
     m_host.setDom(std::move(document));
     m_host.treeBuilder().Rebuild(m_host.dom(), true);
+    // A document loaded from text has the same commands as one opened.
+    enableDocumentButtons();
     UpdateStatus(m_host.dom()->documentNode().nodeName());
 }
 
@@ -279,8 +286,7 @@ void DocumentLifecycle::mnuFileNew_Click()
         // No template, or one that does not parse: an empty document.
         m_host.setDom(std::make_unique<XmlDocument>());
         m_host.treeBuilder().Rebuild(m_host.dom(), true);
-        for (const char *key : {"save", "print", "preview", "find", "verify"})
-            m_host.setButtonEnabled(QString::fromLatin1(key), true);
+        enableDocumentButtons();
         ResetUndo();
     }
     WindowFlags &f = m_host.flags();

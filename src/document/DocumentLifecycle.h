@@ -49,6 +49,8 @@ public:
 
 private:
     void copyStyleSheets(const QString &documentPath);
+    // The buttons of commands on a whole document: save, print, preview, find, verify.
+    void enableDocumentButtons();
 
     DocumentHost &m_host;
 };

@@ -210,6 +210,10 @@ private slots:
         QCOMPARE(t.markup(), QStringLiteral("<template/>"));
         QCOMPARE(t.caption(), QStringLiteral("New XML File - Ostrel XML Editor"));
         QVERIFY(!t.flags().m_HasFile && !t.life().canReload());
+
+        // A document a client loads as text has the same buttons.
+        TestWindow loaded(QStringLiteral("<r/>"));
+        QVERIFY(loaded.enabled("save") && loaded.enabled("preview") && loaded.enabled("verify"));
     }
 
     void styleSheetsAreCopiedNextToTheDocument()
