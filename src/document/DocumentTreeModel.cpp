@@ -246,7 +246,15 @@ Qt::ItemFlags DocumentTreeModel::flags(const QModelIndex &index) const
 {
     if (!index.isValid())
         return Qt::NoItemFlags;
-    return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    // Editable: the view may open its label editor; whether an edit may
+    // start and what it changes is the structure commands' decision.
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable;
+}
+
+bool DocumentTreeModel::rowsMade(const QModelIndex &index) const
+{
+    const Item *item = itemFor(index);
+    return item && item->fetched;
 }
 
 QModelIndex DocumentTreeModel::documentIndex() const

@@ -54,6 +54,8 @@ public:
     QModelIndex indexForNode(const XmlNode &node) const;
     QModelIndex indexForKey(const QString &key) const;
     XmlNode nodeAt(const QModelIndex &index) const;
+    // True once the item's rows have been made (asking for them makes them).
+    bool rowsMade(const QModelIndex &index) const;
     QString keyAt(const QModelIndex &index) const;
     QString labelAt(const QModelIndex &index) const;
     QString imageKeyAt(const QModelIndex &index) const;

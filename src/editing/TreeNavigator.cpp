@@ -1,0 +1,166 @@
+#include "TreeNavigator.h"
+
+#include "NodeCreator.h"
+#include "NodeEditor.h"
+
+#include "document/DocumentHost.h"
+#include "document/DocumentTreeModel.h"
+#include "document/Selection.h"
+#include "document/TreeBuilder.h"
+
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QTreeView>
+
+#include <vector>
+
+TreeNavigator::TreeNavigator(DocumentHost &host, NodeCreator &creator, NodeEditor &editor, QMenu *nodeMenu,
+                             QObject *parent)
+    : QObject(parent), m_host(host), m_creator(creator), m_editor(editor), m_nodeMenu(nodeMenu)
+{
+    QTreeView *tvw = m_host.tvw();
+    tvw->installEventFilter(this);
+    tvw->viewport()->installEventFilter(this);
+    // The right button is handled at the press, as the node menu.
+    tvw->setContextMenuPolicy(Qt::PreventContextMenu);
+}
+
+void TreeNavigator::mnuNodeExpand_Click()
+{
+    const QModelIndex selected = m_host.selection().selectedItem();
+    if (!selected.isValid())
+        return;
+    QTreeView *tvw = m_host.tvw();
+    tvw->setUpdatesEnabled(false);
+    ExpandAll(selected);
+    tvw->setUpdatesEnabled(true);
+    tvw->setFocus();
+}
+
+void TreeNavigator::mnuNodeCollapse_Click()
+{
+    const QModelIndex selected = m_host.selection().selectedItem();
+    if (!selected.isValid())
+        return;
+    QTreeView *tvw = m_host.tvw();
+    tvw->setUpdatesEnabled(false);
+    CollapseAll(selected);
+    tvw->setUpdatesEnabled(true);
+    tvw->setFocus();
+}
+
+void TreeNavigator::ExpandAll(const QModelIndex &treeNode)
+{
+    // The view lays its rows out once, after the whole subtree is open.
+    m_host.tvw()->expandRecursively(treeNode);
+}
+
+void TreeNavigator::CollapseAll(const QModelIndex &treeNode)
+{
+    QTreeView *tvw = m_host.tvw();
+    const DocumentTreeModel &model = m_host.model();
+    // The top first: its rows leave the layout in one go, and closing the
+    // hidden descendants after it is cheap. Only items that exist can be
+    // open, so items not yet made are not made now.
+    tvw->collapse(treeNode);
+    std::vector<QModelIndex> pending{treeNode};
+    while (!pending.empty()) {
+        const QModelIndex parent = pending.back();
+        pending.pop_back();
+        if (!model.rowsMade(parent))
+            continue;
+        const int rows = model.rowCount(parent);
+        for (int row = 0; row < rows; ++row) {
+            const QModelIndex child = model.index(row, 0, parent);
+            if (tvw->isExpanded(child))
+                tvw->collapse(child);
+            pending.push_back(child);
+        }
+    }
+}
+
+void TreeNavigator::mnuViewText_Click(bool checked)
+{
+    if (!m_host.dom())
+        return;
+    m_host.model().setShowText(checked);
+    m_host.treeBuilder().Rebuild(m_host.dom(), true);
+}
+
+bool TreeNavigator::tvw_KeyDown(QKeyEvent *event)
+{
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    const bool ctrl = mods == Qt::ControlModifier;
+    const bool ctrlAlt = mods == (Qt::ControlModifier | Qt::AltModifier);
+    switch (event->key()) {
+    case Qt::Key_Delete:
+        m_editor.mnuEditDelete_Click();
+        return true;
+    case Qt::Key_A:
+        if (!ctrl)
+            return false;
+        m_creator.add(NodeCreator::Kind::Attribute);
+        return true;
+    case Qt::Key_D:
+        if (!ctrl)
+            return false;
+        m_editor.mnuEditDelete_Click();
+        return true;
+    // Ctrl+E, Ctrl+T, Ctrl+K and F2 are the menu items' shortcuts; they
+    // reach the tree only while their item is disabled, and the commands
+    // check for themselves.
+    case Qt::Key_E:
+        if (ctrlAlt)
+            m_creator.insert(NodeCreator::Kind::Element);
+        else if (ctrl)
+            m_creator.add(NodeCreator::Kind::Element);
+        return ctrl || ctrlAlt;
+    case Qt::Key_T:
+        if (ctrlAlt)
+            m_creator.insert(NodeCreator::Kind::Text);
+        else if (ctrl)
+            m_creator.add(NodeCreator::Kind::Text);
+        return ctrl || ctrlAlt;
+    case Qt::Key_K:
+        if (ctrlAlt)
+            m_creator.insert(NodeCreator::Kind::Comment);
+        else if (ctrl)
+            m_creator.add(NodeCreator::Kind::Comment);
+        return ctrl || ctrlAlt;
+    case Qt::Key_F2:
+        if (mods != Qt::NoModifier)
+            return false;
+        m_editor.mnuEditRename_Click();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void TreeNavigator::tvw_MouseDown(QMouseEvent *event)
+{
+    const QModelIndex node = m_host.tvw()->indexAt(event->position().toPoint());
+    if (!node.isValid())
+        return;
+    m_MouseNode = node;
+    if (event->button() != Qt::RightButton)
+        return;
+    m_host.selection().ShowNode(node, true);
+    if (m_nodeMenu)
+        m_nodeMenu->popup(event->globalPosition().toPoint());
+}
+
+bool TreeNavigator::eventFilter(QObject *watched, QEvent *event)
+{
+    QTreeView *tvw = m_host.tvw();
+    if (watched == tvw && event->type() == QEvent::KeyPress)
+        return tvw_KeyDown(static_cast<QKeyEvent *>(event));
+    if (watched == tvw->viewport() && event->type() == QEvent::MouseButtonPress) {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        tvw_MouseDown(mouse);
+        // A right press is the context menu's, not a selection gesture.
+        return mouse->button() == Qt::RightButton;
+    }
+    return QObject::eventFilter(watched, event);
+}
