@@ -36,24 +36,33 @@ void LabelEditDelegate::setEditorData(QWidget *editor, const QModelIndex &index)
 
 void LabelEditDelegate::setModelData(QWidget *editor, QAbstractItemModel *, const QModelIndex &index) const
 {
-    if (!m_userEnds)
+    if (!m_ending || m_ending != editor)
         return;
+    m_ending = nullptr;
     if (auto *line = qobject_cast<QLineEdit *>(editor))
         m_editor.tvw_AfterLabelEdit(index, line->text());
 }
 
 bool LabelEditDelegate::eventFilter(QObject *object, QEvent *event)
 {
-    bool ends = event->type() == QEvent::FocusOut;
+    auto *editor = qobject_cast<QWidget *>(object);
     if (event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent *>(event)->key();
         // Tab would go on to edit the next item's label.
         if (key == Qt::Key_Tab || key == Qt::Key_Backtab)
             return true;
-        ends = key == Qt::Key_Return || key == Qt::Key_Enter;
+        if (key == Qt::Key_Return || key == Qt::Key_Enter)
+            m_ending = editor;
+        else if (key == Qt::Key_Escape)
+            m_ending = nullptr;
+        return QStyledItemDelegate::eventFilter(object, event);
     }
-    m_userEnds = ends;
+    if (event->type() != QEvent::FocusOut)
+        return QStyledItemDelegate::eventFilter(object, event);
+    // The focus leaving commits at once (unless it stays inside the editor).
+    m_ending = editor;
     const bool handled = QStyledItemDelegate::eventFilter(object, event);
-    m_userEnds = false;
+    if (m_ending == editor)
+        m_ending = nullptr;
     return handled;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QStyledItemDelegate>
 
 class NodeEditor;
@@ -28,5 +29,6 @@ protected:
 
 private:
     NodeEditor &m_editor;
-    bool m_userEnds = false;
+    // The editor the user is ending; Enter's commit arrives queued.
+    mutable QPointer<QWidget> m_ending;
 };
