@@ -64,7 +64,7 @@ public:
 
     // The items that exist, counted and numbered in document order
     // (pre-order), 1-based.
-    int createdCount() const { return m_byKey.size(); }
+    int createdCount() const { return m_itemCount; }
     int preOrderIndex(const QModelIndex &index) const;
     QModelIndex itemAtPreOrder(int index) const;
 
@@ -115,7 +115,7 @@ private:
     // The one top item, the document's; mutable because items are made
     // when a view first asks for them.
     mutable std::unique_ptr<Item> m_root;
-    mutable QHash<int, Item *> m_byKey;
+    mutable int m_itemCount = 0;
     mutable QHash<XmlNode, Item *> m_byNode;
     bool m_showText = true;
 };

@@ -5,6 +5,7 @@
 
 #include "document/DocumentHost.h"
 #include "document/DocumentTreeModel.h"
+#include "document/Prompt.h"
 #include "document/Selection.h"
 #include "document/TreeBuilder.h"
 
@@ -50,10 +51,71 @@ void TreeNavigator::mnuNodeCollapse_Click()
     tvw->setFocus();
 }
 
-void TreeNavigator::ExpandAll(const QModelIndex &treeNode)
+namespace {
+
+// The rows under `top` and all its descendants: every element's attributes
+// and children.
+int countRows(const XmlNode &top)
 {
-    // The view lays its rows out once, after the whole subtree is open.
-    m_host.tvw()->expandRecursively(treeNode);
+    int count = 0;
+    std::vector<XmlNode> pending{top};
+    while (!pending.empty()) {
+        const XmlNode node = pending.back();
+        pending.pop_back();
+        for (XmlNode a = node.firstAttribute(); a; a = a.nextSibling())
+            ++count;
+        for (XmlNode c = node.firstChild(); c; c = c.nextSibling()) {
+            ++count;
+            if (c.isElement())
+                pending.push_back(c);
+        }
+    }
+    return count;
+}
+
+constexpr int kProgressStep = 1 << 16;
+
+} // namespace
+
+bool TreeNavigator::ExpandAll(const QModelIndex &treeNode)
+{
+    QTreeView *tvw = m_host.tvw();
+    const DocumentTreeModel &model = m_host.model();
+    // Making the items of a large subtree takes seconds: it shows progress
+    // and can be cancelled, and then nothing is opened.
+    const std::unique_ptr<Prompt::Progress> progress =
+        m_host.prompt().progress(QStringLiteral("ツリー項目を展開しています..."), countRows(model.nodeAt(treeNode)));
+    if (progress && !progress->advance(0))
+        return false;
+    // Every item of the subtree is made first, and only items with rows are
+    // marked open: the view keeps a persistent index for each, which costs
+    // more than the item itself.
+    std::vector<QModelIndex> withRows;
+    std::vector<QModelIndex> pending{treeNode};
+    int made = 0;
+    while (!pending.empty()) {
+        const QModelIndex parent = pending.back();
+        pending.pop_back();
+        const int rows = model.rowCount(parent);
+        if (rows == 0)
+            continue;
+        withRows.push_back(parent);
+        if (progress && (made + rows) / kProgressStep != made / kProgressStep && !progress->advance(made + rows))
+            return false;
+        made += rows;
+        for (int row = 0; row < rows; ++row) {
+            const QModelIndex child = model.index(row, 0, parent);
+            if (!(model.flags(child) & Qt::ItemNeverHasChildren))
+                pending.push_back(child);
+        }
+    }
+    // Opening the top with depth 0 schedules one layout of the view's rows;
+    // until it runs, opening an item only records it, so the rows of the
+    // whole subtree are laid out once, children and parent alike.
+    tvw->expandRecursively(treeNode, 0);
+    for (auto it = withRows.rbegin(); it != withRows.rend(); ++it)
+        tvw->expand(*it);
+    return true;
 }
 
 void TreeNavigator::CollapseAll(const QModelIndex &treeNode)

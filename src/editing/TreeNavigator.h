@@ -29,7 +29,8 @@ public:
     // is shown anew, collapsed, with nothing selected.
     void mnuViewText_Click(bool checked);
 
-    void ExpandAll(const QModelIndex &treeNode);
+    // False when the user cancelled; then nothing was opened.
+    bool ExpandAll(const QModelIndex &treeNode);
     void CollapseAll(const QModelIndex &treeNode);
 
     // The item under the last mouse press in the tree that hit an item.

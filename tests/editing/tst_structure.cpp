@@ -415,6 +415,17 @@ private slots:
         QCOMPARE(w.steps(), 2); // the addition, then the rename
         QVERIFY(w.window.windowTitle().contains(QStringLiteral(" * - ")));
 
+        // A click elsewhere in the tree ends the edit with its text too.
+        QTRY_VERIFY(tvw->hasFocus());
+        QTest::keyClick(tvw, Qt::Key_F2);
+        QTest::keyClicks(w.editorOn(w.selected()), QStringLiteral("list"));
+        QTest::mouseClick(tvw->viewport(), Qt::LeftButton, {}, tvw->visualRect(w.at({0, 0})).center());
+        QCOMPARE(w.flat(), QStringLiteral("<r><a/><list/></r>"));
+        QCOMPARE(w.selected(), w.at({0, 0}));
+        w.window.undo().DoUndo();
+        w.select(w.at({0, 1}));
+        tvw->setFocus();
+
         // Escape leaves the name as it was.
         QTRY_VERIFY(tvw->hasFocus());
         QTest::keyClick(tvw, Qt::Key_F2);
@@ -485,6 +496,12 @@ private slots:
         Window w(QStringLiteral("<r a=\"1\"><b><c><d/></c></b><!--k--></r>"));
         TreeNavigator &nav = w.commands().navigator();
         w.select(w.at({}));
+        // Cancelled in its progress, nothing opens.
+        w.prompt->cancelProgressAt = 0;
+        nav.mnuNodeExpand_Click();
+        QVERIFY(!w.tvw()->isExpanded(w.at({})));
+        QVERIFY(w.prompt->asked.last().startsWith(QStringLiteral("progress ")));
+        w.prompt->cancelProgressAt = -1;
         nav.mnuNodeExpand_Click();
         for (const QList<int> &open : QList<QList<int>>{{}, {0}, {0, 1}, {0, 1, 0}})
             QVERIFY(w.tvw()->isExpanded(w.at(open)));
