@@ -310,7 +310,17 @@ int measureExpandAll(int argc, char **argv, const QString &path)
     QCoreApplication::processEvents();
     window.tvw()->grab();
     report(start, base);
-    return window.tvw()->isExpanded(window.model().indexForNode(window.dom()->documentElement())) ? 0 : 1;
+    const QModelIndex root = window.model().indexForNode(window.dom()->documentElement());
+    if (!window.tvw()->isExpanded(root))
+        return 1;
+    // And closing it all again.
+    const auto collapse = Clock::now();
+    window.structure().navigator().mnuNodeCollapse_Click();
+    QCoreApplication::processEvents();
+    window.tvw()->grab();
+    std::printf("collapse_ms %.1f\n", std::chrono::duration<double, std::milli>(Clock::now() - collapse).count());
+    std::fflush(stdout);
+    return window.tvw()->isExpanded(root) ? 1 : 0;
 }
 
 // --- The run ------------------------------------------------------------
@@ -419,6 +429,7 @@ int main(int argc, char **argv)
                 editing.at("undo_ms"), editing.at("undo_memory_kb") / 1024);
     std::printf("preview_ms %.0f\n", preview.at("preview_ms"));
     std::printf("expand_all_ms %.0f\nexpand_all_memory_mb %.0f\n", expand.at("time_ms"), expand.at("memory_kb") / 1024);
+    std::printf("collapse_all_ms %.0f\n", expand.at("collapse_ms"));
     std::printf("expand_all_time_ratio %.2f\nexpand_all_memory_ratio %.2f\n", expand.at("time_ms") / libxmlMs,
                 expand.at("memory_kb") / 1024 / libxmlMb);
     std::printf("open_time_ratio %.2f\nopen_memory_ratio %.2f\n", openMs / libxmlMs, openMb / libxmlMb);

@@ -75,6 +75,18 @@ int countRows(const XmlNode &top)
 
 constexpr int kProgressStep = 1 << 16;
 
+// While a layout of the view's rows is pending, opening or closing an item
+// only records it; otherwise each one looks its row up among all the rows
+// shown, and a whole subtree would cost the square of its size.
+void layOutOnceAfter(QTreeView *tvw)
+{
+    struct Access : QTreeView
+    {
+        static void schedule(QTreeView *view) { (view->*&Access::scheduleDelayedItemsLayout)(); }
+    };
+    Access::schedule(tvw);
+}
+
 } // namespace
 
 bool TreeNavigator::ExpandAll(const QModelIndex &treeNode)
@@ -109,10 +121,7 @@ bool TreeNavigator::ExpandAll(const QModelIndex &treeNode)
                 pending.push_back(child);
         }
     }
-    // Opening the top with depth 0 schedules one layout of the view's rows;
-    // until it runs, opening an item only records it, so the rows of the
-    // whole subtree are laid out once, children and parent alike.
-    tvw->expandRecursively(treeNode, 0);
+    layOutOnceAfter(tvw);
     for (auto it = withRows.rbegin(); it != withRows.rend(); ++it)
         tvw->expand(*it);
     return true;
@@ -122,9 +131,8 @@ void TreeNavigator::CollapseAll(const QModelIndex &treeNode)
 {
     QTreeView *tvw = m_host.tvw();
     const DocumentTreeModel &model = m_host.model();
-    // The top first: its rows leave the layout in one go, and closing the
-    // hidden descendants after it is cheap. Only items that exist can be
-    // open, so items not yet made are not made now.
+    // Only items that exist can be open, so items not yet made are not made.
+    layOutOnceAfter(tvw);
     tvw->collapse(treeNode);
     std::vector<QModelIndex> pending{treeNode};
     while (!pending.empty()) {

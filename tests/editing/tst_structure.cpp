@@ -191,6 +191,18 @@ private slots:
         w.undoRedo(before, expected);
     }
 
+    void addElementToAnEmptyDocument()
+    {
+        Window w(QStringLiteral("<r/>"));
+        w.doc().removeNode(w.doc().documentElement());
+        w.select(w.at({}));
+        emit w.action("mnuNode")->menu()->aboutToShow();
+        QVERIFY(w.action("mnuNodeAddElement")->isEnabled() && !w.action("mnuNodeAddComment")->isEnabled());
+        w.commands().creator().add(Kind::Element);
+        QCOMPARE(w.flat(), QStringLiteral("<Element1/>"));
+        QCOMPARE(w.selected(), w.at({0}));
+    }
+
     void deleteAsksAndRemovesTheSubtree()
     {
         Window w(QStringLiteral("<r x=\"1\" y=\"2\"><a><b/></a><c/></r>"));
@@ -516,6 +528,17 @@ private slots:
         w.select(w.at({0}));
         emit w.action("mnuView")->menu()->aboutToShow();
         QVERIFY(w.action("mnuNodeExpand")->isEnabled());
+        // The Edit menu's Delete and Rename: any node but the document, writable.
+        emit w.action("mnuEdit")->menu()->aboutToShow();
+        QVERIFY(w.action("mnuEditDelete")->isEnabled() && w.action("mnuEditRename")->isEnabled());
+        w.window.flags().m_ReadOnly = true;
+        emit w.action("mnuEdit")->menu()->aboutToShow();
+        QVERIFY(!w.action("mnuEditDelete")->isEnabled() && !w.action("mnuEditRename")->isEnabled());
+        w.window.flags().m_ReadOnly = false;
+        w.select(w.at({}));
+        emit w.action("mnuEdit")->menu()->aboutToShow();
+        QVERIFY(!w.action("mnuEditDelete")->isEnabled());
+        w.select(w.at({0}));
 
         // Text in the tree: off shows node names; the tree comes back
         // collapsed with nothing selected, the pane as it was.
