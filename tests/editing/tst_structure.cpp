@@ -78,45 +78,51 @@ private slots:
         QTEST(NodeCreator::UniqueChildName(w.model(), w.item({0}), base), "expected");
     }
 
-    void nodeMenuStates_data()
+    // The states each menu gives its items as it opens.
+    void menuStates_data()
     {
         QTest::addColumn<QList<int>>("path");
         QTest::addColumn<bool>("readOnly");
-        // add element, add others, insert, move up, move down, expand/collapse
+        // Node menu: add element, add others, insert, move up, move down,
+        // expand/collapse; View menu: expand/collapse; Edit menu: delete.
         QTest::addColumn<QString>("states");
         const QList<std::tuple<const char *, QList<int>, const char *>> rows{
-            {"nothing selected", {-1}, "000000"},
-            {"document with a root", {}, "000001"},
-            {"root element", {2}, "111001"},
-            {"first child, empty", {2, 1}, "111010"},
-            {"middle child with children", {2, 2}, "111111"},
-            {"last child, a comment", {2, 3}, "001100"},
-            {"attribute", {2, 0}, "000000"},
-            {"only text child", {2, 2, 0}, "001000"},
-            {"declaration", {0}, "001000"},
+            {"nothing selected", {-1}, "00000000"},
+            {"document with a root", {}, "00000110"},
+            {"root element", {2}, "11100111"},
+            {"first child, empty", {2, 1}, "11101011"},
+            {"middle child with children", {2, 2}, "11111111"},
+            {"last child, a comment", {2, 3}, "00110001"},
+            {"attribute", {2, 0}, "00000001"},
+            {"only text child", {2, 2, 0}, "00100001"},
+            {"declaration", {0}, "00100001"},
         };
         for (const auto &[name, path, states] : rows) {
             QTest::addRow("%s", name) << path << false << QString::fromLatin1(states);
             // Read-only: only the expand and collapse items stay.
             QTest::addRow("%s, read-only", name) << path << true
-                                                  << QString(5, QLatin1Char('0')) + QLatin1Char(states[5]);
+                                                  << QStringLiteral("00000") + QLatin1String(states + 5, 2) + u'0';
         }
     }
-    void nodeMenuStates()
+    void menuStates()
     {
         QFETCH(QList<int>, path);
         QFETCH(bool, readOnly);
         Window w(QStringLiteral("<?xml version=\"1.0\"?><!--top--><r a=\"1\"><x/><y>t</y><!--c--></r>"));
         w.window.flags().m_ReadOnly = readOnly;
-        const QModelIndex i = w.at(path);
-        w.tvw()->selectionModel()->clearSelection();
-        if (i.isValid())
-            w.select(i);
-        emit w.action("mnuNode")->menu()->aboutToShow();
+        if (w.at(path).isValid())
+            w.select(w.at(path));
         QString states;
-        for (const char *name : {"mnuNodeAddElement", "mnuNodeAddComment", "mnuNodeInsText", "mnuNodeMoveUp",
-                                 "mnuNodeMoveDown", "mnuNodeExpand"})
-            states += w.action(name)->isEnabled() ? QLatin1Char('1') : QLatin1Char('0');
+        const QList<std::pair<const char *, QList<const char *>>> menus{
+            {"mnuNode", {"mnuNodeAddElement", "mnuNodeAddComment", "mnuNodeInsText", "mnuNodeMoveUp",
+                         "mnuNodeMoveDown", "mnuNodeExpand"}},
+            {"mnuView", {"mnuNodeCollapse"}},
+            {"mnuEdit", {"mnuEditDelete"}}};
+        for (const auto &[menu, items] : menus) {
+            emit w.action(menu)->menu()->aboutToShow();
+            for (const char *name : items)
+                states += w.action(name)->isEnabled() ? u'1' : u'0';
+        }
         QTEST(states, "states");
     }
 
@@ -414,70 +420,65 @@ private slots:
         QTreeView *tvw = w.tvw();
         tvw->setFocus();
         w.select(w.at({0}));
+        // A key in the tree, once the label editor has given the focus back.
+        auto key = [&](Qt::Key k, Qt::KeyboardModifiers mods = {}) {
+            QTRY_VERIFY(tvw->hasFocus());
+            QTest::keyClick(tvw, k, mods);
+        };
+        auto type = [&](const QString &text, Qt::Key end) {
+            QLineEdit *label = w.editorOn(w.selected());
+            QVERIFY(label);
+            QTRY_VERIFY(label->hasFocus());
+            QTest::keyClicks(label, text);
+            if (end != Qt::Key_unknown)
+                QTest::keyClick(label, end);
+        };
 
-        // Ctrl+E adds an element and opens its label editor; typing and
-        // Enter name it.
-        QTest::keyClick(tvw, Qt::Key_E, Qt::ControlModifier);
-        QLineEdit *label = w.editorOn(w.selected());
-        QVERIFY(label);
-        QTRY_VERIFY(label->hasFocus());
-        QTest::keyClicks(label, QStringLiteral("item"));
-        QTest::keyClick(label, Qt::Key_Return);
+        // Ctrl+E adds an element and opens its label editor; Enter names it.
+        key(Qt::Key_E, Qt::ControlModifier);
+        type(QStringLiteral("item"), Qt::Key_Return);
         QTRY_COMPARE(w.flat(), QStringLiteral("<r><a/><item/></r>"));
         QCOMPARE(w.steps(), 2); // the addition, then the rename
         QVERIFY(w.window.windowTitle().contains(QStringLiteral(" * - ")));
-
-        // A click elsewhere in the tree ends the edit with its text too.
-        QTRY_VERIFY(tvw->hasFocus());
-        QTest::keyClick(tvw, Qt::Key_F2);
-        QTest::keyClicks(w.editorOn(w.selected()), QStringLiteral("list"));
+        // A click elsewhere in the tree ends the edit with its text too;
+        // Escape leaves the name as it was.
+        key(Qt::Key_F2);
+        type(QStringLiteral("list"), Qt::Key_unknown);
         QTest::mouseClick(tvw->viewport(), Qt::LeftButton, {}, tvw->visualRect(w.at({0, 0})).center());
         QCOMPARE(w.flat(), QStringLiteral("<r><a/><list/></r>"));
         QCOMPARE(w.selected(), w.at({0, 0}));
-        w.window.undo().DoUndo();
-        w.select(w.at({0, 1}));
-        tvw->setFocus();
-
-        // Escape leaves the name as it was.
-        QTRY_VERIFY(tvw->hasFocus());
-        QTest::keyClick(tvw, Qt::Key_F2);
-        QTest::keyClicks(w.editorOn(w.selected()), QStringLiteral("zzz"));
-        QTest::keyClick(w.editorOn(w.selected()), Qt::Key_Escape);
-        QCOMPARE(w.flat(), QStringLiteral("<r><a/><item/></r>"));
+        key(Qt::Key_F2);
+        type(QStringLiteral("zzz"), Qt::Key_Escape);
+        QCOMPARE(w.flat(), QStringLiteral("<r><a/><list/></r>"));
 
         // The tree's keys reach their commands whatever the menu items'
         // states; the commands check for themselves.
         for (QAction *a : w.window.findChildren<QAction *>())
             if (a->objectName().startsWith(QStringLiteral("mnuNode")) || a->objectName().startsWith(QStringLiteral("mnuEdit")))
                 a->setEnabled(false);
-        QTRY_VERIFY(tvw->hasFocus());
-        QTest::keyClick(tvw, Qt::Key_A, Qt::ControlModifier);
-        QCOMPARE(w.flat(), QStringLiteral("<r><a/><item Attribute1=\"\"/></r>"));
-        QTest::keyClick(w.editorOn(w.selected()), Qt::Key_Escape);
-        QTRY_VERIFY(tvw->hasFocus());
+        w.select(w.at({0, 1}));
+        key(Qt::Key_A, Qt::ControlModifier);
+        type(QString(), Qt::Key_Escape);
         w.select(w.at({0, 0}));
-        QTest::keyClick(tvw, Qt::Key_K, Qt::ControlModifier | Qt::AltModifier);
-        QCOMPARE(w.flat(), QStringLiteral("<r><!--Comment1--><a/><item Attribute1=\"\"/></r>"));
-        QTest::keyClick(w.editorOn(w.selected()), Qt::Key_Escape);
-        QTRY_VERIFY(tvw->hasFocus());
+        key(Qt::Key_K, Qt::ControlModifier | Qt::AltModifier);
+        type(QString(), Qt::Key_Escape);
+        QCOMPARE(w.flat(), QStringLiteral("<r><!--Comment1--><a/><list Attribute1=\"\"/></r>"));
         w.prompt->answers.enqueue(Prompt::Answer::Yes);
-        QTest::keyClick(tvw, Qt::Key_Delete);
-        QCOMPARE(w.flat(), QStringLiteral("<r><a/><item Attribute1=\"\"/></r>"));
+        key(Qt::Key_Delete);
         QCOMPARE(w.prompt->shown.last().text, GetResString(6));
         w.prompt->answers.enqueue(Prompt::Answer::No);
-        QTest::keyClick(tvw, Qt::Key_D, Qt::ControlModifier);
+        key(Qt::Key_D, Qt::ControlModifier);
         QCOMPARE(w.prompt->shown.size(), 2);
         // A menu shortcut whose item is disabled falls through to the tree.
-        QTest::keyClick(tvw, Qt::Key_T, Qt::ControlModifier);
-        QCOMPARE(w.flat(), QStringLiteral("<r><a>Text1</a><item Attribute1=\"\"/></r>"));
-        QTest::keyClick(w.editorOn(w.selected()), Qt::Key_Escape);
-        QTRY_VERIFY(tvw->hasFocus());
-        w.select(w.at({0, 0}));
+        key(Qt::Key_T, Qt::ControlModifier);
+        type(QString(), Qt::Key_Escape);
+        QCOMPARE(w.flat(), QStringLiteral("<r><a>Text1</a><list Attribute1=\"\"/></r>"));
         // Read-only: the same keys change nothing.
         w.window.flags().m_ReadOnly = true;
-        QTest::keyClick(tvw, Qt::Key_E, Qt::ControlModifier);
-        QTest::keyClick(tvw, Qt::Key_Delete);
-        QCOMPARE(w.flat(), QStringLiteral("<r><a>Text1</a><item Attribute1=\"\"/></r>"));
+        w.select(w.at({0, 0}));
+        key(Qt::Key_E, Qt::ControlModifier);
+        key(Qt::Key_Delete);
+        QCOMPARE(w.flat(), QStringLiteral("<r><a>Text1</a><list Attribute1=\"\"/></r>"));
         QCOMPARE(w.prompt->shown.size(), 2);
     }
 
@@ -520,25 +521,6 @@ private slots:
         nav.mnuNodeCollapse_Click();
         for (const QList<int> &open : QList<QList<int>>{{}, {0}, {0, 1}, {0, 1, 0}})
             QVERIFY(!w.tvw()->isExpanded(w.at(open)));
-
-        // The View menu offers them for elements and the document only.
-        w.select(w.at({0, 0}));
-        emit w.action("mnuView")->menu()->aboutToShow();
-        QVERIFY(!w.action("mnuNodeExpand")->isEnabled() && !w.action("mnuNodeCollapse")->isEnabled());
-        w.select(w.at({0}));
-        emit w.action("mnuView")->menu()->aboutToShow();
-        QVERIFY(w.action("mnuNodeExpand")->isEnabled());
-        // The Edit menu's Delete and Rename: any node but the document, writable.
-        emit w.action("mnuEdit")->menu()->aboutToShow();
-        QVERIFY(w.action("mnuEditDelete")->isEnabled() && w.action("mnuEditRename")->isEnabled());
-        w.window.flags().m_ReadOnly = true;
-        emit w.action("mnuEdit")->menu()->aboutToShow();
-        QVERIFY(!w.action("mnuEditDelete")->isEnabled() && !w.action("mnuEditRename")->isEnabled());
-        w.window.flags().m_ReadOnly = false;
-        w.select(w.at({}));
-        emit w.action("mnuEdit")->menu()->aboutToShow();
-        QVERIFY(!w.action("mnuEditDelete")->isEnabled());
-        w.select(w.at({0}));
 
         // Text in the tree: off shows node names; the tree comes back
         // collapsed with nothing selected, the pane as it was.
