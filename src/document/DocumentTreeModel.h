@@ -52,6 +52,7 @@ public:
     // Lookups. Items are made on the way when needed.
     QModelIndex documentIndex() const;
     QModelIndex indexForNode(const XmlNode &node) const;
+    // By key: a scan of the items made, for the rare lookup.
     QModelIndex indexForKey(const QString &key) const;
     XmlNode nodeAt(const QModelIndex &index) const;
     // True once the item's rows have been made (asking for them makes them).

@@ -16,41 +16,6 @@
 
 #include <vector>
 
-TreeNavigator::TreeNavigator(DocumentHost &host, NodeCreator &creator, NodeEditor &editor, QMenu *nodeMenu,
-                             QObject *parent)
-    : QObject(parent), m_host(host), m_creator(creator), m_editor(editor), m_nodeMenu(nodeMenu)
-{
-    QTreeView *tvw = m_host.tvw();
-    tvw->installEventFilter(this);
-    tvw->viewport()->installEventFilter(this);
-    // The right button is handled at the press, as the node menu.
-    tvw->setContextMenuPolicy(Qt::PreventContextMenu);
-}
-
-void TreeNavigator::mnuNodeExpand_Click()
-{
-    const QModelIndex selected = m_host.selection().selectedItem();
-    if (!selected.isValid())
-        return;
-    QTreeView *tvw = m_host.tvw();
-    tvw->setUpdatesEnabled(false);
-    ExpandAll(selected);
-    tvw->setUpdatesEnabled(true);
-    tvw->setFocus();
-}
-
-void TreeNavigator::mnuNodeCollapse_Click()
-{
-    const QModelIndex selected = m_host.selection().selectedItem();
-    if (!selected.isValid())
-        return;
-    QTreeView *tvw = m_host.tvw();
-    tvw->setUpdatesEnabled(false);
-    CollapseAll(selected);
-    tvw->setUpdatesEnabled(true);
-    tvw->setFocus();
-}
-
 namespace {
 
 // The rows under `top` and all its descendants: every element's attributes
@@ -88,6 +53,41 @@ void layOutOnceAfter(QTreeView *tvw)
 }
 
 } // namespace
+
+TreeNavigator::TreeNavigator(DocumentHost &host, NodeCreator &creator, NodeEditor &editor, QMenu *nodeMenu,
+                             QObject *parent)
+    : QObject(parent), m_host(host), m_creator(creator), m_editor(editor), m_nodeMenu(nodeMenu)
+{
+    QTreeView *tvw = m_host.tvw();
+    tvw->installEventFilter(this);
+    tvw->viewport()->installEventFilter(this);
+    // The right button is handled at the press, as the node menu.
+    tvw->setContextMenuPolicy(Qt::PreventContextMenu);
+}
+
+void TreeNavigator::mnuNodeExpand_Click()
+{
+    const QModelIndex selected = m_host.selection().selectedItem();
+    if (!selected.isValid())
+        return;
+    QTreeView *tvw = m_host.tvw();
+    tvw->setUpdatesEnabled(false);
+    ExpandAll(selected);
+    tvw->setUpdatesEnabled(true);
+    tvw->setFocus();
+}
+
+void TreeNavigator::mnuNodeCollapse_Click()
+{
+    const QModelIndex selected = m_host.selection().selectedItem();
+    if (!selected.isValid())
+        return;
+    QTreeView *tvw = m_host.tvw();
+    tvw->setUpdatesEnabled(false);
+    CollapseAll(selected);
+    tvw->setUpdatesEnabled(true);
+    tvw->setFocus();
+}
 
 bool TreeNavigator::ExpandAll(const QModelIndex &treeNode)
 {
