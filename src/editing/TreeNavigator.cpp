@@ -56,13 +56,13 @@ void layOutOnceAfter(QTreeView *tvw)
 
 TreeNavigator::TreeNavigator(DocumentHost &host, NodeCreator &creator, NodeEditor &editor, QMenu *nodeMenu,
                              QObject *parent)
-    : QObject(parent), m_host(host), m_creator(creator), m_editor(editor), m_nodeMenu(nodeMenu)
+    : QObject(parent), m_host(host), m_creator(creator), m_editor(editor), m_nodeMenu(nodeMenu),
+      m_tvw(host.tvw()), m_viewport(m_tvw->viewport())
 {
-    QTreeView *tvw = m_host.tvw();
-    tvw->installEventFilter(this);
-    tvw->viewport()->installEventFilter(this);
+    m_tvw->installEventFilter(this);
+    m_viewport->installEventFilter(this);
     // The right button is handled at the press, as the node menu.
-    tvw->setContextMenuPolicy(Qt::PreventContextMenu);
+    m_tvw->setContextMenuPolicy(Qt::PreventContextMenu);
 }
 
 void TreeNavigator::mnuNodeExpand_Click()
@@ -223,10 +223,11 @@ void TreeNavigator::tvw_MouseDown(QMouseEvent *event)
 
 bool TreeNavigator::eventFilter(QObject *watched, QEvent *event)
 {
-    QTreeView *tvw = m_host.tvw();
-    if (watched == tvw && event->type() == QEvent::KeyPress)
+    // Only the two events below reach the window: others also come while
+    // the window is being taken down.
+    if (watched == m_tvw && event->type() == QEvent::KeyPress)
         return tvw_KeyDown(static_cast<QKeyEvent *>(event));
-    if (watched == tvw->viewport() && event->type() == QEvent::MouseButtonPress) {
+    if (watched == m_viewport && event->type() == QEvent::MouseButtonPress) {
         auto *mouse = static_cast<QMouseEvent *>(event);
         tvw_MouseDown(mouse);
         // A right press is the context menu's, not a selection gesture.

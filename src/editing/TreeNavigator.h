@@ -10,6 +10,8 @@ class NodeEditor;
 class QMenu;
 class QMouseEvent;
 class QKeyEvent;
+class QTreeView;
+class QWidget;
 
 // Moving about the tree and how it is shown: expanding or collapsing a
 // whole subtree, the text-in-tree option, the tree's own keys and its mouse
@@ -48,5 +50,7 @@ private:
     NodeCreator &m_creator;
     NodeEditor &m_editor;
     QMenu *m_nodeMenu;
+    QTreeView *m_tvw;
+    QWidget *m_viewport;
     QPersistentModelIndex m_MouseNode;
 };
