@@ -187,7 +187,7 @@ private slots:
         QCOMPARE(w.flat(), expected);
         QCOMPARE(w.steps(), 1);
         QVERIFY(w.window.flags().m_Dirty);
-        // The new node is selected, shown in the pane, and being named.
+        // The new node is selected and its label editor open on its name.
         const XmlNode made = w.window.selection().GetSelectedDOMNode();
         const NodeKind kinds[] = {NodeKind::Element, NodeKind::Attribute, NodeKind::Text, NodeKind::Comment,
                                   NodeKind::CData};
