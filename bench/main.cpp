@@ -7,7 +7,9 @@
 #include "document/Selection.h"
 #include "document/ValuePane.h"
 #include "document/XmlDocument.h"
+#include "editing/TreeNavigator.h"
 #include "shell/Fonts.h"
+#include "shell/StructureCommands.h"
 #include "shell/frmMain.h"
 #include "tools/PreviewPane.h"
 #include "undo/UndoController.h"
@@ -241,6 +243,16 @@ int measurePreview(int argc, char **argv, const QString &path)
     return 0;
 }
 
+// Shows the window with the file open in it, painted.
+bool openShown(frmMain &window, const QString &path)
+{
+    window.show();
+    if (!window.OpenFile(path))
+        return false;
+    QCoreApplication::processEvents();
+    return true;
+}
+
 // Editing the opened document: one keystroke in the value pane of a text
 // node (applied, with its history step), one undo and one redo, and the
 // memory ten single-character steps hold.
@@ -248,10 +260,8 @@ int measureEditing(int argc, char **argv, const QString &path)
 {
     QApplication app(argc, argv);
     frmMain window;
-    window.show();
-    if (!window.OpenFile(path))
+    if (!openShown(window, path))
         return 1;
-    QCoreApplication::processEvents();
     // The first text node, well inside the document.
     XmlNode text = window.dom()->documentElement();
     while (text && text.kind() != NodeKind::Text)
@@ -281,6 +291,36 @@ int measureEditing(int argc, char **argv, const QString &path)
     std::printf("keystroke_ms %.2f\nundo_ms %.2f\nundo_memory_kb %ld\n", keys[keys.size() / 2], undoMs, held);
     std::fflush(stdout);
     return text.text().endsWith(QStringLiteral("xxxxxxxxxx")) ? 0 : 1;
+}
+
+// Expanding the document item's whole subtree ("expand tree items" on the
+// document) of the opened document, then painting the tree. Memory counts
+// from the opened document on.
+int measureExpandAll(int argc, char **argv, const QString &path)
+{
+    QApplication app(argc, argv);
+    frmMain window;
+    if (!openShown(window, path))
+        return 1;
+    window.selection().ShowNode(window.model().documentIndex(), true);
+    QCoreApplication::processEvents();
+    const long base = startLoad();
+    const auto start = Clock::now();
+    window.structure().navigator().mnuNodeExpand_Click();
+    QCoreApplication::processEvents();
+    window.tvw()->grab();
+    report(start, base);
+    const QModelIndex root = window.model().indexForNode(window.dom()->documentElement());
+    if (!window.tvw()->isExpanded(root))
+        return 1;
+    // And closing it all again.
+    const auto collapse = Clock::now();
+    window.structure().navigator().mnuNodeCollapse_Click();
+    QCoreApplication::processEvents();
+    window.tvw()->grab();
+    std::printf("collapse_ms %.1f\n", std::chrono::duration<double, std::milli>(Clock::now() - collapse).count());
+    std::fflush(stdout);
+    return window.tvw()->isExpanded(root) ? 1 : 0;
 }
 
 // --- The run ------------------------------------------------------------
@@ -331,6 +371,8 @@ int main(int argc, char **argv)
     if (argc == 4 && std::strcmp(argv[1], "--measure") == 0) {
         if (std::strcmp(argv[2], "libxml") == 0)
             return measureLibxml(argv[3]);
+        if (std::strcmp(argv[2], "expand") == 0)
+            return measureExpandAll(argc, argv, QString::fromLocal8Bit(argv[3]));
         if (std::strcmp(argv[2], "edit") == 0)
             return measureEditing(argc, argv, QString::fromLocal8Bit(argv[3]));
         if (std::strcmp(argv[2], "preview") == 0)
@@ -375,6 +417,7 @@ int main(int argc, char **argv)
     const auto ours = measure("editor", path, runs);
     const auto editing = measure("edit", path, runs);
     const auto preview = measure("preview", path, runs);
+    const auto expand = measure("expand", path, runs);
     const double libxmlMs = bare.at("time_ms"), libxmlMb = bare.at("memory_kb") / 1024;
     const double openMs = ours.at("time_ms"), openMb = ours.at("memory_kb") / 1024;
     std::printf("file_mb %.1f\n", double(QFile(path).size()) / (1024 * 1024));
@@ -385,6 +428,10 @@ int main(int argc, char **argv)
     std::printf("keystroke_ms %.2f\nundo_ms %.2f\nundo_memory_mb %.2f\n", editing.at("keystroke_ms"),
                 editing.at("undo_ms"), editing.at("undo_memory_kb") / 1024);
     std::printf("preview_ms %.0f\n", preview.at("preview_ms"));
+    std::printf("expand_all_ms %.0f\nexpand_all_memory_mb %.0f\n", expand.at("time_ms"), expand.at("memory_kb") / 1024);
+    std::printf("collapse_all_ms %.0f\n", expand.at("collapse_ms"));
+    std::printf("expand_all_time_ratio %.2f\nexpand_all_memory_ratio %.2f\n", expand.at("time_ms") / libxmlMs,
+                expand.at("memory_kb") / 1024 / libxmlMb);
     std::printf("open_time_ratio %.2f\nopen_memory_ratio %.2f\n", openMs / libxmlMs, openMb / libxmlMb);
     return 0;
 }

@@ -65,8 +65,8 @@ void DocumentTreeModel::setDocument(XmlDocument *document)
     if (m_document)
         m_document->removeObserver(this);
     m_root.reset();
-    m_byKey.clear();
     m_byNode.clear();
+    m_itemCount = 0;
     m_document = document;
     if (m_document)
         m_document->addObserver(this);
@@ -77,8 +77,8 @@ void DocumentTreeModel::rebuild()
 {
     beginResetModel();
     m_root.reset();
-    m_byKey.clear();
     m_byNode.clear();
+    m_itemCount = 0;
     if (m_document)
         m_root = makeItem(m_document->documentNode(), nullptr);
     endResetModel();
@@ -88,8 +88,8 @@ void DocumentTreeModel::clear()
 {
     beginResetModel();
     m_root.reset();
-    m_byKey.clear();
     m_byNode.clear();
+    m_itemCount = 0;
     endResetModel();
 }
 
@@ -109,14 +109,14 @@ std::unique_ptr<DocumentTreeModel::Item> DocumentTreeModel::makeItem(const XmlNo
     item->node = node;
     item->parent = parent;
     item->key = nextNodeKeyNumber();
-    m_byKey.insert(item->key, item.get());
+    ++m_itemCount;
     m_byNode.insert(node, item.get());
     return item;
 }
 
 void DocumentTreeModel::forget(Item *item) const
 {
-    m_byKey.remove(item->key);
+    --m_itemCount;
     const auto it = m_byNode.constFind(item->node);
     if (it != m_byNode.cend() && it.value() == item)
         m_byNode.erase(it);
@@ -137,6 +137,7 @@ void DocumentTreeModel::fetch(Item *item) const
     item->fetched = true;
     if (!hasTreeRows(item->node))
         return;
+    item->children.reserve(size_t(item->node.attributeCount() + item->node.childCount()));
     for (XmlNode a = item->node.firstAttribute(); a; a = a.nextSibling())
         item->children.push_back(makeItem(a, item));
     for (XmlNode c = item->node.firstChild(); c; c = c.nextSibling())
@@ -246,7 +247,17 @@ Qt::ItemFlags DocumentTreeModel::flags(const QModelIndex &index) const
 {
     if (!index.isValid())
         return Qt::NoItemFlags;
-    return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    // Editable: the view may open its label editor; whether an edit may
+    // start and what it changes is the structure commands' decision.
+    const Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable;
+    // Leaves tell the view so: it keeps no expanded state for them.
+    return hasTreeRows(itemFor(index)->node) ? flags : flags | Qt::ItemNeverHasChildren;
+}
+
+bool DocumentTreeModel::rowsMade(const QModelIndex &index) const
+{
+    const Item *item = itemFor(index);
+    return item && item->fetched;
 }
 
 QModelIndex DocumentTreeModel::documentIndex() const
@@ -283,7 +294,12 @@ QModelIndex DocumentTreeModel::indexForKey(const QString &key) const
     const int number = QStringView(key).mid(4).toInt(&ok);
     if (!ok || nodeKeyText(number) != key)
         return QModelIndex();
-    return indexFor(m_byKey.value(number));
+    // Keys are looked up rarely; a map of millions of them would cost more
+    // than a scan does.
+    for (Item *item : std::as_const(m_byNode))
+        if (item->key == number)
+            return indexFor(item);
+    return QModelIndex();
 }
 
 XmlNode DocumentTreeModel::nodeAt(const QModelIndex &index) const

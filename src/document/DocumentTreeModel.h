@@ -52,8 +52,11 @@ public:
     // Lookups. Items are made on the way when needed.
     QModelIndex documentIndex() const;
     QModelIndex indexForNode(const XmlNode &node) const;
+    // By key: a scan of the items made, for the rare lookup.
     QModelIndex indexForKey(const QString &key) const;
     XmlNode nodeAt(const QModelIndex &index) const;
+    // True once the item's rows have been made (asking for them makes them).
+    bool rowsMade(const QModelIndex &index) const;
     QString keyAt(const QModelIndex &index) const;
     QString labelAt(const QModelIndex &index) const;
     QString imageKeyAt(const QModelIndex &index) const;
@@ -62,7 +65,7 @@ public:
 
     // The items that exist, counted and numbered in document order
     // (pre-order), 1-based.
-    int createdCount() const { return m_byKey.size(); }
+    int createdCount() const { return m_itemCount; }
     int preOrderIndex(const QModelIndex &index) const;
     QModelIndex itemAtPreOrder(int index) const;
 
@@ -113,7 +116,7 @@ private:
     // The one top item, the document's; mutable because items are made
     // when a view first asks for them.
     mutable std::unique_ptr<Item> m_root;
-    mutable QHash<int, Item *> m_byKey;
+    mutable int m_itemCount = 0;
     mutable QHash<XmlNode, Item *> m_byNode;
     bool m_showText = true;
 };

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <memory>
+
 class QPrinter;
 
 // Every question the editor asks the user goes through this seam. The
@@ -51,5 +53,22 @@ public:
     {
         Q_UNUSED(title);
         Q_UNUSED(text);
+    }
+
+    // The progress of a long task, with a Cancel button; shown only once
+    // the task has lasted a moment. advance() reports how much of
+    // `maximum` is done and returns false once the user has cancelled.
+    // Null (as here): nothing is shown and the task runs to its end.
+    class Progress
+    {
+    public:
+        virtual ~Progress() = default;
+        virtual bool advance(int done) = 0;
+    };
+    virtual std::unique_ptr<Progress> progress(const QString &text, int maximum)
+    {
+        Q_UNUSED(text);
+        Q_UNUSED(maximum);
+        return nullptr;
     }
 };

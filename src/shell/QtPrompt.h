@@ -20,6 +20,7 @@ public:
     bool printDialog(QPrinter *printer) override;
     bool inputBox(const QString &label, QString *text) override;
     void showText(const QString &title, const QString &text) override;
+    std::unique_ptr<Progress> progress(const QString &text, int maximum) override; // QtProgress.cpp
 
     // "desc|pattern|desc|pattern" to Qt's "desc (pattern);;desc (pattern)".
     static QString toQtFilter(const QString &filter);

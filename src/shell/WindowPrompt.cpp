@@ -47,3 +47,8 @@ void WindowPrompt::showText(const QString &title, const QString &text)
     if (asks())
         m_inner->showText(title, text);
 }
+
+std::unique_ptr<Prompt::Progress> WindowPrompt::progress(const QString &text, int maximum)
+{
+    return asks() ? m_inner->progress(text, maximum) : nullptr;
+}

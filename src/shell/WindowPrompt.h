@@ -28,6 +28,8 @@ public:
     bool printDialog(QPrinter *printer) override;
     bool inputBox(const QString &label, QString *text) override;
     void showText(const QString &title, const QString &text) override;
+    // Silent: no dialog, and the task runs to its end.
+    std::unique_ptr<Progress> progress(const QString &text, int maximum) override;
 
 private:
     bool asks() const { return !m_silent && m_inner; }

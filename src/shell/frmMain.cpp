@@ -7,6 +7,7 @@
 #include "RecentFilesMenu.h"
 #include "Settings.h"
 #include "SplitPosition.h"
+#include "StructureCommands.h"
 #include "Twips.h"
 #include "document/DocumentLifecycle.h"
 #include "document/DocumentTreeModel.h"
@@ -17,6 +18,7 @@
 #include "document/TreeBuilder.h"
 #include "document/ValuePane.h"
 #include "document/XmlDocument.h"
+#include "editing/NodeEditor.h"
 #include "editing/ValuePaneEditor.h"
 #include "tools/HelpCommands.h"
 #include "tools/PreviewController.h"
@@ -55,11 +57,7 @@ constexpr int kDesignSplit = 3600;
 
 // Menu items whose commands this window does not carry out yet.
 const char *const kNotYetBuilt[] = {
-    "mnuEditCut",
-    "mnuEditCopy", "mnuEditPaste", "mnuEditDelete", "mnuEditRename", "mnuEditFind", "mnuEditFindNext",
-    "mnuViewLock", "mnuNodeCollapse", "mnuNodeExpand", "mnuViewText", "mnuNodeMoveUp", "mnuNodeMoveDown",
-    "mnuNodeAddElement", "mnuNodeAddAttribute", "mnuNodeAddText", "mnuNodeAddComment", "mnuNodeAddCDATA",
-    "mnuNodeInsElement", "mnuNodeInsText", "mnuNodeInsComment", "mnuNodeInsCDATA", "mnuNodeDelete",
+    "mnuEditCut", "mnuEditCopy", "mnuEditPaste", "mnuEditFind", "mnuEditFindNext",
 };
 
 } // namespace
@@ -95,6 +93,7 @@ frmMain::frmMain(std::unique_ptr<Prompt> prompt, QWidget *parent)
     m_validation = new ValidationCommands(*this, this);
     m_tools = new ToolCommands(*this, *m_lifecycle, this);
     m_help = new HelpCommands(*this, {AppInfo::title(), AppInfo::version(), AppInfo::legalCopyright()}, this);
+    m_structure = new StructureCommands(*this, *m_lifecycle, *m_menu, m_buttons.value(QStringLiteral("delete")), this);
 
     // The design size is the client area below the menu bar.
     resize(Twips::toPixelsX(kDesignWidth, this),
@@ -402,6 +401,11 @@ void frmMain::ClearStatus()
 void frmMain::DocumentModified()
 {
     m_lifecycle->DocumentModified();
+}
+
+bool frmMain::DeleteNode(const QModelIndex &treeNode)
+{
+    return m_structure->editor().DeleteNode(treeNode);
 }
 
 void frmMain::closeWithoutAsking()

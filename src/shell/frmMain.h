@@ -26,6 +26,7 @@ class QWidget;
 class RecentFilesMenu;
 class Selection;
 class SplitPosition;
+class StructureCommands;
 class TempFolder;
 class ToolCommands;
 class TreeBuilder;
@@ -53,6 +54,7 @@ public:
     void UpdateStatus(const QString &path);
     void ClearStatus();
     void DocumentModified();
+    bool DeleteNode(const QModelIndex &treeNode);
 
     // Close without asking about unsaved changes (automation clients).
     void closeWithoutAsking();
@@ -62,6 +64,7 @@ public:
     XmlDocument &document() { return *m_DOM; }
     DocumentLifecycle &lifecycle() { return *m_lifecycle; }
     UndoController &undo() { return *m_undo; }
+    StructureCommands &structure() { return *m_structure; }
     ValuePane *txtEdit() const override { return m_txtEdit; }
     QTreeView *tvw() const override { return m_tvw; }
     PreviewController &preview() { return *m_preview; }
@@ -164,4 +167,5 @@ private:
     ValidationCommands *m_validation = nullptr;
     ToolCommands *m_tools = nullptr;
     HelpCommands *m_help = nullptr;
+    StructureCommands *m_structure = nullptr;
 };

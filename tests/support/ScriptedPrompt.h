@@ -83,8 +83,22 @@ public:
         asked.append(QStringLiteral("text ") + title);
         shownTexts.append(text);
     }
+    // Recorded as "progress <text>"; cancelled once `cancelProgressAt` (when
+    // not negative) is reached.
+    std::unique_ptr<Progress> progress(const QString &text, int) override
+    {
+        asked.append(QStringLiteral("progress ") + text);
+        struct Scripted : Progress
+        {
+            int cancelAt;
+            explicit Scripted(int at) : cancelAt(at) {}
+            bool advance(int done) override { return cancelAt < 0 || done < cancelAt; }
+        };
+        return std::make_unique<Scripted>(cancelProgressAt);
+    }
 
     QList<Shown> shown;
+    int cancelProgressAt = -1;
     QQueue<Answer> answers;
     QStringList asked;
     QQueue<FileAnswer> fileAnswers;

@@ -1,0 +1,377 @@
+// Reading a document from bytes: the parse and what is cleaned up after it.
+#include "XmlDocument.h"
+
+#include "LibXmlSupport.h"
+#include "XmlDocumentInternal.h"
+#include "XmlDocumentObserver.h"
+
+#include <QFile>
+
+#include <libxml/tree.h>
+#include <libxml/parser.h>
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <unordered_map>
+
+using namespace xmldoc;
+
+namespace {
+
+bool isBlank(const xmlChar *s)
+{
+    if (!s)
+        return true;
+    for (; *s; ++s)
+        if (*s != ' ' && *s != '\t' && *s != '\n' && *s != '\r')
+            return false;
+    return true;
+}
+
+// Without entity substitution the parser hands a namespace URI over with
+// each '&' as "&#38;" (meant for a second parse that namespace URIs never
+// get); store the URI itself.
+void decodeNamespaceUris(xmlNodePtr element)
+{
+    for (xmlNsPtr ns = element->nsDef; ns; ns = ns->next) {
+        if (!ns->href || !xmlStrstr(ns->href, BAD_CAST "&#38;"))
+            continue;
+        const QByteArray uri = QByteArray(reinterpret_cast<const char *>(ns->href)).replace("&#38;", "&");
+        xmlFree(const_cast<xmlChar *>(ns->href));
+        ns->href = xmlStrdup(xc(uri));
+    }
+}
+
+// Drop white-space-only text nodes, except under xml:space="preserve".
+// The parser's own blank removal is heuristic and leaves some (an element
+// holding only blanks, blanks between elements in mixed content).
+void stripBlankText(xmlNodePtr parent, bool preserve)
+{
+    xmlNodePtr child = parent->children;
+    while (child) {
+        xmlNodePtr next = child->next;
+        if (child->type == XML_TEXT_NODE && !preserve && isBlank(child->content)) {
+            xmlUnlinkNode(child);
+            xmlFreeNode(child);
+        } else if (child->type == XML_ELEMENT_NODE) {
+            decodeNamespaceUris(child);
+            if (child->children) {
+                const int space = xmlSpaceOf(child);
+                stripBlankText(child, space == -1 ? preserve : space == 1);
+            }
+        }
+        child = next;
+    }
+}
+
+// The indentation unit of a source: a tab, or the smallest run of blanks
+// that starts an indented line; two blanks when nothing is indented.
+QString detectIndent(const QByteArray &bytes)
+{
+    const int limit = int(std::min<qsizetype>(bytes.size(), 256 * 1024));
+    int smallest = 0;
+    int lines = 0;
+    for (int i = 0; i < limit && lines < 64; ++i) {
+        if (bytes[i] != '\n')
+            continue;
+        int j = i + 1;
+        auto skipNul = [&] {
+            while (j < limit && bytes[j] == '\0')
+                ++j;
+        };
+        skipNul();
+        // A tab counts only where it indents markup, not inside text.
+        int k = j;
+        while (k < limit && (bytes[k] == '\t' || bytes[k] == '\0'))
+            ++k;
+        if (k > j && bytes[j] == '\t' && k < limit && bytes[k] == '<')
+            return QStringLiteral("\t");
+        int blanks = 0;
+        while (j < limit && (bytes[j] == ' ' || bytes[j] == '\0')) {
+            if (bytes[j] == ' ')
+                ++blanks;
+            ++j;
+        }
+        if (blanks > 0 && j < limit && bytes[j] == '<') {
+            ++lines;
+            if (smallest == 0 || blanks < smallest)
+                smallest = blanks;
+        }
+    }
+    return smallest > 0 ? QString(std::min(smallest, 16), QLatin1Char(' ')) : QStringLiteral("  ");
+}
+
+// The XML declaration's content (between "<?xml" and "?>"), or a null
+// string when the source has none. Works for ASCII-compatible encodings and
+// UTF-16 alike, as the declaration itself is ASCII.
+QString declarationOf(const QByteArray &bytes)
+{
+    QByteArray head;
+    const int limit = int(std::min<qsizetype>(bytes.size(), 1024));
+    int start = 0;
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        start = 3;
+    else if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF"))
+        start = 2;
+    for (int i = start; i < limit; ++i)
+        if (bytes[i] != '\0')
+            head.append(bytes[i]);
+    if (!head.startsWith("<?xml") || head.size() < 6 || !QChar::isSpace(uchar(head[5])))
+        return QString();
+    const int end = int(head.indexOf("?>"));
+    if (end < 0)
+        return QString();
+    return QString::fromLatin1(head.mid(5, end - 5)).trimmed();
+}
+
+// Entity references stay nodes in the tree, but text() and XPath string
+// values expand them. The parser stops nested amplification ("billion
+// laughs") but not many references to one large entity, which would expand
+// to gigabytes, so the expanded size of all references is bounded at load.
+constexpr qint64 kExpansionAllowance = 10 * 1024 * 1024;
+constexpr qint64 kExpansionFactor = 5;
+
+class ExpansionCounter
+{
+public:
+    explicit ExpansionCounter(xmlDocPtr doc, qint64 limit) : m_doc(doc), m_limit(limit) {}
+
+    qint64 sizeOfReference(xmlNodePtr ref, int depth = 0)
+    {
+        xmlEntityPtr ent = ref->children && ref->children->type == XML_ENTITY_DECL
+            ? reinterpret_cast<xmlEntityPtr>(ref->children)
+            : xmlGetDocEntity(m_doc, ref->name);
+        if (!ent)
+            return 0;
+        const auto known = m_sizes.find(ent);
+        if (known != m_sizes.end())
+            return known->second;
+        m_sizes[ent] = m_limit + 1; // a cycle counts as unbounded
+        if (depth > 64)
+            return m_limit + 1;
+        qint64 size = 0;
+        forEachInList(ent->children, [&](xmlNodePtr n) {
+            if (n->type == XML_ENTITY_REF_NODE)
+                size += sizeOfReference(n, depth + 1);
+            else if (n->type == XML_TEXT_NODE || n->type == XML_CDATA_SECTION_NODE)
+                size += xmlStrlen(n->content);
+            return size <= m_limit;
+        });
+        m_sizes[ent] = size;
+        return size;
+    }
+
+private:
+    xmlDocPtr m_doc;
+    qint64 m_limit;
+    std::unordered_map<xmlEntityPtr, qint64> m_sizes;
+};
+
+// The source line of a node; nodes inside attribute values have none, so
+// the element's is used.
+int lineOf(xmlNodePtr n)
+{
+    if (n->parent && n->parent->type == XML_ATTRIBUTE_NODE)
+        n = n->parent->parent;
+    const long line = n ? xmlGetLineNo(n) : 0;
+    return line > 0 ? int(line) : 0;
+}
+
+// The reference at which the expanded size of the document's entity
+// references passes `limit`, or null.
+xmlNodePtr excessiveExpansion(xmlDocPtr doc, qint64 limit)
+{
+    if (!doc->intSubset || !doc->intSubset->entities)
+        return nullptr; // no declared entities, nothing to expand
+    ExpansionCounter counter(doc, limit);
+    qint64 total = 0;
+    xmlNodePtr excess = nullptr;
+    forEachInList(doc->children, [&](xmlNodePtr n) {
+        if (n->type == XML_ENTITY_REF_NODE) {
+            total += counter.sizeOfReference(n);
+            if (total > limit)
+                excess = n;
+        }
+        return !excess;
+    });
+    return excess;
+}
+
+// The errors of the parse running on this thread. The first fatal error is
+// the reason a load fails; a namespace slip reported before it (an error, but
+// not fatal) would only hide it.
+struct ParseErrors
+{
+    XmlParseError firstFatal;
+    XmlParseError firstError;
+};
+
+thread_local ParseErrors *t_parseErrors = nullptr;
+
+void recordParseError(void *, xmlErrorPtr error)
+{
+    if (!t_parseErrors || !error || error->level < XML_ERR_ERROR)
+        return;
+    XmlParseError &slot = error->level == XML_ERR_FATAL ? t_parseErrors->firstFatal : t_parseErrors->firstError;
+    if (slot.errorCode != 0)
+        return;
+    slot.errorCode = error->code ? error->code : -1;
+    slot.reason = QString::fromUtf8(error->message ? error->message : "").trimmed();
+    slot.line = error->line;
+    slot.column = error->int2;
+}
+
+constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_BIG_LINES;
+
+// Feeds the parser from bytes already in memory. xmlCtxtReadMemory would
+// first copy them all into a buffer of its own, a second copy of the file.
+struct ByteReader
+{
+    const char *data;
+    qsizetype left;
+    static int read(void *context, char *buffer, int length)
+    {
+        auto *r = static_cast<ByteReader *>(context);
+        const int n = int(std::min<qsizetype>(length, r->left));
+        std::memcpy(buffer, r->data, size_t(n));
+        r->data += n;
+        r->left -= n;
+        return n;
+    }
+};
+
+} // namespace
+
+struct XmlDocument::ParseResult
+{
+    xmlDocPtr doc = nullptr;
+    XmlParseError error;
+    bool byteOrderMark = false;
+    QString indent;
+};
+
+static XmlDocument::ParseResult parseBytesInternal(const QByteArray &bytes, const QString &url, bool forceUtf8);
+
+static XmlDocument::ParseResult parseBytesInternal(const QByteArray &bytes, const QString &url, bool forceUtf8)
+{
+    libxml::ensureInitialized();
+    XmlDocument::ParseResult result;
+    if (bytes.size() > std::numeric_limits<int>::max()) {
+        result.error = {-1, QStringLiteral("file too large: the parser reads at most 2 GB"), 0, 0};
+        return result;
+    }
+    xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
+    if (!ctxt) {
+        result.error = {-1, QStringLiteral("out of memory"), 0, 0};
+        return result;
+    }
+    ctxt->sax->serror = recordParseError;
+    ParseErrors errors;
+    t_parseErrors = &errors;
+    const QByteArray urlBytes = url.isEmpty() ? QByteArray() : QFile::encodeName(url);
+    // A string is already decoded: the encoding its declaration names is the
+    // file's, not the string's.
+    xmlDocPtr doc = xmlCtxtReadMemory(ctxt, bytes.constData(), int(bytes.size()),
+                                      urlBytes.isEmpty() ? nullptr : urlBytes.constData(),
+                                      forceUtf8 ? "UTF-8" : nullptr,
+                                      kParseOptions | (forceUtf8 ? XML_PARSE_IGNORE_ENC : 0));
+    t_parseErrors = nullptr;
+    if (!doc || !ctxt->wellFormed) {
+        if (doc)
+            xmlFreeDoc(doc);
+        result.error = errors.firstFatal.errorCode != 0 ? errors.firstFatal : errors.firstError;
+        if (result.error.errorCode == 0) {
+            const xmlError *last = xmlCtxtGetLastError(ctxt);
+            result.error.errorCode = last && last->code ? last->code : -1;
+            result.error.reason = last && last->message ? QString::fromUtf8(last->message).trimmed()
+                                                        : QStringLiteral("document is not well-formed");
+            result.error.line = last ? last->line : 0;
+            result.error.column = last ? last->int2 : 0;
+        }
+        xmlFreeParserCtxt(ctxt);
+        return result;
+    }
+    xmlFreeParserCtxt(ctxt);
+
+    const qint64 expansionLimit = kExpansionAllowance + kExpansionFactor * bytes.size();
+    if (const xmlNodePtr excess = excessiveExpansion(doc, expansionLimit)) {
+        result.error = {XML_ERR_ENTITY_LOOP,
+                        QStringLiteral("entity references expand to more than %1 bytes").arg(expansionLimit),
+                        lineOf(excess), 0};
+        xmlFreeDoc(doc);
+        return result;
+    }
+
+    stripBlankText(reinterpret_cast<xmlNodePtr>(doc), false);
+
+    const QString declaration = declarationOf(bytes);
+    if (!declaration.isNull()) {
+        const QByteArray content = utf8(declaration);
+        xmlNodePtr pi = xmlNewDocPI(doc, BAD_CAST "xml", xc(content));
+        pi->parent = reinterpret_cast<xmlNodePtr>(doc);
+        pi->next = doc->children;
+        if (doc->children)
+            doc->children->prev = pi;
+        else
+            doc->last = pi;
+        doc->children = pi;
+    }
+    result.doc = doc;
+    result.byteOrderMark = !forceUtf8 && bytes.startsWith("\xEF\xBB\xBF");
+    result.indent = detectIndent(bytes);
+    return result;
+}
+
+bool XmlDocument::adopt(ParseResult &&result)
+{
+    if (!result.doc) {
+        m_parseError = result.error;
+        return false;
+    }
+    freeContent();
+    m_doc = result.doc;
+    m_parseError = XmlParseError();
+    m_byteOrderMark = result.byteOrderMark;
+    m_indentUnit = result.indent;
+    for (XmlDocumentObserver *o : std::vector<XmlDocumentObserver *>(m_observers))
+        o->documentReplaced();
+    return true;
+}
+
+bool XmlDocument::load(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        m_parseError = {-1, QStringLiteral("ファイルを開けません: %1 (%2)").arg(path, file.errorString()), 0, 0};
+        return false;
+    }
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        m_parseError = {-1, QStringLiteral("ファイルを読み込めません: %1 (%2)").arg(path, file.errorString()), 0, 0};
+        return false;
+    }
+    file.close();
+    return adopt(parseBytesInternal(bytes, path, false));
+}
+
+bool XmlDocument::loadXML(const QString &xml)
+{
+    return adopt(parseBytesInternal(utf8(xml), QString(), true));
+}
+
+bool XmlDocument::loadBytes(const QByteArray &bytes, const QString &sourceUrl)
+{
+    return adopt(parseBytesInternal(bytes, sourceUrl, false));
+}
+
+std::unique_ptr<XmlDocument> XmlDocument::parse(const QString &xml, XmlParseError *error)
+{
+    auto doc = std::make_unique<XmlDocument>();
+    if (!doc->loadXML(xml)) {
+        if (error)
+            *error = doc->parseError();
+        return nullptr;
+    }
+    return doc;
+}

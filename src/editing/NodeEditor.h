@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QModelIndex>
+#include <QObject>
+#include <QString>
+
+class DocumentHost;
+class DocumentLifecycle;
+
+// Deleting, moving and renaming nodes from the tree. Renames go through the
+// tree's own label editor: however an edit starts, tvw_BeforeLabelEdit
+// decides whether it may, and tvw_AfterLabelEdit applies the typed text.
+// Each command checks for itself that it applies.
+class NodeEditor : public QObject
+{
+    Q_OBJECT
+public:
+    NodeEditor(DocumentHost &host, DocumentLifecycle &lifecycle, QObject *parent = nullptr);
+
+    // Delete: refuses the document item (1005), asks first (1006, No by
+    // default), then removes the selected node with its subtree.
+    void mnuEditDelete_Click();
+    // Remove the node of `treeNode` from the document; its items go with it.
+    // Refusals are reported and change nothing. True when it was removed.
+    bool DeleteNode(const QModelIndex &treeNode);
+
+    void mnuNodeMoveUp_Click();
+    void mnuNodeMoveDown_Click();
+
+    // Open the label editor on the selected item.
+    void mnuEditRename_Click();
+
+    // True when an edit of `item`'s label may start.
+    bool tvw_BeforeLabelEdit(const QModelIndex &item) const;
+    // What the label editor starts with: an attribute's name alone, for the
+    // rest the label.
+    QString labelEditText(const QModelIndex &item) const;
+    // Apply `newString` typed for `item`. False when it was refused (the
+    // label stays as it was and the document unchanged).
+    bool tvw_AfterLabelEdit(const QModelIndex &item, const QString &newString);
+
+private:
+    void move(bool up);
+    bool renameElement(const QModelIndex &item, const QString &newString);
+    bool renameAttribute(const QModelIndex &item, const QString &newString);
+    bool setContent(const QModelIndex &item, const QString &newString);
+    bool refuse(const QString &description);
+
+    DocumentHost &m_host;
+    DocumentLifecycle &m_lifecycle;
+};
