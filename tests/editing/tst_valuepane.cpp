@@ -3,11 +3,13 @@
 #include "document/ValuePane.h"
 #include "undo/UndoController.h"
 
+#include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QTest>
+#include <QTreeView>
 
 // Typing in the value pane changes the document at once, kind by kind.
 class TestValuePane : public QObject
@@ -256,8 +258,16 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&w.window));
         w.select(w.doc().documentElement().attributeNode(QStringLiteral("a")));
         QClipboard *clipboard = QGuiApplication::clipboard();
-        for (QWidget *field : {static_cast<QWidget *>(w.window.txtEdit()), static_cast<QWidget *>(w.window.cboPath()->lineEdit())}) {
+        // The value pane, the path box and the tree's label editor (F2).
+        for (int i = 0; i < 3; ++i) {
+            QWidget *field = i == 0 ? static_cast<QWidget *>(w.window.txtEdit()) : w.window.cboPath()->lineEdit();
             field->setFocus();
+            if (i == 2) {
+                w.window.tvw()->setFocus();
+                QTest::keyClick(w.window.tvw(), Qt::Key_F2);
+                field = QApplication::focusWidget();
+                QVERIFY(qobject_cast<QLineEdit *>(field) && field->parentWidget() == w.window.tvw()->viewport());
+            }
             for (int round = 0; round < 2; ++round) {
                 if (round == 0)
                     clipboard->setMimeData(new QMimeData);
@@ -266,6 +276,8 @@ private slots:
                 QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
                 QTest::keyClick(field, Qt::Key_Insert, Qt::ShiftModifier);
             }
+            if (i == 2)
+                QTest::keyClick(field, Qt::Key_Return);
         }
         QCOMPARE(w.markup(), QStringLiteral("<r a=\"1\"/>"));
         clipboard->setText(QStringLiteral("2"));

@@ -295,6 +295,11 @@ private:
             press(run, window, r.bounded(2) ? QStringLiteral("Esc") : QStringLiteral("Down"));
             return;
         }
+        // An empty window has little to use: open something more often.
+        if ((!window.dom() || !window.document().documentElement()) && r.bounded(4) == 0) {
+            press(run, window, QStringLiteral("Ctrl+O"));
+            return;
+        }
         switch (r.bounded(11)) {
         case 0: case 1: // moves in the tree
             window.tvw()->setFocus();
