@@ -239,6 +239,12 @@ private slots:
             (pane->view()->page()->runJavaScript(QStringLiteral("document.getElementById('1.2.2.1').click()")),
              w.window.selection().GetSelectedDOMNode() == c),
             30000);
+        // The root's toggle folds its children away.
+        QString folded;
+        pane->view()->page()->runJavaScript(QStringLiteral("var t = document.querySelector('.c .b'); t.click();"
+                                                           "t.textContent + getComputedStyle(t.parentNode.nextElementSibling).display"),
+                                            [&folded](const QVariant &v) { folded = v.toString(); });
+        QTRY_COMPARE_WITH_TIMEOUT(folded, QStringLiteral("+none"), 30000);
         // A preview of one element is not linked back to the tree.
         w.window.preview().ShowPreview(c);
         QVERIFY(!w.window.preview().previewWhole());
