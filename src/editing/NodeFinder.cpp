@@ -146,8 +146,9 @@ bool NodeFinder::FindForward(const QModelIndex &start, const QString &pattern)
 {
     const DocumentTreeModel &model = m_host.model();
     const bool showText = model.showText();
+    const WildcardPattern wildcard(pattern);
     for (XmlNode n = nextInTree(model.nodeAt(start)); n; n = nextInTree(n))
-        if (wildcardMatch(nodeLabel(n, showText), pattern) && select(n))
+        if (wildcard.matches(nodeLabel(n, showText)) && select(n))
             return true;
     m_host.setStatusText(QStringLiteral("終わりまで検索しました。"));
     return false;
@@ -159,8 +160,9 @@ bool NodeFinder::FindBackward(const QModelIndex &start, const QString &pattern)
         return false;
     const DocumentTreeModel &model = m_host.model();
     const bool showText = model.showText();
+    const WildcardPattern wildcard(pattern);
     for (XmlNode n = previousInTree(model.nodeAt(start)); n; n = previousInTree(n))
-        if (wildcardMatch(nodeLabel(n, showText), pattern) && select(n))
+        if (wildcard.matches(nodeLabel(n, showText)) && select(n))
             return true;
     m_host.setStatusText(QStringLiteral("先頭まで検索しました。"));
     return false;

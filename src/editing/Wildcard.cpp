@@ -4,13 +4,7 @@
 
 namespace {
 
-struct Token
-{
-    enum Kind { Star, Any, Digit, Char, List } kind = Char;
-    QChar ch;
-    bool negated = false;
-    std::vector<std::pair<QChar, QChar>> ranges; // inclusive
-};
+using Token = WildcardPattern::Token;
 
 std::vector<Token> compile(const QString &pattern)
 {
@@ -74,16 +68,28 @@ bool accepts(const Token &t, QChar c)
 
 bool wildcardMatch(const QString &text, const QString &pattern)
 {
+    return WildcardPattern(pattern).matches(text);
+}
+
+WildcardPattern::WildcardPattern(const QString &pattern)
+    : m_tokens(compile(pattern)), m_states(m_tokens.size() + 1), m_next(m_tokens.size() + 1)
+{
+}
+
+bool WildcardPattern::matches(QStringView text) const
+{
     // The set of pattern positions reached so far, advanced one character
     // at a time; a star's position is also passed over for free.
-    const std::vector<Token> tokens = compile(pattern);
+    const std::vector<Token> &tokens = m_tokens;
     const size_t n = tokens.size();
-    std::vector<char> states(n + 1, 0), next(n + 1, 0);
+    std::vector<char> &states = m_states;
+    std::vector<char> &next = m_next;
     auto close = [&](std::vector<char> &set) {
         for (size_t p = 0; p < n; ++p)
             if (set[p] && tokens[p].kind == Token::Star)
                 set[p + 1] = 1;
     };
+    std::fill(states.begin(), states.end(), 0);
     states[0] = 1;
     close(states);
     for (const QChar c : text) {
