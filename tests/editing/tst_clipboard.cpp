@@ -76,6 +76,7 @@ private slots:
         Window w(xml);
         const QString before = w.flat();
         setClipboard(text);
+        w.window.setStatusText(QString());
         const QModelIndex item = w.window.PasteNode(w.at(target));
         if (expected.isEmpty()) {
             // Nothing inserted: no step, no modified mark, and a reason given.
