@@ -7,7 +7,9 @@
 #include "document/Selection.h"
 #include "document/ValuePane.h"
 #include "document/XmlDocument.h"
+#include "editing/NodeFinder.h"
 #include "editing/TreeNavigator.h"
+#include "shell/ClipboardSearchCommands.h"
 #include "shell/Fonts.h"
 #include "shell/StructureCommands.h"
 #include "shell/frmMain.h"
@@ -15,6 +17,7 @@
 #include "undo/UndoController.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QDir>
@@ -323,6 +326,48 @@ int measureExpandAll(int argc, char **argv, const QString &path)
     return window.tvw()->isExpanded(root) ? 1 : 0;
 }
 
+// Find next from the document item whose only match is the document's last
+// node, then the path query marking about 10,000 records spread through the
+// document, with the first selected and the tree painted.
+int measureSearch(int argc, char **argv, const QString &path)
+{
+    QApplication app(argc, argv);
+    frmMain window;
+    if (!openShown(window, path))
+        return 1;
+    XmlDocument &dom = *window.dom();
+    // The last node in the tree's order: a comment after everything else.
+    const XmlNode last = dom.createComment(QStringLiteral("ostrel-bench-end"));
+    if (!last || !dom.appendChild(dom.documentElement(), last))
+        return 1;
+    NodeFinder &finder = window.clipboardSearch().finder();
+    const QModelIndex top = window.model().documentIndex();
+    const QString pattern = nodeLabel(last, window.model().showText());
+    auto start = Clock::now();
+    if (!finder.FindForward(top, pattern))
+        return 1;
+    QCoreApplication::processEvents();
+    window.tvw()->grab();
+    std::printf("find_ms %.1f\n", std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+
+    QList<XmlNode> records;
+    if (!dom.selectNodes(QStringLiteral("/catalog/section/record"), XmlNode(), &records))
+        return 1;
+    const qsizetype every = std::max<qsizetype>(1, records.size() / 10000);
+    window.selection().ShowNode(top, true);
+    // Every so many records of each section of 100.
+    window.cboPath()->setEditText(QStringLiteral("/catalog/section/record[position() mod %1 = 0]").arg(every));
+    start = Clock::now();
+    finder.RunPathQuery();
+    QCoreApplication::processEvents();
+    window.tvw()->grab();
+    std::printf("xpath_ms %.1f\nxpath_results %s\n",
+                std::chrono::duration<double, std::milli>(Clock::now() - start).count(),
+                qPrintable(window.statusText().section(QStringLiteral("件"), 0, 0)));
+    std::fflush(stdout);
+    return window.model().isBold(window.selection().selectedItem()) ? 0 : 1;
+}
+
 // --- The run ------------------------------------------------------------
 
 double median(std::vector<double> values)
@@ -375,6 +420,8 @@ int main(int argc, char **argv)
             return measureExpandAll(argc, argv, QString::fromLocal8Bit(argv[3]));
         if (std::strcmp(argv[2], "edit") == 0)
             return measureEditing(argc, argv, QString::fromLocal8Bit(argv[3]));
+        if (std::strcmp(argv[2], "search") == 0)
+            return measureSearch(argc, argv, QString::fromLocal8Bit(argv[3]));
         if (std::strcmp(argv[2], "preview") == 0)
             return measurePreview(argc, argv, QString::fromLocal8Bit(argv[3]));
         return measureEditor(argc, argv, QString::fromLocal8Bit(argv[3]));
@@ -418,6 +465,7 @@ int main(int argc, char **argv)
     const auto editing = measure("edit", path, runs);
     const auto preview = measure("preview", path, runs);
     const auto expand = measure("expand", path, runs);
+    const auto search = measure("search", path, runs);
     const double libxmlMs = bare.at("time_ms"), libxmlMb = bare.at("memory_kb") / 1024;
     const double openMs = ours.at("time_ms"), openMb = ours.at("memory_kb") / 1024;
     std::printf("file_mb %.1f\n", double(QFile(path).size()) / (1024 * 1024));
@@ -432,6 +480,8 @@ int main(int argc, char **argv)
     std::printf("collapse_all_ms %.0f\n", expand.at("collapse_ms"));
     std::printf("expand_all_time_ratio %.2f\nexpand_all_memory_ratio %.2f\n", expand.at("time_ms") / libxmlMs,
                 expand.at("memory_kb") / 1024 / libxmlMb);
+    std::printf("find_ms %.0f\nfind_time_ratio %.2f\n", search.at("find_ms"), search.at("find_ms") / libxmlMs);
+    std::printf("xpath_ms %.0f\nxpath_results %.0f\n", search.at("xpath_ms"), search.at("xpath_results"));
     std::printf("open_time_ratio %.2f\nopen_memory_ratio %.2f\n", openMs / libxmlMs, openMb / libxmlMb);
     return 0;
 }

@@ -1,7 +1,10 @@
 #include "TreeNavigator.h"
 
+#include "DeferredLayout.h"
+#include "NodeClipboard.h"
 #include "NodeCreator.h"
 #include "NodeEditor.h"
+#include "NodeFinder.h"
 
 #include "document/DocumentHost.h"
 #include "document/DocumentTreeModel.h"
@@ -39,18 +42,6 @@ int countRows(const XmlNode &top)
 }
 
 constexpr int kProgressStep = 1 << 16;
-
-// While a layout of the view's rows is pending, opening or closing an item
-// only records it; otherwise each one looks its row up among all the rows
-// shown, and a whole subtree would cost the square of its size.
-void layOutOnceAfter(QTreeView *tvw)
-{
-    struct Access : QTreeView
-    {
-        static void schedule(QTreeView *view) { (view->*&Access::scheduleDelayedItemsLayout)(); }
-    };
-    Access::schedule(tvw);
-}
 
 } // namespace
 
@@ -198,6 +189,24 @@ bool TreeNavigator::tvw_KeyDown(QKeyEvent *event)
         else if (ctrl)
             m_creator.add(NodeCreator::Kind::Comment);
         return ctrl || ctrlAlt;
+    case Qt::Key_C:
+    case Qt::Key_X:
+    case Qt::Key_V:
+        if (!ctrl || !m_clipboard)
+            return false;
+        if (event->key() == Qt::Key_C)
+            m_clipboard->mnuEditCopy_Click();
+        else if (event->key() == Qt::Key_X)
+            m_clipboard->mnuEditCut_Click();
+        else
+            m_clipboard->mnuEditPaste_Click();
+        return true;
+    case Qt::Key_F3:
+        // F3 alone is the menu item's shortcut.
+        if (mods != Qt::ShiftModifier || !m_finder)
+            return false;
+        m_finder->findPrevious();
+        return true;
     case Qt::Key_F2:
         if (mods != Qt::NoModifier)
             return false;

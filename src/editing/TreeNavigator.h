@@ -5,8 +5,10 @@
 #include <QPersistentModelIndex>
 
 class DocumentHost;
+class NodeClipboard;
 class NodeCreator;
 class NodeEditor;
+class NodeFinder;
 class QMenu;
 class QMouseEvent;
 class QKeyEvent;
@@ -35,6 +37,13 @@ public:
     bool ExpandAll(const QModelIndex &treeNode);
     void CollapseAll(const QModelIndex &treeNode);
 
+    // The clipboard and find commands the tree's keys run.
+    void setClipboardAndFinder(NodeClipboard *clipboard, NodeFinder *finder)
+    {
+        m_clipboard = clipboard;
+        m_finder = finder;
+    }
+
     // The item under the last mouse press in the tree that hit an item.
     QModelIndex mouseNode() const { return m_MouseNode; }
 
@@ -53,4 +62,6 @@ private:
     QTreeView *m_tvw;
     QWidget *m_viewport;
     QPersistentModelIndex m_MouseNode;
+    NodeClipboard *m_clipboard = nullptr;
+    NodeFinder *m_finder = nullptr;
 };

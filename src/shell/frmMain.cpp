@@ -1,6 +1,7 @@
 #include "frmMain.h"
 
 #include "AppInfo.h"
+#include "ClipboardSearchCommands.h"
 #include "CoordinatorClient.h"
 #include "MainMenu.h"
 #include "QtPrompt.h"
@@ -18,6 +19,7 @@
 #include "document/TreeBuilder.h"
 #include "document/ValuePane.h"
 #include "document/XmlDocument.h"
+#include "editing/NodeClipboard.h"
 #include "editing/NodeEditor.h"
 #include "editing/ValuePaneEditor.h"
 #include "tools/HelpCommands.h"
@@ -55,11 +57,6 @@ constexpr int kDesignWidth = 11880;
 constexpr int kDesignHeight = 8310;
 constexpr int kDesignSplit = 3600;
 
-// Menu items whose commands this window does not carry out yet.
-const char *const kNotYetBuilt[] = {
-    "mnuEditCut", "mnuEditCopy", "mnuEditPaste", "mnuEditFind", "mnuEditFindNext",
-};
-
 } // namespace
 
 frmMain::frmMain(std::unique_ptr<Prompt> prompt, QWidget *parent)
@@ -94,6 +91,11 @@ frmMain::frmMain(std::unique_ptr<Prompt> prompt, QWidget *parent)
     m_tools = new ToolCommands(*this, *m_lifecycle, this);
     m_help = new HelpCommands(*this, {AppInfo::title(), AppInfo::version(), AppInfo::legalCopyright()}, this);
     m_structure = new StructureCommands(*this, *m_lifecycle, *m_menu, m_buttons.value(QStringLiteral("delete")), this);
+    m_clipboardSearch = new ClipboardSearchCommands(
+        *this, *m_lifecycle, *m_menu, m_structure->editor(), m_structure->navigator(),
+        {m_buttons.value(QStringLiteral("cut")), m_buttons.value(QStringLiteral("copy")),
+         m_buttons.value(QStringLiteral("paste")), m_buttons.value(QStringLiteral("find")), m_go, m_cboPath},
+        this);
 
     // The design size is the client area below the menu bar.
     resize(Twips::toPixelsX(kDesignWidth, this),
@@ -199,7 +201,8 @@ void frmMain::createToolbar()
     m_tbrMove->setObjectName(QStringLiteral("tbrMove"));
     m_tbrMove->setIconSize(QSize(16, 16));
     m_tbrMove->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    m_tbrMove->addAction(ImageList::icon(QStringLiteral("move")), QStringLiteral("移動"))->setEnabled(false);
+    m_go = m_tbrMove->addAction(ImageList::icon(QStringLiteral("move")), QStringLiteral("移動"));
+    m_go->setObjectName(QStringLiteral("move"));
     layout->addWidget(m_lblPath);
     layout->addWidget(m_cboPath, 1);
     layout->addWidget(m_tbrMove);
@@ -235,9 +238,6 @@ void frmMain::createPanes()
 
 void frmMain::connectCommands()
 {
-    for (const char *name : kNotYetBuilt)
-        m_menu->setUnavailable(QString::fromLatin1(name));
-
     auto on = [this](const char *name, auto slot) {
         connect(m_menu->item(QString::fromLatin1(name)), &QAction::triggered, this, slot);
     };
@@ -408,6 +408,16 @@ bool frmMain::DeleteNode(const QModelIndex &treeNode)
     return m_structure->editor().DeleteNode(treeNode);
 }
 
+void frmMain::CopyNode(const QModelIndex &treeNode)
+{
+    m_clipboardSearch->clipboard().CopyNode(treeNode);
+}
+
+QModelIndex frmMain::PasteNode(const QModelIndex &treeNode)
+{
+    return m_clipboardSearch->clipboard().PasteNode(treeNode);
+}
+
 void frmMain::closeWithoutAsking()
 {
     m_closeWithoutAsking = true;
@@ -460,11 +470,8 @@ void frmMain::setStatusText(const QString &text)
 
 void frmMain::setButtonEnabled(const QString &key, bool enabled)
 {
-    // Find stays off until the window carries it out; the clipboard
-    // buttons follow the selected node's kind.
-    static const QStringList notYet{QStringLiteral("find")};
     if (QAction *a = m_buttons.value(key))
-        a->setEnabled(enabled && !notYet.contains(key));
+        a->setEnabled(enabled);
 }
 
 bool frmMain::isOptionChecked(const QString &item) const

@@ -9,6 +9,7 @@
 
 #include <memory>
 
+class ClipboardSearchCommands;
 class CoordinatorClient;
 class DocumentLifecycle;
 class DocumentTreeModel;
@@ -55,6 +56,9 @@ public:
     void ClearStatus();
     void DocumentModified();
     bool DeleteNode(const QModelIndex &treeNode);
+    void CopyNode(const QModelIndex &treeNode);
+    // The new item, or invalid when nothing new has an item.
+    QModelIndex PasteNode(const QModelIndex &treeNode);
 
     // Close without asking about unsaved changes (automation clients).
     void closeWithoutAsking();
@@ -65,6 +69,7 @@ public:
     DocumentLifecycle &lifecycle() { return *m_lifecycle; }
     UndoController &undo() { return *m_undo; }
     StructureCommands &structure() { return *m_structure; }
+    ClipboardSearchCommands &clipboardSearch() { return *m_clipboardSearch; }
     ValuePane *txtEdit() const override { return m_txtEdit; }
     QTreeView *tvw() const override { return m_tvw; }
     PreviewController &preview() { return *m_preview; }
@@ -147,6 +152,7 @@ private:
     QLabel *m_lblPath = nullptr;
     QComboBox *m_cboPath = nullptr;
     QToolBar *m_tbrMove = nullptr;
+    QAction *m_go = nullptr;
     QSplitter *m_vsp = nullptr;
     QSplitter *m_hsp = nullptr;
     SplitPosition *m_hspPosition = nullptr;
@@ -168,4 +174,5 @@ private:
     ToolCommands *m_tools = nullptr;
     HelpCommands *m_help = nullptr;
     StructureCommands *m_structure = nullptr;
+    ClipboardSearchCommands *m_clipboardSearch = nullptr;
 };
