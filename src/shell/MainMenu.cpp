@@ -134,17 +134,10 @@ QAction *MainMenu::addSeparator(QMenu *menu, const QString &name)
     return separator;
 }
 
-void MainMenu::setUnavailable(const QString &name)
-{
-    m_unavailable.insert(name);
-    if (QAction *a = item(name))
-        a->setEnabled(false);
-}
-
 void MainMenu::enable(const QString &name, bool on)
 {
     if (QAction *a = item(name))
-        a->setEnabled(on && !m_unavailable.contains(name));
+        a->setEnabled(on);
 }
 
 void MainMenu::updateOnOpen(const QString &menuName, const std::function<void()> &update)
@@ -153,7 +146,7 @@ void MainMenu::updateOnOpen(const QString &menuName, const std::function<void()>
     QObject::connect(menu, &QMenu::aboutToShow, menu, update);
     QObject::connect(menu, &QMenu::aboutToHide, menu, [this, menu] {
         for (QAction *a : menu->actions())
-            if (!a->isSeparator() && !a->menu() && !m_unavailable.contains(a->objectName()))
+            if (!a->isSeparator() && !a->menu())
                 a->setEnabled(true);
     });
 }

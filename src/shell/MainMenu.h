@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QHash>
-#include <QSet>
 #include <QString>
 
 #include <functional>
@@ -12,8 +11,8 @@ class QMenu;
 
 // The window's menu bar: every menu and item with its object name,
 // caption, access key, shortcut and the key texts shown for keys the tree
-// handles itself. Items start enabled; the window disables what it does
-// not carry out.
+// handles itself. Items are enabled while their menu is closed; each menu
+// shows its items' states when it opens (updateOnOpen).
 class MainMenu
 {
 public:
@@ -23,9 +22,6 @@ public:
     QMenu *menu(const QString &name) const { return m_menus.value(name); }
     QList<QAction *> items() const { return m_items.values(); }
 
-    // The item's command is not carried out: it stays disabled.
-    void setUnavailable(const QString &name);
-    // Enables or disables an item, leaving an unavailable one off.
     void enable(const QString &name, bool on);
     // `update` sets the states of the menu's items each time it opens. While
     // the menu is closed its items stay enabled, so that their keys and
@@ -40,5 +36,4 @@ private:
     QMainWindow *m_window;
     QHash<QString, QAction *> m_items;
     QHash<QString, QMenu *> m_menus;
-    QSet<QString> m_unavailable;
 };
