@@ -50,7 +50,7 @@ private slots:
         QVERIFY(!w.open(QString())); // dialog cancelled: nothing happens
         QVERIFY(w.prompt->shown.isEmpty());
         QVERIFY(w.open(path));
-        QCOMPARE(w.prompt->asked.last(), QStringLiteral("open 開く"));
+        QCOMPARE(w.prompt->lastAsked(), QStringLiteral("open 開く"));
         QCOMPARE(w.caption(), QStringLiteral("a.xml - Ostrel XML Editor"));
         QVERIFY(w.flags().m_HasFile && !w.flags().m_Dirty && !w.flags().m_ReadOnly);
         QVERIFY(w.enabled("save"));
@@ -104,7 +104,7 @@ private slots:
         const QString copy = m_files.path("copy.xml");
         w.prompt->fileAnswers.enqueue({copy, false});
         w.life().mnuFileSave_Click();
-        QCOMPARE(w.prompt->asked.last(), QStringLiteral("save"));
+        QCOMPARE(w.prompt->lastAsked(), QStringLiteral("save"));
         QVERIFY(!w.flags().m_ReadOnly);
         QCOMPARE(w.caption(), QStringLiteral("copy.xml - Ostrel XML Editor"));
         QCOMPARE(read(copy), QByteArray("<r/>\n"));
@@ -171,7 +171,7 @@ private slots:
         w.change("1");
         w.prompt->answers.enqueue(Prompt::Answer::Yes);
         w.life().mnuFileClose_Click();
-        QCOMPARE(w.prompt->asked.last(), QStringLiteral("save"));
+        QCOMPARE(w.prompt->lastAsked(), QStringLiteral("save"));
         QVERIFY(w.window.dom() && w.flags().m_Dirty);
         w.prompt->answers.enqueue(Prompt::Answer::No);
         w.life().mnuFileClose_Click();
@@ -199,7 +199,7 @@ private slots:
         QCOMPARE(w.model().rowCount(w.item({})), 0);
         QVERIFY(!w.life().canReload() && w.life().canSave());
         w.life().mnuFileSave_Click();
-        QCOMPARE(w.prompt->asked.last(), QStringLiteral("save"));
+        QCOMPARE(w.prompt->lastAsked(), QStringLiteral("save"));
 
         const QString templatePath = QCoreApplication::applicationDirPath() + QStringLiteral("/default.xml");
         m_files.write("t.xml", "<template/>");

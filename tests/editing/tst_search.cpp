@@ -83,7 +83,7 @@ private slots:
         // From nothing selected the search starts after the document item.
         w.prompt->inputAnswers.enqueue(QStringLiteral("item"));
         QTest::keyClick(tvw, Qt::Key_F, Qt::ControlModifier);
-        QCOMPARE(w.prompt->asked.last(), QStringLiteral("input 検索する文字列を入力してください。"));
+        QCOMPARE(w.prompt->lastAsked(), QStringLiteral("input 検索する文字列を入力してください。"));
         QCOMPARE(w.selected(), w.item({0, 0}));
         QTest::keyClick(tvw, Qt::Key_F3);
         QCOMPARE(w.selected(), w.item({0, 1, 2}));

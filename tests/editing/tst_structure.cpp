@@ -513,7 +513,7 @@ private slots:
         w.prompt->cancelProgressAt = 0;
         nav.mnuNodeExpand_Click();
         QVERIFY(!w.tvw()->isExpanded(w.at({})));
-        QVERIFY(w.prompt->asked.last().startsWith(QStringLiteral("progress ")));
+        QVERIFY(w.prompt->lastAsked().startsWith(QStringLiteral("progress ")));
         w.prompt->cancelProgressAt = -1;
         nav.mnuNodeExpand_Click();
         for (const QList<int> &open : QList<QList<int>>{{}, {0}, {0, 1}, {0, 1, 0}})

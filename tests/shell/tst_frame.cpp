@@ -190,7 +190,7 @@ private slots:
         TestWindow w;
         w.prompt->fontAnswer = {QStringLiteral("Noto Sans CJK JP"), 14};
         w.window.menuItem(QStringLiteral("mnuViewFont"))->trigger();
-        QCOMPARE(w.prompt->asked.last(), "font " + QFontInfo(QFont(SharedSettings::defaultFontName())).family());
+        QCOMPARE(w.prompt->lastAsked(), "font " + QFontInfo(QFont(SharedSettings::defaultFontName())).family());
         QCOMPARE(w.window.txtEdit()->font().pointSize(), 14);
         QCOMPARE(w.window.tvw()->font().family(), QStringLiteral("Noto Sans CJK JP"));
         QCOMPARE(sharedSettings().fontSize, 14);

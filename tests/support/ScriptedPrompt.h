@@ -97,6 +97,10 @@ public:
         return std::make_unique<Scripted>(cancelProgressAt);
     }
 
+    // The last dialog asked for; empty when none was (a failed check rather
+    // than a crash when a key never reached its command).
+    QString lastAsked() const { return asked.isEmpty() ? QString() : asked.last(); }
+
     QList<Shown> shown;
     int cancelProgressAt = -1;
     QQueue<Answer> answers;
