@@ -248,8 +248,9 @@ Qt::ItemFlags DocumentTreeModel::flags(const QModelIndex &index) const
     if (!index.isValid())
         return Qt::NoItemFlags;
     // Editable: the view may open its label editor; whether an edit may
-    // start and what it changes is the structure commands' decision.
-    const Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable;
+    // start and what it changes is the structure commands' decision. Any
+    // item may be dragged; the drag carries its markup.
+    const Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable | Qt::ItemIsDragEnabled;
     // Leaves tell the view so: it keeps no expanded state for them.
     return hasTreeRows(itemFor(index)->node) ? flags : flags | Qt::ItemNeverHasChildren;
 }

@@ -79,18 +79,26 @@ void NodeClipboard::mnuEditPaste_Click()
 
 QModelIndex NodeClipboard::PasteNode(const QModelIndex &treeNode)
 {
+    return insertText(treeNode, trimSpaces(m_host.clipboardText())).item;
+}
+
+NodeClipboard::Inserted NodeClipboard::insertText(const QModelIndex &treeNode, const QString &text)
+{
     if (!treeNode.isValid() || !m_host.dom())
-        return QModelIndex();
-    const Inserted inserted = InsertFromText(treeNode, trimSpaces(m_host.clipboardText()));
+        return {};
+    Inserted inserted = InsertFromText(treeNode, text);
     if (inserted.item.isValid()) {
         const QPersistentModelIndex keep(inserted.item);
         m_host.treeBuilder().EnsureVisible(keep);
         m_host.selection().ShowNode(keep, true);
+        inserted.item = keep;
     }
-    // A paste that changed nothing leaves no history step and no mark.
-    if (inserted.changed)
+    // An insertion that changed nothing leaves no history step and no mark.
+    if (inserted.changed) {
         m_lifecycle.DocumentModified();
-    return inserted.item;
+        m_host.refreshPreview();
+    }
+    return inserted;
 }
 
 NodeClipboard::Inserted NodeClipboard::InsertFromText(const QModelIndex &treeNode, const QString &text)

@@ -33,6 +33,9 @@ public:
         QModelIndex item;     // the new node's item, if one was made
         bool changed = false; // the document changed (also when an attribute only got a new value)
     };
+    // What pasting and dropping share: InsertFromText, then the new item
+    // selected and in view, and the change recorded.
+    Inserted insertText(const QModelIndex &treeNode, const QString &text);
     // Make a node from `text` and put it under `treeNode`: markup with a
     // root element gives that element; "<!--...-->" a comment; name="value"
     // an attribute; "<![CDATA[...]]>" a CDATA section; "<?...?>" nothing;

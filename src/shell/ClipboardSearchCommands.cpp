@@ -4,6 +4,7 @@
 #include "document/DocumentHost.h"
 #include "editing/NodeClipboard.h"
 #include "editing/NodeFinder.h"
+#include "editing/TreeDragDrop.h"
 #include "editing/TreeNavigator.h"
 
 #include <QAction>
@@ -18,6 +19,7 @@ ClipboardSearchCommands::ClipboardSearchCommands(DocumentHost &host, DocumentLif
       m_finder(new NodeFinder(host, *controls.cboPath, this))
 {
     navigator.setClipboardAndFinder(m_clipboard, m_finder);
+    m_dragDrop = new TreeDragDrop(host, lifecycle, *m_clipboard, editor, navigator, this);
 
     auto on = [this](QAction *action, auto slot) {
         if (action)

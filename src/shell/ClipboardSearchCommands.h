@@ -10,11 +10,13 @@ class NodeEditor;
 class NodeFinder;
 class QAction;
 class QComboBox;
+class TreeDragDrop;
 class TreeNavigator;
 
 // Wires the clipboard and search commands to the window: the Edit menu's
 // items and their states as the menu opens, the toolbar's buttons, the
-// tree's keys, and the path box (Enter, its list, the go button).
+// tree's keys, dragging and dropping on the tree, and the path box (Enter,
+// its list, the go button).
 class ClipboardSearchCommands : public QObject
 {
     Q_OBJECT
@@ -34,6 +36,7 @@ public:
 
     NodeClipboard &clipboard() { return *m_clipboard; }
     NodeFinder &finder() { return *m_finder; }
+    TreeDragDrop &dragDrop() { return *m_dragDrop; }
 
     void updateEditMenu();
 
@@ -45,5 +48,6 @@ private:
     MainMenu &m_menu;
     NodeClipboard *m_clipboard;
     NodeFinder *m_finder;
+    TreeDragDrop *m_dragDrop = nullptr;
     QObject *m_pathEdit = nullptr;
 };

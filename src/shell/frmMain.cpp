@@ -20,6 +20,7 @@
 #include "document/ValuePane.h"
 #include "document/XmlDocument.h"
 #include "editing/NodeClipboard.h"
+#include "editing/NodeTreeView.h"
 #include "editing/NodeEditor.h"
 #include "editing/ValuePaneEditor.h"
 #include "tools/HelpCommands.h"
@@ -218,7 +219,7 @@ void frmMain::createPanes()
     m_hsp = new QSplitter(Qt::Horizontal, m_vsp);
     m_hsp->setObjectName(QStringLiteral("hsp"));
     m_hsp->setHandleWidth(Twips::toPixelsX(60, this));
-    m_tvw = new QTreeView(m_hsp);
+    m_tvw = new NodeTreeView(m_hsp);
     m_tvw->setObjectName(QStringLiteral("tvw"));
     m_tvw->setHeaderHidden(true);
     // Every row has one line of text; lets the view skip measuring rows,

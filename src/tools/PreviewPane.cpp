@@ -178,6 +178,11 @@ void PreviewPane::ensureView()
     m_view = new QWebEngineView(this);
     m_view->setPage(page);
     m_view->setContextMenuPolicy(Qt::DefaultContextMenu);
+    // A file dropped here would replace the preview with itself; drops go
+    // to the window instead. The engine draws into a child widget that it
+    // makes, and remakes, itself.
+    m_view->setAcceptDrops(false);
+    m_view->installEventFilter(this);
     layout()->addWidget(m_view);
     connect(m_view, &QWebEngineView::loadFinished, this, [this](bool ok) {
         m_loaded = true;
@@ -214,3 +219,12 @@ void PreviewPane::print(QPrinter *printer, const std::function<void(bool)> &done
 }
 
 #include "PreviewPane.moc"
+
+bool PreviewPane::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_view && (event->type() == QEvent::ChildAdded || event->type() == QEvent::ChildPolished)) {
+        if (auto *child = qobject_cast<QWidget *>(static_cast<QChildEvent *>(event)->child()))
+            child->setAcceptDrops(false);
+    }
+    return QWidget::eventFilter(watched, event);
+}

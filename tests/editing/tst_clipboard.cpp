@@ -1,6 +1,7 @@
 #include "TestWindow.h"
 #include "document/Selection.h"
 #include "editing/NodeClipboard.h"
+#include "editing/TreeDragDrop.h"
 #include "shell/ClipboardSearchCommands.h"
 #include "undo/UndoController.h"
 
@@ -8,8 +9,11 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QRegularExpression>
+#include <QMimeData>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
+#include <QUrl>
 
 // Cut, copy and paste of nodes through the system clipboard.
 class TestClipboard : public QObject
@@ -30,7 +34,62 @@ class TestClipboard : public QObject
         }
         QString flat() { return markup().remove(QRegularExpression(QStringLiteral("\\n *"))); }
         int steps() { return window.undo().history() ? window.undo().history()->undoCount() : 0; }
+
+        // A drag entering the tree, moving to `target` and dropping there, as
+        // the platform delivers it; the effect the drop reports back.
+        Qt::DropAction drop(const QModelIndex &target, const QMimeData &data, Qt::KeyboardModifiers keys = {})
+        {
+            QTreeView *tvw = window.tvw();
+            tvw->scrollTo(target);
+            const QPoint pos = target.isValid() ? tvw->visualRect(target).center() : QPoint(5, tvw->height() - 5);
+            const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction;
+            QDragEnterEvent enter(pos, offered, &data, Qt::LeftButton, keys);
+            QCoreApplication::sendEvent(tvw->viewport(), &enter);
+            QDragMoveEvent move(pos, offered, &data, Qt::LeftButton, keys);
+            QCoreApplication::sendEvent(tvw->viewport(), &move);
+            // The item under the pointer is shown as the drop target.
+            if (move.isAccepted() && target.isValid() && window.selection().selectedItem() != target)
+                return Qt::LinkAction;
+            QDropEvent drop(pos, offered, &data, Qt::LeftButton, keys);
+            QCoreApplication::sendEvent(tvw->viewport(), &drop);
+            return drop.isAccepted() ? drop.dropAction() : Qt::IgnoreAction;
+        }
+        // Dragging `source` of this window's tree onto `target`.
+        Qt::DropAction drag(const QModelIndex &source, const QModelIndex &target, Qt::KeyboardModifiers keys = {})
+        {
+            QTreeView *tvw = window.tvw();
+            QTest::mousePress(tvw->viewport(), Qt::LeftButton, {}, tvw->visualRect(source).center());
+            QTest::mouseRelease(tvw->viewport(), Qt::LeftButton, {}, tvw->visualRect(source).center());
+            TreeDragDrop &dnd = window.clipboardSearch().dragDrop();
+            if (!dnd.tvw_OLEStartDrag() || dnd.dragNode() != source)
+                return Qt::LinkAction;
+            QMimeData data;
+            data.setText(doc().xml(window.selection().GetDOMNode(source)));
+            const Qt::DropAction effect = drop(target, data, keys);
+            dnd.tvw_OLECompleteDrag(effect);
+            return effect;
+        }
     };
+
+    static QTemporaryDir &files()
+    {
+        static QTemporaryDir dir;
+        return dir;
+    }
+    // Files as a file manager offers them: URLs, with their names as text.
+    static void offerFiles(QMimeData &data, const QList<QByteArray> &contents)
+    {
+        QList<QUrl> urls;
+        for (const QByteArray &content : contents) {
+            const QString path = files().filePath(QString::number(urls.size()) + QStringLiteral(" dropped.xml"));
+            QFile file(path);
+            if (file.open(QIODevice::WriteOnly))
+                file.write(content);
+            urls << QUrl::fromLocalFile(path);
+        }
+        data.setUrls(urls);
+        data.setText(urls.first().toLocalFile());
+    }
 
     static void setClipboard(const QString &text) { QGuiApplication::clipboard()->setText(text); }
     static QString clipboardText() { return QGuiApplication::clipboard()->text(); }
@@ -156,6 +215,138 @@ private slots:
         QCOMPARE(states(), QStringLiteral("mnuEditCut mnuEditCopy mnuEditPaste mnuEditFind"));
         w.select(w.model().documentIndex());
         QCOMPARE(states(), QStringLiteral("mnuEditFind"));
+    }
+
+    void dragAndDrop_data()
+    {
+        QTest::addColumn<QString>("xml");
+        QTest::addColumn<QList<int>>("source"); // empty: from another program
+        QTest::addColumn<QString>("offered");   // that program's text; "file:" its file's content
+        QTest::addColumn<QList<int>>("target");
+        QTest::addColumn<int>("keys");
+        QTest::addColumn<QString>("expected"); // empty: nothing changes
+        QTest::addColumn<int>("steps");
+
+        const QString ab = QStringLiteral("<r><a/><b/></r>");
+        const QList<int> a{0, 0}, b{0, 1}, none, root{0};
+        const int ctrl = Qt::ControlModifier;
+        QTest::newRow("move onto an element: last child, two steps")
+            << ab << a << "" << b << 0 << "<r><b><a/></b></r>" << 2;
+        QTest::newRow("Ctrl copies") << ab << a << "" << b << ctrl << "<r><a/><b><a/></b></r>" << 1;
+        QTest::newRow("Ctrl+Shift copies") << ab << a << "" << b << (ctrl | int(Qt::ShiftModifier))
+                                           << "<r><a/><b><a/></b></r>" << 1;
+        QTest::newRow("onto itself: refused") << ab << a << "" << a << 0 << "" << 0;
+        QTest::newRow("into its own descendant: refused")
+            << "<r><a><c/></a></r>" << a << "" << QList<int>{0, 0, 0} << 0 << "" << 0;
+        QTest::newRow("onto a sibling whose label begins alike")
+            << "<r><a/><ab/></r>" << a << "" << b << 0 << "<r><ab><a/></ab></r>" << 2;
+        QTest::newRow("attribute moves to another element")
+            << "<r><a k=\"v\"/><b/></r>" << QList<int>{0, 0, 0} << "" << b << 0 << "<r><a/><b k=\"v\"/></r>" << 2;
+        QTest::newRow("over a text item: refused") << "<r>t<b/></r>" << none << "<x/>" << a << 0 << "" << 0;
+        QTest::newRow("over the document item: refused") << ab << none << "<x/>" << none << 0 << "" << 0;
+        QTest::newRow("text from another program") << ab << none << "hi" << root << 0 << "<r><a/><b/>hi</r>" << 1;
+        QTest::newRow("processing instruction: nothing, the source keeps it")
+            << ab << none << "<?pi x?>" << root << 0 << "" << 0;
+        QTest::newRow("file on an element: its root element")
+            << ab << none << "file:<?xml version=\"1.0\"?><!--c--><f><g/></f>" << b << 0
+            << "<r><a/><b><f><g/></f></b></r>" << 1;
+        QTest::newRow("file that does not parse: said, nothing inserted")
+            << ab << none << "file:<f>" << b << 0 << "" << 0;
+        QTest::newRow("a URL of another scheme is text")
+            << ab << none << "http://example.org/x.xml" << b << 0 << "<r><a/><b>http://example.org/x.xml</b></r>" << 1;
+    }
+    void dragAndDrop()
+    {
+        QFETCH(QString, xml);
+        QFETCH(QList<int>, source);
+        QFETCH(QString, offered);
+        QFETCH(QList<int>, target);
+        QFETCH(int, keys);
+        QFETCH(QString, expected);
+        QFETCH(int, steps);
+        Window w(xml);
+        w.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        w.window.tvw()->expandAll();
+        const QString before = w.flat();
+        const QModelIndex targetItem = target.isEmpty() ? w.model().documentIndex() : w.at(target);
+        w.select(w.item({0}));
+        // A press on the dragged item selects it first.
+        const QModelIndex selected = source.isEmpty() ? w.item({0}) : w.at(source);
+        Qt::DropAction effect;
+        if (!source.isEmpty()) {
+            effect = w.drag(w.at(source), targetItem, Qt::KeyboardModifiers(keys));
+        } else {
+            QMimeData data;
+            if (offered.startsWith(QStringLiteral("file:")))
+                offerFiles(data, {offered.mid(5).toUtf8()});
+            else if (offered.startsWith(QStringLiteral("http:")))
+                data.setUrls({QUrl(offered)});
+            else
+                data.setText(offered);
+            effect = w.drop(targetItem, data, Qt::KeyboardModifiers(keys));
+        }
+        QVERIFY(effect != Qt::LinkAction);
+        QCOMPARE(w.steps(), steps);
+        if (expected.isEmpty()) {
+            QCOMPARE(effect, Qt::IgnoreAction);
+            QCOMPARE(w.flat(), before);
+            QVERIFY(!w.window.flags().m_Dirty);
+            // The selection is back where it was.
+            QCOMPARE(w.window.selection().selectedItem(), selected);
+            return;
+        }
+        // Files are only read; a drag from this tree moves unless Ctrl is held.
+        const bool copied = (keys & Qt::ControlModifier) || offered.startsWith(QStringLiteral("file:"));
+        QCOMPARE(effect, copied ? Qt::CopyAction : Qt::MoveAction);
+        QCOMPARE(w.flat(), expected);
+        for (int i = 0; i < steps; ++i)
+            w.window.undo().DoUndo();
+        QCOMPARE(w.flat(), before);
+    }
+
+    void dropOnAWindowWithoutADocument()
+    {
+        TestWindow w;
+        w.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        // Several files: the first opens, as by the open command; dropped on
+        // the preview it reaches the window all the same.
+        QMimeData data;
+        offerFiles(data, {"<first/>", "<second/>"});
+        const QPoint pos(w.window.width() - 20, w.window.height() - 40);
+        QWidget *under = w.window.childAt(pos);
+        QVERIFY2(under && !under->acceptDrops(), under ? under->metaObject()->className() : "nothing");
+        QDragEnterEvent enter(pos, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(&w.window, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(pos, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(&w.window, &drop);
+        QCOMPARE(drop.dropAction(), Qt::CopyAction);
+        QCOMPARE(w.markup(), QStringLiteral("<first/>"));
+        QVERIFY(w.window.windowTitle().startsWith(QStringLiteral("0 dropped.xml - ")));
+
+        // With a document, drops beside the tree are refused.
+        QDragEnterEvent again(pos, Qt::CopyAction, &data, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(&w.window, &again);
+        QVERIFY(!again.isAccepted());
+    }
+
+    void readOnlyTakesNoDropAndMovesNothingOut()
+    {
+        Window w(QStringLiteral("<r><a/><b/></r>"));
+        w.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        w.window.flags().m_ReadOnly = true;
+        QMimeData data;
+        data.setText(QStringLiteral("<x/>"));
+        QCOMPARE(w.drop(w.item({0, 1}), data), Qt::IgnoreAction);
+        // A target that moves all the same deletes nothing here.
+        QCOMPARE(w.drag(w.item({0, 0}), w.item({0, 1})), Qt::IgnoreAction);
+        w.window.clipboardSearch().dragDrop().tvw_OLEStartDrag();
+        w.window.clipboardSearch().dragDrop().tvw_OLECompleteDrag(Qt::MoveAction);
+        QCOMPARE(w.flat(), QStringLiteral("<r><a/><b/></r>"));
+        QCOMPARE(w.steps(), 0);
     }
 
     // A user at the shown window: Ctrl+C and Ctrl+V in the tree, the Edit

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QTreeView>
+
+class QDragEnterEvent;
+class QDragLeaveEvent;
+class QDragMoveEvent;
+class QDropEvent;
+class QMimeData;
+
+// The document tree's view. It keeps the view's own drag mechanics (the
+// press-and-move threshold, scrolling at the edges, opening an item the
+// pointer rests on) and hands the decisions to a handler: what a drag
+// carries, where a drop may land and what it inserts.
+class NodeTreeView : public QTreeView
+{
+    Q_OBJECT
+public:
+    class DragDrop
+    {
+    public:
+        virtual ~DragDrop() = default;
+        virtual void startDrag() = 0;
+        // Whether the data may carry a node at all; moves follow only then.
+        virtual bool dragEnter(const QMimeData *data) = 0;
+        // Accepts the event with an action, or ignores it.
+        virtual void dragOver(QDragMoveEvent *event) = 0;
+        virtual void dragLeave() = 0;
+        virtual void drop(QDropEvent *event) = 0;
+    };
+
+    explicit NodeTreeView(QWidget *parent = nullptr);
+
+    void setDragDrop(DragDrop *handler) { m_handler = handler; }
+
+protected:
+    void startDrag(Qt::DropActions supportedActions) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dragLeaveEvent(QDragLeaveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
+private:
+    DragDrop *m_handler = nullptr;
+};
