@@ -11,7 +11,7 @@ PACKAGES=(
   qt6-webengine-dev qt6-webchannel-dev poppler-utils
   libxcb1-dev
   fonts-noto-cjk
-  xvfb xauth x11-utils
+  xvfb xauth x11-utils xdotool
   dbus dbus-daemon dbus-bin
 )
 

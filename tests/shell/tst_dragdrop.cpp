@@ -1,0 +1,206 @@
+#include "TestWindow.h"
+#include "shell/Fonts.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeView>
+
+#include <cerrno>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+// Drags are the X server's business, so this test runs on an X server of
+// its own, whatever platform it was started with: the window in this
+// process and an editor in another, moved by synthetic mouse events.
+struct OwnXServer
+{
+    pid_t pid = 0;
+    QByteArray display;
+
+    OwnXServer()
+    {
+        int fds[2];
+        if (pipe(fds) != 0)
+            return;
+        pid = fork();
+        if (pid == 0) {
+            ::close(fds[0]);
+            const std::string fd = std::to_string(fds[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1400x900x24", "-nolisten", "tcp",
+                   static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        ::close(fds[1]);
+        // The server names its display once it listens; signals may cut the wait short.
+        QByteArray line;
+        for (int waited = 0; pid > 0 && waited < 100 && !line.endsWith('\n'); ++waited) {
+            pollfd wait{fds[0], POLLIN, 0};
+            const int ready = poll(&wait, 1, 100);
+            if (ready < 0 && errno != EINTR)
+                break;
+            char part[16];
+            const ssize_t n = ready > 0 ? read(fds[0], part, sizeof part) : 0;
+            if (ready > 0 && n <= 0)
+                break;
+            line.append(part, n > 0 ? n : 0);
+        }
+        if (line.endsWith('\n'))
+            display = ':' + line.trimmed();
+        ::close(fds[0]);
+    }
+    ~OwnXServer()
+    {
+        if (pid > 0) {
+            ::kill(pid, SIGTERM);
+            waitpid(pid, nullptr, 0);
+        }
+    }
+};
+
+QString flat(const QString &xml)
+{
+    return QString(xml).remove(QRegularExpression(QStringLiteral("\\n *|<\\?xml[^>]*\\?>")));
+}
+
+} // namespace
+
+class TestDragDrop : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void betweenTwoEditorProcesses();
+};
+
+// A user drags items with the mouse: inside this process's window, out of
+// it into another editor process (a move), and back with Ctrl (a copy).
+void TestDragDrop::betweenTwoEditorProcesses()
+{
+    const QString xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
+    if (QGuiApplication::platformName() != QLatin1String("xcb") || xdotool.isEmpty())
+        QSKIP("needs Xvfb and xdotool");
+    QTemporaryDir dir; // 0700: serves as the runtime folder
+    QVERIFY(dir.isValid());
+    const QString other = dir.filePath(QStringLiteral("other.xml"));
+    QFile file(other);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("<s><c/></s>\n") > 0);
+    file.close();
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.path()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath(QStringLiteral("config"))));
+
+    QProcess editor;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    editor.setProcessEnvironment(env);
+    editor.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    editor.start(QStringLiteral(OSTREL_EDIT_PATH), {other});
+    struct Stop
+    {
+        QProcess &p;
+        ~Stop()
+        {
+            p.kill();
+            p.waitForFinished(5000);
+        }
+    } stop{editor};
+
+    // This process's window on the left; the other editor's, of the same
+    // size, on the right, where its rows lie as they lie here.
+    TestWindow here(QStringLiteral("<r><a/><b/></r>"));
+    here.window.setGeometry(0, 0, 690, 560);
+    here.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&here.window));
+    QTreeView *tvw = here.window.tvw();
+    tvw->expandAll();
+    const auto run = [&](const QStringList &arguments) {
+        QProcess p;
+        p.start(xdotool, arguments);
+        // The drag runs in this process's event loop while xdotool moves.
+        return QTest::qWaitFor([&] { return p.state() == QProcess::NotRunning; }, 20000) && p.exitCode() == 0;
+    };
+    QProcess search;
+    search.start(xdotool, {"search", "--sync", "--name", "other.xml - Ostrel XML Editor"});
+    QVERIFY(QTest::qWaitFor([&] { return search.state() == QProcess::NotRunning; }, 60000));
+    const QString window = QString::fromLatin1(search.readAllStandardOutput()).split(QLatin1Char('\n')).first();
+    QVERIFY(!window.isEmpty());
+    QVERIFY(run({"windowsize", window, "690", "560", "windowmove", window, "700", "0"}));
+    QTest::qWait(1500);
+
+    // Where rows lie here, taken while this tree has them; the other
+    // window's lie 700 pixels to the right.
+    QList<QPoint> rows;
+    for (QModelIndex index = here.model().documentIndex(); index.isValid(); index = tvw->indexBelow(index))
+        rows << tvw->viewport()->mapTo(&here.window, tvw->visualRect(index).center());
+    QCOMPARE(rows.size(), 4);
+    const auto at = [&](int row, bool there) { return rows[row] + QPoint(there ? 700 : 0, 0); };
+    const auto drag = [&](QPoint from, QPoint to, bool ctrl) {
+        auto xy = [](QPoint p) { return QStringList{QString::number(p.x()), QString::number(p.y())}; };
+        QStringList a{"mousemove"};
+        a << xy(from) << "sleep" << "0.2" << "mousedown" << "1" << "sleep" << "0.2" << "mousemove"
+          << xy(from + QPoint(6, 6)) << "sleep" << "0.2" << "mousemove" << xy(from + QPoint(20, 12)) << "sleep"
+          << "0.3";
+        if (ctrl)
+            a << "keydown" << "ctrl";
+        a << "mousemove" << xy((from + to) / 2) << "sleep" << "0.3" << "mousemove" << xy(to + QPoint(-8, 0))
+          << "sleep" << "0.3" << "mousemove" << xy(to) << "sleep" << "0.6" << "mouseup" << "1";
+        if (ctrl)
+            a << "keyup" << "ctrl";
+        return run(a);
+    };
+
+    // Rows here: #document, r, a, b. There: #document, s, c.
+    QVERIFY(drag(at(2, false), at(3, false), false));
+    QTRY_COMPARE(flat(here.markup()), QStringLiteral("<r><b><a/></b></r>"));
+    QVERIFY(drag(at(2, false), at(1, true), false));
+    QTRY_COMPARE(flat(here.markup()), QStringLiteral("<r/>"));
+    QVERIFY(drag(at(2, true), at(1, false), true));
+    QTRY_COMPARE(flat(here.markup()), QStringLiteral("<r><c/></r>"));
+
+    // The other editor saves what it has: the moved subtree, its own kept.
+    QVERIFY(run({"windowfocus", "--sync", window, "key", "ctrl+s"}));
+    const auto saved = [&] {
+        QFile f(other);
+        return f.open(QIODevice::ReadOnly) ? flat(QString::fromUtf8(f.readAll())) : QString();
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(saved(), QStringLiteral("<s><c/><b><a/></b></s>"), 10000);
+}
+
+int main(int argc, char **argv)
+{
+    OwnXServer server;
+    std::vector<char *> args;
+    for (int i = 0; i < argc; ++i) {
+        if (std::string(argv[i]) == "-platform" && i + 1 < argc) {
+            ++i;
+            continue;
+        }
+        args.push_back(argv[i]);
+    }
+    if (!server.display.isEmpty()) {
+        qputenv("DISPLAY", server.display);
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    }
+    int count = int(args.size());
+    // Set up as the editor's own start does, so rows lie alike in both.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(count, args.data());
+    installFontSubstitutions();
+    QApplication::setFont(QFont(QStringLiteral("MS UI Gothic"), 10));
+    TestDragDrop test;
+    return QTest::qExec(&test, count, args.data());
+}
+
+#include "tst_dragdrop.moc"
