@@ -175,9 +175,11 @@ void NodeFinder::RunPathQuery()
     Selection &selection = m_host.selection();
     const QModelIndex selected = selection.selectedItem();
     XmlNode context = selection.GetDOMNode(selected);
+    // With nothing selected a query still runs, from the document: typing a
+    // path into a fresh window and pressing Enter should not do nothing.
     if (!context)
-        return;
-    if (!hasRows(context))
+        context = m_host.dom()->documentNode();
+    else if (!hasRows(context))
         context = selection.GetDOMNode(selected.parent());
     // Selecting the first result writes its path into the box: the
     // expression is taken now, to be remembered as typed.

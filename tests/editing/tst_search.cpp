@@ -179,6 +179,11 @@ private slots:
         emit path->activated(1);
         QCOMPARE(w.window.statusText(), QStringLiteral("2件検索されました。"));
         QCOMPARE(w.history().size(), 3);
+
+        // With nothing selected the query runs from the document.
+        w.window.tvw()->selectionModel()->clear();
+        run(QStringLiteral("r/b"));
+        QCOMPARE(w.selected(), w.item({0, 1}));
     }
 };
 
