@@ -2,10 +2,10 @@
 #include "XmlDocument.h"
 
 #include "LibXmlSupport.h"
+#include "SaveTarget.h"
 #include "XmlDocumentInternal.h"
 
 #include <QRegularExpression>
-#include <QSaveFile>
 
 #include <libxml/tree.h>
 #include <libxml/xmlsave.h>
@@ -366,10 +366,5 @@ bool XmlDocument::save(const QString &path, QString *error) const
     QByteArray bytes;
     if (!serialize(&bytes, error))
         return false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(error, QStringLiteral("ファイルに書き込めません: %1 (%2)").arg(path, file.errorString()));
-    if (file.write(bytes) != bytes.size() || !file.commit())
-        return fail(error, QStringLiteral("ファイルに書き込めません: %1 (%2)").arg(path, file.errorString()));
-    return true;
+    return savetarget::write(path, bytes, error);
 }
