@@ -63,6 +63,20 @@ bool inPlace(const struct stat &st)
     return S_ISREG(st.st_mode) && (st.st_nlink > 1 || !mayGiveOwnership(st));
 }
 
+// 0, or the error that stopped the write. Qt's buffered write would take a
+// short write for success (a size limit, say) and leave a truncated file.
+int writeAll(int fd, const QByteArray &bytes)
+{
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno != EINTR)
+            return errno;
+        if (n > 0)
+            done += n;
+    }
+    return 0;
+}
+
 // Writes over the file's content. Room for a longer content is reserved
 // first, so a full disk or a size limit fails before anything is changed.
 bool writeInPlace(const QString &path, const QByteArray &bytes, QString *error)
@@ -81,13 +95,8 @@ bool writeInPlace(const QString &path, const QByteArray &bytes, QString *error)
             (void)ignored;
         }
     }
-    for (qsizetype done = 0; code == 0 && done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno != EINTR)
-            code = errno;
-        else if (n > 0)
-            done += n;
-    }
+    if (code == 0)
+        code = writeAll(fd, bytes);
     if (code == 0 && (::ftruncate(fd, off_t(bytes.size())) != 0 || ::fsync(fd) != 0))
         code = errno;
     if (::close(fd) != 0 && code == 0)
@@ -104,8 +113,8 @@ bool replace(const QString &path, const QByteArray &bytes, const struct stat *ol
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return fail(error, writeError(path, file.errorString()));
+    const int fd = file.handle();
     if (old) {
-        const int fd = file.handle();
         // Giving a file away clears its set-id bits, so the mode comes after.
         if ((old->st_uid != ::geteuid() || old->st_gid != ::getegid()) && ::fchown(fd, old->st_uid, old->st_gid) != 0) {
             file.cancelWriting();
@@ -118,7 +127,12 @@ bool replace(const QString &path, const QByteArray &bytes, const struct stat *ol
             return fail(error, writeError(path, systemError(code)));
         }
     }
-    if (file.write(bytes) != bytes.size() || !file.commit())
+    if (const int code = writeAll(fd, bytes); code != 0 || ::fsync(fd) != 0) {
+        const QString reason = systemError(code != 0 ? code : errno);
+        file.cancelWriting();
+        return fail(error, writeError(path, reason));
+    }
+    if (!file.commit())
         return fail(error, writeError(path, file.errorString()));
     return true;
 }

@@ -195,12 +195,20 @@ private slots:
         }
     }
 
-    // A write in place that fails leaves the file as it was, and says where
-    // the backup taken at open is.
-    void aFailedWriteInPlaceNamesTheBackup()
+    // A write that fails (here on a file size limit) leaves the file as it
+    // was; one in place says where the backup taken at open is.
+    void aFailedWriteLeavesTheFile_data()
     {
-        const QString path = write("linked.xml", "<r/>");
-        QCOMPARE(::link(QFile::encodeName(path).constData(), QFile::encodeName(m_files.path("linked2.xml")).constData()), 0);
+        QTest::addColumn<bool>("linked");
+        QTest::newRow("replaced") << false;
+        QTest::newRow("in place") << true;
+    }
+    void aFailedWriteLeavesTheFile()
+    {
+        QFETCH(bool, linked);
+        const QString path = write(linked ? "linked.xml" : "single.xml", "<r/>");
+        if (linked)
+            QCOMPARE(::link(QFile::encodeName(path).constData(), QFile::encodeName(m_files.path("linked2.xml")).constData()), 0);
         Window w;
         QVERIFY(w.open(path));
         w.change(QString(200, QLatin1Char('x')));
@@ -215,7 +223,7 @@ private slots:
         ::setrlimit(RLIMIT_FSIZE, &old);
         ::signal(SIGXFSZ, previous);
         QVERIFY(!saved);
-        QVERIFY(w.prompt->shown.last().text.contains(w.flags().m_BackupPath));
+        QCOMPARE(w.prompt->shown.last().text.contains(w.flags().m_BackupPath), linked);
         QCOMPARE(read(path), QByteArray("<r/>"));
         QVERIFY(w.flags().m_Dirty);
     }
