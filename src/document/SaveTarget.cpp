@@ -1,6 +1,7 @@
 #include "SaveTarget.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 
 #include <cerrno>
@@ -58,9 +59,17 @@ bool mayGiveOwnership(const struct stat &st)
     return st.st_uid == ::geteuid() && inGroup(st.st_gid);
 }
 
-bool inPlace(const struct stat &st)
+// A file in a folder this process may not add to cannot be replaced, but
+// may still be writable itself.
+bool folderRefusesNewFiles(const QString &path)
 {
-    return S_ISREG(st.st_mode) && (st.st_nlink > 1 || !mayGiveOwnership(st));
+    const QByteArray folder = QFile::encodeName(QFileInfo(QFileInfo(path).canonicalFilePath()).absolutePath());
+    return ::access(folder.constData(), W_OK) != 0 && ::access(QFile::encodeName(path).constData(), W_OK) == 0;
+}
+
+bool inPlace(const QString &path, const struct stat &st)
+{
+    return S_ISREG(st.st_mode) && (st.st_nlink > 1 || !mayGiveOwnership(st) || folderRefusesNewFiles(path));
 }
 
 // 0, or the error that stopped the write. Qt's buffered write would take a
@@ -163,7 +172,7 @@ QString refusal(const QString &path)
 bool writesInPlace(const QString &path)
 {
     struct stat st;
-    return statTarget(path, &st) && inPlace(st);
+    return statTarget(path, &st) && inPlace(path, st);
 }
 
 bool write(const QString &path, const QByteArray &bytes, QString *error)
@@ -173,7 +182,7 @@ bool write(const QString &path, const QByteArray &bytes, QString *error)
         return fail(error, refused);
     struct stat st;
     const bool exists = statTarget(path, &st);
-    if (exists && inPlace(st))
+    if (exists && inPlace(path, st))
         return writeInPlace(path, bytes, error);
     bool ownerKept = true;
     if (replace(path, bytes, exists ? &st : nullptr, &ownerKept, error))

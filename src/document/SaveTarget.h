@@ -5,11 +5,12 @@
 
 // Where a save writes, and how. A plain file with one link is replaced
 // atomically (a temporary file renamed over it) and the new file gets the
-// old one's owner, group and mode. A file with other hard links, or one whose
-// owner or group this process may not give a new file, is written in place,
-// so every name sees the new content and the owner stays. Anything that is
-// not a plain file is refused. Symbolic links are followed: the file they
-// point to is the one written.
+// old one's owner, group and mode. A file with other hard links, one whose
+// owner or group this process may not give a new file, or one in a folder
+// this process may not add files to, is written in place, so every name
+// sees the new content and the owner stays. Anything that is not a plain
+// file is refused. Symbolic links are followed: the file they point to is
+// the one written.
 namespace savetarget {
 
 // A message naming what `path` is when it is no file to save to (a folder,
