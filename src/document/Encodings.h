@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QString>
 
+struct _xmlDoc;
+
 namespace libxml {
 
 // Files declared Shift_JIS (under any of its names) are nearly always the
@@ -20,5 +22,12 @@ void addEncodingAliases();
 // first sequence that does not decode and its first bytes, or false when all
 // of it decodes (or the system has no converter for the name).
 bool findUndecodable(const QByteArray &bytes, const QString &encoding, int *line, QByteArray *sequence);
+
+// Where the document needs a character `encoding` lacks in a place a
+// character reference would not stand for it (names, comments, processing
+// instructions, CDATA sections): a message naming the character and the
+// place, else empty. Text and attribute values need no check: there the
+// character is written as a reference.
+QString unwritableMarkup(struct _xmlDoc *doc, const QString &encoding);
 
 } // namespace libxml

@@ -1,6 +1,7 @@
 // Writing markup: previews of nodes, serialisation and saving to a file.
 #include "XmlDocument.h"
 
+#include "Encodings.h"
 #include "LibXmlSupport.h"
 #include "SaveTarget.h"
 #include "XmlDocumentInternal.h"
@@ -352,6 +353,8 @@ bool XmlDocument::serialize(QByteArray *out, QString *error) const
     if (!handler)
         return fail(error, QStringLiteral("文字コード「%1」では保存できません。").arg(encoding));
     xmlCharEncCloseFunc(handler);
+    if (const QString unwritable = libxml::unwritableMarkup(m_doc, encoding); !unwritable.isEmpty())
+        return fail(error, unwritable);
     out->clear();
     const bool utf8Output = encoding.compare(QLatin1String("UTF-8"), Qt::CaseInsensitive) == 0
         || encoding.compare(QLatin1String("UTF8"), Qt::CaseInsensitive) == 0;

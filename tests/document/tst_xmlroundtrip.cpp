@@ -210,6 +210,15 @@ private slots:
         XmlDocument again;
         QVERIFY(again.loadBytes(saved));
         QCOMPARE(again.documentElement().firstChild().text(), emoji);
+        // In a comment or a name a reference would not stand for it: refused.
+        const QString hangul = QStringLiteral("한");
+        for (const XmlNode &n : {doc.createComment(hangul), doc.createElement(hangul)}) {
+            QString error;
+            QVERIFY(doc.appendChild(doc.documentElement(), n));
+            QVERIFY(!doc.serialize(&saved, &error));
+            QVERIFY2(error.contains(hangul) && error.contains(QString::fromLatin1(name)), qPrintable(error));
+            QVERIFY(doc.removeNode(n));
+        }
 
         // Bytes the encoding cannot decode: the message names it and the line.
         QVERIFY(!again.loadBytes(file(invalid)));
