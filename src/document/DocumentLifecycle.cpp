@@ -3,6 +3,7 @@
 #include "DocumentHost.h"
 #include "DocumentTreeModel.h"
 #include "Prompt.h"
+#include "SaveTarget.h"
 #include "Selection.h"
 #include "StringTable.h"
 #include "TempFolder.h"
@@ -226,6 +227,13 @@ bool DocumentLifecycle::SaveFile(const QString &path)
     XmlDocument *dom = m_host.dom();
     if (!dom)
         return false;
+    // A folder, device, FIFO or socket is left alone, mode included.
+    const QString refused = savetarget::refusal(path);
+    if (!refused.isEmpty()) {
+        m_host.prompt().message(QStringLiteral("保存できませんでした。\n%1").arg(refused), Prompt::Icon::Exclamation);
+        return false;
+    }
+    const QString backup = savetarget::writesInPlace(path) ? backupBeforeInPlaceWrite(path) : QString();
     // A read-only target is written anew without the flag; it is kept
     // intact, flag included, when the write fails.
     const bool wasReadOnly = QFileInfo::exists(path) && isReadOnlyFile(path);
@@ -236,6 +244,9 @@ bool DocumentLifecycle::SaveFile(const QString &path)
     if (!dom->save(path, &error)) {
         if (wasReadOnly)
             QFile::setPermissions(path, oldPermissions);
+        // A write in place may have left the file part written.
+        if (!backup.isEmpty())
+            error += QStringLiteral("\n元の内容のバックアップ: %1").arg(backup);
         m_host.prompt().message(QStringLiteral("保存できませんでした。\n%1").arg(error), Prompt::Icon::Exclamation);
         return false;
     }
@@ -245,6 +256,24 @@ bool DocumentLifecycle::SaveFile(const QString &path)
     f.m_ReadOnly = false;
     UpdateStatus(path);
     return true;
+}
+
+QString DocumentLifecycle::backupBeforeInPlaceWrite(const QString &path)
+{
+    const WindowFlags &f = m_host.flags();
+    const QFileInfo target(path);
+    if (f.m_HasFile && !f.m_BackupPath.isEmpty() && QFileInfo::exists(f.m_BackupPath)
+        && target.canonicalFilePath() == QFileInfo(f.m_FileName).canonicalFilePath())
+        return f.m_BackupPath;
+    // Another file saved over (Save As) has no backup yet.
+    const QString folder = m_host.tempFolder();
+    if (folder.isEmpty())
+        return QString();
+    const QString copy = backupPath(folder, path);
+    if (!QFile::copy(path, copy))
+        return QString();
+    makeWritable(copy);
+    return copy;
 }
 
 void DocumentLifecycle::UpdateStatus(const QString &path)

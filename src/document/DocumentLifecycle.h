@@ -49,6 +49,9 @@ public:
 
 private:
     void copyStyleSheets(const QString &documentPath);
+    // A copy of the file at `path` that a write in place could spoil: the
+    // backup taken at open when it is the window's file, else a new one.
+    QString backupBeforeInPlaceWrite(const QString &path);
     // The buttons of commands on a whole document: save, print, preview, find, verify.
     void enableDocumentButtons();
 

@@ -1,5 +1,7 @@
 #include "LibXmlSupport.h"
 
+#include "Encodings.h"
+
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 #include <libxml/xmlIO.h>
@@ -54,6 +56,7 @@ void ensureInitialized()
         xmlSetGenericErrorFunc(nullptr, silentGenericError);
         xmlSetStructuredErrorFunc(nullptr, silentStructuredError);
         xmlSetExternalEntityLoader(guardedLoader);
+        addEncodingAliases();
     });
 }
 

@@ -134,9 +134,11 @@ public:
 
     // Write the document to a file: indented, in the encoding named by the
     // declaration (UTF-8 when none), with a UTF-8 byte-order mark when the
-    // loaded file had one. Written to a temporary file renamed over the
-    // target, so a failure leaves an existing file intact. A document
-    // without a root element is refused: it would not load again.
+    // loaded file had one. Written as SaveTarget.h describes: a plain file
+    // is replaced atomically keeping its owner, group and mode, a file with
+    // other hard links is written in place, and what is not a file is
+    // refused. A document without a root element is refused: it would not
+    // load again.
     bool save(const QString &path, QString *error = nullptr) const;
     // The bytes save() would write.
     bool serialize(QByteArray *out, QString *error = nullptr) const;

@@ -1,11 +1,13 @@
 // Reading a document from bytes: the parse and what is cleaned up after it.
 #include "XmlDocument.h"
 
+#include "Encodings.h"
 #include "LibXmlSupport.h"
 #include "XmlDocumentInternal.h"
 #include "XmlDocumentObserver.h"
 
 #include <QFile>
+#include <QRegularExpression>
 
 #include <libxml/tree.h>
 #include <libxml/parser.h>
@@ -123,6 +125,35 @@ QString declarationOf(const QByteArray &bytes)
     if (end < 0)
         return QString();
     return QString::fromLatin1(head.mid(5, end - 5)).trimmed();
+}
+
+// A parse that failed on bytes its encoding cannot decode reports only
+// what the parser saw next (often "premature end of data"); say instead
+// which encoding the bytes are not valid in, and where.
+void explainUndecodableBytes(const QByteArray &bytes, XmlParseError *error)
+{
+    QString encoding;
+    if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
+        encoding = QStringLiteral("UTF-16");
+    } else {
+        static const QRegularExpression re(QStringLiteral("encoding\\s*=\\s*([\"'])([^\"']*)\\1"));
+        encoding = re.match(declarationOf(bytes)).captured(2).trimmed();
+    }
+    const bool declared = !encoding.isEmpty() && !bytes.startsWith("\xFF\xFE") && !bytes.startsWith("\xFE\xFF");
+    if (encoding.isEmpty())
+        encoding = QStringLiteral("UTF-8");
+    int line = 0;
+    QByteArray sequence;
+    if (!libxml::findUndecodable(bytes, encoding, &line, &sequence) || (error->line > 0 && line > error->line))
+        return;
+    QStringList hex;
+    for (const char c : sequence)
+        hex << QStringLiteral("0x") + QString::number(uchar(c), 16).toUpper().rightJustified(2, QLatin1Char('0'));
+    error->errorCode = XML_ERR_INVALID_ENCODING;
+    error->reason = QStringLiteral("%1文字コード「%2」として正しくないバイト列があります (%3)。")
+                        .arg(declared ? QStringLiteral("宣言された") : QString(), encoding, hex.join(QLatin1Char(' ')));
+    error->line = line;
+    error->column = 0;
 }
 
 // Entity references stay nodes in the tree, but text() and XPath string
@@ -289,6 +320,8 @@ static XmlDocument::ParseResult parseBytesInternal(const QByteArray &bytes, cons
             result.error.line = last ? last->line : 0;
             result.error.column = last ? last->int2 : 0;
         }
+        if (!forceUtf8)
+            explainUndecodableBytes(bytes, &result.error);
         xmlFreeParserCtxt(ctxt);
         return result;
     }

@@ -1,11 +1,12 @@
 // Writing markup: previews of nodes, serialisation and saving to a file.
 #include "XmlDocument.h"
 
+#include "Encodings.h"
 #include "LibXmlSupport.h"
+#include "SaveTarget.h"
 #include "XmlDocumentInternal.h"
 
 #include <QRegularExpression>
-#include <QSaveFile>
 
 #include <libxml/tree.h>
 #include <libxml/xmlsave.h>
@@ -352,6 +353,8 @@ bool XmlDocument::serialize(QByteArray *out, QString *error) const
     if (!handler)
         return fail(error, QStringLiteral("文字コード「%1」では保存できません。").arg(encoding));
     xmlCharEncCloseFunc(handler);
+    if (const QString unwritable = libxml::unwritableMarkup(m_doc, encoding); !unwritable.isEmpty())
+        return fail(error, unwritable);
     out->clear();
     const bool utf8Output = encoding.compare(QLatin1String("UTF-8"), Qt::CaseInsensitive) == 0
         || encoding.compare(QLatin1String("UTF8"), Qt::CaseInsensitive) == 0;
@@ -366,10 +369,5 @@ bool XmlDocument::save(const QString &path, QString *error) const
     QByteArray bytes;
     if (!serialize(&bytes, error))
         return false;
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(error, QStringLiteral("ファイルに書き込めません: %1 (%2)").arg(path, file.errorString()));
-    if (file.write(bytes) != bytes.size() || !file.commit())
-        return fail(error, QStringLiteral("ファイルに書き込めません: %1 (%2)").arg(path, file.errorString()));
-    return true;
+    return savetarget::write(path, bytes, error);
 }

@@ -9,6 +9,11 @@
 #include <QTest>
 #include <QTreeView>
 
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 // A window's document from New to Close, with scripted answers to every
 // question the window asks.
 class TestLifecycle : public QObject
@@ -135,6 +140,91 @@ private slots:
         QCOMPARE(read(path), QByteArray("<?xml version=\"1.0\"?><r/>"));
         // A folder is no file to write to.
         QVERIFY(!w.window.SaveFile(m_files.dir.path()));
+        QVERIFY(w.flags().m_Dirty);
+    }
+
+    // Each kind of target saved once: what the file was before, it is after.
+    void savingKeepsWhatTheTargetIs_data()
+    {
+        QTest::addColumn<QString>("kind");
+        for (const char *kind : {"plain", "symlink", "hardlinks", "other owner", "fifo", "folder"})
+            QTest::newRow(kind) << QString::fromLatin1(kind);
+    }
+    void savingKeepsWhatTheTargetIs()
+    {
+        QFETCH(QString, kind);
+        TestFiles files;
+        const QString file = files.write(QStringLiteral("t.xml"), "<old/>");
+        const QByteArray native = QFile::encodeName(file);
+        QCOMPARE(::chmod(native.constData(), 0640), 0);
+        QString target = file;
+        if (kind == "symlink") {
+            target = files.path(QStringLiteral("link.xml"));
+            QVERIFY(QFile::link(file, target));
+        } else if (kind == "hardlinks") {
+            QCOMPARE(::link(native.constData(), QFile::encodeName(files.path(QStringLiteral("2.xml"))).constData()), 0);
+        } else if (kind == "other owner") {
+            if (::geteuid() != 0)
+                QSKIP("only root may give a file to another user");
+            QCOMPARE(::chown(native.constData(), 65534, 65534), 0);
+        } else if (kind == "fifo" || kind == "folder") {
+            QVERIFY(QFile::remove(file));
+            QCOMPARE(kind == "fifo" ? ::mkfifo(native.constData(), 0640) : ::mkdir(native.constData(), 0750), 0);
+        }
+        struct stat before, after;
+        QCOMPARE(::stat(native.constData(), &before), 0);
+
+        Window w;
+        w.window.LoadXML(QStringLiteral("<new/>"));
+        const bool isFile = kind != "fifo" && kind != "folder";
+        QCOMPARE(w.window.SaveFile(target), isFile);
+        QCOMPARE(::stat(native.constData(), &after), 0);
+        QCOMPARE(after.st_mode, before.st_mode); // kind and permission bits
+        QCOMPARE(after.st_uid, before.st_uid);
+        QCOMPARE(after.st_gid, before.st_gid);
+        QCOMPARE(after.st_nlink, before.st_nlink);
+        QCOMPARE(QFileInfo(target).isSymLink(), kind == "symlink");
+        if (isFile) {
+            QCOMPARE(read(target), QByteArray("<new/>\n"));
+            // Other names of the file see what was written.
+            for (const QString &name : QDir(files.dir.path()).entryList(QDir::Files))
+                QCOMPARE(read(files.path(name)), QByteArray("<new/>\n"));
+        } else {
+            QVERIFY(w.prompt->shown.last().text.contains(kind == "fifo" ? QStringLiteral("FIFO") : QStringLiteral("フォルダー")));
+            QVERIFY(w.flags().m_Dirty || !w.flags().m_HasFile);
+        }
+    }
+
+    // A write that fails (here on a file size limit) leaves the file as it
+    // was; one in place says where the backup taken at open is.
+    void aFailedWriteLeavesTheFile_data()
+    {
+        QTest::addColumn<bool>("linked");
+        QTest::newRow("replaced") << false;
+        QTest::newRow("in place") << true;
+    }
+    void aFailedWriteLeavesTheFile()
+    {
+        QFETCH(bool, linked);
+        const QString path = write(linked ? "linked.xml" : "single.xml", "<r/>");
+        if (linked)
+            QCOMPARE(::link(QFile::encodeName(path).constData(), QFile::encodeName(m_files.path("linked2.xml")).constData()), 0);
+        Window w;
+        QVERIFY(w.open(path));
+        w.change(QString(200, QLatin1Char('x')));
+        // A file size limit makes the longer content fail to fit.
+        struct rlimit old;
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
+        const auto previous = ::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit small = old;
+        small.rlim_cur = 100;
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        const bool saved = w.window.SaveFile(path);
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        ::signal(SIGXFSZ, previous);
+        QVERIFY(!saved);
+        QCOMPARE(w.prompt->shown.last().text.contains(w.flags().m_BackupPath), linked);
+        QCOMPARE(read(path), QByteArray("<r/>"));
         QVERIFY(w.flags().m_Dirty);
     }
 

@@ -173,6 +173,60 @@ private slots:
         QCOMPARE(shape(doc.documentElement()), expected);
     }
 
+    // Japanese files as Windows writes them: every name of Shift_JIS reads
+    // the code page 932 extensions (①, ㈱, Ⅲ and ～ as U+FF5E); EUC-JP the same
+    // characters where the system has that table.
+    void windowsJapanese_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addColumn<QByteArray>("extensions");
+        QTest::addColumn<QByteArray>("invalid");
+        for (const char *name : {"Shift_JIS", "shift-jis", "x-sjis", "MS_Kanji", "Windows-31J", "CP932", "sjis"})
+            QTest::newRow(name) << QByteArray(name) << QByteArray("\x87\x40\x87\x8A\x87\x56\x81\x60") << QByteArray("\x81\x20");
+        QTest::newRow("EUC-JP") << QByteArray("EUC-JP") << QByteArray("\xAD\xA1\xAD\xEA\xAD\xB7\xA1\xC1") << QByteArray("\xAD\x20");
+    }
+    void windowsJapanese()
+    {
+        QFETCH(QByteArray, name);
+        QFETCH(QByteArray, extensions);
+        QFETCH(QByteArray, invalid);
+        const auto file = [&](const QByteArray &line) {
+            return "<?xml version=\"1.0\" encoding=\"" + name + "\"?>\n<r>\n  <t>" + line + "</t>\n</r>\n";
+        };
+        // Opened and saved unchanged: the same bytes.
+        XmlDocument doc;
+        QVERIFY2(doc.loadBytes(file(extensions)), qPrintable(doc.parseError().reason));
+        const XmlNode t = doc.documentElement().firstChild();
+        QCOMPARE(t.text(), QStringLiteral("①㈱Ⅲ\uFF5E"));
+        QByteArray saved;
+        QVERIFY(doc.serialize(&saved));
+        QCOMPARE(saved, file(extensions));
+
+        // A character the encoding lacks becomes a reference, and comes back.
+        const QString emoji = QString::fromUcs4(U"\U0001F600");
+        QVERIFY(doc.setText(t, emoji));
+        QVERIFY(doc.serialize(&saved));
+        QCOMPARE(saved, file("&#128512;"));
+        XmlDocument again;
+        QVERIFY(again.loadBytes(saved));
+        QCOMPARE(again.documentElement().firstChild().text(), emoji);
+        // In a comment or a name a reference would not stand for it: refused.
+        const QString hangul = QStringLiteral("한");
+        for (const XmlNode &n : {doc.createComment(hangul), doc.createElement(hangul)}) {
+            QString error;
+            QVERIFY(doc.appendChild(doc.documentElement(), n));
+            QVERIFY(!doc.serialize(&saved, &error));
+            QVERIFY2(error.contains(hangul) && error.contains(QString::fromLatin1(name)), qPrintable(error));
+            QVERIFY(doc.removeNode(n));
+        }
+
+        // Bytes the encoding cannot decode: the message names it and the line.
+        QVERIFY(!again.loadBytes(file(invalid)));
+        QVERIFY2(again.parseError().reason.contains(QString::fromLatin1(name)), qPrintable(again.parseError().reason));
+        QCOMPARE(again.parseError().line, 3);
+        QCOMPARE(again.documentElement().firstChild().text(), emoji);
+    }
+
     void saveRefusesWhatCannotBeReadBack()
     {
         const QString path = QDir::temp().filePath(QStringLiteral("ostrel-roundtrip-%1.xml").arg(QCoreApplication::applicationPid()));
