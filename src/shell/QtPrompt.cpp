@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QFontDialog>
+#include <QFontInfo>
 #include <QDialogButtonBox>
 #include <QGridLayout>
 #include <QInputDialog>
@@ -108,12 +109,15 @@ bool QtPrompt::saveFileDialog(const QString &filter, const QString &initialPath,
 
 bool QtPrompt::fontDialog(QString *family, int *pointSize)
 {
-    const QFont current(*family, *pointSize);
+    // A face that is not installed (the default "MS UI Gothic") is shown as
+    // the installed face that stands in for it; the dialog lists only
+    // installed faces and would otherwise select its first one.
+    const QFont current(QFontInfo(QFont(*family, *pointSize)).family(), *pointSize);
     QFontDialog dialog(current, m_parent);
     dialog.setWindowTitle(AppInfo::title());
     // Japanese faces only, when the face in use is one: the dialog's
     // writing system list is the one place Qt offers that choice.
-    if (QFontDatabase::families(QFontDatabase::Japanese).contains(*family)) {
+    if (QFontDatabase::families(QFontDatabase::Japanese).contains(current.family())) {
         const QString japanese = QFontDatabase::writingSystemName(QFontDatabase::Japanese);
         for (QComboBox *box : dialog.findChildren<QComboBox *>()) {
             const int index = box->findText(japanese);
