@@ -15,7 +15,7 @@
 
 int main(int argc, char *argv[])
 {
-    useJapaneseLocale(); // before anything asks for the locale
+    useJapaneseLocale();
     // --help, --version, a wrong option and a missing screen are answered
     // before Qt starts, which needs a screen.
     QStringList arguments;

@@ -38,17 +38,6 @@ public:
 
 void useJapaneseLocale()
 {
-    // Qt reads the system's locale from the environment once, on the first
-    // use of any locale, where LC_ALL overrides the rest. Set only for that
-    // moment.
-    const QByteArray saved = qgetenv("LC_ALL");
-    const bool wasSet = qEnvironmentVariableIsSet("LC_ALL");
-    qputenv("LC_ALL", "ja_JP.UTF-8");
-    (void)QLocale::system();
-    if (wasSet)
-        qputenv("LC_ALL", saved);
-    else
-        qunsetenv("LC_ALL");
     QLocale::setDefault(japanese());
 }
 

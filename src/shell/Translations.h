@@ -5,10 +5,9 @@
 // number, size and date formats, whatever the system's locale is: every
 // text the editor writes itself is Japanese.
 
-// Before the application object exists: Japanese becomes the default
-// locale and the one Qt takes for the system's (the file dialog writes
-// sizes and dates in that). The C library and the programs the editor
-// starts keep the user's own settings.
+// Japanese becomes the default locale: the one widgets write numbers and
+// dates in (the file dialog's columns: QtPrompt). The system's locale, which
+// the C library and the programs the editor starts use, stays the user's.
 void useJapaneseLocale();
 
 // Installs Qt's Japanese catalogue into the running application, and the
