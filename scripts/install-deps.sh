@@ -10,9 +10,12 @@ PACKAGES=(
   libxml2-dev libxslt1-dev
   qt6-webengine-dev qt6-webchannel-dev poppler-utils
   libxcb1-dev
-  fonts-noto-cjk
+  fonts-noto-cjk qt6-translations-l10n
   xvfb xauth x11-utils xdotool
   dbus dbus-daemon dbus-bin
+  desktop-file-utils appstream
+  dpkg-dev file binutils
+  python3-dbus python3-gi
 )
 
 missing=()

@@ -10,5 +10,21 @@ jobs=$(nproc)
 bash scripts/build.sh build
 dbus-run-session -- ctest --test-dir build --output-on-failure -j"$jobs"
 
+# The installation, into a temporary prefix: what desktops and software
+# centres read must validate, and the installed editor must run.
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+cmake --install build --prefix "$prefix" >/dev/null
+desktop-file-validate "$prefix/share/applications/org.ostrel.OstrelEdit.desktop"
+appstreamcli validate --no-net "$prefix/share/metainfo/org.ostrel.OstrelEdit.metainfo.xml"
+grep -qxF "Exec=\"$prefix/bin/OstrelEdit\" --automation" "$prefix/share/dbus-1/services/org.ostrel.OstrelEdit.service"
+test -f "$prefix/share/ostrel-edit/default.xml" && test -f "$prefix/share/ostrel-edit/readme.txt"
+# The installed editor answers --version without a screen, and started
+# without one it says so and exits 1.
+noscreen=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM)
+"${noscreen[@]}" "$prefix/bin/OstrelEdit" --version
+rc=0; "${noscreen[@]}" "$prefix/bin/OstrelEdit" 2>/dev/null || rc=$?
+[ "$rc" -eq 1 ]
+
 bash scripts/build.sh build-asan -DOSTREL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 dbus-run-session -- ctest --test-dir build-asan --output-on-failure -j"$jobs"

@@ -1,14 +1,38 @@
+#include "document/Resources.h"
 #include "shell/AppInfo.h"
+#include "shell/CommandLine.h"
+#include "shell/DisplayCheck.h"
 #include "shell/Fonts.h"
+#include "shell/Translations.h"
 #include "shell/basGlobal.h"
 
 #include <QApplication>
 #include <QFont>
+#include <QIcon>
 
+#include <cstdio>
 #include <unistd.h>
 
 int main(int argc, char *argv[])
 {
+    useJapaneseLocale();
+    // --help, --version, a wrong option and a missing screen are answered
+    // before Qt starts, which needs a screen.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const CommandLine::StartRequest request = CommandLine::parse(arguments);
+    if (const auto answer = CommandLine::answerWithoutStarting(request)) {
+        std::fputs(answer->out.toLocal8Bit().constData(), stdout);
+        std::fputs(answer->err.toLocal8Bit().constData(), stderr);
+        return answer->exitCode;
+    }
+    const QString noScreen = missingDisplayMessage(request.platform, request.display);
+    if (!noScreen.isEmpty()) {
+        std::fputs((noScreen + QLatin1Char('\n')).toLocal8Bit().constData(), stderr);
+        return 1;
+    }
+
     // The preview's browser engine cannot sandbox itself for root, and
     // refuses to start then; administrators edit files as root.
     if (::geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
@@ -18,6 +42,11 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(AppInfo::title());
     QApplication::setApplicationVersion(AppInfo::version());
+    // The desktop entry and the icon are named after the bus name.
+    QApplication::setDesktopFileName(QStringLiteral("org.ostrel.OstrelEdit"));
+    ensureResources();
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/org.ostrel.OstrelEdit.svg")));
+    installJapaneseQtTexts();
     installFontSubstitutions();
     QApplication::setFont(QFont(QStringLiteral("MS UI Gothic"), 10));
     return basGlobal::Main(app);

@@ -11,10 +11,6 @@
 #include <csignal>
 #include <unistd.h>
 
-#ifndef OSTREL_DATA_DIR
-#define OSTREL_DATA_DIR "/usr/share/ostrel-edit"
-#endif
-
 namespace {
 
 std::atomic<int> g_serial{0};
@@ -74,7 +70,8 @@ void TempFolder::removeStale()
 
 QString programFile(const QString &name)
 {
-    for (const QString &dir : {QCoreApplication::applicationDirPath(), QStringLiteral(OSTREL_DATA_DIR)}) {
+    const QString programDir = QCoreApplication::applicationDirPath();
+    for (const QString &dir : {programDir, programDir + QStringLiteral("/" OSTREL_DATA_FROM_BIN)}) {
         const QString candidate = dir + QLatin1Char('/') + name;
         if (QFileInfo(candidate).isFile())
             return candidate;

@@ -30,6 +30,7 @@ private:
 };
 
 // Files shipped with the program ("default.xml", "readme.txt"): looked for
-// in the executable's folder first, then in the installed data folder.
+// in the executable's folder first, then in the installed data folder
+// (share/ostrel-edit beside the installation's bin folder).
 // Empty when neither has it.
 QString programFile(const QString &name);

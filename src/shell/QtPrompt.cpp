@@ -5,16 +5,44 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QFontDatabase>
 #include <QFontDialog>
+#include <QFontInfo>
 #include <QDialogButtonBox>
 #include <QGridLayout>
+#include <QIdentityProxyModel>
 #include <QInputDialog>
+#include <QLocale>
 #include <QPlainTextEdit>
 #include <QVBoxLayout>
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
+
+namespace {
+
+// The file dialog's sizes and dates in the application's locale (Japanese)
+// rather than the system's, which Qt's file model writes them in: the
+// rest of the dialog is Japanese whatever the system's locale is.
+class LocaleFileColumns : public QIdentityProxyModel
+{
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+
+    QVariant data(const QModelIndex &index, int role) const override
+    {
+        const auto *files = qobject_cast<const QFileSystemModel *>(sourceModel());
+        if (role != Qt::DisplayRole || !files || (index.column() != 1 && index.column() != 3))
+            return QIdentityProxyModel::data(index, role);
+        const QModelIndex source = mapToSource(index);
+        if (index.column() == 3)
+            return QLocale().toString(files->lastModified(source), QLocale::ShortFormat);
+        return files->isDir(source) ? QString() : QLocale().formattedDataSize(files->size(source));
+    }
+};
+
+} // namespace
 
 Prompt::Answer QtPrompt::message(const QString &text, Icon icon, Buttons buttons, bool defaultNo)
 {
@@ -72,6 +100,7 @@ bool QtPrompt::openFileDialog(const QString &title, const QString &filter, QStri
     dialog.setOption(QFileDialog::HideNameFilterDetails);
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setProxyModel(new LocaleFileColumns(&dialog));
     QCheckBox *readOnlyBox = nullptr;
     if (readOnly) {
         // The choice to open read-only sits under the file list; it needs
@@ -98,6 +127,7 @@ bool QtPrompt::saveFileDialog(const QString &filter, const QString &initialPath,
     dialog.setOption(QFileDialog::HideNameFilterDetails);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setProxyModel(new LocaleFileColumns(&dialog));
     dialog.setDefaultSuffix(QStringLiteral("xml"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return false;
@@ -108,12 +138,15 @@ bool QtPrompt::saveFileDialog(const QString &filter, const QString &initialPath,
 
 bool QtPrompt::fontDialog(QString *family, int *pointSize)
 {
-    const QFont current(*family, *pointSize);
+    // A face that is not installed (the default "MS UI Gothic") is shown as
+    // the installed face that stands in for it; the dialog lists only
+    // installed faces and would otherwise select its first one.
+    const QFont current(QFontInfo(QFont(*family, *pointSize)).family(), *pointSize);
     QFontDialog dialog(current, m_parent);
     dialog.setWindowTitle(AppInfo::title());
     // Japanese faces only, when the face in use is one: the dialog's
     // writing system list is the one place Qt offers that choice.
-    if (QFontDatabase::families(QFontDatabase::Japanese).contains(*family)) {
+    if (QFontDatabase::families(QFontDatabase::Japanese).contains(current.family())) {
         const QString japanese = QFontDatabase::writingSystemName(QFontDatabase::Japanese);
         for (QComboBox *box : dialog.findChildren<QComboBox *>()) {
             const int index = box->findText(japanese);

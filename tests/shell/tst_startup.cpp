@@ -1,17 +1,24 @@
 #include "ScriptedPrompt.h"
 #include "TestFiles.h"
+#include "document/StringTable.h"
 #include "shell/CommandLine.h"
 #include "shell/InstanceLife.h"
+#include "shell/Translations.h"
 #include "shell/Window.h"
 #include "shell/basGlobal.h"
 #include "shell/frmMain.h"
 #include "shell/frmSplash.h"
 
 #include <QApplication>
+#include <QFileIconProvider>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+
+Q_DECLARE_METATYPE(CommandLine::StartRequest::Action)
 
 // Start-up by a user, and the Window object as the entry routine uses it
 // (tst_automation drives it through the bus).
@@ -33,25 +40,68 @@ private slots:
 
     void commandLine_data()
     {
+        using Action = CommandLine::StartRequest::Action;
         QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<Action>("action");
         QTest::addColumn<bool>("automation");
         QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("platform");
+        QTest::addColumn<int>("exitCode"); // -1: the editor starts
+        QTest::addColumn<QString>("printed"); // part of what is printed instead
 
         // The shell has split a quoted name at its blank but kept the quotes.
-        QTest::newRow("quoted path with blanks") << QStringList{"\"/tmp/my", "file.xml\""} << false << "/tmp/my file.xml";
-        QTest::newRow("two names stay one path") << QStringList{"a.xml", "b.xml"} << false << "a.xml b.xml";
-        QTest::newRow("lone quote") << QStringList{"\""} << false << "";
-        QTest::newRow("quote not first") << QStringList{"a.xml\""} << false << "a.xml\"";
+        QTest::newRow("quoted path with blanks") << QStringList{"\"/tmp/my", "file.xml\""} << Action::Start << false
+                                                 << "/tmp/my file.xml" << "" << -1 << "";
+        QTest::newRow("unquoted path with blanks") << QStringList{"/tmp/my", "file.xml"} << Action::Start << false
+                                                   << "/tmp/my file.xml" << "" << -1 << "";
+        QTest::newRow("two names stay one path") << QStringList{"a.xml", "b.xml"} << Action::Start << false
+                                                 << "a.xml b.xml" << "" << -1 << "";
+        QTest::newRow("lone quote") << QStringList{"\""} << Action::Start << false << "" << "" << -1 << "";
+        QTest::newRow("quote not first") << QStringList{"a.xml\""} << Action::Start << false << "a.xml\"" << ""
+                                         << -1 << "";
         QTest::newRow("automation switch left out of the path")
-            << QStringList{"/tmp/a", "--automation", "b.xml"} << true << "/tmp/a b.xml";
+            << QStringList{"/tmp/a", "--automation", "b.xml"} << Action::Start << true << "/tmp/a b.xml" << "" << -1
+            << "";
+        QTest::newRow("lone dash is a name") << QStringList{"-"} << Action::Start << false << "-" << "" << -1 << "";
+        QTest::newRow("after -- every word is the path")
+            << QStringList{"--", "-draft.xml", "--help"} << Action::Start << false << "-draft.xml --help" << "" << -1
+            << "";
+        // Left in the arguments for Qt, with their values.
+        QTest::newRow("Qt's own options")
+            << QStringList{"-platform", "offscreen", "-reverse", "--style", "fusion", "-stylesheet=a.qss", "a b.xml"}
+            << Action::Start << false << "a b.xml" << "offscreen" << -1 << "";
+        QTest::newRow("help") << QStringList{"a.xml", "--help"} << Action::Help << false << "" << "" << 0
+                              << "--automation";
+        QTest::newRow("short help") << QStringList{"-h"} << Action::Help << false << "" << "" << 0 << "使い方";
+        QTest::newRow("version") << QStringList{"--version"} << Action::Version << false << "" << "" << 0
+                                 << "Ostrel XML Editor 1.1.10\n";
+        QTest::newRow("unknown option") << QStringList{"--verbose", "a.xml"} << Action::BadOption << false << ""
+                                        << "" << 2 << "正しくないオプションです: --verbose";
+        // An unquoted path whose second word starts with a dash needs "--".
+        QTest::newRow("dash word of an unquoted path") << QStringList{"my", "-draft.xml"} << Action::BadOption
+                                                       << false << "" << "" << 2 << "-draft.xml\n使い方";
+        QTest::newRow("Qt's option without its value") << QStringList{"a.xml", "-platform"} << Action::BadOption
+                                                       << false << "" << "" << 2 << "-platform";
     }
 
     void commandLine()
     {
         QFETCH(QStringList, arguments);
+        QFETCH(int, exitCode);
+        QFETCH(QString, printed);
         const CommandLine::StartRequest request = CommandLine::parse(arguments);
+        QTEST(request.action, "action");
         QTEST(request.automation, "automation");
         QTEST(CommandLine::filePath(request.commandLine), "path");
+        QTEST(request.platform, "platform");
+        const std::optional<CommandLine::Answer> answer = CommandLine::answerWithoutStarting(request);
+        QCOMPARE(answer ? answer->exitCode : -1, exitCode);
+        if (answer) {
+            // Usage and version go to standard output; a mistake to standard error.
+            const QString &text = exitCode == 0 ? answer->out : answer->err;
+            QVERIFY2(text.contains(printed), qPrintable(text));
+            QVERIFY((exitCode == 0 ? answer->err : answer->out).isEmpty());
+        }
     }
 
     void splashForm()
@@ -168,6 +218,20 @@ private slots:
         QTRY_VERIFY(form.isNull());
         window.reset();
         QCOMPARE(closed.size(), 1);
+    }
+
+    // Last: it changes the whole test program's language. Qt's texts in a
+    // window whose own texts are Japanese, whatever the system's locale.
+    void qtTextsInJapanese()
+    {
+        useJapaneseLocale();
+        QVERIFY2(installJapaneseQtTexts(), "Qt's Japanese catalogue (qt6-translations-l10n) is not installed");
+        QMessageBox question(QMessageBox::Question, QString(), GetResString(12),
+                             QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        QCOMPARE(question.button(QMessageBox::Cancel)->text(), QStringLiteral("キャンセル"));
+        QCOMPARE(QLocale().toString(QDate(2026, 12, 7), QLocale::ShortFormat), QStringLiteral("2026/12/07"));
+        // A text the catalogue lacks: the file dialog's type of a folder.
+        QCOMPARE(QFileIconProvider().type(QFileInfo(m_files.dir.path())), QStringLiteral("フォルダー"));
     }
 
 private:
