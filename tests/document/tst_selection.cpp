@@ -26,69 +26,62 @@ class TestSelection : public QObject
 private slots:
     void init() { QApplication::clipboard()->setText(QStringLiteral("<x/>")); }
 
-    void documentAndElementsWithTheNameLock()
+    // What the path box, the pane and the buttons show for a node, after the
+    // element c was shown.
+    void showingANode_data()
     {
+        QTest::addColumn<QList<int>>("rows");
+        QTest::addColumn<QString>("options"); // l: name lock, r: read-only, e: empty clipboard
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("pane"); // *: the node's markup, with CRLF
+        QTest::addColumn<QString>("shown"); // locked, then copy, cut, delete and paste enabled
+        using Rows = QList<int>;
+        QTest::newRow("document") << Rows{} << "" << "/" << "*" << "00001";
+        QTest::newRow("element") << Rows{1, 1} << "" << "/r/c" << "*" << "01111";
+        QTest::newRow("element, name lock") << Rows{1} << "l" << "/r" << "*" << "11111";
+        // The parser normalises the newline in the value to a blank; the
+        // name lock does not lock values, and the path stays.
+        QTest::newRow("attribute, name lock") << Rows{1, 0} << "l" << "/r/c" << "a b" << "01110";
+        QTest::newRow("processing instruction") << Rows{1, 2} << "" << "/" << "data" << "11110";
+        QTest::newRow("declaration") << Rows{0} << "" << "/" << "version=\"1.0\"" << "11110";
+        QTest::newRow("document, empty clipboard") << Rows{} << "e" << "/" << "*" << "00000";
+        QTest::newRow("element, empty clipboard") << Rows{1} << "e" << "/r" << "*" << "01110";
+        QTest::newRow("element, read-only") << Rows{1} << "r" << "/r" << "*" << "11000";
+        QTest::newRow("attribute, read-only") << Rows{1, 0} << "r" << "/r/c" << "a b" << "11000";
+        QTest::newRow("text, read-only") << Rows{1, 1, 0} << "r" << "/r/c" << "x" << "11000";
+    }
+    void showingANode()
+    {
+        QFETCH(QList<int>, rows);
+        QFETCH(QString, options);
+        QFETCH(QString, pane);
         Window w;
-        w.show({});
-        QCOMPARE(w.path(), QStringLiteral("/"));
-        QCOMPARE(w.pane(), w.markup().replace(QLatin1Char('\n'), QStringLiteral("\r\n")));
-        QVERIFY(!w.locked());
-        QVERIFY(!w.enabled("copy") && !w.enabled("cut") && !w.enabled("delete") && w.enabled("paste"));
-        QCOMPARE(w.window.tvw()->currentIndex(), w.item({}));
-
         w.show({1, 1});
-        QCOMPARE(w.path(), QStringLiteral("/r/c"));
-        QCOMPARE(w.pane(), QStringLiteral("<c>x</c>"));
-        QVERIFY(w.enabled("copy") && w.enabled("cut") && w.enabled("delete") && w.enabled("paste"));
-        w.setLock(true);
-        w.show({1});
-        QCOMPARE(w.path(), QStringLiteral("/r"));
-        QVERIFY(w.locked());
+        w.setLock(options.contains(u'l'));
+        w.window.flags().m_ReadOnly = options.contains(u'r');
+        if (options.contains(u'e'))
+            QApplication::clipboard()->clear();
+        QModelIndex item = w.item({});
+        for (int r : rows)
+            item = w.model().index(r, 0, item);
+        w.window.selection().ShowNode(item, true);
+        QTEST(w.path(), "path");
+        if (pane == QLatin1String("*"))
+            pane = w.doc().xml(w.model().nodeAt(item)).replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+        QCOMPARE(w.pane(), pane);
+        QString shown = w.locked() ? QStringLiteral("1") : QStringLiteral("0");
+        for (const char *button : {"copy", "cut", "delete", "paste"})
+            shown += w.enabled(button) ? u'1' : u'0';
+        QTEST(shown, "shown");
+        QCOMPARE(w.window.tvw()->currentIndex(), item);
     }
 
-    void attributeKeepsThePathAndShowsCrLf()
+    void valuesShowLineBreaksAsCrLf()
     {
         Window w;
-        w.setLock(true);
-        w.show({1});
-        w.show({1, 0});
-        QCOMPARE(w.path(), QStringLiteral("/r"));
-        // The parser normalises the newline in the value to a blank.
-        QCOMPARE(w.pane(), QStringLiteral("a b"));
-        QVERIFY(!w.locked()); // the name lock does not lock values
-        QVERIFY(!w.enabled("paste"));
         QVERIFY(w.doc().setText(w.model().nodeAt(w.item({1, 0})), QStringLiteral("1\n2")));
         w.show({1, 0});
         QCOMPARE(w.pane(), QStringLiteral("1\r\n2"));
-    }
-
-    void processingInstructionsAreAlwaysLocked()
-    {
-        Window w;
-        w.show({1, 2});
-        QCOMPARE(w.path(), QStringLiteral("/"));
-        QCOMPARE(w.pane(), QStringLiteral("data"));
-        QVERIFY(w.locked());
-        w.show({0}); // the declaration
-        QCOMPARE(w.pane(), QStringLiteral("version=\"1.0\""));
-        QVERIFY(w.locked());
-    }
-
-    void pasteNeedsClipboardTextAndReadOnlyLocks()
-    {
-        Window w;
-        QApplication::clipboard()->clear();
-        w.show({});
-        QVERIFY(!w.enabled("paste"));
-        w.show({1});
-        QVERIFY(!w.enabled("paste"));
-        QApplication::clipboard()->setText(QStringLiteral("<x/>"));
-        w.window.flags().m_ReadOnly = true;
-        for (auto rows : {std::initializer_list<int>{1}, {1, 0}, {1, 1, 0}}) {
-            w.show(rows);
-            QVERIFY(!w.enabled("paste") && !w.enabled("cut") && !w.enabled("delete"));
-            QVERIFY(w.enabled("copy") && w.locked());
-        }
     }
 
     void largeMarkupIsShownInPartAndLocked()

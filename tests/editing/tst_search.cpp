@@ -85,23 +85,20 @@ private slots:
         QTest::keyClick(tvw, Qt::Key_F, Qt::ControlModifier);
         QCOMPARE(w.prompt->lastAsked(), QStringLiteral("input 検索する文字列を入力してください。"));
         QCOMPARE(w.selected(), w.item({0, 0}));
-        QTest::keyClick(tvw, Qt::Key_F3);
-        QCOMPARE(w.selected(), w.item({0, 1, 2}));
+        // F3 finds the next, Shift+F3 the one before; at either end the
+        // selection stays and the status bar says so.
+        const auto f3 = [&](Qt::KeyboardModifiers mods, const QModelIndex &found, const QString &status) {
+            QTest::keyClick(tvw, Qt::Key_F3, mods);
+            QCOMPARE(w.selected(), found);
+            QCOMPARE(w.window.statusText(), status);
+        };
+        f3({}, w.item({0, 1, 2}), QString());
         QVERIFY(tvw->isExpanded(w.item({0, 1})));
-        QTest::keyClick(tvw, Qt::Key_F3);
-        QCOMPARE(w.selected(), w.item({0, 2}));
-        QCOMPARE(w.window.statusText(), QString());
-        QTest::keyClick(tvw, Qt::Key_F3);
-        QCOMPARE(w.window.statusText(), QStringLiteral("終わりまで検索しました。"));
-        QCOMPARE(w.selected(), w.item({0, 2}));
-
-        QTest::keyClick(tvw, Qt::Key_F3, Qt::ShiftModifier);
-        QCOMPARE(w.selected(), w.item({0, 1, 2}));
-        QTest::keyClick(tvw, Qt::Key_F3, Qt::ShiftModifier);
-        QCOMPARE(w.selected(), w.item({0, 0}));
-        QTest::keyClick(tvw, Qt::Key_F3, Qt::ShiftModifier);
-        QCOMPARE(w.window.statusText(), QStringLiteral("先頭まで検索しました。"));
-        QCOMPARE(w.selected(), w.item({0, 0}));
+        f3({}, w.item({0, 2}), QString());
+        f3({}, w.item({0, 2}), QStringLiteral("終わりまで検索しました。"));
+        f3(Qt::ShiftModifier, w.item({0, 1, 2}), QString());
+        f3(Qt::ShiftModifier, w.item({0, 0}), QString());
+        f3(Qt::ShiftModifier, w.item({0, 0}), QStringLiteral("先頭まで検索しました。"));
 
         // Stars find labels containing the text; the attribute's label is
         // its name while text is not shown.

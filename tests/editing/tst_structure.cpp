@@ -189,9 +189,6 @@ private slots:
         QVERIFY(w.window.flags().m_Dirty);
         // The new node is selected and its label editor open on its name.
         const XmlNode made = w.window.selection().GetSelectedDOMNode();
-        const NodeKind kinds[] = {NodeKind::Element, NodeKind::Attribute, NodeKind::Text, NodeKind::Comment,
-                                  NodeKind::CData};
-        QCOMPARE(made.kind(), kinds[kind]);
         QVERIFY(w.editorOn(w.selected()));
         QCOMPARE(w.editorOn(w.selected())->selectedText(), made.isAttribute() ? made.nodeName() : w.model().labelAt(w.selected()));
         w.undoRedo(before, expected);
@@ -232,7 +229,6 @@ private slots:
         w.prompt->answers.enqueue(Prompt::Answer::Yes);
         editor.mnuEditDelete_Click();
         QCOMPARE(w.flat(), QStringLiteral("<r x=\"1\" y=\"2\"><c/></r>"));
-        QCOMPARE(w.model().rowCount(w.at({0})), 3);
         QCOMPARE(w.model().keyAt(w.at({0, 2})), keyOfC);
         QVERIFY(w.selected().isValid());
         QCOMPARE(w.steps(), 1);

@@ -13,13 +13,12 @@
 #include <QFontDatabase>
 #include <QFontDialog>
 #include <QFontInfo>
-#include <QMenuBar>
-#include <QToolBar>
-
 #include <QMenu>
+#include <QMenuBar>
 #include <QPointer>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
+#include <QToolBar>
 #include <QTreeView>
 
 // The window as a frame: menus that follow the document, the font command,
@@ -30,10 +29,6 @@ class TestFrame : public QObject
 
     TestFiles m_files;
 
-    static void openMenu(TestWindow &w, const char *name)
-    {
-        emit w.window.findChild<QMenu *>(QString::fromLatin1(name))->aboutToShow();
-    }
     static void showActive(QWidget &window)
     {
         window.show();
@@ -51,27 +46,36 @@ class TestFrame : public QObject
                 whenModal<T>(act);
         });
     }
-    static bool enabled(TestWindow &w, const char *name)
+    // A 1 or 0 for each item, as `menu` leaves them when it opens.
+    static QString states(TestWindow &w, const char *menu, std::initializer_list<const char *> items)
     {
-        return w.window.menuItem(QString::fromLatin1(name))->isEnabled();
+        emit w.window.findChild<QMenu *>(QString::fromLatin1(menu))->aboutToShow();
+        QString out;
+        for (const char *item : items)
+            out += w.window.menuItem(QString::fromLatin1(item))->isEnabled() ? u'1' : u'0';
+        return out;
     }
 
 private slots:
-    void fileMenuFollowsTheDocument()
+    void menusFollowTheDocumentAndTheHistory()
     {
         TestWindow w;
         w.window.ClearStatus();
-        openMenu(w, "mnuFile");
-        QVERIFY(!enabled(w, "mnuFileSave") && !enabled(w, "mnuFileSaveAs") && !enabled(w, "mnuFileClose") && !enabled(w, "mnuFileReload"));
+        const auto file = [&] { return states(w, "mnuFile", {"mnuFileSave", "mnuFileSaveAs", "mnuFileClose", "mnuFileReload"}); };
+        const auto edit = [&] { return states(w, "mnuEdit", {"mnuEditUndo", "mnuEditRedo", "mnuEditUndoAll"}); };
+        QCOMPARE(file(), QStringLiteral("0000"));
         w.window.lifecycle().mnuFileNew_Click();
-        openMenu(w, "mnuFile");
-        QVERIFY(enabled(w, "mnuFileSave") && enabled(w, "mnuFileClose"));
-        QVERIFY(!enabled(w, "mnuFileReload")); // "New XML File" is no file
+        QCOMPARE(file(), QStringLiteral("1110")); // "New XML File" is no file
         const QString path = m_files.write(QStringLiteral("a.xml"), "<r/>");
         QVERIFY(w.window.OpenFile(path));
         w.window.UpdateStatus(path);
-        openMenu(w, "mnuFile");
-        QVERIFY(enabled(w, "mnuFileReload"));
+        QCOMPARE(file(), QStringLiteral("1111"));
+        QCOMPARE(edit(), QStringLiteral("000"));
+        w.change("1");
+        QCOMPARE(edit(), QStringLiteral("101"));
+        w.window.menuItem(QStringLiteral("mnuEditUndo"))->trigger();
+        QCOMPARE(edit(), QStringLiteral("011"));
+        QCOMPARE(w.markup(), QStringLiteral("<r/>"));
 
         // The opened file heads the recent-file submenu.
         QMenu *recent = w.window.findChild<QMenu *>(QStringLiteral("mnuFileMRU"));
@@ -79,21 +83,6 @@ private slots:
         const QAction *first = recent->findChild<QAction *>(QStringLiteral("mnuFileMRUFiles1"));
         QVERIFY(first && first->isVisible());
         QCOMPARE(first->text(), QStringLiteral("&1 ") + QFileInfo(path).absoluteFilePath());
-    }
-
-    void editMenuFollowsTheHistory()
-    {
-        TestWindow w;
-        QVERIFY(w.window.OpenFile(m_files.write(QStringLiteral("e.xml"), "<r/>")));
-        openMenu(w, "mnuEdit");
-        QVERIFY(!enabled(w, "mnuEditUndo") && !enabled(w, "mnuEditRedo") && !enabled(w, "mnuEditUndoAll"));
-        w.change("1");
-        openMenu(w, "mnuEdit");
-        QVERIFY(enabled(w, "mnuEditUndo") && enabled(w, "mnuEditUndoAll"));
-        w.window.menuItem(QStringLiteral("mnuEditUndo"))->trigger();
-        openMenu(w, "mnuEdit");
-        QVERIFY(!enabled(w, "mnuEditUndo") && enabled(w, "mnuEditRedo"));
-        QCOMPARE(w.markup(), QStringLiteral("<r/>"));
     }
 
     void keysAndButtonsReachTheirCommands()
@@ -204,9 +193,9 @@ private slots:
     void externalProgramsSubmenu()
     {
         {
-            TestWindow w;
-            QVERIFY(!w.window.menuItem(QStringLiteral("mnuToolOpenEditor"))->isVisible());
-            QVERIFY(!w.window.menuItem(QStringLiteral("mnuToolLine3"))->isVisible());
+            TestWindow w; // without programs, neither the submenu nor its separator
+            QVERIFY(!w.window.menuItem(QStringLiteral("mnuToolOpenEditor"))->isVisible()
+                    && !w.window.menuItem(QStringLiteral("mnuToolLine3"))->isVisible());
         }
         SettingsStore store;
         const QStringList names{QStringLiteral("&Vim"), QStringLiteral("エディタ")};

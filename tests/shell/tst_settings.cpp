@@ -75,24 +75,14 @@ private slots:
         QTEST(::toInt16(text, -1), "expected");
     }
 
-    void missingOrUnusableValuesLeaveTheWindowAsItIs()
+    // Missing or unusable values leave the window as it is; the programs
+    // stop at a gap and keep the first of equal names.
+    void loadingSkipsWhatIsUnusable()
     {
         put("Application", QStringLiteral("Left"), "40000"); // a screen wider than 16 bits of twips
         put("Application", QStringLiteral("Height"), "0");
         put("Application", QStringLiteral("SplitTop"), "abc");
         put("Font", QStringLiteral("Size"), "0");
-        FakeWindow window;
-        LoadSettings(window);
-        QCOMPARE(sharedSettings().fontName, QStringLiteral("MS UI Gothic"));
-        QCOMPARE(sharedSettings().fontSize, 10);
-        QVERIFY(sharedSettings().programs.isEmpty());
-        QCOMPARE(window.rect, FakeWindow().rect);
-        QVERIFY(!window.positionStored); // the platform places such a window
-        QCOMPARE(std::pair(window.hsp, window.vsp), std::pair(3600, 3600));
-    }
-
-    void programsStopAtGapAndKeepFirstOfEqualNames()
-    {
         const QStringList names{QStringLiteral("ed"), QStringLiteral("vi"), QStringLiteral("ed"), QString(),
                                 QStringLiteral("after gap")};
         for (int i = 0; i < names.size(); ++i) {
@@ -101,7 +91,12 @@ private slots:
         }
         FakeWindow window;
         LoadSettings(window);
+        QCOMPARE(sharedSettings().fontName, QStringLiteral("MS UI Gothic"));
+        QCOMPARE(sharedSettings().fontSize, 10);
         QCOMPARE(sharedSettings().programs, (QList<ExternalProgram>{{"ed", "/bin/p"}, {"vi", "/bin/p"}}));
+        QCOMPARE(window.rect, FakeWindow().rect);
+        QVERIFY(!window.positionStored); // the platform places such a window
+        QCOMPARE(std::pair(window.hsp, window.vsp), std::pair(3600, 3600));
     }
 
     void savedFileHasExactKeysAndReloads()

@@ -3,13 +3,12 @@
 #include "document/DocumentLifecycle.h"
 #include "document/Selection.h"
 #include "undo/UndoController.h"
-#include "undo/clsUndoRedo.h"
 
 #include <QTest>
 #include <QTreeView>
 
-// The history: its stacks, and undo and redo of journalled changes checked
-// against the serialised document at every step.
+// The history: undo and redo of journalled changes checked against the
+// serialised document at every step, its limit, and Undo All.
 class TestUndo : public QObject
 {
     Q_OBJECT
@@ -29,28 +28,6 @@ class TestUndo : public QObject
     }
 
 private slots:
-    void historyStacks()
-    {
-        clsUndoRedo h;
-        QVector<clsUndoRedo::Step> steps;
-        for (int i = 0; i < 12; ++i) {
-            steps << std::make_shared<clsUndoInfo>();
-            h.Action(steps.last());
-        }
-        // Eleven steps after the first: ten can be undone, not the first.
-        QCOMPARE(h.undoCount(), 10);
-        for (int i = 10; i >= 1; --i)
-            QCOMPARE(h.Undo(), steps[i]);
-        QVERIFY(!h.CanUndo() && !h.Undo());
-        QCOMPARE(h.current(), steps[1]);
-        QCOMPARE(h.Redo(), steps[2]);
-        // A new change ends redoing.
-        h.Action(std::make_shared<clsUndoInfo>());
-        QVERIFY(!h.CanRedo() && !h.Redo());
-        h.Clear();
-        QVERIFY(!h.CanUndo() && !h.CanRedo());
-    }
-
     void undoAndRedoRestoreEveryState()
     {
         TestWindow w;
@@ -90,6 +67,7 @@ private slots:
         QVERIFY(w.window.flags().m_Dirty);
     }
 
+    // The history holds ten steps back; a new change ends redoing.
     void elevenChangesThenANewOneAfterUndo()
     {
         TestWindow w;
