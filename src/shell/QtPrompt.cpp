@@ -19,6 +19,11 @@
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QTimer>
+
+#include <algorithm>
+#include <QTreeView>
+#include <QHeaderView>
 
 namespace {
 
@@ -41,6 +46,20 @@ public:
         return files->isDir(source) ? QString() : QLocale().formattedDataSize(files->size(source));
     }
 };
+
+// Japanese sizes, types and dates are wider than the columns Qt gives them,
+// and would show elided ("23…イト"). Qt's own dialog makes its list when
+// shown; a platform's native dialog has none and is left as it is.
+void fitFileColumns(QFileDialog &dialog)
+{
+    dialog.resize(std::max(dialog.width(), 800), std::max(dialog.height(), 460));
+    QTimer::singleShot(0, &dialog, [&dialog] {
+        if (auto *view = dialog.findChild<QTreeView *>(QStringLiteral("treeView"))) {
+            for (int column = 1; column < view->header()->count(); ++column)
+                view->header()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+        }
+    });
+}
 
 } // namespace
 
@@ -112,6 +131,7 @@ bool QtPrompt::openFileDialog(const QString &title, const QString &filter, QStri
             grid->addWidget(readOnlyBox, grid->rowCount(), 0, 1, grid->columnCount());
         }
     }
+    fitFileColumns(dialog);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return false;
     *path = dialog.selectedFiles().constFirst();
@@ -129,6 +149,7 @@ bool QtPrompt::saveFileDialog(const QString &filter, const QString &initialPath,
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setProxyModel(new LocaleFileColumns(&dialog));
     dialog.setDefaultSuffix(QStringLiteral("xml"));
+    fitFileColumns(dialog);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return false;
     *path = dialog.selectedFiles().constFirst();
