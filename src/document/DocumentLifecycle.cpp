@@ -261,13 +261,16 @@ std::function<bool(qint64, qint64)> DocumentLifecycle::progressFor(int text, con
 {
     m_cancelled = false;
     constexpr int kSteps = 1000;
-    std::shared_ptr<Prompt::Progress> progress = m_host.prompt().progress(GetResString(text).arg(namePart(path)), kSteps);
-    if (!progress)
-        return {};
-    return [this, progress, shown = -1](qint64 done, qint64 total) mutable {
+    // The dialog is made at the first report: work too short to report
+    // any has none.
+    std::shared_ptr<Prompt::Progress> progress;
+    return [this, progress, text = GetResString(text).arg(namePart(path)), shown = -1](qint64 done,
+                                                                                        qint64 total) mutable {
+        if (!progress)
+            progress = m_host.prompt().progress(text, kSteps);
         // Past an estimated total (a save of a grown document) the bar waits at its end.
         const int step = total > 0 ? int(std::min<qint64>(kSteps - 1, done * kSteps / total)) : 0;
-        if (step == shown)
+        if (!progress || step == shown)
             return true;
         shown = step;
         if (!progress->advance(step))

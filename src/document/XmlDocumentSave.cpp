@@ -37,7 +37,11 @@ int saveWrite(void *context, const char *buffer, int len)
         return -1;
     }
     sink->out->append(buffer, len);
-    if (sink->progress && *sink->progress && !(*sink->progress)(sink->out->size(), sink->total)) {
+    // Heard every 256 KB: a small document's save reports nothing.
+    constexpr qsizetype kStep = 256 * 1024;
+    const qsizetype size = sink->out->size();
+    if (sink->progress && *sink->progress && size / kStep != (size - len) / kStep
+        && !(*sink->progress)(size, sink->total)) {
         sink->cancelled = true;
         return -1;
     }
