@@ -27,6 +27,9 @@ namespace {
 // How long changes are collected before a copy is written: a burst of
 // typing costs one write.
 constexpr int kDelayMs = 1000;
+// A child may hang on a lock another thread of the editor held when it was
+// forked; it gets this long.
+constexpr int kChildTimeoutMs = 120000;
 
 const QString kLockName = QStringLiteral("lock");
 
@@ -159,6 +162,12 @@ RecoveryWriter::RecoveryWriter(DocumentHost &host, QObject *parent) : QObject(pa
     m_delay.setSingleShot(true);
     m_delay.setInterval(kDelayMs);
     connect(&m_delay, &QTimer::timeout, this, &RecoveryWriter::write);
+    m_watchdog.setSingleShot(true);
+    m_watchdog.setInterval(kChildTimeoutMs);
+    connect(&m_watchdog, &QTimer::timeout, this, [this] {
+        stopChild();
+        schedule();
+    });
 }
 
 RecoveryWriter::~RecoveryWriter()
@@ -245,6 +254,7 @@ void RecoveryWriter::write()
     m_childPipe = fds[0];
     m_childDone = new QSocketNotifier(m_childPipe, QSocketNotifier::Read, this);
     connect(m_childDone, &QSocketNotifier::activated, this, &RecoveryWriter::childFinished);
+    m_watchdog.start();
 }
 
 void RecoveryWriter::childFinished()
@@ -252,12 +262,7 @@ void RecoveryWriter::childFinished()
     char done = '0';
     const bool ok = ::read(m_childPipe, &done, 1) == 1 && done == '1';
     // The child ends right after its answer (or has died: end of file).
-    ::waitpid(m_childPid, nullptr, 0);
-    m_childPid = 0;
-    delete m_childDone;
-    m_childDone = nullptr;
-    ::close(m_childPipe);
-    m_childPipe = -1;
+    releaseChild();
     if (ok) {
         m_written = true;
         emit written();
@@ -273,8 +278,14 @@ void RecoveryWriter::stopChild()
     if (m_childPid == 0)
         return;
     ::kill(m_childPid, SIGKILL);
+    releaseChild();
+}
+
+void RecoveryWriter::releaseChild()
+{
     ::waitpid(m_childPid, nullptr, 0);
     m_childPid = 0;
+    m_watchdog.stop();
     delete m_childDone;
     m_childDone = nullptr;
     ::close(m_childPipe);

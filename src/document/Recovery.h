@@ -73,11 +73,13 @@ private:
     void write();
     void childFinished();
     void stopChild();
+    void releaseChild(); // reaps the child and closes what watched it
     void discard();
 
     DocumentHost &m_host;
     XmlDocument *m_document = nullptr;
     QTimer m_delay;
+    QTimer m_watchdog; // a child that never finishes is stopped and the write tried again
     QString m_copyPath;   // <process folder>/<n>.xml
     QString m_sourceFile; // <process folder>/<n>.source: the document's file name
     QString m_sourceWritten;
