@@ -2,9 +2,12 @@
 #include "TestWindow.h"
 #include "document/DocumentLifecycle.h"
 #include "document/Recovery.h"
+#include "shell/InstanceLife.h"
+#include "shell/basGlobal.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QPointer>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
@@ -79,6 +82,29 @@ private slots:
         QVERIFY(copies().isEmpty());
     }
 
+    // An editor with an unsaved change to `path` in a child process, killed
+    // once its copy is on disk: the copy, which nobody was offered while
+    // that editor ran.
+    QString killedEditorsCopy(const QString &path)
+    {
+        QProcess editor;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("OSTREL_RECOVERY_CHILD", path);
+        editor.setProcessEnvironment(env);
+        editor.start(QCoreApplication::applicationFilePath(), {"-platform", "offscreen"});
+        if (!editor.waitForStarted())
+            return QString();
+        while (!editor.readAllStandardOutput().contains("written"))
+            if (!editor.waitForReadyRead(30000))
+                return QString();
+        ScriptedPrompt prompt;
+        Recovery::offerOrphans(prompt, [](const QString &, const QString &, QString *) { return true; });
+        const QStringList left = copies();
+        editor.kill();
+        editor.waitForFinished();
+        return prompt.shown.isEmpty() && left.size() == 1 ? left[0] : QString();
+    }
+
     void killedEditorsWorkIsOffered_data()
     {
         QTest::addColumn<Prompt::Answer>("answer");
@@ -92,42 +118,27 @@ private slots:
         QFETCH(Prompt::Answer, answer);
         QFETCH(bool, corrupt);
         const QString path = m_files.write("killed.xml", "<r/>");
-        QProcess editor;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("OSTREL_RECOVERY_CHILD", path);
-        editor.setProcessEnvironment(env);
-        editor.start(QCoreApplication::applicationFilePath(), {"-platform", "offscreen"});
-        QVERIFY(editor.waitForStarted());
-        while (!editor.readAllStandardOutput().contains("written"))
-            QVERIFY2(editor.waitForReadyRead(30000), qPrintable(editor.readAllStandardError()));
-
-        std::vector<std::unique_ptr<TestWindow>> restored;
-        const auto restore = [&](const QString &copy, const QString &source, QString *error) {
-            restored.push_back(std::make_unique<TestWindow>());
-            return restored.back()->window.lifecycle().Recover(copy, source, error);
-        };
-        ScriptedPrompt prompt;
-        // The other editor still runs: its copy is its own.
-        Recovery::offerOrphans(prompt, restore);
-        QVERIFY(prompt.shown.isEmpty());
-        const QStringList left = copies();
-        QCOMPARE(left.size(), 1);
-
-        editor.kill();
-        QVERIFY(editor.waitForFinished());
-        QFile copy(left[0]);
+        const QString left = killedEditorsCopy(path);
+        QVERIFY(!left.isEmpty());
+        QFile copy(left);
         if (corrupt && (!copy.open(QIODevice::WriteOnly) || copy.write("<r><unclosed></r>") < 0))
             QFAIL("cannot spoil the copy");
         copy.close();
+
+        std::vector<std::unique_ptr<TestWindow>> restored;
+        ScriptedPrompt prompt;
         prompt.answers.enqueue(answer);
-        Recovery::offerOrphans(prompt, restore);
+        Recovery::offerOrphans(prompt, [&](const QString &copy, const QString &source, QString *error) {
+            restored.push_back(std::make_unique<TestWindow>());
+            return restored.back()->window.lifecycle().Recover(copy, source, error);
+        });
         QCOMPARE(prompt.shown.size(), corrupt ? 2 : 1);
         QVERIFY(prompt.shown[0].text.contains(path));
         QCOMPARE(prompt.shown[0].buttons, Prompt::Buttons::YesNo);
         if (corrupt) {
-            QVERIFY(prompt.shown[1].text.contains(left[0]));
-            QCOMPARE(copies(), left); // kept for the user
-            QDir(Recovery::root()).removeRecursively();
+            QVERIFY(prompt.shown[1].text.contains(left));
+            QCOMPARE(copies(), QStringList{left}); // kept for the user
+            QDir(QFileInfo(left).path()).removeRecursively();
             return;
         }
         QVERIFY(copies().isEmpty());
@@ -140,6 +151,29 @@ private slots:
             QCOMPARE(w.windowTitle(), "killed.xml * - Ostrel XML Editor");
             QCOMPARE(TestFiles::read(path), "<r/>"); // the file itself waits for a save
         }
+    }
+
+    void startUpRestoresIntoAWindowOfItsOwn()
+    {
+        const QString path = m_files.write("started.xml", "<r/>");
+        QVERIFY(!killedEditorsCopy(path).isEmpty());
+        InstanceLife life;
+        auto prompt = std::make_unique<ScriptedPrompt>();
+        ScriptedPrompt *asked = prompt.get();
+        QPointer<frmMain> first = basGlobal::startStandAlone(QString(), life, std::move(prompt));
+        QCOMPARE(asked->shown.size(), 1);
+        QCOMPARE(life.count(), 2);
+        frmMain *restored = nullptr;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (w != first && qobject_cast<frmMain *>(w) && w->isVisible())
+                restored = static_cast<frmMain *>(w);
+        QVERIFY(restored);
+        QCOMPARE(restored->windowTitle(), "started.xml * - Ostrel XML Editor");
+        QVERIFY(copies().isEmpty()); // until the restored window writes its own
+        QVERIFY(waitForCopy(*restored));
+        restored->closeWithoutAsking();
+        first->closeWithoutAsking();
+        QVERIFY(copies().isEmpty());
     }
 
     void cancelledLoadChangesNothing_data()
