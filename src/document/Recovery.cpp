@@ -15,6 +15,7 @@
 #include <QSaveFile>
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -24,9 +25,11 @@
 
 namespace {
 
-// How long changes are collected before a copy is written: a burst of
-// typing costs one write.
-constexpr int kDelayMs = 1000;
+// A copy is written once the user has paused this long, so the fork's
+// short stop of the window falls where nobody types; a change is written
+// after kMaxDelayMs at the latest, even during uninterrupted typing.
+constexpr int kIdleMs = 1000;
+constexpr int kMaxDelayMs = 5000;
 // A child may hang on a lock another thread of the editor held when it was
 // forked; it gets this long.
 constexpr int kChildTimeoutMs = 120000;
@@ -160,7 +163,6 @@ void offerOrphans(Prompt &prompt, const Restorer &restore)
 RecoveryWriter::RecoveryWriter(DocumentHost &host, QObject *parent) : QObject(parent), m_host(host)
 {
     m_delay.setSingleShot(true);
-    m_delay.setInterval(kDelayMs);
     connect(&m_delay, &QTimer::timeout, this, &RecoveryWriter::write);
     m_watchdog.setSingleShot(true);
     m_watchdog.setInterval(kChildTimeoutMs);
@@ -197,12 +199,14 @@ void RecoveryWriter::stateChanged()
 
 void RecoveryWriter::schedule()
 {
-    if (!m_delay.isActive())
-        m_delay.start();
+    if (!m_pendingSince.isValid())
+        m_pendingSince.start();
+    m_delay.start(int(std::clamp<qint64>(kMaxDelayMs - m_pendingSince.elapsed(), 0, kIdleMs)));
 }
 
 void RecoveryWriter::write()
 {
+    m_pendingSince.invalidate();
     if (!m_document || !m_host.flags().m_Dirty) {
         discard();
         return;
@@ -295,6 +299,7 @@ void RecoveryWriter::releaseChild()
 void RecoveryWriter::discard()
 {
     m_delay.stop();
+    m_pendingSince.invalidate();
     m_again = false;
     stopChild();
     if (!m_copyPath.isEmpty()) {

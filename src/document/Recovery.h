@@ -2,6 +2,7 @@
 
 #include "XmlDocumentObserver.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -35,12 +36,16 @@ void offerOrphans(Prompt &prompt, const Restorer &restore);
 
 } // namespace Recovery
 
-// Keeps one window's recovery copy current. Changes are collected for a
-// moment, then a forked child process writes the document as it stands at
-// the fork: the child has its own copy-on-write image of the tree, so the
+// Keeps one window's recovery copy current. Changes are collected until
+// the user pauses, then a forked child process writes the document as it
+// stands at the fork: the child has its own copy-on-write image of the tree, so the
 // window goes on at once and nothing it does can change the tree being
-// written. The copy is written to a temporary file and renamed, so a
-// crash during a write leaves the previous copy usable.
+// written. The fork itself stops the window while the kernel copies the
+// page tables (about 20 ms for a 50 MB document), hence the wait for a
+// pause. Memory: the tree is shared, not copied; the child adds its output
+// (about the file's size) and the pages the window changes while it runs.
+// The copy is written to a temporary file and renamed, so a crash during a
+// write leaves the previous copy usable.
 class RecoveryWriter : public QObject, private XmlDocumentObserver
 {
     Q_OBJECT
@@ -79,6 +84,7 @@ private:
     DocumentHost &m_host;
     XmlDocument *m_document = nullptr;
     QTimer m_delay;
+    QElapsedTimer m_pendingSince; // since the oldest change not yet being written
     QTimer m_watchdog; // a child that never finishes is stopped and the write tried again
     QString m_copyPath;   // <process folder>/<n>.xml
     QString m_sourceFile; // <process folder>/<n>.source: the document's file name
