@@ -342,7 +342,10 @@ bool DocumentLifecycle::SaveFile(const QString &path)
     if (wasReadOnly)
         makeWritable(path);
     QString error;
-    if (!dom->save(path, &error, progressFor(18, path))) {
+    m_host.flags().m_Saving = true;
+    const bool saved = dom->save(path, &error, progressFor(18, path));
+    m_host.flags().m_Saving = false;
+    if (!saved) {
         if (wasReadOnly)
             QFile::setPermissions(path, oldPermissions);
         if (m_cancelled)

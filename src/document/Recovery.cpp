@@ -217,6 +217,10 @@ void RecoveryWriter::write()
         m_again = true;
         return;
     }
+    if (m_host.flags().m_Saving) {
+        schedule();
+        return;
+    }
     const QString folder = ProcessFolder::instance().path();
     if (folder.isEmpty())
         return;
