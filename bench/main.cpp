@@ -4,6 +4,7 @@
 // in another's figures.
 
 #include "document/DocumentTreeModel.h"
+#include "document/Recovery.h"
 #include "document/Selection.h"
 #include "document/ValuePane.h"
 #include "document/XmlDocument.h"
@@ -25,6 +26,7 @@
 #include <QFont>
 #include <QKeyEvent>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTreeView>
 
@@ -258,13 +260,17 @@ bool openShown(frmMain &window, const QString &path)
 
 // Editing the opened document: one keystroke in the value pane of a text
 // node (applied, with its history step), one undo and one redo, and the
-// memory ten single-character steps hold.
+// memory ten single-character steps hold. The keys come as typed, a quarter
+// of a second apart with the event loop running between them. Then the
+// time from a last change to the recovery copy holding it; the longest pass
+// of the event loop over both shows what writing the copy stops the window.
 int measureEditing(int argc, char **argv, const QString &path)
 {
     QApplication app(argc, argv);
     frmMain window;
     if (!openShown(window, path))
         return 1;
+    window.UpdateStatus(path);
     // The first text node, well inside the document.
     XmlNode text = window.dom()->documentElement();
     while (text && text.kind() != NodeKind::Text)
@@ -277,23 +283,61 @@ int measureEditing(int argc, char **argv, const QString &path)
         QKeyEvent press(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
         QCoreApplication::sendEvent(window.txtEdit(), &press);
     };
+    double stallMs = 0;
+    auto runEventLoop = [&stallMs](int ms) {
+        QElapsedTimer waited;
+        waited.start();
+        while (waited.elapsed() < ms) {
+            const auto start = Clock::now();
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+            stallMs = std::max(stallMs, std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        }
+    };
+    constexpr int kKeys = 10;
+    runEventLoop(2000); // the preview and the first paints settle
+    stallMs = 0;
 
     std::vector<double> keys;
     const long before = statusKb("VmRSS");
-    for (int i = 0; i < 10; ++i) {
+    for (int i = 0; i < kKeys; ++i) {
+        runEventLoop(250);
         const auto start = Clock::now();
         keystroke();
         keys.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
     }
     const long held = statusKb("VmRSS") - before;
+    runEventLoop(250);
+
+    // The recovery copy holding the last key: its run of x's, whole.
+    const QByteArray typed = QByteArray(kKeys + 1, 'x') + '<';
+    const auto changed = Clock::now();
+    keystroke();
+    double lagMs = -1;
+    double writtenMs = -1; // the last copy completed, read outside the event loop
+    QObject::connect(window.recovery(), &RecoveryWriter::written, [&] {
+        writtenMs = std::chrono::duration<double, std::milli>(Clock::now() - changed).count();
+    });
+    QElapsedTimer waited;
+    waited.start();
+    while (lagMs < 0 && waited.elapsed() < 60000) {
+        runEventLoop(50);
+        QFile copy(window.recovery()->copyPath());
+        if (writtenMs >= 0 && copy.open(QIODevice::ReadOnly) && copy.readAll().contains(typed))
+            lagMs = writtenMs;
+        writtenMs = -1;
+    }
+
     const auto start = Clock::now();
     window.undo().DoUndo();
     window.undo().DoRedo();
     const double undoMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count() / 2;
     std::sort(keys.begin(), keys.end());
-    std::printf("keystroke_ms %.2f\nundo_ms %.2f\nundo_memory_kb %ld\n", keys[keys.size() / 2], undoMs, held);
+    std::printf("keystroke_ms %.2f\nundo_ms %.2f\nundo_memory_kb %ld\nui_stall_ms %.1f\nrecovery_lag_ms %.0f\n",
+                keys[keys.size() / 2], undoMs, held, stallMs, lagMs);
     std::fflush(stdout);
-    return text.text().endsWith(QStringLiteral("xxxxxxxxxx")) ? 0 : 1;
+    // Closed as the user would, with the changes not wanted: no copy is left.
+    window.closeWithoutAsking();
+    return text.text().endsWith(QString(kKeys + 1, QLatin1Char('x'))) && lagMs >= 0 ? 0 : 1;
 }
 
 // Expanding the document item's whole subtree ("expand tree items" on the
@@ -447,6 +491,9 @@ int main(int argc, char **argv)
         return usage();
 
     QCoreApplication app(argc, argv);
+    // The measured windows keep their recovery copies here, not among the user's.
+    QTemporaryDir state;
+    qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
     QTemporaryFile temporary(QDir::tempPath() + QStringLiteral("/ostrel-bench-XXXXXX.xml"));
     if (path.isEmpty()) {
         if (!temporary.open())
@@ -475,6 +522,7 @@ int main(int argc, char **argv)
     std::printf("open_time_ms %.0f\nopen_memory_mb %.0f\n", openMs, openMb);
     std::printf("keystroke_ms %.2f\nundo_ms %.2f\nundo_memory_mb %.2f\n", editing.at("keystroke_ms"),
                 editing.at("undo_ms"), editing.at("undo_memory_kb") / 1024);
+    std::printf("ui_stall_ms %.1f\nrecovery_lag_ms %.0f\n", editing.at("ui_stall_ms"), editing.at("recovery_lag_ms"));
     std::printf("preview_ms %.0f\n", preview.at("preview_ms"));
     std::printf("expand_all_ms %.0f\nexpand_all_memory_mb %.0f\n", expand.at("time_ms"), expand.at("memory_kb") / 1024);
     std::printf("collapse_all_ms %.0f\n", expand.at("collapse_ms"));

@@ -35,4 +35,7 @@ public:
     // change just made.
     virtual void resetUndo() = 0;
     virtual void recordUndo() = 0;
+    // The document was opened, saved, closed or recovered: its unsaved
+    // state may have changed.
+    virtual void documentStateChanged() {}
 };

@@ -54,6 +54,44 @@ bool isSafeRelativeName(const QString &name)
     return !parts.contains(QStringLiteral("..")) && !parts.contains(QString());
 }
 
+// libxml2's tree takes about this many times the file's size.
+constexpr qint64 kLoadMemoryFactor = 15;
+
+qint64 readNumber(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    bool ok = false;
+    const qint64 n = file.readAll().trimmed().toLongLong(&ok);
+    return ok ? n : -1;
+}
+
+// The memory a load may take: what the system has available, or less when
+// the process's control group is limited. 0 when unknown.
+qint64 availableMemory()
+{
+    qint64 available = 0;
+    QFile meminfo(QStringLiteral("/proc/meminfo"));
+    if (meminfo.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : meminfo.readAll().split('\n'))
+            if (line.startsWith("MemAvailable:"))
+                available = line.mid(13).trimmed().split(' ').value(0).toLongLong() * 1024;
+    }
+    QFile cgroup(QStringLiteral("/proc/self/cgroup"));
+    if (cgroup.open(QIODevice::ReadOnly)) {
+        const QByteArray line = cgroup.readAll().trimmed();
+        if (line.startsWith("0::")) {
+            const QString dir = QStringLiteral("/sys/fs/cgroup") + QString::fromUtf8(line.mid(3));
+            const qint64 limit = readNumber(dir + QStringLiteral("/memory.max"));
+            const qint64 used = readNumber(dir + QStringLiteral("/memory.current"));
+            if (limit > 0 && used >= 0 && (available <= 0 || limit - used < available))
+                available = std::max<qint64>(limit - used, 1);
+        }
+    }
+    return available;
+}
+
 } // namespace
 
 QString DocumentLifecycle::caption(const QString &fileName, bool dirty, bool readOnly, bool hasDocument)
@@ -114,21 +152,34 @@ void DocumentLifecycle::ClearStatus()
     m_host.showPreview();
     for (const char *key : {"save", "print", "preview", "cut", "copy", "paste", "delete", "find", "verify", "undo", "redo"})
         m_host.setButtonEnabled(QString::fromLatin1(key), false);
+    m_host.documentStateChanged();
     // With the document gone, so is its history (setDom above).
 }
 
-bool DocumentLifecycle::OpenFile(const QString &path)
+bool DocumentLifecycle::OpenFile(const QString &path, const std::function<void()> &beforeReplacing)
 {
+    m_cancelled = false;
     if (path.isEmpty())
         return false;
     const QFileInfo info(path);
     if (!info.isFile() || !info.isReadable()) {
+        if (beforeReplacing)
+            beforeReplacing();
         m_host.prompt().message(QStringLiteral("ファイルを開けません。\n%1").arg(path), Prompt::Icon::Exclamation);
+        return false;
+    }
+    if (!enoughMemoryFor(info.size())) {
+        m_cancelled = true;
         return false;
     }
     WindowFlags &f = m_host.flags();
     auto document = std::make_unique<XmlDocument>();
-    if (!document->load(path)) {
+    const bool loaded = document->load(path, progressFor(17, path));
+    if (m_cancelled)
+        return false;
+    if (beforeReplacing)
+        beforeReplacing();
+    if (!loaded) {
         // The window keeps the document it had, with its flags and backup,
         // so what it shows is what it holds and Undo All still returns to it.
         const XmlParseError &e = document->parseError();
@@ -149,10 +200,21 @@ bool DocumentLifecycle::OpenFile(const QString &path)
             makeWritable(backup);
     }
 
-    m_host.setDom(std::move(document));
-    m_host.treeBuilder().Rebuild(m_host.dom(), true);
+    showDocument(std::move(document));
     copyStyleSheets(path);
 
+    f.m_Dirty = false;
+    f.m_HasFile = true;
+    enableDocumentButtons();
+    ResetUndo();
+    m_host.addRecentFile(info.absoluteFilePath());
+    return true;
+}
+
+void DocumentLifecycle::showDocument(std::unique_ptr<XmlDocument> document)
+{
+    m_host.setDom(std::move(document));
+    m_host.treeBuilder().Rebuild(m_host.dom(), true);
     DocumentTreeModel &model = m_host.model();
     const QModelIndex top = model.documentIndex();
     m_host.tvw()->expand(top);
@@ -162,13 +224,60 @@ bool DocumentLifecycle::OpenFile(const QString &path)
     // current item and fill the panes a second time.
     m_host.selection().ShowNode(top, true);
     m_host.tvw()->setFocus();
+}
 
-    f.m_Dirty = false;
-    f.m_HasFile = true;
+bool DocumentLifecycle::Recover(const QString &copyPath, const QString &sourcePath, QString *error)
+{
+    auto document = std::make_unique<XmlDocument>();
+    if (!document->load(copyPath) || !document->documentElement()) {
+        const XmlParseError &e = document->parseError();
+        *error = e.line > 0 ? QStringLiteral("%1 (%2行目)").arg(e.reason).arg(e.line) : e.reason;
+        return false;
+    }
+    showDocument(std::move(document));
+    WindowFlags &f = m_host.flags();
+    f.m_BackupPath.clear();
+    f.m_ReadOnly = false;
+    f.m_HasFile = !sourcePath.isEmpty();
+    f.m_Dirty = true;
     enableDocumentButtons();
     ResetUndo();
-    m_host.addRecentFile(info.absoluteFilePath());
+    UpdateStatus(sourcePath.isEmpty() ? newFileName() : sourcePath);
     return true;
+}
+
+bool DocumentLifecycle::enoughMemoryFor(qint64 size)
+{
+    const qint64 needed = size * kLoadMemoryFactor;
+    const qint64 available = availableMemory();
+    if (available <= 0 || needed <= available)
+        return true;
+    constexpr qint64 mb = 1024 * 1024;
+    return m_host.prompt().message(resourceString(1019).arg((needed + mb - 1) / mb).arg(available / mb),
+                                   Prompt::Icon::Exclamation, Prompt::Buttons::YesNo, true)
+        == Prompt::Answer::Yes;
+}
+
+std::function<bool(qint64, qint64)> DocumentLifecycle::progressFor(int text, const QString &path)
+{
+    m_cancelled = false;
+    constexpr int kSteps = 1000;
+    // The dialog is made at the first report: work too short to report
+    // any has none.
+    std::shared_ptr<Prompt::Progress> progress;
+    return [this, progress, text = GetResString(text).arg(namePart(path)), shown = -1](qint64 done,
+                                                                                        qint64 total) mutable {
+        if (!progress)
+            progress = m_host.prompt().progress(text, kSteps);
+        // Past an estimated total (a save of a grown document) the bar waits at its end.
+        const int step = total > 0 ? int(std::min<qint64>(kSteps - 1, done * kSteps / total)) : 0;
+        if (!progress || step == shown)
+            return true;
+        shown = step;
+        if (!progress->advance(step))
+            m_cancelled = true;
+        return !m_cancelled;
+    };
 }
 
 void DocumentLifecycle::copyStyleSheets(const QString &documentPath)
@@ -241,9 +350,14 @@ bool DocumentLifecycle::SaveFile(const QString &path)
     if (wasReadOnly)
         makeWritable(path);
     QString error;
-    if (!dom->save(path, &error)) {
+    m_host.flags().m_Saving = true;
+    const bool saved = dom->save(path, &error, progressFor(18, path));
+    m_host.flags().m_Saving = false;
+    if (!saved) {
         if (wasReadOnly)
             QFile::setPermissions(path, oldPermissions);
+        if (m_cancelled)
+            return false;
         // A write in place may have left the file part written.
         if (!backup.isEmpty())
             error += QStringLiteral("\n元の内容のバックアップ: %1").arg(backup);
@@ -282,6 +396,7 @@ void DocumentLifecycle::UpdateStatus(const QString &path)
     f.m_FileName = path;
     m_host.setCaption(caption(path, f.m_Dirty, f.m_ReadOnly, m_host.dom() != nullptr));
     m_host.showPreview();
+    m_host.documentStateChanged();
 }
 
 void DocumentLifecycle::DocumentModified()
@@ -332,9 +447,10 @@ void DocumentLifecycle::mnuFileOpen_Click()
     bool readOnly = false;
     if (!m_host.prompt().openFileDialog(QStringLiteral("開く"), kOpenFilter, &path, &readOnly))
         return;
-    ClearStatus();
-    m_host.flags().m_ReadOnly = readOnly;
-    if (OpenFile(path))
+    if (OpenFile(path, [&] {
+            ClearStatus();
+            m_host.flags().m_ReadOnly = readOnly;
+        }))
         UpdateStatus(path);
 }
 
@@ -346,8 +462,8 @@ void DocumentLifecycle::mnuFileReload_Click()
             != Prompt::Answer::Yes)
         return;
     const QString path = f.m_FileName;
-    OpenFile(path);
-    UpdateStatus(path);
+    if (OpenFile(path) || !m_cancelled)
+        UpdateStatus(path);
 }
 
 void DocumentLifecycle::mnuFileSave_Click()
@@ -383,8 +499,7 @@ void DocumentLifecycle::openRecentFile(const QString &path)
 {
     if (!QuerySave())
         return;
-    ClearStatus();
-    if (OpenFile(path))
+    if (OpenFile(path, [this] { ClearStatus(); }))
         UpdateStatus(path);
 }
 

@@ -2,7 +2,11 @@
 
 #include <QString>
 
+#include <functional>
+#include <memory>
+
 class DocumentHost;
+class XmlDocument;
 
 // The life of a window's document: New, Open, Reload, Save, Save As, Close,
 // the question whether to save, the modified flag, the caption, backups and
@@ -25,8 +29,16 @@ public:
     bool QuerySave();
     void ClearStatus();
     // Loads a file; on failure says why and leaves the window's document as
-    // it was. Does not set the caption (UpdateStatus does).
-    bool OpenFile(const QString &path);
+    // it was. Does not set the caption (UpdateStatus does). A long load
+    // shows its progress; cancelled, or refused for want of memory, it
+    // changes nothing at all and says nothing. `beforeReplacing` runs once
+    // the file is read and is not cancelled, before the window changes.
+    bool OpenFile(const QString &path, const std::function<void()> &beforeReplacing = {});
+    // True when the last OpenFile or SaveFile was cancelled by the user.
+    bool wasCancelled() const { return m_cancelled; }
+    // Shows a recovery copy as the unsaved document of `sourcePath` (empty:
+    // a new document). False, with the reason, when the copy does not load.
+    bool Recover(const QString &copyPath, const QString &sourcePath, QString *error);
     void LoadXML(const QString &text);
     // Writes the document; on failure reports the reason and changes no flag.
     bool SaveFile(const QString &path);
@@ -54,6 +66,15 @@ private:
     QString backupBeforeInPlaceWrite(const QString &path);
     // The buttons of commands on a whole document: save, print, preview, find, verify.
     void enableDocumentButtons();
+    // Makes `document` the window's and shows its first levels.
+    void showDocument(std::unique_ptr<XmlDocument> document);
+    // True when a file of `size` bytes may be loaded: the memory it needs is
+    // there, or the user wants to go on anyway.
+    bool enoughMemoryFor(qint64 size);
+    // A progress report for loading or saving `path` (`text`: the string
+    // table entry), which records a cancel in m_cancelled.
+    std::function<bool(qint64, qint64)> progressFor(int text, const QString &path);
 
     DocumentHost &m_host;
+    bool m_cancelled = false;
 };

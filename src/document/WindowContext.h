@@ -15,6 +15,9 @@ struct WindowFlags
     bool m_PaneUpdating = false;
     // The value pane is replacing an element: the preview refresh waits.
     bool m_ApplyingText = false;
+    // A save is writing the document (its progress lets events through):
+    // the tree is in the serialiser's hands and no recovery copy is made.
+    bool m_Saving = false;
     QString m_FileName;
     QString m_BackupPath;
 };

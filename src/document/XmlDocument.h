@@ -5,6 +5,7 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <unordered_set>
 #include <vector>
@@ -43,9 +44,14 @@ public:
     XmlDocument(const XmlDocument &) = delete;
     XmlDocument &operator=(const XmlDocument &) = delete;
 
+    // How far a long load or save has come, in bytes of the file (`total`
+    // 0: not known). Returning false stops the work: the load or save fails
+    // and changes nothing.
+    using Progress = std::function<bool(qint64 done, qint64 total)>;
+
     // Replace the content by a file's or a string's. On failure the document
     // is unchanged and parseError() tells why.
-    bool load(const QString &path);
+    bool load(const QString &path, const Progress &progress = {});
     bool loadXML(const QString &xml);
     // Load from bytes (as read from a file), for callers that have them.
     bool loadBytes(const QByteArray &bytes, const QString &sourceUrl = QString());
@@ -139,14 +145,16 @@ public:
     // other hard links is written in place, and what is not a file is
     // refused. A document without a root element is refused: it would not
     // load again.
-    bool save(const QString &path, QString *error = nullptr) const;
+    bool save(const QString &path, QString *error = nullptr, const Progress &progress = {}) const;
     // The bytes save() would write.
-    bool serialize(QByteArray *out, QString *error = nullptr) const;
+    bool serialize(QByteArray *out, QString *error = nullptr, const Progress &progress = {}) const;
 
     // Observed properties of the loaded source.
     QString indentUnit() const { return m_indentUnit; }
     void setIndentUnit(const QString &unit) { m_indentUnit = unit; }
     bool hadByteOrderMark() const { return m_byteOrderMark; }
+    // The size of the file or bytes last loaded; 0 for none.
+    qint64 sourceSize() const { return m_sourceSize; }
     // The encoding the declaration names, "UTF-8" without one.
     QString declaredEncoding() const;
 
@@ -175,7 +183,9 @@ private:
     bool declareNamespace(const XmlNode &element, const QString &prefix, const QString &uri, QString *error);
     // Writes the markup into `out`; with `limit` > 0 writing stops once that
     // many bytes are out (true is returned when it did).
-    bool dump(const XmlNode &node, QByteArray *out, const char *encoding, qsizetype limit = 0) const;
+    // `progress`, when given, hears of each chunk written.
+    bool dump(const XmlNode &node, QByteArray *out, const char *encoding, qsizetype limit = 0,
+              const Progress *progress = nullptr) const;
 
     struct _xmlDoc *m_doc = nullptr;
     std::unordered_set<void *> m_detached;
@@ -184,4 +194,5 @@ private:
     XmlParseError m_parseError;
     QString m_indentUnit = QStringLiteral("  ");
     bool m_byteOrderMark = false;
+    qint64 m_sourceSize = 0;
 };

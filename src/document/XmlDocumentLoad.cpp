@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <optional>
 #include <unordered_map>
 
 using namespace xmldoc;
@@ -255,6 +256,35 @@ void recordParseError(void *, xmlErrorPtr error)
 
 constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_BIG_LINES;
 
+// Progress of the parse running on this thread: every so many start tags
+// the caller hears how many bytes the parser has consumed, and may stop it.
+struct ParseProgress
+{
+    const XmlDocument::Progress *report;
+    qint64 total;
+    startElementNsSAX2Func startElement;
+    unsigned count = 0;
+    bool stopped = false;
+};
+
+thread_local ParseProgress *t_parseProgress = nullptr;
+
+void startElementWithProgress(void *context, const xmlChar *localname, const xmlChar *prefix, const xmlChar *uri,
+                              int nbNamespaces, const xmlChar **namespaces, int nbAttributes, int nbDefaulted,
+                              const xmlChar **attributes)
+{
+    ParseProgress *p = t_parseProgress;
+    p->startElement(context, localname, prefix, uri, nbNamespaces, namespaces, nbAttributes, nbDefaulted, attributes);
+    if (++p->count % 4096 != 0 || p->stopped)
+        return;
+    auto *ctxt = static_cast<xmlParserCtxtPtr>(context);
+    const qint64 done = ctxt->input ? qint64(ctxt->input->consumed) + (ctxt->input->cur - ctxt->input->base) : 0;
+    if (!(*p->report)(std::min(done, p->total), p->total)) {
+        p->stopped = true;
+        xmlStopParser(ctxt);
+    }
+}
+
 // Feeds the parser from bytes already in memory. xmlCtxtReadMemory would
 // first copy them all into a buffer of its own, a second copy of the file.
 struct ByteReader
@@ -280,11 +310,11 @@ struct XmlDocument::ParseResult
     XmlParseError error;
     bool byteOrderMark = false;
     QString indent;
+    qint64 size = 0;
 };
 
-static XmlDocument::ParseResult parseBytesInternal(const QByteArray &bytes, const QString &url, bool forceUtf8);
-
-static XmlDocument::ParseResult parseBytesInternal(const QByteArray &bytes, const QString &url, bool forceUtf8)
+static XmlDocument::ParseResult parseBytesInternal(const QByteArray &bytes, const QString &url, bool forceUtf8,
+                                                   const XmlDocument::Progress *progress = nullptr)
 {
     libxml::ensureInitialized();
     XmlDocument::ParseResult result;
@@ -300,6 +330,12 @@ static XmlDocument::ParseResult parseBytesInternal(const QByteArray &bytes, cons
     ctxt->sax->serror = recordParseError;
     ParseErrors errors;
     t_parseErrors = &errors;
+    std::optional<ParseProgress> parseProgress;
+    if (progress && *progress && ctxt->sax->startElementNs) {
+        parseProgress.emplace(ParseProgress{progress, bytes.size(), ctxt->sax->startElementNs});
+        ctxt->sax->startElementNs = startElementWithProgress;
+        t_parseProgress = &*parseProgress;
+    }
     const QByteArray urlBytes = url.isEmpty() ? QByteArray() : QFile::encodeName(url);
     // A string is already decoded: the encoding its declaration names is the
     // file's, not the string's.
@@ -308,6 +344,14 @@ static XmlDocument::ParseResult parseBytesInternal(const QByteArray &bytes, cons
                                       forceUtf8 ? "UTF-8" : nullptr,
                                       kParseOptions | (forceUtf8 ? XML_PARSE_IGNORE_ENC : 0));
     t_parseErrors = nullptr;
+    t_parseProgress = nullptr;
+    if (parseProgress && parseProgress->stopped) {
+        if (doc)
+            xmlFreeDoc(doc);
+        xmlFreeParserCtxt(ctxt);
+        result.error = {-1, QStringLiteral("cancelled"), 0, 0};
+        return result;
+    }
     if (!doc || !ctxt->wellFormed) {
         if (doc)
             xmlFreeDoc(doc);
@@ -353,6 +397,7 @@ static XmlDocument::ParseResult parseBytesInternal(const QByteArray &bytes, cons
     result.doc = doc;
     result.byteOrderMark = !forceUtf8 && bytes.startsWith("\xEF\xBB\xBF");
     result.indent = detectIndent(bytes);
+    result.size = bytes.size();
     return result;
 }
 
@@ -367,12 +412,13 @@ bool XmlDocument::adopt(ParseResult &&result)
     m_parseError = XmlParseError();
     m_byteOrderMark = result.byteOrderMark;
     m_indentUnit = result.indent;
+    m_sourceSize = result.size;
     for (XmlDocumentObserver *o : std::vector<XmlDocumentObserver *>(m_observers))
         o->documentReplaced();
     return true;
 }
 
-bool XmlDocument::load(const QString &path)
+bool XmlDocument::load(const QString &path, const Progress &progress)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -385,7 +431,7 @@ bool XmlDocument::load(const QString &path)
         return false;
     }
     file.close();
-    return adopt(parseBytesInternal(bytes, path, false));
+    return adopt(parseBytesInternal(bytes, path, false, &progress));
 }
 
 bool XmlDocument::loadXML(const QString &xml)

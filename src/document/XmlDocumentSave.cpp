@@ -23,7 +23,10 @@ struct SaveSink
 {
     QByteArray *out;
     qsizetype limit; // 0: none
+    const XmlDocument::Progress *progress = nullptr; // told of each chunk
+    qint64 total = 0;
     bool stopped = false;
+    bool cancelled = false;
 };
 
 int saveWrite(void *context, const char *buffer, int len)
@@ -35,6 +38,14 @@ int saveWrite(void *context, const char *buffer, int len)
         return -1;
     }
     sink->out->append(buffer, len);
+    // Heard every 256 KB: a small document's save reports nothing.
+    constexpr qsizetype kStep = 256 * 1024;
+    const qsizetype size = sink->out->size();
+    if (sink->progress && *sink->progress && size / kStep != (size - len) / kStep
+        && !(*sink->progress)(size, sink->total)) {
+        sink->cancelled = true;
+        return -1;
+    }
     return len;
 }
 
@@ -260,9 +271,10 @@ QString XmlDocument::declaredEncoding() const
     return QStringLiteral("UTF-8");
 }
 
-bool XmlDocument::dump(const XmlNode &node, QByteArray *out, const char *encoding, qsizetype limit) const
+bool XmlDocument::dump(const XmlNode &node, QByteArray *out, const char *encoding, qsizetype limit,
+                       const Progress *progress) const
 {
-    SaveSink sink{out, limit};
+    SaveSink sink{out, limit, progress, m_sourceSize};
     // Anything but blanks and tabs would be written into the markup.
     static const QRegularExpression blanks(QStringLiteral("^[ \\t]*$"));
     IndentScope indent(blanks.match(m_indentUnit).hasMatch() ? m_indentUnit : QStringLiteral("  "));
@@ -292,7 +304,7 @@ bool XmlDocument::dump(const XmlNode &node, QByteArray *out, const char *encodin
         xmlSaveClose(ctxt);
     }
     m_doc->encoding = previousEncoding;
-    return sink.stopped;
+    return sink.stopped || sink.cancelled;
 }
 
 QString XmlDocument::xml(const XmlNode &node, qsizetype maxBytes, bool *truncated) const
@@ -341,7 +353,7 @@ QString XmlDocument::xml(const XmlNode &node) const
     return result;
 }
 
-bool XmlDocument::serialize(QByteArray *out, QString *error) const
+bool XmlDocument::serialize(QByteArray *out, QString *error, const Progress &progress) const
 {
     // Without a root element the file would not parse again: refuse rather
     // than overwrite a readable file with it.
@@ -360,14 +372,17 @@ bool XmlDocument::serialize(QByteArray *out, QString *error) const
         || encoding.compare(QLatin1String("UTF8"), Qt::CaseInsensitive) == 0;
     if (m_byteOrderMark && utf8Output)
         out->append("\xEF\xBB\xBF");
-    dump(documentNode(), out, enc.constData());
+    if (dump(documentNode(), out, enc.constData(), 0, &progress)) {
+        out->clear();
+        return fail(error, QStringLiteral("cancelled"));
+    }
     return true;
 }
 
-bool XmlDocument::save(const QString &path, QString *error) const
+bool XmlDocument::save(const QString &path, QString *error, const Progress &progress) const
 {
     QByteArray bytes;
-    if (!serialize(&bytes, error))
+    if (!serialize(&bytes, error, progress))
         return false;
     return savetarget::write(path, bytes, error);
 }

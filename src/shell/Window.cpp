@@ -3,6 +3,7 @@
 #include "QtPrompt.h"
 #include "WindowPrompt.h"
 #include "frmMain.h"
+#include "document/DocumentLifecycle.h"
 
 #include <QFileInfo>
 
@@ -88,7 +89,8 @@ Window::Result Window::OpenFile(const QString &path)
         return r;
     const bool hadDocument = m_frmMain->dom() != nullptr;
     const bool opened = m_frmMain->OpenFile(path);
-    if (opened || (!hadDocument && QFileInfo(path).isFile()))
+    // A load the user cancelled leaves the window as it was, caption included.
+    if (opened || (!hadDocument && QFileInfo(path).isFile() && !m_frmMain->lifecycle().wasCancelled()))
         m_frmMain->UpdateStatus(path);
     return opened ? r : failed(Result::OpenFailed);
 }

@@ -6,7 +6,9 @@
 #include "InstanceLife.h"
 #include "InstanceLock.h"
 #include "Window.h"
+#include "document/DocumentLifecycle.h"
 #include "document/Prompt.h"
+#include "document/Recovery.h"
 #include "document/TempFolder.h"
 #include "frmMain.h"
 #include "frmSplash.h"
@@ -55,6 +57,17 @@ frmMain *startStandAlone(const QString &commandLine, InstanceLife &life, std::un
         window.OpenFile(path);
     window.setVisible(true);
     splash.close();
+    // Work left unsaved by editors that ended without closing their windows.
+    Recovery::offerOrphans(form->prompt(), [&life](const QString &copy, const QString &source, QString *error) {
+        Window restored;
+        life.holdWindow(restored.form());
+        if (!restored.form()->lifecycle().Recover(copy, source, error)) {
+            restored.Quit();
+            return false;
+        }
+        restored.setVisible(true);
+        return true;
+    });
     // Leaving ends the Window object; the shown window stays open.
     return form;
 }

@@ -13,6 +13,7 @@
 #include "document/DocumentLifecycle.h"
 #include "document/DocumentTreeModel.h"
 #include "document/ImageList.h"
+#include "document/Recovery.h"
 #include "document/Selection.h"
 #include "document/TextFields.h"
 #include "document/TempFolder.h"
@@ -86,6 +87,8 @@ frmMain::frmMain(std::unique_ptr<Prompt> prompt, QWidget *parent)
     m_lifecycle = std::make_unique<DocumentLifecycle>(*this);
     m_undo = new UndoController(*this, *m_lifecycle, this);
     m_undo->documentChanged();
+    m_recovery = new RecoveryWriter(*this, this);
+    m_recovery->setDocument(m_DOM.get());
     m_paneEditor = new ValuePaneEditor(*this, *m_lifecycle, this);
     m_preview = new PreviewController(*this, *m_ie, this);
     m_validation = new ValidationCommands(*this, this);
@@ -135,6 +138,8 @@ frmMain::~frmMain()
     m_model->setDocument(nullptr);
     delete m_undo;
     m_undo = nullptr;
+    delete m_recovery;
+    m_recovery = nullptr;
 }
 
 QAction *frmMain::menuItem(const QString &name) const
@@ -454,6 +459,9 @@ void frmMain::closeEvent(QCloseEvent *event)
     // forgets the window.
     SaveSettings(*this);
     m_temp.reset();
+    // Closed on purpose: the changes were saved or not wanted.
+    delete m_recovery;
+    m_recovery = nullptr;
     m_coordinator->unregisterWindow(m_registeredHandle);
     event->accept();
     emit Unload();
@@ -507,6 +515,8 @@ void frmMain::setDom(std::unique_ptr<XmlDocument> document)
     m_model->setShowText(isOptionChecked(QStringLiteral("mnuViewText")));
     // A history belongs to one document object.
     m_undo->documentChanged();
+    if (m_recovery)
+        m_recovery->setDocument(m_DOM.get());
 }
 
 void frmMain::setCaption(const QString &caption)
@@ -579,4 +589,10 @@ void frmMain::resetUndo()
 void frmMain::recordUndo()
 {
     m_undo->record();
+}
+
+void frmMain::documentStateChanged()
+{
+    if (m_recovery)
+        m_recovery->stateChanged();
 }

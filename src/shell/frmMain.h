@@ -25,6 +25,7 @@ class QToolBar;
 class QTreeView;
 class QWidget;
 class RecentFilesMenu;
+class RecoveryWriter;
 class Selection;
 class SplitPosition;
 class StructureCommands;
@@ -68,6 +69,8 @@ public:
     XmlDocument &document() { return *m_DOM; }
     DocumentLifecycle &lifecycle() { return *m_lifecycle; }
     UndoController &undo() { return *m_undo; }
+    // Null once the window has closed.
+    RecoveryWriter *recovery() const { return m_recovery; }
     StructureCommands &structure() { return *m_structure; }
     ClipboardSearchCommands &clipboardSearch() { return *m_clipboardSearch; }
     ValuePane *txtEdit() const override { return m_txtEdit; }
@@ -100,6 +103,7 @@ public:
     QString tempFolder() const override;
     void resetUndo() override;
     void recordUndo() override;
+    void documentStateChanged() override;
 
     // WindowGeometry (twips)
     QRect windowRectTwips() const override;
@@ -167,6 +171,7 @@ private:
     std::unique_ptr<TreeBuilder> m_treeBuilder;
     Selection *m_selection = nullptr;
     UndoController *m_undo = nullptr;
+    RecoveryWriter *m_recovery = nullptr;
     ValuePaneEditor *m_paneEditor = nullptr;
     PreviewPane *m_ie = nullptr;
     PreviewController *m_preview = nullptr;

@@ -1,0 +1,315 @@
+#include "Recovery.h"
+
+#include "DocumentHost.h"
+#include "DocumentLifecycle.h"
+#include "Prompt.h"
+#include "StringTable.h"
+#include "XmlDocument.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QSaveFile>
+#include <QSocketNotifier>
+
+#include <algorithm>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// A copy is written once the user has paused this long, so the fork's
+// short stop of the window falls where nobody types; a change is written
+// after kMaxDelayMs at the latest, even during uninterrupted typing.
+constexpr int kIdleMs = 1000;
+constexpr int kMaxDelayMs = 5000;
+// A child may hang on a lock another thread of the editor held when it was
+// forked; it gets this long.
+constexpr int kChildTimeoutMs = 120000;
+
+const QString kLockName = QStringLiteral("lock");
+
+// A lock file held with an exclusive flock(); the kernel lets go of it when
+// the process ends, however it ends. Close-on-exec, so programs the editor
+// starts do not keep it.
+int lockFolder(const QString &folder)
+{
+    const QByteArray path = QFile::encodeName(folder + QLatin1Char('/') + kLockName);
+    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        return -1;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool makePrivateFolder(const QString &path)
+{
+    QDir().mkpath(path);
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const QFileInfo info(path);
+    return info.isDir() && !info.isSymLink() && info.ownerId() == ::getuid();
+}
+
+// This process's folder of copies, made when the first copy is written and
+// locked until the process ends. Left behind only when it holds copies.
+class ProcessFolder
+{
+public:
+    static ProcessFolder &instance()
+    {
+        static ProcessFolder folder;
+        return folder;
+    }
+    QString path() const { return m_path; }
+    int nextSerial() { return ++m_serial; }
+
+private:
+    ProcessFolder()
+    {
+        const QString base = Recovery::root();
+        if (!makePrivateFolder(QFileInfo(base).path()) || !makePrivateFolder(base))
+            return;
+        const QString name = QString::number(QCoreApplication::applicationPid()) + QLatin1Char('-')
+            + QString::number(QRandomGenerator::system()->generate64(), 16);
+        const QString folder = base + QLatin1Char('/') + name;
+        if (!QDir().mkdir(folder))
+            return;
+        m_lock = lockFolder(folder);
+        if (m_lock < 0) {
+            QDir(folder).removeRecursively();
+            return;
+        }
+        m_path = folder;
+    }
+    ~ProcessFolder()
+    {
+        if (!m_path.isEmpty() && QDir(m_path).entryList({QStringLiteral("*.xml")}, QDir::Files).isEmpty())
+            QDir(m_path).removeRecursively();
+        if (m_lock >= 0)
+            ::close(m_lock);
+    }
+    QString m_path;
+    int m_lock = -1;
+    int m_serial = 0;
+};
+
+QString readSource(const QString &sourceFile)
+{
+    QFile file(sourceFile);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+QString sourceFileOf(const QString &copyPath)
+{
+    return copyPath.left(copyPath.size() - 4) + QStringLiteral(".source");
+}
+
+} // namespace
+
+namespace Recovery {
+
+QString root()
+{
+    QString state = qEnvironmentVariable("XDG_STATE_HOME");
+    if (!state.startsWith(QLatin1Char('/')))
+        state = QDir::homePath() + QStringLiteral("/.local/state");
+    return state + QStringLiteral("/ostrel-edit/recovery");
+}
+
+void offerOrphans(Prompt &prompt, const Restorer &restore)
+{
+    const QDir base(root());
+    for (const QString &entry : base.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Name)) {
+        const QString folder = base.filePath(entry);
+        // Held by a running editor (this one included): its copies are its own.
+        const int lock = lockFolder(folder);
+        if (lock < 0)
+            continue;
+        const QDir dir(folder);
+        for (const QFileInfo &copy : dir.entryInfoList({QStringLiteral("*.xml")}, QDir::Files, QDir::Time)) {
+            const QString copyPath = copy.absoluteFilePath();
+            const QString source = readSource(sourceFileOf(copyPath));
+            const QString name = source.isEmpty() ? DocumentLifecycle::newFileName() : source;
+            const QString when = copy.lastModified().toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
+            if (prompt.message(resourceString(1015).arg(name, when), Prompt::Icon::Question, Prompt::Buttons::YesNo)
+                == Prompt::Answer::Yes) {
+                QString error;
+                if (!restore(copyPath, source, &error)) {
+                    prompt.message(resourceString(1016).arg(copyPath, error), Prompt::Icon::Exclamation);
+                    continue;
+                }
+            }
+            QFile::remove(copyPath);
+            QFile::remove(sourceFileOf(copyPath));
+        }
+        if (dir.entryList({QStringLiteral("*.xml")}, QDir::Files).isEmpty())
+            QDir(folder).removeRecursively();
+        ::close(lock);
+    }
+}
+
+} // namespace Recovery
+
+RecoveryWriter::RecoveryWriter(DocumentHost &host, QObject *parent) : QObject(parent), m_host(host)
+{
+    m_delay.setSingleShot(true);
+    connect(&m_delay, &QTimer::timeout, this, &RecoveryWriter::write);
+    m_watchdog.setSingleShot(true);
+    m_watchdog.setInterval(kChildTimeoutMs);
+    connect(&m_watchdog, &QTimer::timeout, this, [this] {
+        stopChild();
+        schedule();
+    });
+}
+
+RecoveryWriter::~RecoveryWriter()
+{
+    if (m_document)
+        m_document->removeObserver(this);
+    discard();
+}
+
+void RecoveryWriter::setDocument(XmlDocument *document)
+{
+    if (m_document)
+        m_document->removeObserver(this);
+    m_document = document;
+    if (m_document)
+        m_document->addObserver(this);
+    schedule();
+}
+
+void RecoveryWriter::stateChanged()
+{
+    if (m_host.flags().m_Dirty && m_document)
+        schedule();
+    else
+        discard();
+}
+
+void RecoveryWriter::schedule()
+{
+    if (!m_pendingSince.isValid())
+        m_pendingSince.start();
+    m_delay.start(int(std::clamp<qint64>(kMaxDelayMs - m_pendingSince.elapsed(), 0, kIdleMs)));
+}
+
+void RecoveryWriter::write()
+{
+    m_pendingSince.invalidate();
+    if (!m_document || !m_host.flags().m_Dirty) {
+        discard();
+        return;
+    }
+    if (!m_document->documentElement())
+        return; // it could not be saved either; the last copy stays
+    if (m_childPid != 0) {
+        m_again = true;
+        return;
+    }
+    if (m_host.flags().m_Saving) {
+        schedule();
+        return;
+    }
+    const QString folder = ProcessFolder::instance().path();
+    if (folder.isEmpty())
+        return;
+    if (m_copyPath.isEmpty()) {
+        const QString stem = folder + QLatin1Char('/') + QString::number(ProcessFolder::instance().nextSerial());
+        m_copyPath = stem + QStringLiteral(".xml");
+        m_sourceFile = stem + QStringLiteral(".source");
+    }
+    const WindowFlags &f = m_host.flags();
+    const QString source = f.m_HasFile ? QFileInfo(f.m_FileName).absoluteFilePath() : QString();
+    if (!m_written || source != m_sourceWritten) {
+        QSaveFile file(m_sourceFile);
+        if (!file.open(QIODevice::WriteOnly) || file.write(source.toUtf8()) < 0 || !file.commit())
+            return;
+        m_sourceWritten = source;
+    }
+
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return;
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        // The child: only this thread exists here. It writes and ends
+        // without running the parent's exit handlers, and dies with it.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(1);
+        const char done = m_document->save(m_copyPath) ? '1' : '0';
+        [[maybe_unused]] const ssize_t n = ::write(fds[1], &done, 1);
+        ::_exit(0);
+    }
+    ::close(fds[1]);
+    if (pid < 0) {
+        ::close(fds[0]);
+        return;
+    }
+    m_childPid = pid;
+    m_childPipe = fds[0];
+    m_childDone = new QSocketNotifier(m_childPipe, QSocketNotifier::Read, this);
+    connect(m_childDone, &QSocketNotifier::activated, this, &RecoveryWriter::childFinished);
+    m_watchdog.start();
+}
+
+void RecoveryWriter::childFinished()
+{
+    char done = '0';
+    const bool ok = ::read(m_childPipe, &done, 1) == 1 && done == '1';
+    // The child ends right after its answer (or has died: end of file).
+    releaseChild();
+    if (ok) {
+        m_written = true;
+        emit written();
+    }
+    if (m_again) {
+        m_again = false;
+        schedule();
+    }
+}
+
+void RecoveryWriter::stopChild()
+{
+    if (m_childPid == 0)
+        return;
+    ::kill(m_childPid, SIGKILL);
+    releaseChild();
+}
+
+void RecoveryWriter::releaseChild()
+{
+    ::waitpid(m_childPid, nullptr, 0);
+    m_childPid = 0;
+    m_watchdog.stop();
+    delete m_childDone;
+    m_childDone = nullptr;
+    ::close(m_childPipe);
+    m_childPipe = -1;
+}
+
+void RecoveryWriter::discard()
+{
+    m_delay.stop();
+    m_pendingSince.invalidate();
+    m_again = false;
+    stopChild();
+    if (!m_copyPath.isEmpty()) {
+        QFile::remove(m_copyPath);
+        QFile::remove(m_sourceFile);
+    }
+    m_written = false;
+    m_sourceWritten.clear();
+}

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "XmlDocumentObserver.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+
+class DocumentHost;
+class Prompt;
+class QSocketNotifier;
+class XmlDocument;
+
+// Recovery copies: while a window holds unsaved changes, a copy of its
+// document and the path of the file it belongs to are kept in a per-user
+// folder that outlives the process. Each process keeps its copies in a
+// folder of its own, locked for as long as the process lives, so a copy is
+// an orphan exactly when nobody holds that lock any more.
+namespace Recovery {
+
+// $XDG_STATE_HOME/ostrel-edit/recovery (mode 0700).
+QString root();
+
+// Opens an orphaned copy in a window: false, with the reason, when it
+// cannot. `sourcePath` is the file it belongs to; empty for a new document.
+using Restorer = std::function<bool(const QString &copyPath, const QString &sourcePath, QString *error)>;
+
+// Asks about every copy whose process has ended, one question each: a yes
+// restores it and then deletes it, a no deletes it. A copy that cannot be
+// restored is reported with its path and kept. Copies being looked at are
+// locked, so two starting editors never offer the same copy.
+void offerOrphans(Prompt &prompt, const Restorer &restore);
+
+} // namespace Recovery
+
+// Keeps one window's recovery copy current. Changes are collected until
+// the user pauses, then a forked child process writes the document as it
+// stands at the fork: the child has its own copy-on-write image of the tree, so the
+// window goes on at once and nothing it does can change the tree being
+// written. The fork itself stops the window while the kernel copies the
+// page tables (about 20 ms for a 50 MB document), hence the wait for a
+// pause. Memory: the tree is shared, not copied; the child adds its output
+// (about the file's size) and the pages the window changes while it runs.
+// The copy is written to a temporary file and renamed, so a crash during a
+// write leaves the previous copy usable.
+class RecoveryWriter : public QObject, private XmlDocumentObserver
+{
+    Q_OBJECT
+public:
+    explicit RecoveryWriter(DocumentHost &host, QObject *parent = nullptr);
+    // Removes the copy: a window that ends on purpose leaves none.
+    ~RecoveryWriter() override;
+
+    // The window now holds `document` (null: none).
+    void setDocument(XmlDocument *document);
+    // The document was saved, opened, closed or modified: the copy is
+    // brought up to date, or removed when nothing is unsaved.
+    void stateChanged();
+
+    // Where the copy is kept; empty while there is none.
+    QString copyPath() const { return m_written ? m_copyPath : QString(); }
+
+signals:
+    // A copy of the document is complete on disk.
+    void written();
+
+private:
+    void nodeInserted(const XmlNode &, const XmlNode &, const XmlNode &) override { schedule(); }
+    void nodeRemoved(const XmlNode &, const XmlNode &, const XmlNode &) override { schedule(); }
+    void nodeRenamed(const XmlNode &, const QString &) override { schedule(); }
+    void textChanged(const XmlNode &, const QString &) override { schedule(); }
+    void documentReplaced() override { schedule(); }
+
+    void schedule();
+    void write();
+    void childFinished();
+    void stopChild();
+    void releaseChild(); // reaps the child and closes what watched it
+    void discard();
+
+    DocumentHost &m_host;
+    XmlDocument *m_document = nullptr;
+    QTimer m_delay;
+    QElapsedTimer m_pendingSince; // since the oldest change not yet being written
+    QTimer m_watchdog; // a child that never finishes is stopped and the write tried again
+    QString m_copyPath;   // <process folder>/<n>.xml
+    QString m_sourceFile; // <process folder>/<n>.source: the document's file name
+    QString m_sourceWritten;
+    bool m_written = false;
+    bool m_again = false; // changed while a child was writing
+    int m_childPid = 0;
+    int m_childPipe = -1;
+    QSocketNotifier *m_childDone = nullptr;
+};

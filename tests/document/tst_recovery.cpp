@@ -1,0 +1,256 @@
+#include "TestFiles.h"
+#include "TestWindow.h"
+#include "document/DocumentLifecycle.h"
+#include "document/Recovery.h"
+#include "shell/InstanceLife.h"
+#include "shell/basGlobal.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QPointer>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <iostream>
+
+// Unsaved work outliving its process, and long loads and saves the user
+// may cancel. A killed editor is a child process of this test, started
+// from the same executable (see main below).
+class TestRecovery : public QObject
+{
+    Q_OBJECT
+
+    TestFiles m_files;
+    QString m_big; // a file large enough for its load and save to report progress
+
+    static bool waitForCopy(frmMain &window)
+    {
+        QSignalSpy written(window.recovery(), &RecoveryWriter::written);
+        return written.wait(20000);
+    }
+    static QStringList copies()
+    {
+        QStringList found;
+        for (const QString &dir : QDir(Recovery::root()).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            for (const QString &copy : QDir(Recovery::root() + '/' + dir).entryList({"*.xml"}, QDir::Files))
+                found << Recovery::root() + '/' + dir + '/' + copy;
+        return found;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        qputenv("XDG_STATE_HOME", QFile::encodeName(m_files.path("state")));
+        QByteArray big = "<r>";
+        for (int i = 0; i < 30000; ++i)
+            big += "<e n=\"" + QByteArray::number(i) + "\">text</e>";
+        m_big = m_files.write("big.xml", big + "</r>");
+    }
+
+    void copyLastsWhileChangesAreUnsaved_data()
+    {
+        QTest::addColumn<QString>("end");
+        QTest::newRow("saved") << "save";
+        QTest::newRow("closed, changes not wanted") << "close";
+        QTest::newRow("reloaded, changes dropped") << "reload";
+    }
+    void copyLastsWhileChangesAreUnsaved()
+    {
+        QFETCH(QString, end);
+        const QString path = m_files.write("doc.xml", "<r/>");
+        TestWindow w;
+        QVERIFY(w.window.OpenFile(path));
+        w.window.UpdateStatus(path);
+        w.change("1");
+        QVERIFY(waitForCopy(w.window));
+        const QString copy = w.window.recovery()->copyPath();
+        QVERIFY(TestFiles::read(copy).contains("n=\"1\""));
+        w.change("2"); // a later change replaces the copy's content
+        QVERIFY(waitForCopy(w.window));
+        QVERIFY(TestFiles::read(copy).contains("n=\"2\""));
+        if (end == "save") {
+            w.window.lifecycle().mnuFileSave_Click();
+        } else if (end == "close") {
+            w.prompt->answers.enqueue(Prompt::Answer::No);
+            QVERIFY(w.window.close());
+        } else {
+            w.prompt->answers.enqueue(Prompt::Answer::Yes);
+            w.window.lifecycle().mnuFileReload_Click();
+        }
+        QVERIFY(!QFile::exists(copy));
+        QVERIFY(copies().isEmpty());
+    }
+
+    // An editor with an unsaved change to `path` in a child process, killed
+    // once its copy is on disk: the copy, which nobody was offered while
+    // that editor ran.
+    QString killedEditorsCopy(const QString &path)
+    {
+        QProcess editor;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("OSTREL_RECOVERY_CHILD", path);
+        editor.setProcessEnvironment(env);
+        editor.start(QCoreApplication::applicationFilePath(), {"-platform", "offscreen"});
+        if (!editor.waitForStarted())
+            return QString();
+        while (!editor.readAllStandardOutput().contains("written"))
+            if (!editor.waitForReadyRead(30000))
+                return QString();
+        ScriptedPrompt prompt;
+        Recovery::offerOrphans(prompt, [](const QString &, const QString &, QString *) { return true; });
+        const QStringList left = copies();
+        editor.kill();
+        editor.waitForFinished();
+        return prompt.shown.isEmpty() && left.size() == 1 ? left[0] : QString();
+    }
+
+    void killedEditorsWorkIsOffered_data()
+    {
+        QTest::addColumn<Prompt::Answer>("answer");
+        QTest::addColumn<bool>("corrupt");
+        QTest::newRow("restored") << Prompt::Answer::Yes << false;
+        QTest::newRow("declined") << Prompt::Answer::No << false;
+        QTest::newRow("copy does not parse") << Prompt::Answer::Yes << true;
+    }
+    void killedEditorsWorkIsOffered()
+    {
+        QFETCH(Prompt::Answer, answer);
+        QFETCH(bool, corrupt);
+        const QString path = m_files.write("killed.xml", "<r/>");
+        const QString left = killedEditorsCopy(path);
+        QVERIFY(!left.isEmpty());
+        QFile copy(left);
+        if (corrupt && (!copy.open(QIODevice::WriteOnly) || copy.write("<r><unclosed></r>") < 0))
+            QFAIL("cannot spoil the copy");
+        copy.close();
+
+        std::vector<std::unique_ptr<TestWindow>> restored;
+        ScriptedPrompt prompt;
+        prompt.answers.enqueue(answer);
+        Recovery::offerOrphans(prompt, [&](const QString &copy, const QString &source, QString *error) {
+            restored.push_back(std::make_unique<TestWindow>());
+            return restored.back()->window.lifecycle().Recover(copy, source, error);
+        });
+        QCOMPARE(prompt.shown.size(), corrupt ? 2 : 1);
+        QVERIFY(prompt.shown[0].text.contains(path));
+        QCOMPARE(prompt.shown[0].buttons, Prompt::Buttons::YesNo);
+        if (corrupt) {
+            QVERIFY(prompt.shown[1].text.contains(left));
+            QCOMPARE(copies(), QStringList{left}); // kept for the user
+            QDir(QFileInfo(left).path()).removeRecursively();
+            return;
+        }
+        QVERIFY(copies().isEmpty());
+        QCOMPARE(restored.size(), answer == Prompt::Answer::Yes ? 1u : 0u);
+        if (!restored.empty()) {
+            frmMain &w = restored[0]->window;
+            QCOMPARE(restored[0]->markup(), "<r n=\"changed\"/>");
+            QVERIFY(w.flags().m_Dirty && w.flags().m_HasFile);
+            QCOMPARE(w.flags().m_FileName, path);
+            QCOMPARE(w.windowTitle(), "killed.xml * - Ostrel XML Editor");
+            QCOMPARE(TestFiles::read(path), "<r/>"); // the file itself waits for a save
+        }
+    }
+
+    void startUpRestoresIntoAWindowOfItsOwn()
+    {
+        const QString path = m_files.write("started.xml", "<r/>");
+        QVERIFY(!killedEditorsCopy(path).isEmpty());
+        InstanceLife life;
+        auto prompt = std::make_unique<ScriptedPrompt>();
+        ScriptedPrompt *asked = prompt.get();
+        QPointer<frmMain> first = basGlobal::startStandAlone(QString(), life, std::move(prompt));
+        QCOMPARE(asked->shown.size(), 1);
+        QCOMPARE(life.count(), 2);
+        frmMain *restored = nullptr;
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (w != first && qobject_cast<frmMain *>(w) && w->isVisible())
+                restored = static_cast<frmMain *>(w);
+        QVERIFY(restored);
+        QCOMPARE(restored->windowTitle(), "started.xml * - Ostrel XML Editor");
+        QVERIFY(copies().isEmpty()); // until the restored window writes its own
+        QVERIFY(waitForCopy(*restored));
+        restored->closeWithoutAsking();
+        first->closeWithoutAsking();
+        QVERIFY(copies().isEmpty());
+    }
+
+    void cancelledLoadChangesNothing_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::newRow("open") << "open";
+        QTest::newRow("reload") << "reload";
+    }
+    void cancelledLoadChangesNothing()
+    {
+        QFETCH(QString, command);
+        TestWindow w;
+        QVERIFY(w.window.OpenFile(m_big));
+        w.window.UpdateStatus(m_big);
+        w.change("kept");
+        const QString markup = w.markup();
+        const QString caption = w.window.windowTitle();
+        const int rows = w.model().rowCount(w.item({0}));
+        w.prompt->cancelProgressAt = 1;
+        if (command == "open") {
+            w.prompt->answers.enqueue(Prompt::Answer::No); // the changes are not saved first
+            w.prompt->fileAnswers.enqueue({m_big});
+            w.window.lifecycle().mnuFileOpen_Click();
+        } else {
+            w.prompt->answers.enqueue(Prompt::Answer::Yes); // the changes may go
+            w.window.lifecycle().mnuFileReload_Click();
+        }
+        QCOMPARE(w.prompt->lastAsked(), "progress big.xml を開いています...");
+        QVERIFY(w.window.lifecycle().wasCancelled());
+        QCOMPARE(w.markup(), markup);
+        QCOMPARE(w.window.windowTitle(), caption);
+        QVERIFY(w.window.flags().m_Dirty);
+        QCOMPARE(w.model().rowCount(w.item({0})), rows);
+        QCOMPARE(w.prompt->shown.size(), 1); // the question only, no failure reported
+    }
+
+    void cancelledSaveKeepsTheFile()
+    {
+        const QString path = m_files.write("save.xml", TestFiles::read(m_big));
+        TestWindow w;
+        QVERIFY(w.window.OpenFile(path));
+        w.window.UpdateStatus(path);
+        w.change("unsaved");
+        w.prompt->cancelProgressAt = 1;
+        w.window.lifecycle().mnuFileSave_Click();
+        QCOMPARE(w.prompt->lastAsked(), "progress save.xml を保存しています...");
+        QCOMPARE(TestFiles::read(path), TestFiles::read(m_big));
+        QVERIFY(w.window.flags().m_Dirty);
+        QVERIFY(w.prompt->shown.isEmpty());
+        w.prompt->cancelProgressAt = -1;
+        w.window.lifecycle().mnuFileSave_Click();
+        QVERIFY(TestFiles::read(path).contains("n=\"unsaved\""));
+    }
+};
+
+// The child: an editor window with a change that is never saved, until
+// the test kills it.
+static int editorWithUnsavedChange(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    const QString path = qEnvironmentVariable("OSTREL_RECOVERY_CHILD");
+    TestWindow w;
+    if (!w.window.OpenFile(path))
+        return 1;
+    w.window.UpdateStatus(path);
+    QObject::connect(w.window.recovery(), &RecoveryWriter::written, [] { std::cout << "written" << std::endl; });
+    w.change("changed");
+    return QApplication::exec();
+}
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsSet("OSTREL_RECOVERY_CHILD"))
+        return editorWithUnsavedChange(argc, argv);
+    QApplication app(argc, argv);
+    TestRecovery test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_recovery.moc"
