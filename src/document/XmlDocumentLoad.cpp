@@ -249,6 +249,7 @@ struct XmlDocument::ParseResult
     XmlParseError error;
     bool byteOrderMark = false;
     QString indent;
+    QByteArray source; // the bytes of a file, kept for saving over them
 };
 
 static XmlDocument::ParseResult parseBytesInternal(const QByteArray &bytes, const QString &url, bool forceUtf8);
@@ -320,6 +321,8 @@ static XmlDocument::ParseResult parseBytesInternal(const QByteArray &bytes, cons
     result.doc = doc;
     result.byteOrderMark = !forceUtf8 && bytes.startsWith("\xEF\xBB\xBF");
     result.indent = detectIndent(bytes);
+    if (!forceUtf8)
+        result.source = bytes;
     return result;
 }
 
@@ -334,6 +337,7 @@ bool XmlDocument::adopt(ParseResult &&result)
     m_parseError = XmlParseError();
     m_byteOrderMark = result.byteOrderMark;
     m_indentUnit = result.indent;
+    keepSource(result.source);
     for (XmlDocumentObserver *o : std::vector<XmlDocumentObserver *>(m_observers))
         o->documentReplaced();
     return true;

@@ -353,6 +353,10 @@ bool XmlDocument::serialize(QByteArray *out, QString *error) const
         return fail(error, QStringLiteral("文字コード「%1」では保存できません。").arg(encoding));
     xmlCharEncCloseFunc(handler);
     out->clear();
+    if (canSplice(enc)) {
+        splice(out);
+        return true;
+    }
     const bool utf8Output = encoding.compare(QLatin1String("UTF-8"), Qt::CaseInsensitive) == 0
         || encoding.compare(QLatin1String("UTF8"), Qt::CaseInsensitive) == 0;
     if (m_byteOrderMark && utf8Output)

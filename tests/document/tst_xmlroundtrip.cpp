@@ -52,51 +52,47 @@ private slots:
     void roundTrip_data()
     {
         QTest::addColumn<QByteArray>("input");
-        QTest::addColumn<QByteArray>("savedPrefix"); // the first bytes save writes
-        QTest::addColumn<QStringList>("expected");   // in the saved text and in xml()
+        QTest::addColumn<QStringList>("expected"); // in xml()
 
         const QString decl = QStringLiteral("<?xml version=\"1.0\" encoding=\"%1\"?>");
         // The emoji has no Shift_JIS or EUC-JP code: written as a character
         // reference, the second load must still have it (never '?').
         const QString body = QStringLiteral("\n<r a=\"%1\">\n  <t>%1 &#x1F600;</t>\n</r>\n").arg(kJapanese);
         const QStringList japanese{kJapanese, "a=\"" + kJapanese};
-        const auto row = [](const char *name, const QByteArray &in, const QByteArray &prefix, const QStringList &expected) {
-            QTest::newRow(name) << in << prefix << expected;
+        const auto row = [](const char *name, const QByteArray &in, const QStringList &expected) {
+            QTest::newRow(name) << in << expected;
         };
-        row("declaration", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r/>", "<?xml", {"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r/>"});
-        row("no declaration, two blanks by default", "<r><a><b/></a></r>", "<r>", {"<r>\n  <a>\n    <b/>\n  </a>\n</r>"});
-        row("UTF-8 BOM", "\xEF\xBB\xBF" + (decl.arg("UTF-8") + body).toUtf8(), "\xEF\xBB\xBF<?xml", japanese);
-        row("UTF-16LE BOM", "\xFF\xFE" + encode(decl.arg("UTF-16") + body, "UTF-16LE"), QByteArray("\xFF\xFE<\0?\0", 6),
+        row("declaration", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r/>", {"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r/>"});
+        row("no declaration, two blanks by default", "<r><a><b/></a></r>", {"<r>\n  <a>\n    <b/>\n  </a>\n</r>"});
+        row("UTF-8 BOM", "\xEF\xBB\xBF" + (decl.arg("UTF-8") + body).toUtf8(), japanese);
+        row("UTF-16LE BOM", "\xFF\xFE" + encode(decl.arg("UTF-16") + body, "UTF-16LE"),
             japanese + QStringList{"encoding=\"UTF-16\""});
-        row("Shift_JIS", encode(decl.arg("Shift_JIS") + body, "SHIFT_JIS"), "<?xml", japanese + QStringList{"encoding=\"Shift_JIS\""});
-        row("EUC-JP", encode(decl.arg("EUC-JP") + body, "EUC-JP"), "<?xml", japanese + QStringList{"encoding=\"EUC-JP\""});
-        row("CRLF", "<?xml version=\"1.0\"?>\r\n<r>\r\n  <a>x&#13;y\r\nz</a>\r\n</r>\r\n", "<?xml",
+        row("Shift_JIS", encode(decl.arg("Shift_JIS") + body, "SHIFT_JIS"), japanese + QStringList{"encoding=\"Shift_JIS\""});
+        row("EUC-JP", encode(decl.arg("EUC-JP") + body, "EUC-JP"), japanese + QStringList{"encoding=\"EUC-JP\""});
+        row("CRLF", "<?xml version=\"1.0\"?>\r\n<r>\r\n  <a>x&#13;y\r\nz</a>\r\n</r>\r\n",
             {"<?xml version=\"1.0\"?>\n<r>\n  <a>x&#13;y\nz</a>\n</r>"});
-        row("empty elements", "<r><a/><b></b><c x=\"\"/></r>", "<r>", {"<a/>", "<b/>", "<c x=\"\"/>"});
+        row("empty elements", "<r><a/><b></b><c x=\"\"/></r>", {"<a/>", "<b/>", "<c x=\"\"/>"});
         // White space under preserve is content: the formatter must add none,
         // not even where an element holds only elements.
-        row("xml:space preserve", "<r><p xml:space=\"preserve\">  two  <b> x </b>\n</p><q xml:space=\"preserve\"><i><j/></i><k/></q></r>",
-            "<r>", {"<p xml:space=\"preserve\">  two  <b> x </b>\n</p>", "<q xml:space=\"preserve\"><i><j/></i><k/></q>"});
-        row("CDATA only under preserve", "<r xml:space=\"preserve\"><a><![CDATA[x]]></a><b/></r>", "<r", {"<a><![CDATA[x]]></a><b/></r>"});
-        row("internal entity", "<!DOCTYPE r [<!ENTITY e \"entity text\">]><r a=\"&e;\">x &e; y</r>", "<!DOCTYPE",
+        row("xml:space preserve", "<r><p xml:space=\"preserve\">  two  <b> x </b>\n</p><q xml:space=\"preserve\"><i><j/></i><k/></q></r>", {"<p xml:space=\"preserve\">  two  <b> x </b>\n</p>", "<q xml:space=\"preserve\"><i><j/></i><k/></q>"});
+        row("CDATA only under preserve", "<r xml:space=\"preserve\"><a><![CDATA[x]]></a><b/></r>", {"<a><![CDATA[x]]></a><b/></r>"});
+        row("internal entity", "<!DOCTYPE r [<!ENTITY e \"entity text\">]><r a=\"&e;\">x &e; y</r>",
             {"<!ENTITY e \"entity text\">", "<r a=\"&e;\">x &e; y</r>"});
-        row("CDATA", "<r><![CDATA[a < b && c]]><c/></r>", "<r>", {"<![CDATA[a < b && c]]>"});
-        row("comments and PIs outside the root", "<?xml version=\"1.0\"?>\n<!-- before -->\n<?pi data?>\n<r/>\n<!-- after -->\n<?end?>\n",
-            "<?xml", {"<?xml version=\"1.0\"?>\n<!-- before -->\n<?pi data?>\n<r/>\n<!-- after -->\n<?end?>"});
-        row("attribute order", "<r z=\"1\" a=\"2\" m=\"3\"><e y=\"\" b=\"&lt;&amp;&quot;\"/></r>", "<r",
+        row("CDATA", "<r><![CDATA[a < b && c]]><c/></r>", {"<![CDATA[a < b && c]]>"});
+        row("comments and PIs outside the root", "<?xml version=\"1.0\"?>\n<!-- before -->\n<?pi data?>\n<r/>\n<!-- after -->\n<?end?>\n", {"<?xml version=\"1.0\"?>\n<!-- before -->\n<?pi data?>\n<r/>\n<!-- after -->\n<?end?>"});
+        row("attribute order", "<r z=\"1\" a=\"2\" m=\"3\"><e y=\"\" b=\"&lt;&amp;&quot;\"/></r>",
             {"<r z=\"1\" a=\"2\" m=\"3\">", "<e y=\"\" b=\"&lt;&amp;&quot;\"/>"});
-        row("namespace URIs with markup characters", "<r xmlns:p=\"http://x/?a=1&amp;b=2\" xmlns:q=\"a&#10;b\"><p:a q:b=\"\"/></r>", "<r",
+        row("namespace URIs with markup characters", "<r xmlns:p=\"http://x/?a=1&amp;b=2\" xmlns:q=\"a&#10;b\"><p:a q:b=\"\"/></r>",
             {"xmlns:p=\"http://x/?a=1&amp;b=2\" xmlns:q=\"a&#10;b\""});
-        row("mixed content", "<r><p>text <b>bold</b> tail</p></r>", "<r>", {"<p>text <b>bold</b> tail</p>"});
-        row("tab indent", "<r>\n\t<a>\n\t\t<b/>\n\t</a>\n</r>", "<r>", {"<r>\n\t<a>\n\t\t<b/>\n\t</a>\n</r>"});
-        row("four blanks", "<r>\n    <a>\n        <b/>\n    </a>\n</r>", "<r>", {"<r>\n    <a>\n        <b/>\n    </a>\n</r>"});
-        row("tab in text is no indentation", "<r>\n   <a>x\n\ty</a>\n</r>", "<r>", {"<r>\n   <a>x\n\ty</a>\n</r>"});
+        row("mixed content", "<r><p>text <b>bold</b> tail</p></r>", {"<p>text <b>bold</b> tail</p>"});
+        row("tab indent", "<r>\n\t<a>\n\t\t<b/>\n\t</a>\n</r>", {"<r>\n\t<a>\n\t\t<b/>\n\t</a>\n</r>"});
+        row("four blanks", "<r>\n    <a>\n        <b/>\n    </a>\n</r>", {"<r>\n    <a>\n        <b/>\n    </a>\n</r>"});
+        row("tab in text is no indentation", "<r>\n   <a>x\n\ty</a>\n</r>", {"<r>\n   <a>x\n\ty</a>\n</r>"});
     }
 
     void roundTrip()
     {
         QFETCH(QByteArray, input);
-        QFETCH(QByteArray, savedPrefix);
         QFETCH(QStringList, expected);
 
         XmlDocument doc;
@@ -104,14 +100,10 @@ private slots:
         const QString firstXml = doc.xml(doc.documentNode());
         QByteArray first;
         QVERIFY(doc.serialize(&first));
-        QVERIFY2(first.startsWith(savedPrefix), first.left(16).toHex().constData());
-        // Decoded with the encoding the declaration names, so raw bytes count:
-        // a character reference for a Japanese character would not match.
-        const QString saved = QString::fromUtf8(convert(first, doc.declaredEncoding().toLatin1(), "UTF-8"));
-        for (const QString &s : expected) {
-            QVERIFY2(saved.contains(s), qPrintable("saved lacks " + s + "\n" + saved));
+        // Unchanged, the file is written back as it was.
+        QCOMPARE(first, input);
+        for (const QString &s : expected)
             QVERIFY2(firstXml.contains(s), qPrintable("xml() lacks " + s + "\n" + firstXml));
-        }
 
         XmlDocument again;
         QVERIFY2(again.loadBytes(first), qPrintable(again.parseError().reason));
