@@ -190,9 +190,10 @@ private:
                         QString *error) const;
     void *expandForeignReferences(void *copy, void *sourceDocument);
     bool declareNamespace(const XmlNode &element, const QString &prefix, const QString &uri, QString *error);
-    // Writes the markup into `out`; with `limit` > 0 writing stops once that
-    // many bytes are out (true is returned when it did).
-    bool dump(const XmlNode &node, QByteArray *out, const char *encoding, qsizetype limit = 0) const;
+    // Writes the markup into `out`, indented unless `format` is false; with
+    // `limit` > 0 writing stops once that many bytes are out (true is
+    // returned when it did).
+    bool dump(const XmlNode &node, QByteArray *out, const char *encoding, qsizetype limit = 0, bool format = true) const;
     // Saving over the loaded source (see save()).
     bool canSplice(const QByteArray &encoding) const;
     void splice(QByteArray *out) const;

@@ -259,7 +259,7 @@ QString XmlDocument::declaredEncoding() const
     return QStringLiteral("UTF-8");
 }
 
-bool XmlDocument::dump(const XmlNode &node, QByteArray *out, const char *encoding, qsizetype limit) const
+bool XmlDocument::dump(const XmlNode &node, QByteArray *out, const char *encoding, qsizetype limit, bool format) const
 {
     SaveSink sink{out, limit};
     // Anything but blanks and tabs would be written into the markup.
@@ -270,7 +270,7 @@ bool XmlDocument::dump(const XmlNode &node, QByteArray *out, const char *encodin
     // used for this output, and put the document's own back afterwards.
     const xmlChar *previousEncoding = m_doc->encoding;
     m_doc->encoding = reinterpret_cast<const xmlChar *>(encoding);
-    xmlSaveCtxtPtr ctxt = xmlSaveToIO(saveWrite, saveClose, &sink, encoding, XML_SAVE_FORMAT | XML_SAVE_NO_DECL);
+    xmlSaveCtxtPtr ctxt = xmlSaveToIO(saveWrite, saveClose, &sink, encoding, (format ? XML_SAVE_FORMAT : 0) | XML_SAVE_NO_DECL);
     if (!ctxt) {
         m_doc->encoding = previousEncoding;
         return false;

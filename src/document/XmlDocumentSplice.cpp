@@ -73,7 +73,7 @@ bool hasTextLineBreak(xmlNodePtr top)
 class Splicer
 {
 public:
-    enum class Part { Whole, StartTag };
+    enum class Part { Whole, Inline, StartTag };
     using Dump = std::function<QByteArray(xmlNodePtr, Part)>;
 
     Splicer(const XmlSource &s, const XmlDocument::SourceChanges &changes, const QByteArray &unit, Dump dump, QByteArray *out)
@@ -149,8 +149,9 @@ private:
     }
     // White space for a node written anew under `parent`: as a sibling's,
     // from its last line break; one level in from the parent's line where
-    // no sibling tells. Empty for a parent written on one line.
-    QByteArray gapFor(xmlNodePtr parent, xmlNodePtr c, QByteArray *indent) const
+    // no sibling tells. `indent` is the new line's indentation; none where
+    // the siblings share one line (the node is written on it unformatted).
+    QByteArray gapFor(xmlNodePtr parent, xmlNodePtr c, std::optional<QByteArray> *indent) const
     {
         const auto model = [&](xmlNodePtr s) -> std::optional<QByteArray> {
             if (!hasRange(s) || s->type == XML_TEXT_NODE || originalParent(s) != parent)
@@ -160,21 +161,24 @@ private:
             if (nl < 0)
                 return gap.trimmed().isEmpty() && !gap.contains('&') ? gap : QByteArray();
             *indent = gap.mid(nl + 1);
-            return m_s.lineEnd + *indent;
+            return m_s.lineEnd + **indent;
         };
+        indent->reset();
         for (xmlNodePtr s = c->prev; s; s = s->prev)
             if (auto g = model(s))
                 return *g;
         for (xmlNodePtr s = c->next; s; s = s->next)
             if (auto g = model(s))
                 return *g;
-        if (parent->type == XML_DOCUMENT_NODE)
+        if (parent->type == XML_DOCUMENT_NODE) {
+            *indent = QByteArray();
             return c->prev ? m_s.lineEnd : QByteArray();
+        }
         const std::optional<QByteArray> outer = indentOf(parent);
         if (!outer)
             return QByteArray();
         *indent = *outer + m_unit;
-        return m_s.lineEnd + *indent;
+        return m_s.lineEnd + **indent;
     }
 
     // The content of `parent` between its tags: children in place with
@@ -193,13 +197,15 @@ private:
                 node(c, start);
                 lastEnd = rangeEnd(c);
             } else {
-                QByteArray indent;
+                std::optional<QByteArray> indent;
                 const QByteArray gap = gapFor(parent, c, &indent);
                 const bool nextText = c->next && c->next->type == XML_TEXT_NODE;
                 if (!preserve && !afterText && !nextText && c->type != XML_TEXT_NODE)
                     m_out->append(m_s.ascii(gap));
-                const bool reindent = !preserve && !hasTextLineBreak(c);
-                write(m_dump(c, Part::Whole), reindent ? indent : QByteArray());
+                if (!indent || preserve)
+                    write(m_dump(c, Part::Inline));
+                else
+                    write(m_dump(c, Part::Whole), hasTextLineBreak(c) ? QByteArray() : *indent);
             }
             previous = c;
         }
@@ -218,7 +224,7 @@ private:
         } else if (ownClean(n)) {
             copy(start, end);
         } else {
-            write(m_dump(n, Part::Whole));
+            write(m_dump(n, Part::Inline));
         }
     }
 
@@ -259,7 +265,7 @@ private:
             write(tag.chopped(2) + '>');
         }
         children(n, tagEnd, tagEnd, preserve);
-        QByteArray indent;
+        std::optional<QByteArray> indent;
         const QByteArray gap = gapFor(n, n->children, &indent);
         if (!preserve && n->last->type != XML_TEXT_NODE && gap.contains('\n'))
             m_out->append(m_s.ascii(m_s.lineEnd + indentOf(n).value_or(QByteArray())));
@@ -289,8 +295,8 @@ void XmlDocument::splice(QByteArray *out) const
     const QByteArray encoding = utf16 ? QByteArray("UTF-8") : m_source->encoding;
     const auto dump = [&](xmlNodePtr n, Splicer::Part part) {
         QByteArray markup;
-        if (part == Splicer::Part::Whole) {
-            this->dump(XmlNode(n, nullptr), &markup, encoding.constData());
+        if (part != Splicer::Part::StartTag) {
+            this->dump(XmlNode(n, nullptr), &markup, encoding.constData(), 0, part == Splicer::Part::Whole);
             return markup;
         }
         // The start tag alone: the element written without its children.

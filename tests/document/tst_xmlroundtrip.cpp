@@ -2,6 +2,7 @@
 // what the document says: encodings, declaration, white space, entity
 // references, namespaces and indentation all take part in that promise.
 #include "document/XmlDocument.h"
+#include "undo/UndoJournal.h"
 
 #include <QDir>
 #include <QTest>
@@ -111,6 +112,87 @@ private slots:
         QByteArray second;
         QVERIFY(again.serialize(&second));
         QCOMPARE(second, first);
+    }
+
+    // One edit of a loaded file: only the edited markup is written anew, and
+    // undoing the edit gives the file's bytes back.
+    void editsKeepTheRest_data()
+    {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("edit");
+        QTest::addColumn<QString>("argument");
+        QTest::addColumn<QByteArray>("expected");
+        const auto row = [](const char *name, const QByteArray &in, const char *path, const char *edit, const QString &arg,
+                            const QByteArray &expected) { QTest::newRow(name) << in << QString(path) << QString(edit) << arg << expected; };
+        const QByteArray list = "<r>\n  <a/>\n  <b>x</b>\n  <c/>\n</r>\n";
+        row("attribute value", "<r>\n  <a x='1'  y=\"2\"/>\n</r>", "//a", "attribute", "3", "<r>\n  <a x=\"3\" y=\"2\"/>\n</r>");
+        row("single quotes elsewhere stay", "<r q='1'>\n  <a x='1'></a>\n  <b y='2'/>\n</r>", "//a", "attribute", "3",
+            "<r q='1'>\n  <a x=\"3\"></a>\n  <b y='2'/>\n</r>");
+        row("multi-line start tags", "<r>\n  <a x=\"1\"\n     y=\"2\"/>\n  <b\n    x=\"3\"/>\n</r>", "//b", "attribute", "4",
+            "<r>\n  <a x=\"1\"\n     y=\"2\"/>\n  <b x=\"4\"/>\n</r>");
+        row("element rename", "<r>\n  <a k='v'>t<i/></a >\n</r>", "//a", "rename", "c", "<r>\n  <c k=\"v\">t<i/></c>\n</r>");
+        row("append under an indented parent", list, "/r", "append", "d", "<r>\n  <a/>\n  <b>x</b>\n  <c/>\n  <d>\n    <e/>\n  </d>\n</r>\n");
+        row("insert first", list, "/r", "prepend", "d", "<r>\n  <d>\n    <e/>\n  </d>\n  <a/>\n  <b>x</b>\n  <c/>\n</r>\n");
+        row("append under a one-line parent", "<r>\n  <p><a/><b/></p>\n</r>", "//p", "append", "d", "<r>\n  <p><a/><b/><d><e/></d></p>\n</r>");
+        row("append under an empty element", "<r>\n  <p/>\n</r>", "//p", "append", "d", "<r>\n  <p>\n    <d>\n      <e/>\n    </d>\n  </p>\n</r>");
+        row("delete first", list, "//a", "delete", "", "<r>\n  <b>x</b>\n  <c/>\n</r>\n");
+        row("delete middle", list, "//b", "delete", "", "<r>\n  <a/>\n  <c/>\n</r>\n");
+        row("delete last", list, "//c", "delete", "", "<r>\n  <a/>\n  <b>x</b>\n</r>\n");
+        row("text in mixed content", "<r>\n  <p>one <b>two</b> three</p>\n</r>", "//p/text()[2]", "text", " 3 & 4",
+            "<r>\n  <p>one <b>two</b> 3 &amp; 4</p>\n</r>");
+        row("CR LF", "<r>\r\n\t<a/>\r\n</r>\r\n", "/r", "append", "d", "<r>\r\n\t<a/>\r\n\t<d>\r\n\t\t<e/>\r\n\t</d>\r\n</r>\r\n");
+        row("byte-order mark", "\xEF\xBB\xBF<r>\n  <a/>\n  <b/>\n</r>", "//a", "delete", "", "\xEF\xBB\xBF<r>\n  <b/>\n</r>");
+        row("references and internal subset", "<!DOCTYPE r [\n  <!-- note -->\n  <!ENTITY e \"E\">\n]>\n<r>&#169;&apos;&e;<a/></r>", "//a", "rename", "b",
+            "<!DOCTYPE r [\n  <!-- note -->\n  <!ENTITY e \"E\">\n]>\n<r>&#169;&apos;&e;<b/></r>");
+        const QString sjis = QStringLiteral("<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\n<r>\n  <a>表示</a>\n</r>\n");
+        row("Shift_JIS", encode(sjis, "SHIFT_JIS"), "//a/text()", "text", QStringLiteral("漢字"),
+            encode(QString(sjis).replace(QStringLiteral("表示"), QStringLiteral("漢字")), "SHIFT_JIS"));
+        const QString utf16 = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<r>\n  <a/>\n</r>");
+        row("UTF-16", "\xFF\xFE" + encode(utf16, "UTF-16LE"), "//a", "attribute", QStringLiteral("値"),
+            "\xFF\xFE" + encode(QString(utf16).replace("<a/>", QStringLiteral("<a x=\"値\"/>")), "UTF-16LE"));
+    }
+
+    void editsKeepTheRest()
+    {
+        QFETCH(QByteArray, input);
+        QFETCH(QString, path);
+        QFETCH(QString, edit);
+        QFETCH(QString, argument);
+        QFETCH(QByteArray, expected);
+
+        XmlDocument doc;
+        QVERIFY2(doc.loadBytes(input), qPrintable(doc.parseError().reason));
+        UndoJournal journal;
+        journal.attach(&doc);
+        QList<XmlNode> nodes;
+        QVERIFY(doc.selectNodes(path, XmlNode(), &nodes) && nodes.size() == 1);
+        const XmlNode node = nodes.first();
+        bool done = false;
+        if (edit == "attribute") {
+            done = doc.setAttribute(node, "x", argument);
+        } else if (edit == "rename") {
+            done = doc.rename(node, argument);
+        } else if (edit == "text") {
+            done = doc.setText(node, argument);
+        } else if (edit == "delete") {
+            done = doc.removeNode(node);
+        } else {
+            const XmlNode added = doc.createElement(argument);
+            done = doc.appendChild(added, doc.createElement("e"))
+                && doc.insertBefore(node, added, edit == "prepend" ? node.firstChild() : XmlNode());
+        }
+        QVERIFY(done);
+        QByteArray saved;
+        QVERIFY(doc.serialize(&saved));
+        QCOMPARE(saved, expected);
+        XmlDocument again;
+        QVERIFY2(again.loadBytes(saved), qPrintable(again.parseError().reason));
+        QCOMPARE(again.xml(again.documentNode()), doc.xml(doc.documentNode()));
+
+        QVERIFY(journal.undo(journal.take()));
+        QVERIFY(doc.serialize(&saved));
+        QCOMPARE(saved, input);
     }
 
     void declarationIsOneProcessingInstruction()
