@@ -202,7 +202,9 @@ private:
                 const bool nextText = c->next && c->next->type == XML_TEXT_NODE;
                 if (!preserve && !afterText && !nextText && c->type != XML_TEXT_NODE)
                     m_out->append(m_s.ascii(gap));
-                if (!indent || preserve)
+                if (hasRange(c) && originalParent(c) == parent)
+                    node(c, m_s.markupStart(c)); // moved among its siblings: its markup still reads the same
+                else if (!indent || preserve)
                     write(m_dump(c, Part::Inline));
                 else
                     write(m_dump(c, Part::Whole), hasTextLineBreak(c) ? QByteArray() : *indent);

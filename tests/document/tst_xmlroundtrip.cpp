@@ -136,6 +136,9 @@ private slots:
         row("insert first", list, "/r", "prepend", "d", "<r>\n  <d>\n    <e/>\n  </d>\n  <a/>\n  <b>x</b>\n  <c/>\n</r>\n");
         row("append under a one-line parent", "<r>\n  <p><a/><b/></p>\n</r>", "//p", "append", "d", "<r>\n  <p><a/><b/><d><e/></d></p>\n</r>");
         row("append under an empty element", "<r>\n  <p/>\n</r>", "//p", "append", "d", "<r>\n  <p>\n    <d>\n      <e/>\n    </d>\n  </p>\n</r>");
+        row("append under xml:space preserve", "<r xml:space='preserve'><a/> <b/></r>", "/r", "append", "d",
+            "<r xml:space='preserve'><a/> <b/><d><e/></d></r>");
+        row("move among siblings", list, "//a", "move", "", "<r>\n  <b>x</b>\n  <c/>\n  <a/>\n</r>\n");
         row("delete first", list, "//a", "delete", "", "<r>\n  <b>x</b>\n  <c/>\n</r>\n");
         row("delete middle", list, "//b", "delete", "", "<r>\n  <a/>\n  <c/>\n</r>\n");
         row("delete last", list, "//c", "delete", "", "<r>\n  <a/>\n  <b>x</b>\n</r>\n");
@@ -177,6 +180,8 @@ private slots:
             done = doc.setText(node, argument);
         } else if (edit == "delete") {
             done = doc.removeNode(node);
+        } else if (edit == "move") {
+            done = doc.appendChild(node.parentNode(), node);
         } else {
             const XmlNode added = doc.createElement(argument);
             done = doc.appendChild(added, doc.createElement("e"))
