@@ -151,6 +151,20 @@ private slots:
         const QString sjis = QStringLiteral("<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\n<r>\n  <a>表示</a>\n</r>\n");
         row("Shift_JIS", encode(sjis, "SHIFT_JIS"), "//a/text()", "text", QStringLiteral("漢字"),
             encode(QString(sjis).replace(QStringLiteral("表示"), QStringLiteral("漢字")), "SHIFT_JIS"));
+        row("markup characters inside values, comments and PIs",
+            "<!DOCTYPE r [<!ENTITY e \"]>\"><!-- ]> --><?p ]>?>]>\n<r a=\"/>\" b='>'>\n  <!-- <x/> -->\n  <?p <y/>?>\n  <c/>\n</r>", "//c", "delete", "",
+            "<!DOCTYPE r [<!ENTITY e \"]>\"><!-- ]> --><?p ]>?>]>\n<r a=\"/>\" b='>'>\n  <!-- <x/> -->\n  <?p <y/>?>\n</r>");
+        row("prefixed rename", "<p:r xmlns:p='u'>\n  <p:a>t</p:a>\n</p:r>", "//*[local-name()='a']", "rename", "p:b",
+            "<p:r xmlns:p='u'>\n  <p:b>t</p:b>\n</p:r>");
+        row("comment text", "<r>\n  <!-- one -->\n  <a/>\n</r>", "//comment()", "text", "two", "<r>\n  <!--two-->\n  <a/>\n</r>");
+        row("element text replaces its children", "<r>\n  <p>\n    <b/>\n  </p>\n</r>", "//p", "text", "t", "<r>\n  <p>t</p>\n</r>");
+        // Shift_JIS trail bytes can be ']' or '\\': "ゾ]>" holds no end of CDATA.
+        const QString trail = QStringLiteral("<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\n<r>\n  <a><![CDATA[ゾ]>]]>表</a>\n  <b/>\n</r>\n");
+        row("Shift_JIS trail bytes", encode(trail, "SHIFT_JIS"), "//a/text()[2]", "text", QStringLiteral("ソ"),
+            encode(QString(trail).replace(QStringLiteral("表<"), QStringLiteral("ソ<")), "SHIFT_JIS"));
+        const QString euc = QStringLiteral("<?xml version=\"1.0\" encoding=\"EUC-JP\"?>\n<r>\n  <a>日本</a>\n</r>\n");
+        row("EUC-JP", encode(euc, "EUC-JP"), "/r", "prepend", QStringLiteral("新"),
+            encode(QString(euc).replace("<r>\n", QStringLiteral("<r>\n  <新>\n    <e/>\n  </新>\n")), "EUC-JP"));
         const QString utf16 = QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-16\"?>\n<r>\n  <a/>\n</r>");
         row("UTF-16", "\xFF\xFE" + encode(utf16, "UTF-16LE"), "//a", "attribute", QStringLiteral("値"),
             "\xFF\xFE" + encode(QString(utf16).replace("<a/>", QStringLiteral("<a x=\"値\"/>")), "UTF-16LE"));
