@@ -165,6 +165,10 @@ public:
         while (pos < size) {
             if (m_s.at(pos) != '<') {
                 qsizetype next = pos;
+                if (m_s.coding == SourceCoding::Bytes) {
+                    const void *lt = std::memchr(m_s.bytes.constData() + pos, '<', size_t(size - pos));
+                    next = lt ? static_cast<const char *>(lt) - m_s.bytes.constData() : size;
+                }
                 while (next < size && m_s.at(next) != '<')
                     next += m_s.width(next);
                 if (!characterData(pos, next))
@@ -264,13 +268,18 @@ private:
     {
         if (m_s.coding != SourceCoding::Bytes || m_s.encoding.compare("UTF-8", Qt::CaseInsensitive) != 0)
             return true;
-        QByteArray name;
-        if (n->type == XML_ELEMENT_NODE && n->ns && n->ns->prefix)
-            name = QByteArray(reinterpret_cast<const char *>(n->ns->prefix)) + ':';
-        name += reinterpret_cast<const char *>(n->name);
-        if (!m_s.bytes.sliced(i).startsWith(name) || i + name.size() >= m_s.size())
+        const auto matchAt = [this, &i](const xmlChar *part) {
+            const qsizetype length = xmlStrlen(part);
+            if (i + length >= m_s.size() || std::memcmp(m_s.bytes.constData() + i, part, size_t(length)) != 0)
+                return false;
+            i += length;
+            return true;
+        };
+        if (n->type == XML_ELEMENT_NODE && n->ns && n->ns->prefix && !(matchAt(n->ns->prefix) && matchAt(BAD_CAST ":")))
             return false;
-        const uint32_t c = m_s.at(i + name.size());
+        if (!matchAt(n->name))
+            return false;
+        const uint32_t c = m_s.at(i);
         return isBlankChar(c) || c == '>' || c == '/' || c == '?';
     }
     // The next expected child, when it is of `type`.

@@ -144,6 +144,10 @@ private slots:
         row("delete last", list, "//c", "delete", "", "<r>\n  <a/>\n  <b>x</b>\n</r>\n");
         row("text in mixed content", "<r>\n  <p>one <b>two</b> three</p>\n</r>", "//p/text()[2]", "text", " 3 & 4",
             "<r>\n  <p>one <b>two</b> 3 &amp; 4</p>\n</r>");
+        row("delete text in mixed content", "<r>\n  <p>one <b>two</b> three</p>\n</r>", "//p/text()[2]", "delete", "",
+            "<r>\n  <p>one <b>two</b></p>\n</r>");
+        row("delete under xml:space preserve", "<r xml:space='preserve'><a/> <b/>\n</r>", "//b", "delete", "",
+            "<r xml:space='preserve'><a/> \n</r>");
         row("CR LF", "<r>\r\n\t<a/>\r\n</r>\r\n", "/r", "append", "d", "<r>\r\n\t<a/>\r\n\t<d>\r\n\t\t<e/>\r\n\t</d>\r\n</r>\r\n");
         row("byte-order mark", "\xEF\xBB\xBF<r>\n  <a/>\n  <b/>\n</r>", "//a", "delete", "", "\xEF\xBB\xBF<r>\n  <b/>\n</r>");
         row("references and internal subset", "<!DOCTYPE r [\n  <!-- note -->\n  <!ENTITY e \"E\">\n]>\n<r>&#169;&apos;&e;<a/></r>", "//a", "rename", "b",
