@@ -271,10 +271,19 @@ private:
         const QByteArray gap = gapFor(n, n->children, &indent);
         if (!preserve && n->last->type != XML_TEXT_NODE && gap.contains('\n'))
             m_out->append(m_s.ascii(m_s.lineEnd + indentOf(n).value_or(QByteArray())));
-        if (own)
-            write("</" + QByteArray(reinterpret_cast<const char *>(n->name)) + '>');
-        else
+        if (own) {
+            // The end tag repeats the start tag's name as the source spells it.
+            const qsizetype nameStart = start + m_s.unit();
+            qsizetype nameEnd = nameStart;
+            for (uint32_t c = m_s.at(nameEnd); c != '/' && c != '>' && c != ' ' && c != '\t' && c != '\n' && c != '\r';
+                 c = m_s.at(nameEnd))
+                nameEnd += m_s.width(nameEnd);
+            m_out->append(m_s.ascii("</"));
+            copy(nameStart, nameEnd);
+            m_out->append(m_s.ascii(">"));
+        } else {
             write("</" + name + '>');
+        }
     }
 
     const XmlSource &m_s;

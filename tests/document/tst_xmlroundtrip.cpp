@@ -1,5 +1,5 @@
-// Load -> save -> load -> save must converge after one save and never change
-// what the document says: encodings, declaration, white space, entity
+// A file opened and saved unchanged is written back byte for byte; an edit
+// rewrites only its own markup. Encodings, declaration, white space, entity
 // references, namespaces and indentation all take part in that promise.
 #include "document/XmlDocument.h"
 #include "undo/UndoJournal.h"
@@ -160,6 +160,8 @@ private slots:
             "<!DOCTYPE r [<!ENTITY e \"]>\"><!-- ]> --><?p ]>?>]>\n<r a=\"/>\" b='>'>\n  <!-- <x/> -->\n  <?p <y/>?>\n</r>");
         row("prefixed rename", "<p:r xmlns:p='u'>\n  <p:a>t</p:a>\n</p:r>", "//*[local-name()='a']", "rename", "p:b",
             "<p:r xmlns:p='u'>\n  <p:b>t</p:b>\n</p:r>");
+        row("append under an empty prefixed element", "<p:r xmlns:p='u'><p:a/></p:r>", "//*[local-name()='a']", "append", "d",
+            "<p:r xmlns:p='u'><p:a><d><e/></d></p:a></p:r>");
         row("comment text", "<r>\n  <!-- one -->\n  <a/>\n</r>", "//comment()", "text", "two", "<r>\n  <!--two-->\n  <a/>\n</r>");
         row("element text replaces its children", "<r>\n  <p>\n    <b/>\n  </p>\n</r>", "//p", "text", "t", "<r>\n  <p>t</p>\n</r>");
         // Shift_JIS trail bytes can be ']' or '\\': "ゾ]>" holds no end of CDATA.
