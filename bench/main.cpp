@@ -18,6 +18,7 @@
 #include "undo/UndoController.h"
 
 #include <QAction>
+#include <QDirIterator>
 #include <QComboBox>
 #include <QApplication>
 #include <QElapsedTimer>
@@ -32,6 +33,7 @@
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
+#include <libxml/xmlsave.h>
 
 #include <algorithm>
 #include <chrono>
@@ -412,6 +414,72 @@ int measureSearch(int argc, char **argv, const QString &path)
     return window.model().isBold(window.selection().selectedItem()) ? 0 : 1;
 }
 
+// Saving the unchanged document, against libxml2's own formatted save of
+// the same document; each writes the file in full.
+int measureSave(const QString &path)
+{
+    XmlDocument doc;
+    if (!doc.load(path)) {
+        std::fprintf(stderr, "ostrel-bench: %s\n", qPrintable(doc.parseError().reason));
+        return 1;
+    }
+    const QString target = path + QStringLiteral(".saved");
+    auto start = Clock::now();
+    QString error;
+    if (!doc.save(target, &error)) {
+        std::fprintf(stderr, "ostrel-bench: %s\n", qPrintable(error));
+        return 1;
+    }
+    const double saveMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    // From memory: the editor's entity loader, now installed, refuses files.
+    QFile file(path);
+    const QByteArray bytes = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    xmlDocPtr bare = xmlReadMemory(bytes.constData(), int(bytes.size()), nullptr, nullptr, 0);
+    if (!bare) {
+        std::fprintf(stderr, "ostrel-bench: libxml2 could not read the file\n");
+        return 1;
+    }
+    start = Clock::now();
+    const int written = xmlSaveFormatFileEnc(QFile::encodeName(target).constData(), bare, "UTF-8", 1);
+    const double libxmlMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    xmlFreeDoc(bare);
+    QFile::remove(target);
+    if (written < 0) {
+        std::fprintf(stderr, "ostrel-bench: libxml2 could not save\n");
+        return 1;
+    }
+    std::printf("save_ms %.1f\nlibxml_save_ms %.1f\n", saveMs, libxmlMs);
+    return 0;
+}
+
+// Opens and saves every XML file under /usr/share that parses (up to 5 MB
+// each): the share written back byte for byte. The others are named on
+// standard error.
+int measureRoundTrip()
+{
+    int identical = 0, total = 0;
+    QDirIterator it(QStringLiteral("/usr/share"), {QStringLiteral("*.xml")}, QDir::Files | QDir::Readable,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString file = it.next();
+        QFile in(file);
+        if (in.size() > 5 * 1024 * 1024 || !in.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray bytes = in.readAll();
+        XmlDocument doc;
+        QByteArray saved;
+        if (!doc.loadBytes(bytes, file) || !doc.serialize(&saved))
+            continue;
+        ++total;
+        if (saved == bytes)
+            ++identical;
+        else
+            std::fprintf(stderr, "not identical: %s\n", qPrintable(file));
+    }
+    std::printf("roundtrip_files %d\nroundtrip_identical_pct %.1f\n", total, total ? 100.0 * identical / total : 0.0);
+    return 0;
+}
+
 // --- The run ------------------------------------------------------------
 
 double median(std::vector<double> values)
@@ -458,6 +526,10 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     if (argc == 4 && std::strcmp(argv[1], "--measure") == 0) {
+        if (std::strcmp(argv[2], "save") == 0)
+            return measureSave(QString::fromLocal8Bit(argv[3]));
+        if (std::strcmp(argv[2], "roundtrip") == 0)
+            return measureRoundTrip();
         if (std::strcmp(argv[2], "libxml") == 0)
             return measureLibxml(argv[3]);
         if (std::strcmp(argv[2], "expand") == 0)
@@ -513,6 +585,8 @@ int main(int argc, char **argv)
     const auto preview = measure("preview", path, runs);
     const auto expand = measure("expand", path, runs);
     const auto search = measure("search", path, runs);
+    const auto save = measure("save", path, runs);
+    const auto roundTrip = measure("roundtrip", path, 1);
     const double libxmlMs = bare.at("time_ms"), libxmlMb = bare.at("memory_kb") / 1024;
     const double openMs = ours.at("time_ms"), openMb = ours.at("memory_kb") / 1024;
     std::printf("file_mb %.1f\n", double(QFile(path).size()) / (1024 * 1024));
@@ -531,5 +605,9 @@ int main(int argc, char **argv)
     std::printf("find_ms %.0f\nfind_time_ratio %.2f\n", search.at("find_ms"), search.at("find_ms") / libxmlMs);
     std::printf("xpath_ms %.0f\nxpath_results %.0f\n", search.at("xpath_ms"), search.at("xpath_results"));
     std::printf("open_time_ratio %.2f\nopen_memory_ratio %.2f\n", openMs / libxmlMs, openMb / libxmlMb);
+    std::printf("save_ms %.0f\nlibxml_save_ms %.0f\nsave_ratio %.2f\n", save.at("save_ms"), save.at("libxml_save_ms"),
+                save.at("save_ms") / save.at("libxml_save_ms"));
+    std::printf("roundtrip_files %.0f\nroundtrip_identical_pct %.1f\n", roundTrip.at("roundtrip_files"),
+                roundTrip.at("roundtrip_identical_pct"));
     return 0;
 }

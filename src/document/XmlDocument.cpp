@@ -4,6 +4,7 @@
 #include "LibXmlSupport.h"
 #include "XmlDocumentInternal.h"
 #include "XmlDocumentObserver.h"
+#include "XmlSource.h"
 
 #include <libxml/tree.h>
 #include <libxml/xpath.h>

@@ -7,10 +7,14 @@
 
 #include <functional>
 #include <memory>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 class XmlDocumentObserver;
+namespace xmldoc {
+struct XmlSource;
+}
 
 // What a failed load reports.
 struct XmlParseError
@@ -138,13 +142,17 @@ public:
     bool selectNodes(const QString &expression, const XmlNode &context, QList<XmlNode> *result,
                      QString *error = nullptr) const;
 
-    // Write the document to a file: indented, in the encoding named by the
-    // declaration (UTF-8 when none), with a UTF-8 byte-order mark when the
-    // loaded file had one. Written as SaveTarget.h describes: a plain file
-    // is replaced atomically keeping its owner, group and mode, a file with
-    // other hard links is written in place, and what is not a file is
-    // refused. A document without a root element is refused: it would not
-    // load again.
+    // Write the document to a file. A loaded document keeps the bytes of
+    // everything the user did not change, in its encoding and line ends;
+    // changed and new markup is written anew, indented like its neighbours.
+    // Otherwise (a document made from a string, or one whose declaration
+    // now names another encoding) it is written indented, in the encoding
+    // named by the declaration (UTF-8 when none), with a UTF-8 byte-order
+    // mark when the loaded file had one. Written as SaveTarget.h describes:
+    // a plain file is replaced atomically keeping its owner, group and mode,
+    // a file with other hard links is written in place, and what is not a
+    // file is refused. A document without a root element is refused: it
+    // would not load again.
     bool save(const QString &path, QString *error = nullptr, const Progress &progress = {}) const;
     // The bytes save() would write.
     bool serialize(QByteArray *out, QString *error = nullptr, const Progress &progress = {}) const;
@@ -170,6 +178,17 @@ public:
 
     struct ParseResult; // a parse's outcome, before it replaces the content
 
+    // What changed since the load, as far as saving over the source needs:
+    // nodes whose own markup or whose content changed (and their
+    // ancestors), the markup a changed node had at first, and where a
+    // loaded node taken out of the tree first stood.
+    struct SourceChanges
+    {
+        std::unordered_set<void *> changed;
+        std::unordered_map<void *, QByteArray> originalMarkup;
+        std::unordered_map<void *, void *> originalParent;
+    };
+
 private:
     bool adopt(ParseResult &&result);
     void freeContent();
@@ -181,11 +200,22 @@ private:
                         QString *error) const;
     void *expandForeignReferences(void *copy, void *sourceDocument);
     bool declareNamespace(const XmlNode &element, const QString &prefix, const QString &uri, QString *error);
-    // Writes the markup into `out`; with `limit` > 0 writing stops once that
-    // many bytes are out (true is returned when it did).
-    // `progress`, when given, hears of each chunk written.
-    bool dump(const XmlNode &node, QByteArray *out, const char *encoding, qsizetype limit = 0,
+    // Writes the markup into `out`, indented unless `format` is false; with
+    // `limit` > 0 writing stops once that many bytes are out (true is
+    // returned when it did). `progress`, when given, hears of each chunk
+    // written.
+    bool dump(const XmlNode &node, QByteArray *out, const char *encoding, qsizetype limit = 0, bool format = true,
               const Progress *progress = nullptr) const;
+    // Saving over the loaded source (see save()).
+    bool canSplice(const QByteArray &encoding) const;
+    void splice(QByteArray *out) const;
+    void keepSource(const QByteArray &bytes);
+    // Called before a node's own markup changes (an element's name or
+    // attributes, other nodes' name or text), and after a node was
+    // inserted under or removed from `parent`.
+    void noteMarkupChange(void *node);
+    void noteContentChange(void *parent);
+    void noteRemoval(void *parent, void *node);
 
     struct _xmlDoc *m_doc = nullptr;
     std::unordered_set<void *> m_detached;
@@ -195,4 +225,6 @@ private:
     QString m_indentUnit = QStringLiteral("  ");
     bool m_byteOrderMark = false;
     qint64 m_sourceSize = 0;
+    std::unique_ptr<xmldoc::XmlSource> m_source;
+    SourceChanges m_changes;
 };

@@ -16,12 +16,16 @@ using namespace xmldoc;
 void XmlDocument::notifyInserted(const XmlNode &parent, const XmlNode &node)
 {
     const XmlNode next = node.nextSibling();
+    if (!node.m_owner && !node.isAttribute())
+        noteContentChange(parent.m_ptr);
     for (XmlDocumentObserver *o : std::vector<XmlDocumentObserver *>(m_observers))
         o->nodeInserted(parent, node, next);
 }
 
 void XmlDocument::notifyRemoved(const XmlNode &parent, const XmlNode &node, const XmlNode &next)
 {
+    if (!node.m_owner && !node.isAttribute())
+        noteRemoval(parent.m_ptr, node.m_ptr);
     for (XmlDocumentObserver *o : std::vector<XmlDocumentObserver *>(m_observers))
         o->nodeRemoved(parent, node, next);
 }
@@ -159,6 +163,7 @@ bool XmlDocument::removeNode(const XmlNode &node, QString *error)
         if (namespaceUsed(owner, ns))
             return fail(error, QStringLiteral("名前空間の宣言「%1」は使用中のため削除できません。").arg(node.nodeName()));
         const XmlNode next = node.nextSibling();
+        noteMarkupChange(owner);
         unlinkNamespace(owner, ns);
         if (std::find(m_detachedNamespaces.begin(), m_detachedNamespaces.end(), ns) == m_detachedNamespaces.end())
             m_detachedNamespaces.push_back(ns);
@@ -170,6 +175,8 @@ bool XmlDocument::removeNode(const XmlNode &node, QString *error)
         return true;
     const XmlNode parent(n->parent, nullptr);
     const XmlNode next = node.nextSibling();
+    if (node.isAttribute())
+        noteMarkupChange(n->parent);
     xmlUnlinkNode(n);
     keep(n);
     notifyRemoved(parent, node, next);
@@ -227,6 +234,7 @@ bool XmlDocument::setAttributeNode(const XmlNode &element, const XmlNode &attrib
     const QString name = attribute.nodeName();
     const xmlNsPtr declaration = attribute.m_owner ? asNs(attribute.m_ptr) : nullptr;
 
+    noteMarkupChange(e);
     XmlNode before = reference;
     const XmlNode existing = element.attributeNode(name);
     if (existing) {
@@ -324,6 +332,10 @@ bool XmlDocument::setText(const XmlNode &node, const QString &text, QString *err
         return false;
     const QString old = node.text();
     const QByteArray t = utf8(text);
+    if (kind == NodeKind::Attribute)
+        noteMarkupChange(node.m_owner ? node.m_owner : asNode(node.m_ptr)->parent);
+    else if (kind != NodeKind::Element)
+        noteMarkupChange(node.m_ptr);
     switch (kind) {
     case NodeKind::Attribute:
         if (node.m_owner) {
@@ -391,6 +403,7 @@ bool XmlDocument::rename(const XmlNode &node, const QString &name, QString *erro
             return fail(error, QStringLiteral("属性の名前を名前空間の宣言に変更することはできません。"));
     }
     const xmlNodePtr n = asNode(node.m_ptr);
+    noteMarkupChange(k == NodeKind::Attribute ? n->parent : n);
     xmlNodeSetName(n, xc(utf8(name)));
     if (k != NodeKind::ProcessingInstruction) {
         // The name is read as markup would be where the node stands.

@@ -311,6 +311,7 @@ struct XmlDocument::ParseResult
     bool byteOrderMark = false;
     QString indent;
     qint64 size = 0;
+    QByteArray source; // the bytes of a file, kept for saving over them
 };
 
 static XmlDocument::ParseResult parseBytesInternal(const QByteArray &bytes, const QString &url, bool forceUtf8,
@@ -398,6 +399,8 @@ static XmlDocument::ParseResult parseBytesInternal(const QByteArray &bytes, cons
     result.byteOrderMark = !forceUtf8 && bytes.startsWith("\xEF\xBB\xBF");
     result.indent = detectIndent(bytes);
     result.size = bytes.size();
+    if (!forceUtf8)
+        result.source = bytes;
     return result;
 }
 
@@ -413,6 +416,7 @@ bool XmlDocument::adopt(ParseResult &&result)
     m_byteOrderMark = result.byteOrderMark;
     m_indentUnit = result.indent;
     m_sourceSize = result.size;
+    keepSource(result.source);
     for (XmlDocumentObserver *o : std::vector<XmlDocumentObserver *>(m_observers))
         o->documentReplaced();
     return true;

@@ -115,6 +115,7 @@ bool XmlDocument::declareNamespace(const XmlNode &element, const QString &prefix
     xmlNsPtr ns = xmlNewNs(nullptr, xc(href), prefix.isEmpty() ? nullptr : xc(p));
     if (!ns)
         return fail(error, QStringLiteral("名前空間の宣言を作成できません。"));
+    noteMarkupChange(e);
     xmlNsPtr *link = &e->nsDef;
     while (*link)
         link = &(*link)->next;

@@ -271,7 +271,7 @@ QString XmlDocument::declaredEncoding() const
     return QStringLiteral("UTF-8");
 }
 
-bool XmlDocument::dump(const XmlNode &node, QByteArray *out, const char *encoding, qsizetype limit,
+bool XmlDocument::dump(const XmlNode &node, QByteArray *out, const char *encoding, qsizetype limit, bool format,
                        const Progress *progress) const
 {
     SaveSink sink{out, limit, progress, m_sourceSize};
@@ -283,7 +283,7 @@ bool XmlDocument::dump(const XmlNode &node, QByteArray *out, const char *encodin
     // used for this output, and put the document's own back afterwards.
     const xmlChar *previousEncoding = m_doc->encoding;
     m_doc->encoding = reinterpret_cast<const xmlChar *>(encoding);
-    xmlSaveCtxtPtr ctxt = xmlSaveToIO(saveWrite, saveClose, &sink, encoding, XML_SAVE_FORMAT | XML_SAVE_NO_DECL);
+    xmlSaveCtxtPtr ctxt = xmlSaveToIO(saveWrite, saveClose, &sink, encoding, (format ? XML_SAVE_FORMAT : 0) | XML_SAVE_NO_DECL);
     if (!ctxt) {
         m_doc->encoding = previousEncoding;
         return false;
@@ -368,11 +368,15 @@ bool XmlDocument::serialize(QByteArray *out, QString *error, const Progress &pro
     if (const QString unwritable = libxml::unwritableMarkup(m_doc, encoding); !unwritable.isEmpty())
         return fail(error, unwritable);
     out->clear();
+    if (canSplice(enc)) {
+        splice(out);
+        return true;
+    }
     const bool utf8Output = encoding.compare(QLatin1String("UTF-8"), Qt::CaseInsensitive) == 0
         || encoding.compare(QLatin1String("UTF8"), Qt::CaseInsensitive) == 0;
     if (m_byteOrderMark && utf8Output)
         out->append("\xEF\xBB\xBF");
-    if (dump(documentNode(), out, enc.constData(), 0, &progress)) {
+    if (dump(documentNode(), out, enc.constData(), 0, true, &progress)) {
         out->clear();
         return fail(error, QStringLiteral("cancelled"));
     }
