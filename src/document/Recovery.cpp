@@ -242,6 +242,8 @@ void RecoveryWriter::write()
     if (::pipe2(fds, O_CLOEXEC) != 0)
         return;
     const pid_t parent = ::getpid();
+    // The child has this thread only: nothing it needs may be left to another.
+    m_document->settle();
     const pid_t pid = ::fork();
     if (pid == 0) {
         // The child: only this thread exists here. It writes and ends

@@ -29,6 +29,7 @@ XmlDocument::~XmlDocument()
 
 void XmlDocument::freeContent()
 {
+    settle();
     // Detached subtrees first: their names may live in the document's
     // dictionary, which xmlFreeDoc releases.
     std::vector<xmlNodePtr> roots;
@@ -72,6 +73,8 @@ bool XmlDocument::owns(const XmlNode &node) const
 bool XmlDocument::selectNodes(const QString &expression, const XmlNode &context, QList<XmlNode> *result,
                               QString *error) const
 {
+    // XPath may number the elements in their content fields.
+    settle();
     if (!result)
         return fail(error, QStringLiteral("結果の格納先がありません。"));
     result->clear();

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <functional>
+#include <future>
 #include <memory>
 #include <unordered_map>
 #include <unordered_set>
@@ -156,6 +157,10 @@ public:
     bool save(const QString &path, QString *error = nullptr, const Progress &progress = {}) const;
     // The bytes save() would write.
     bool serialize(QByteArray *out, QString *error = nullptr, const Progress &progress = {}) const;
+    // Waits for the work a load left running in the background (mapping the
+    // file's bytes onto the tree). Every change and save does so first; a
+    // process about to fork must too, as the work's thread is not copied.
+    void settle() const;
 
     // Observed properties of the loaded source.
     QString indentUnit() const { return m_indentUnit; }
@@ -225,6 +230,9 @@ private:
     QString m_indentUnit = QStringLiteral("  ");
     bool m_byteOrderMark = false;
     qint64 m_sourceSize = 0;
-    std::unique_ptr<xmldoc::XmlSource> m_source;
+    // A large source is mapped onto the tree beside the window after a load;
+    // settle() takes the result. The window only reads the tree meanwhile.
+    mutable std::future<xmldoc::XmlSource *> m_mapping;
+    mutable std::unique_ptr<xmldoc::XmlSource> m_source;
     SourceChanges m_changes;
 };

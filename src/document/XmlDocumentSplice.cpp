@@ -297,6 +297,7 @@ private:
 
 bool XmlDocument::canSplice(const QByteArray &encoding) const
 {
+    settle();
     return m_source && m_source->encoding == encoding;
 }
 
@@ -323,6 +324,7 @@ void XmlDocument::splice(QByteArray *out) const
 
 void XmlDocument::noteMarkupChange(void *node)
 {
+    settle();
     xmlNodePtr n = static_cast<xmlNodePtr>(node);
     if (!m_source || !n)
         return;
@@ -333,6 +335,7 @@ void XmlDocument::noteMarkupChange(void *node)
 
 void XmlDocument::noteContentChange(void *parent)
 {
+    settle();
     if (!m_source)
         return;
     for (xmlNodePtr p = static_cast<xmlNodePtr>(parent); p && p->type != XML_DOCUMENT_NODE; p = p->parent)
@@ -342,6 +345,7 @@ void XmlDocument::noteContentChange(void *parent)
 
 void XmlDocument::noteRemoval(void *parent, void *node)
 {
+    settle();
     xmlNodePtr n = static_cast<xmlNodePtr>(node);
     if (!m_source)
         return;
@@ -352,11 +356,31 @@ void XmlDocument::noteRemoval(void *parent, void *node)
 
 void XmlDocument::keepSource(const QByteArray &bytes)
 {
+    settle();
     m_changes = SourceChanges();
     m_source.reset();
     if (bytes.isNull())
         return;
     std::unique_ptr<XmlSource> source = makeSource(bytes, declaredEncoding().toLatin1());
-    if (source && mapSource(m_doc, *source))
-        m_source = std::move(source);
+    if (!source)
+        return;
+    // Mapping takes about a third of a second for 50 MB: a large file is
+    // mapped on a thread of its own while the window shows the tree.
+    constexpr qsizetype kMapInBackground = 4 * 1024 * 1024;
+    if (bytes.size() < kMapInBackground) {
+        if (mapSource(m_doc, *source))
+            m_source = std::move(source);
+        return;
+    }
+    const xmlDocPtr doc = m_doc;
+    m_mapping = std::async(std::launch::async, [doc, s = source.release()]() -> XmlSource * {
+        std::unique_ptr<XmlSource> owned(s);
+        return mapSource(doc, *owned) ? owned.release() : nullptr;
+    });
+}
+
+void XmlDocument::settle() const
+{
+    if (m_mapping.valid())
+        m_source.reset(m_mapping.get());
 }

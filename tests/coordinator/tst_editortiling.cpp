@@ -106,6 +106,7 @@ void TestEditorTiling::tilesWindowsOfTwoEditorsAndDropsKilledOne()
     env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("XDG_STATE_HOME"), dir.filePath(QStringLiteral("state")));
     const auto startEditor = [&](const QStringList &arguments) {
         started.editors.push_back(std::make_unique<QProcess>());
         QProcess &editor = *started.editors.back();

@@ -100,6 +100,9 @@ void TestDragDrop::betweenTwoEditorProcesses()
     file.close();
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.path()));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.filePath(QStringLiteral("config"))));
+    // A fresh state folder: recovery copies left by an earlier run would be
+    // offered to the other editor at its start, in a question.
+    qputenv("XDG_STATE_HOME", QFile::encodeName(dir.filePath(QStringLiteral("state"))));
 
     QProcess editor;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
