@@ -300,34 +300,24 @@ private:
 
     qsizetype markup(qsizetype pos)
     {
-        if (startsWith(pos, "<?")) {
-            const qsizetype end = after(pos + 2 * m_u, "?>");
-            xmlNodePtr n = expect(XML_PI_NODE);
-            if (end < 0 || !n || !nameMatches(pos + 2 * m_u, n))
-                return -1;
-            found(n, end);
-            return end;
-        }
-        if (startsWith(pos, "<!--")) {
-            const qsizetype end = after(pos + 4 * m_u, "-->");
-            xmlNodePtr n = expect(XML_COMMENT_NODE);
-            if (end < 0 || !n)
-                return -1;
-            found(n, end);
-            return end;
-        }
-        if (startsWith(pos, "<![CDATA[")) {
-            const qsizetype end = after(pos + 9 * m_u, "]]>");
-            xmlNodePtr n = expect(XML_CDATA_SECTION_NODE);
-            if (end < 0 || !n)
-                return -1;
-            found(n, end);
-            return end;
-        }
-        if (startsWith(pos, "<!DOCTYPE")) {
-            const qsizetype end = doctypeEnd(pos + 9 * m_u);
-            xmlNodePtr n = expect(XML_DTD_NODE);
-            if (end < 0 || !n)
+        // Markup that ends at a terminator: the node it makes is the next one.
+        struct Simple
+        {
+            const char *open;
+            const char *close; // null: the document type's own end
+            xmlElementType type;
+        };
+        static constexpr Simple kSimple[] = {{"<?", "?>", XML_PI_NODE},
+                                             {"<!--", "-->", XML_COMMENT_NODE},
+                                             {"<![CDATA[", "]]>", XML_CDATA_SECTION_NODE},
+                                             {"<!DOCTYPE", nullptr, XML_DTD_NODE}};
+        for (const Simple &k : kSimple) {
+            if (!startsWith(pos, k.open))
+                continue;
+            const qsizetype body = pos + qsizetype(std::strlen(k.open)) * m_u;
+            const qsizetype end = k.close ? after(body, k.close) : doctypeEnd(body);
+            xmlNodePtr n = expect(k.type);
+            if (end < 0 || !n || (k.type == XML_PI_NODE && !nameMatches(body, n)))
                 return -1;
             found(n, end);
             return end;
