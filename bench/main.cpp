@@ -270,9 +270,11 @@ int measurePreview(int argc, char **argv, const QString &path)
     QObject::connect(&window.preview(), &PreviewController::previewFailed, [&failed] { failed = true; });
     const auto xslStart = Clock::now();
     window.preview().useStyleSheet(styleSheet);
-    while (!shown && !failed)
+    QElapsedTimer waited;
+    waited.start();
+    while (!(shown && pane->isLoaded()) && !failed && waited.elapsed() < 600000)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-    if (failed || !settled())
+    if (!shown || !pane->isLoaded())
         return 1;
     pane->grab();
     std::printf("preview_xsl_ms %.0f\n", std::chrono::duration<double, std::milli>(Clock::now() - xslStart).count());

@@ -28,7 +28,7 @@ qint64 memoryLimitMb()
     if (TransformJob::limits().memoryMb > 0)
         return TransformJob::limits().memoryMb;
     const qint64 physicalMb = qint64(::sysconf(_SC_PHYS_PAGES)) * ::sysconf(_SC_PAGESIZE) / (1024 * 1024);
-    return std::clamp<qint64>(physicalMb / 2, 1024, 8192);
+    return std::clamp<qint64>(physicalMb / 2, 2048, 8192);
 }
 
 TransformResult failure(const QString &reason)

@@ -19,7 +19,7 @@ public:
     struct Limits
     {
         int timeMs = 60000;
-        qint64 memoryMb = 0; // 0: half the machine's memory, 1 GB to 8 GB
+        qint64 memoryMb = 0; // 0: half the machine's memory, 2 GB to 8 GB
     };
     // For every job of the process; tests shorten them.
     static Limits &limits();
