@@ -245,8 +245,7 @@ private slots:
         QFETCH(QString, expected);
         QFETCH(int, steps);
         Window w(xml);
-        w.window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        QVERIFY(w.showWindow());
         w.window.tvw()->expandAll();
         const QString before = w.flat();
         const QModelIndex targetItem = target.isEmpty() ? w.model().documentIndex() : w.item(target);
@@ -288,8 +287,7 @@ private slots:
     void dropOnAWindowWithoutADocument()
     {
         TestWindow w;
-        w.window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        QVERIFY(w.showWindow());
         // Several files: the first opens, as by the open command; dropped on
         // the preview it reaches the window all the same.
         QMimeData data;
@@ -315,8 +313,7 @@ private slots:
     void readOnlyTakesNoDropAndMovesNothingOut()
     {
         Window w(QStringLiteral("<r><a/><b/></r>"));
-        w.window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        QVERIFY(w.showWindow());
         w.window.flags().m_ReadOnly = true;
         QMimeData data;
         data.setText(QStringLiteral("<x/>"));
@@ -334,8 +331,7 @@ private slots:
     void keysInTheShownWindow()
     {
         Window w(QStringLiteral("<r><a/><b/></r>"));
-        w.window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        QVERIFY(w.showWindow());
         QTreeView *tvw = w.window.tvw();
         tvw->setFocus();
         w.select(w.item({0, 0}));

@@ -72,8 +72,7 @@ private slots:
     {
         Window w(QStringLiteral("<r><item/><x n=\"item\"><item2/><item/></x><item/></r>"));
         w.model().setShowText(false);
-        w.window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        QVERIFY(w.showWindow());
         QTreeView *tvw = w.window.tvw();
         tvw->setFocus();
         w.window.selection().setSelectedItem(QModelIndex());

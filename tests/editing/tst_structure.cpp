@@ -395,8 +395,7 @@ private slots:
     void keysAndLabelEditorInTheShownWindow()
     {
         Window w(QStringLiteral("<r><a/></r>"));
-        w.window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        QVERIFY(w.showWindow());
         QTreeView *tvw = w.tvw();
         tvw->setFocus();
         w.select(w.item({0}));
@@ -465,8 +464,7 @@ private slots:
     void rightClickSelectsAndOpensTheNodeMenu()
     {
         Window w(QStringLiteral("<r><a/><b/></r>"));
-        w.window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        QVERIFY(w.showWindow());
         w.tvw()->expandAll();
         w.select(w.item({0, 0}));
         const QPoint onB = w.tvw()->visualRect(w.item({0, 1})).center();

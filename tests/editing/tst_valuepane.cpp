@@ -208,25 +208,10 @@ private slots:
         QCOMPARE(w.steps(), 1);
     }
 
-    void lockedAndUnchangingPanes()
-    {
-        Window w(QStringLiteral("<?pi data?><r/>"));
-        w.select(w.doc().documentNode().firstChild());
-        QVERIFY(w.window.txtEdit()->isLocked());
-        // Selecting other nodes fills the pane without writing back.
-        const QString before = w.markup();
-        w.select(w.doc().documentElement());
-        w.select(w.doc().documentNode());
-        QCOMPARE(w.markup(), before);
-        QVERIFY(!w.window.flags().m_Dirty);
-    }
-
     void undoShortcutsBelongToTheWindow()
     {
         Window w(QStringLiteral("<r a=\"1\"/>"));
-        w.window.show();
-        w.window.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&w.window));
+        QVERIFY(w.showWindow(true));
         const XmlNode a = w.doc().documentElement().attributeNode(QStringLiteral("a"));
         w.select(a);
         w.window.txtEdit()->setFocus();
@@ -251,9 +236,7 @@ private slots:
         // An empty X11 clipboard hands over data without any format; Qt's
         // text views crashed on it.
         Window w(QStringLiteral("<r a=\"1\"/>"));
-        w.window.show();
-        w.window.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&w.window));
+        QVERIFY(w.showWindow(true));
         w.select(w.doc().documentElement().attributeNode(QStringLiteral("a")));
         QClipboard *clipboard = QGuiApplication::clipboard();
         // The value pane, the path box and the tree's label editor (F2).

@@ -11,6 +11,7 @@
 #include <QAction>
 #include <QMenu>
 #include <QRegularExpression>
+#include <QTest>
 
 // An editor window for tests: scripted prompts, and the model checked by
 // QAbstractItemModelTester through every change.
@@ -62,6 +63,15 @@ struct TestWindow
     {
         doc().setAttribute(doc().documentElement(), name, value);
         window.DocumentModified();
+    }
+    // Shown on the screen (and active, for keys that go to the focus widget).
+    bool showWindow(bool active = false)
+    {
+        window.show();
+        if (!active)
+            return QTest::qWaitForWindowExposed(&window);
+        window.activateWindow();
+        return QTest::qWaitForWindowActive(&window);
     }
     bool enabled(const char *button) { return window.button(QString::fromLatin1(button))->isEnabled(); }
 };
