@@ -162,8 +162,7 @@ private slots:
         for (int i = 0; i < 120; ++i) // more lines than one page holds
             xml += QStringLiteral("<item n=\"%1\"/>").arg(i);
         TestWindow w(xml + QStringLiteral("</r>"));
-        w.window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        QVERIFY(w.showWindow());
         w.prompt->printAnswer = m_files.path(QStringLiteral("tree.pdf"));
         w.window.menuItem(QStringLiteral("mnuFilePrintTree"))->trigger();
         const QString tree = pdfText(w.prompt->printAnswer);
@@ -223,8 +222,7 @@ private slots:
     void clickingANameSelectsItsNode()
     {
         TestWindow w(QStringLiteral("<?xml version=\"1.0\"?><r><a/><b><c/></b></r>"));
-        w.window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        QVERIFY(w.showWindow());
         QTest::keyClick(&w.window, Qt::Key_F5); // the menu never opened
         PreviewPane *pane = w.window.ie();
         QTRY_VERIFY_WITH_TIMEOUT(pane->isLoaded() && pane->url().toLocalFile() == w.window.preview().previewFile(), 30000);
