@@ -2,17 +2,20 @@
 #include "TestWindow.h"
 #include "document/DocumentLifecycle.h"
 #include "document/Recovery.h"
+#include "document/TempFolder.h"
 #include "shell/InstanceLife.h"
 #include "shell/basGlobal.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 
 #include <iostream>
+#include <unistd.h>
 
 // Unsaved work outliving its process, and long loads and saves the user
 // may cancel. A killed editor is a child process of this test, started
@@ -173,6 +176,63 @@ private slots:
         QVERIFY(waitForCopy(*restored));
         restored->closeWithoutAsking();
         first->closeWithoutAsking();
+        QVERIFY(copies().isEmpty());
+    }
+
+    // A planted link or another user's folder where the editor keeps its
+    // folders is neither changed nor written into; recovery still works.
+    void untrustedFoldersAreNotUsed_data()
+    {
+        QTest::addColumn<QString>("planted"); // relative to the state or runtime folder
+        QTest::addColumn<bool>("link");
+        QTest::newRow("recovery folder is a link") << "state/ostrel-edit/recovery" << true;
+        QTest::newRow("recovery parent is a link") << "state/ostrel-edit" << true;
+        QTest::newRow("recovery folder is another user's") << "state/ostrel-edit/recovery" << false;
+        QTest::newRow("window folders' root is a link") << "runtime/ostrel-edit" << true;
+    }
+    void untrustedFoldersAreNotUsed()
+    {
+        QFETCH(QString, planted);
+        QFETCH(bool, link);
+        TestFiles files;
+        const QString target = files.path("target");
+        QVERIFY(QDir().mkpath(target) && QDir().mkpath(files.path("runtime")));
+        QFile::setPermissions(target, QFile::permissions(target) | QFile::ReadOther | QFile::ExeOther);
+        QFile::setPermissions(files.path("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QVERIFY(QDir().mkpath(QFileInfo(files.path(planted)).path()));
+        if (link)
+            QVERIFY(QFile::link(target, files.path(planted)));
+        else if (!QDir().mkdir(files.path(planted)) || ::chown(QFile::encodeName(files.path(planted)), 65534, 65534) != 0)
+            QSKIP("giving a folder to another user needs root");
+        const QFileDevice::Permissions before = QFileInfo(files.path(planted)).permissions();
+        const QByteArray state = qgetenv("XDG_STATE_HOME");
+        qputenv("XDG_STATE_HOME", QFile::encodeName(files.path("state")));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(files.path("runtime")));
+        const auto restore = qScopeGuard([&] {
+            qputenv("XDG_STATE_HOME", state);
+            qunsetenv("XDG_RUNTIME_DIR");
+        });
+
+        const QString used = planted.startsWith("state") ? Recovery::root() : TempFolder::root();
+        QVERIFY(!used.isEmpty());
+        QVERIFY(!used.startsWith(files.path(planted)));
+        QVERIFY(!QFileInfo(used).isSymLink());
+        QCOMPARE(QFileInfo(used).ownerId(), ::geteuid());
+        QCOMPARE(QFileInfo(files.path(planted)).permissions(), before);
+        if (planted.startsWith("runtime")) {
+            const TempFolder window;
+            QVERIFY(window.path().startsWith(used + '/'));
+            return;
+        }
+        // A killed editor's copy is kept in the folder used instead and offered.
+        const QString path = m_files.write("fallback.xml", "<r/>");
+        const QString left = killedEditorsCopy(path);
+        QVERIFY(left.startsWith(used + '/'));
+        QVERIFY(QDir(target).isEmpty());
+        ScriptedPrompt prompt;
+        prompt.answers.enqueue(Prompt::Answer::No);
+        Recovery::offerOrphans(prompt, [](const QString &, const QString &, QString *) { return true; });
+        QCOMPARE(prompt.shown.size(), 1);
         QVERIFY(copies().isEmpty());
     }
 
