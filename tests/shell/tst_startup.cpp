@@ -1,7 +1,9 @@
 #include "ScriptedPrompt.h"
 #include "TestFiles.h"
+#include "XvfbScreen.h"
 #include "document/StringTable.h"
 #include "shell/CommandLine.h"
+#include "shell/DisplayCheck.h"
 #include "shell/InstanceLife.h"
 #include "shell/Translations.h"
 #include "shell/Window.h"
@@ -15,6 +17,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -114,6 +117,85 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&splash));
         QTest::mouseDClick(splash.findChild<QLabel *>(QStringLiteral("Label3")), Qt::LeftButton);
         QVERIFY(!splash.isVisible());
+    }
+
+    // The screen the editor starts on, from the environment and Qt's
+    // options; "X" stands for a running X server's display.
+    void screenChoice_data()
+    {
+        QTest::addColumn<QString>("option");     // -platform
+        QTest::addColumn<QString>("qpa");        // QT_QPA_PLATFORM
+        QTest::addColumn<QString>("wayland");    // WAYLAND_DISPLAY
+        QTest::addColumn<QString>("display");    // DISPLAY
+        QTest::addColumn<QString>("platform");   // asked of Qt; empty: Qt's choice
+        QTest::addColumn<QString>("message");    // part of the line printed; empty: starts
+        QTest::newRow("X") << "" << "" << "" << "X" << "" << "";
+        QTest::newRow("no screen at all") << "" << "" << "" << "" << "" << "DISPLAY も WAYLAND_DISPLAY も";
+        QTest::newRow("X that does not answer") << "" << "" << "" << ":9999" << "" << "DISPLAY=:9999 の画面に接続できません";
+        QTest::newRow("X named, none there") << "" << "xcb" << "wayland-0" << "" << "" << "DISPLAY も";
+        QTest::newRow("offscreen needs no screen") << "offscreen" << "" << "" << "" << "" << "";
+        QTest::newRow("Wayland with X: X, for tiling") << "" << "" << "wayland-0" << "X" << "xcb" << "";
+        QTest::newRow("Wayland without X") << "" << "" << "wayland-0" << "" << "" << "";
+        QTest::newRow("Wayland with X gone") << "" << "" << "wayland-0" << ":9999" << "" << "";
+        QTest::newRow("Wayland chosen by option") << "wayland" << "" << "wayland-0" << "X" << "" << "";
+        QTest::newRow("Wayland chosen in the environment") << "" << "wayland" << "wayland-0" << "X" << "" << "";
+    }
+    void screenChoice()
+    {
+        QFETCH(QString, option);
+        QFETCH(QString, qpa);
+        QFETCH(QString, wayland);
+        QFETCH(QString, display);
+        QFETCH(QString, platform);
+        QFETCH(QString, message);
+        if (display == "X") {
+            if (m_x.display().isEmpty())
+                if (const QString why = m_x.start(); !why.isEmpty())
+                    QSKIP(qPrintable(why));
+            display = QString::fromLatin1(m_x.display());
+        }
+        const QByteArray saved = qgetenv("QT_QPA_PLATFORM");
+        const auto restore = qScopeGuard([&] {
+            qputenv("QT_QPA_PLATFORM", saved);
+            qunsetenv("WAYLAND_DISPLAY");
+            qunsetenv("DISPLAY");
+        });
+        qputenv("QT_QPA_PLATFORM", qpa.toLocal8Bit());
+        qputenv("WAYLAND_DISPLAY", wayland.toLocal8Bit());
+        qputenv("DISPLAY", display.toLocal8Bit());
+        const DisplayCheck check(option, QString());
+        QCOMPARE(check.platform(), platform);
+        QCOMPARE(check.message().isEmpty(), message.isEmpty());
+        QVERIFY2(check.message().contains(message), qPrintable(check.message()));
+    }
+
+    // Were the check an X server's only client when it disconnects, the
+    // server would reset just as Qt connects. A reset clears the root
+    // window's properties, which tells whether one happened.
+    void checkOutlastsQtsConnection()
+    {
+        if (m_x.display().isEmpty())
+            if (const QString why = m_x.start(); !why.isEmpty())
+                QSKIP(qPrintable(why));
+        const auto rootMark = [this] {
+            const auto reply = xcb_get_property_reply(
+                m_x.connection(), xcb_get_property(m_x.connection(), 0, m_x.root(), XCB_ATOM_WM_NAME,
+                                                   XCB_ATOM_STRING, 0, 16), nullptr);
+            const bool marked = reply && xcb_get_property_value_length(reply) == 4;
+            std::free(reply);
+            return marked;
+        };
+        xcb_change_property(m_x.connection(), XCB_PROP_MODE_REPLACE, m_x.root(), XCB_ATOM_WM_NAME, XCB_ATOM_STRING,
+                            8, 4, "mark");
+        xcb_flush(m_x.connection());
+        QVERIFY(rootMark());
+        qputenv("DISPLAY", m_x.display());
+        auto check = std::make_unique<DisplayCheck>(QStringLiteral("xcb"), QString());
+        m_x.disconnect();
+        QVERIFY(m_x.connect()); // as Qt would
+        check.reset();
+        qunsetenv("DISPLAY");
+        QVERIFY(rootMark());
     }
 
     void standAloneStart_data()
@@ -238,6 +320,7 @@ private:
     QString path(const char *name) const { return m_files.path(QString::fromLatin1(name)); }
 
     TestFiles m_files;
+    XvfbScreen m_x; // started by the first test that needs it
     ScriptedPrompt *m_prompt = nullptr;
     // A new Window whose messages go to m_prompt.
     std::unique_ptr<Window> makeWindow() { return std::make_unique<Window>(std::unique_ptr<Prompt>(m_prompt = new ScriptedPrompt)); }
