@@ -124,16 +124,15 @@ void ValidationCommands::Validate()
         finished->set();
     }).detach();
     ChangeWatch watch(m_host, document);
-    if (!finished->wait(50)) {
-        std::unique_ptr<Prompt::Progress> progress = m_host.prompt().progress(GetResString(20).arg(m_VerifyFile), 1000);
-        while (!finished->wait(50)) {
-            if (m_host.dom() != document || (progress && !progress->advance(std::max(0, run->progress())))) {
-                // The thread ends on its own and frees its copy.
-                run->cancel();
-                return;
-            }
+    // The dialog itself appears only once the work has lasted a moment.
+    std::unique_ptr<Prompt::Progress> progress = m_host.prompt().progress(GetResString(20).arg(m_VerifyFile), 1000);
+    do {
+        if (m_host.dom() != document || (progress && !progress->advance(std::max(0, run->progress())))) {
+            // The thread ends on its own and frees its copy.
+            run->cancel();
+            return;
         }
-    }
+    } while (!finished->wait(50));
     report(run->result(!watch.changed));
 }
 

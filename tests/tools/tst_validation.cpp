@@ -433,7 +433,7 @@ private slots:
         QWidget *verify = tbr->widgetForAction(w.window.button(QStringLiteral("verify")));
         QVERIFY(verify->isEnabled());
         QTest::mouseClick(verify, Qt::LeftButton);
-        QCOMPARE(w.prompt->asked.size(), 2); // the choice was kept
+        QCOMPARE(w.prompt->asked.filter(QStringLiteral("open ")).size(), 2); // the choice was kept
         QCOMPARE(w.prompt->shown.size(), 1);
         QCOMPARE(w.prompt->shown[0].icon, Prompt::Icon::Exclamation);
         QVERIFY2(w.prompt->shown[0].text.startsWith(QStringLiteral("2 件のエラーがあります。\n\n3 行目: ")),
@@ -447,38 +447,20 @@ private slots:
         QCOMPARE(w.markup(), before);
         QVERIFY(!w.window.flags().m_Dirty);
 
+        // Validation runs beside the window, with progress and Cancel:
+        // cancelled, no verdict.
+        w.prompt->cancelProgressAt = 0;
+        QTest::keyClick(&w.window, Qt::Key_F7);
+        QCOMPARE(w.prompt->lastAsked(), QStringLiteral("progress order.dtd を検証しています..."));
+        QCOMPARE(w.prompt->shown.size(), 1);
+        w.prompt->cancelProgressAt = -1;
+
         // A schema gone since it was chosen: a box, the document untouched.
         QVERIFY(QFile::remove(schema));
         QTest::keyClick(&w.window, Qt::Key_F7);
         QCOMPARE(w.prompt->shown.size(), 2);
         QVERIFY(w.prompt->shown[1].text.contains(QStringLiteral("order.dtd")));
         QCOMPARE(w.markup(), before);
-    }
-
-    // A large document is validated beside the window, which shows progress
-    // with Cancel: cancelled, no verdict; let run, the verdict as for a
-    // small one.
-    void largeDocumentInTheShownWindow()
-    {
-        QByteArray xml = "<order>\n<item/>\n";
-        for (int i = 0; i < 200000; ++i)
-            xml += "<item n='1'/>\n";
-        const QString big = files.write(QStringLiteral("big.xml"), xml + "</order>\n");
-        TestWindow w;
-        w.window.show();
-        QVERIFY(QTest::qWaitForWindowActive(&w.window));
-        QVERIFY(w.window.OpenFile(big));
-        w.prompt->fileAnswers.enqueue({files.write(QStringLiteral("order.dtd"), kOrderDtd)});
-        w.prompt->cancelProgressAt = 0;
-        QTest::keyClick(&w.window, Qt::Key_F7);
-        QCOMPARE(w.prompt->lastAsked(), QStringLiteral("progress order.dtd を検証しています..."));
-        QVERIFY(w.prompt->shown.isEmpty());
-
-        w.prompt->cancelProgressAt = -1;
-        QTest::keyClick(&w.window, Qt::Key_F7);
-        QCOMPARE(w.prompt->shown.size(), 1);
-        QVERIFY2(w.prompt->shown[0].text.startsWith(QStringLiteral("2 行目: ")), qPrintable(w.prompt->shown[0].text));
-        QCOMPARE(w.window.selection().GetSelectedDOMNode().lineNumber(), 2);
     }
 
     // The items follow the window's state each time the menu opens.
