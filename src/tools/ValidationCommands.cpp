@@ -125,7 +125,9 @@ void ValidationCommands::Validate()
     }).detach();
     ChangeWatch watch(m_host, document);
     // The dialog itself appears only once the work has lasted a moment.
-    std::unique_ptr<Prompt::Progress> progress = m_host.prompt().progress(GetResString(20).arg(m_VerifyFile), 1000);
+    // A DTD validation tells how far it is; an XSD's shows a busy bar.
+    std::unique_ptr<Prompt::Progress> progress =
+        m_host.prompt().progress(GetResString(20).arg(m_VerifyFile), kind == SchemaKind::Dtd ? 1000 : 0);
     do {
         if (m_host.dom() != document || (progress && !progress->advance(std::max(0, run->progress())))) {
             // The thread ends on its own and frees its copy.
