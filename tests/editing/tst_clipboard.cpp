@@ -51,9 +51,8 @@ class TestClipboard : public QObject
             TreeDragDrop &dnd = window.clipboardSearch().dragDrop();
             if (!dnd.tvw_OLEStartDrag() || dnd.dragNode() != source)
                 return Qt::LinkAction;
-            QMimeData data;
-            data.setText(doc().xml(window.selection().GetDOMNode(source)));
-            const Qt::DropAction effect = drop(target, data, keys);
+            const std::unique_ptr<QMimeData> data(dnd.dragData());
+            const Qt::DropAction effect = drop(target, *data, keys);
             dnd.tvw_OLECompleteDrag(effect);
             return effect;
         }
@@ -338,6 +337,24 @@ private slots:
         QDragEnterEvent again(pos, Qt::CopyAction, &data, Qt::LeftButton, {});
         QCoreApplication::sendEvent(&w.window, &again);
         QVERIFY(!again.isAccepted());
+    }
+
+    // With its root cut the window still has its document: a drop becomes
+    // the root, as a paste would, and the cut can still be undone.
+    void dropOnADocumentWithoutARoot()
+    {
+        Window w(QStringLiteral("<?xml version=\"1.0\"?><!--c--><r/>"));
+        w.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        w.select(w.item({2}));
+        w.window.menuItem(QStringLiteral("mnuEditCut"))->trigger();
+        QMimeData data;
+        data.setText(QStringLiteral("<x/>"));
+        QCOMPARE(w.drop(w.model().documentIndex(), data), Qt::MoveAction);
+        QCOMPARE(w.flat(), QStringLiteral("<?xml version=\"1.0\"?><!--c--><x/>"));
+        w.window.undo().DoUndo();
+        w.window.undo().DoUndo();
+        QCOMPARE(w.flat(), QStringLiteral("<?xml version=\"1.0\"?><!--c--><r/>"));
     }
 
     void readOnlyTakesNoDropAndMovesNothingOut()
