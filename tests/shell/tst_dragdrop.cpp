@@ -197,6 +197,18 @@ void TestDragDrop::betweenTwoEditorProcesses()
     QCOMPARE(pane->property("plainText").toString(), paneText);
     QCOMPARE(collapsed.count(), 0);
 
+    // The keyboard's Enter (and the keypad's) in the path box runs the query.
+    const QString id = QString::number(here.window.winId());
+    QVERIFY(run(QStringList{"mousemove"} << xy(centre(path)) << "click" << "1" << "windowfocus" << "--sync" << id
+                                         << "key" << "ctrl+a" << "type" << "//c"));
+    QVERIFY(run({"key", "Return"}));
+    QTRY_COMPARE(here.window.statusText(), QStringLiteral("1件検索されました。"));
+    QVERIFY(run(QStringList{"mousemove"} << xy(centre(path)) << "click" << "1" << "key" << "ctrl+a" << "type"
+                                         << "//*"));
+    QTRY_COMPARE(path->currentText(), QStringLiteral("//*"));
+    QVERIFY(run({"key", "KP_Enter"}));
+    QTRY_COMPARE(here.window.statusText(), QStringLiteral("2件検索されました。"));
+
     // The other editor saves what it has: the moved subtree, its own kept.
     QVERIFY(run({"windowfocus", "--sync", window, "key", "ctrl+s"}));
     const auto saved = [&] {
