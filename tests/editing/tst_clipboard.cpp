@@ -51,9 +51,8 @@ class TestClipboard : public QObject
             TreeDragDrop &dnd = window.clipboardSearch().dragDrop();
             if (!dnd.tvw_OLEStartDrag() || dnd.dragNode() != source)
                 return Qt::LinkAction;
-            QMimeData data;
-            data.setText(doc().xml(window.selection().GetDOMNode(source)));
-            const Qt::DropAction effect = drop(target, data, keys);
+            const std::unique_ptr<QMimeData> data(dnd.dragData());
+            const Qt::DropAction effect = drop(target, *data, keys);
             dnd.tvw_OLECompleteDrag(effect);
             return effect;
         }
@@ -112,6 +111,18 @@ private slots:
         QTest::newRow("text node takes nothing") << "<r>t</r>" << QList<int>{0, 0} << "<x/>" << "" << false;
         QTest::newRow("attribute without a name") << r << root << "=\"v\"" << "" << true;
         QTest::newRow("attribute name with a space") << r << root << "a b=\"v\"" << "" << true;
+        // The file must parse again: no reference outlives its declaration.
+        QTest::newRow("entity: its replacement text")
+            << r << root << "<!DOCTYPE d [<!ENTITY e \"x<i/>\">]><d>&e;</d>" << "<r><a/><d>x<i/></d></r>" << false;
+        QTest::newRow("empty entity: nothing")
+            << r << root << "<!DOCTYPE d [<!ENTITY e \"\">]><d>t&e;</d>" << "<r><a/><d>t</d></r>" << false;
+        QTest::newRow("external entity: nothing, and a note")
+            << r << root << "<!DOCTYPE d [<!ENTITY e SYSTEM \"chapter1.xml\">]><d>&e;</d>" << "<r><a/><d/></r>"
+            << false;
+        QTest::newRow("prefix bound at the target")
+            << "<r xmlns:q=\"u\"/>" << root << "<q:n q:y=\"1\"/>" << "<r xmlns:q=\"u\"><q:n q:y=\"1\"/></r>" << false;
+        QTest::newRow("element prefix bound nowhere") << r << root << "<q:n/>" << "" << true;
+        QTest::newRow("attribute prefix bound nowhere") << r << root << "q:y=\"1\"" << "" << true;
     }
     void pasteText()
     {
@@ -133,6 +144,8 @@ private slots:
             QVERIFY(refused || !w.window.statusText().isEmpty());
         } else {
             QCOMPARE(w.flat(), expected);
+            QVERIFY(XmlDocument::parse(w.markup()));
+            QCOMPARE(w.window.statusText().isEmpty(), !text.contains(QStringLiteral("SYSTEM")));
             QCOMPARE(w.steps(), 1);
             if (item.isValid())
                 QCOMPARE(w.selected(), item);
@@ -172,6 +185,22 @@ private slots:
         w.clipboard().mnuEditCut_Click();
         QCOMPARE(clipboardText(), w.markup());
         QCOMPARE(w.steps(), steps);
+    }
+
+    // Copied markup stands on its own: the namespaces it uses are declared
+    // in it, those it does not use are not.
+    void copyKeepsNamespaces()
+    {
+        Window w(QStringLiteral("<r xmlns=\"d\" xmlns:p=\"u\" xmlns:q=\"v\"><p:a p:k=\"1\"><c/></p:a></r>"));
+        // The root's rows: its three declarations, then p:a.
+        w.clipboard().CopyNode(w.item({0, 3}));
+        QCOMPARE(clipboardText(), QStringLiteral("<p:a xmlns:p=\"u\" xmlns=\"d\" p:k=\"1\">\n  <c/>\n</p:a>"));
+        w.clipboard().CopyNode(w.item({0, 3, 1}));
+        QCOMPARE(clipboardText(), QStringLiteral("<c xmlns=\"d\"/>"));
+        Window other(QStringLiteral("<s/>"));
+        other.window.PasteNode(other.item({0}));
+        QCOMPARE(other.flat(), QStringLiteral("<s><c xmlns=\"d\"/></s>"));
+        QCOMPARE(w.flat(), QStringLiteral("<r xmlns=\"d\" xmlns:p=\"u\" xmlns:q=\"v\"><p:a p:k=\"1\"><c/></p:a></r>"));
     }
 
     void readOnlyAndMenuStates()
@@ -308,6 +337,24 @@ private slots:
         QDragEnterEvent again(pos, Qt::CopyAction, &data, Qt::LeftButton, {});
         QCoreApplication::sendEvent(&w.window, &again);
         QVERIFY(!again.isAccepted());
+    }
+
+    // With its root cut the window still has its document: a drop becomes
+    // the root, as a paste would, and the cut can still be undone.
+    void dropOnADocumentWithoutARoot()
+    {
+        Window w(QStringLiteral("<?xml version=\"1.0\"?><!--c--><r/>"));
+        w.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        w.select(w.item({2}));
+        w.window.menuItem(QStringLiteral("mnuEditCut"))->trigger();
+        QMimeData data;
+        data.setText(QStringLiteral("<x/>"));
+        QCOMPARE(w.drop(w.model().documentIndex(), data), Qt::MoveAction);
+        QCOMPARE(w.flat(), QStringLiteral("<?xml version=\"1.0\"?><!--c--><x/>"));
+        w.window.undo().DoUndo();
+        w.window.undo().DoUndo();
+        QCOMPARE(w.flat(), QStringLiteral("<?xml version=\"1.0\"?><!--c--><r/>"));
     }
 
     void readOnlyTakesNoDropAndMovesNothingOut()

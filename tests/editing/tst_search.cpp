@@ -163,7 +163,7 @@ private slots:
         QCOMPARE(w.window.statusText(), QStringLiteral("見つかりませんでした"));
         QCOMPARE(w.bold().size(), 2);
         run(QStringLiteral("/r/["));
-        QVERIFY(!w.window.statusText().isEmpty() && !w.window.statusText().contains(QStringLiteral("件")));
+        QCOMPARE(w.window.statusText(), QStringLiteral("Invalid expression"));
         QCOMPARE(w.bold().size(), 2);
 
         // Successful expressions are kept once each, newest first; choosing
@@ -174,6 +174,13 @@ private slots:
         emit path->activated(1);
         QCOMPARE(w.window.statusText(), QStringLiteral("2件検索されました。"));
         QCOMPARE(w.history().size(), 3);
+        // Typing is not completed to an older, longer expression.
+        w.window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w.window));
+        path->setFocus();
+        path->clearEditText();
+        QTest::keyClicks(path, QStringLiteral("//"));
+        QCOMPARE(path->currentText(), QStringLiteral("//"));
 
         // With nothing selected the query runs from the document.
         w.window.tvw()->selectionModel()->clear();
