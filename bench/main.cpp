@@ -15,7 +15,9 @@
 #include "shell/Fonts.h"
 #include "shell/StructureCommands.h"
 #include "shell/frmMain.h"
+#include "tools/PreviewController.h"
 #include "tools/PreviewPane.h"
+#include "tools/TransformJob.h"
 #include "undo/UndoController.h"
 
 #include <QAction>
@@ -250,6 +252,33 @@ int measurePreview(int argc, char **argv, const QString &path)
     pane->grab();
     std::printf("preview_ms %.0f\n", std::chrono::duration<double, std::milli>(Clock::now() - start).count());
     std::fflush(stdout);
+
+    // The same through a user's identity-like style sheet, run in the worker
+    // process: from choosing it to the pane showing its output.
+    QTemporaryDir folder;
+    const QString styleSheet = folder.filePath(QStringLiteral("identity.xsl"));
+    QFile xsl(styleSheet);
+    if (!xsl.open(QIODevice::WriteOnly)
+        || xsl.write("<xsl:stylesheet version='1.0' xmlns:xsl='http://www.w3.org/1999/XSL/Transform'>"
+                     "<xsl:output method='html'/>"
+                     "<xsl:template match='/'><html><body><xsl:apply-templates/></body></html></xsl:template>"
+                     "<xsl:template match='@*|node()'><xsl:copy><xsl:apply-templates select='@*|node()'/></xsl:copy></xsl:template>"
+                     "</xsl:stylesheet>")
+            < 0)
+        return 1;
+    xsl.close();
+    TransformJob::limits().timeMs = 600000;
+    bool shown = false, failed = false;
+    QObject::connect(&window.preview(), &PreviewController::previewShown, [&shown] { shown = true; });
+    QObject::connect(&window.preview(), &PreviewController::previewFailed, [&failed] { failed = true; });
+    const auto xslStart = Clock::now();
+    window.preview().useStyleSheet(styleSheet);
+    while (!shown && !failed)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    if (failed || !settled())
+        return 1;
+    pane->grab();
+    std::printf("preview_xsl_ms %.0f\n", std::chrono::duration<double, std::milli>(Clock::now() - xslStart).count());
     return 0;
 }
 
@@ -694,6 +723,8 @@ int main(int argc, char **argv)
                 editing.at("undo_ms"), editing.at("undo_memory_kb") / 1024);
     std::printf("ui_stall_ms %.1f\nrecovery_lag_ms %.0f\n", editing.at("ui_stall_ms"), editing.at("recovery_lag_ms"));
     std::printf("preview_ms %.0f\n", preview.at("preview_ms"));
+    std::printf("preview_xsl_ms %.0f\npreview_xsl_ratio %.2f\n", preview.at("preview_xsl_ms"),
+                preview.at("preview_xsl_ms") / libxmlMs);
     std::printf("expand_all_ms %.0f\nexpand_all_memory_mb %.0f\n", expand.at("time_ms"), expand.at("memory_kb") / 1024);
     std::printf("collapse_all_ms %.0f\n", expand.at("collapse_ms"));
     std::printf("expand_all_time_ratio %.2f\nexpand_all_memory_ratio %.2f\n", expand.at("time_ms") / libxmlMs,

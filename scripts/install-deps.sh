@@ -17,6 +17,7 @@ PACKAGES=(
   desktop-file-utils appstream
   dpkg-dev file binutils
   python3-dbus python3-gi
+  docbook-xsl
 )
 
 missing=()

@@ -304,8 +304,10 @@ void DocumentLifecycle::copyStyleSheets(const QString &documentPath)
         if (!isSafeRelativeName(name))
             continue;
         const QString target = folder + QLatin1Char('/') + name;
+        const QString source = sourceDir + QLatin1Char('/') + name;
         QFile::remove(target);
-        if (QFile::copy(sourceDir + QLatin1Char('/') + name, target))
+        // A FIFO or device would block the copy for good: skipped as a missing file is.
+        if (QFileInfo(source).isFile() && QFile::copy(source, target))
             makeWritable(target);
     }
 }

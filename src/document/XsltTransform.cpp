@@ -19,20 +19,28 @@
 
 #include <cstdarg>
 #include <mutex>
+#include <optional>
 
 namespace {
 
 constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_BIG_LINES;
 
-// Per transform, on its own thread: where reading is allowed, what went
-// wrong so far, and what the style sheet was refused.
-thread_local QString t_allowedFolder;
+// Per transform, on its own thread: what went wrong so far, and what the
+// style sheet was refused.
 thread_local QString t_errors;
 thread_local QString t_refused;
 
-bool insideAllowedFolder(const QString &path)
+// A local path for a URI the style sheet names; empty for another scheme.
+QString localPath(const QString &uri)
 {
-    return !t_allowedFolder.isEmpty() && QFileInfo(path).absoluteFilePath().startsWith(t_allowedFolder + QLatin1Char('/'));
+    const QUrl url(uri);
+    if (url.isLocalFile())
+        return QDir::cleanPath(url.toLocalFile());
+    if (!url.scheme().isEmpty())
+        return QString();
+    // A path joined by libxslt may come percent-encoded.
+    const QString path = QDir::cleanPath(uri);
+    return QFileInfo::exists(path) ? path : QDir::cleanPath(url.path());
 }
 
 // A style sheet that reaches beyond what it may is stopped and says why,
@@ -55,13 +63,18 @@ int refuseNetwork(xsltSecurityPrefsPtr, xsltTransformContextPtr, const char *val
 {
     return refuse("ネットワークへのアクセスは許可されていません", reinterpret_cast<const xmlChar *>(value));
 }
+// FIFOs, devices and folders are never read: a FIFO would block for good.
+bool readable(const QString &path)
+{
+    return !path.isEmpty() && QFileInfo(path).isFile();
+}
+
 int checkRead(xsltSecurityPrefsPtr, xsltTransformContextPtr, const char *value)
 {
-    const QString text = QString::fromUtf8(value);
-    const QUrl url(text);
-    if (insideAllowedFolder(QDir::cleanPath(url.isLocalFile() ? url.toLocalFile() : text)))
-        return 1;
-    return refuse("スタイルシートのフォルダーの外は読めません", reinterpret_cast<const xmlChar *>(value));
+    const QString path = localPath(QString::fromUtf8(value));
+    if (path.isEmpty())
+        return refuse("ネットワークへのアクセスは許可されていません", reinterpret_cast<const xmlChar *>(value));
+    return readable(path) ? 1 : refuse("通常のファイルではありません", reinterpret_cast<const xmlChar *>(value));
 }
 
 void collectError(void *, const char *format, ...)
@@ -85,19 +98,18 @@ void collectStructured(void *, xmlErrorPtr error)
     t_errors += QLatin1Char('\n');
 }
 
-// Style sheets and documents they load are read by us, from the style
-// sheet's folder only, never through libxml2's own I/O.
+// Style sheets and the documents they load are read by us from the local
+// file system, never through libxml2's own I/O.
 xmlDocPtr loadDocument(const xmlChar *uri, xmlDictPtr dict, int options, void *ctxt, xsltLoadType type)
 {
     const QString text = QString::fromUtf8(reinterpret_cast<const char *>(uri));
-    const QUrl url(text);
-    const QString path = QDir::cleanPath(url.isLocalFile() ? url.toLocalFile() : text);
-    if (!url.scheme().isEmpty() && !url.isLocalFile()) {
+    const QString path = localPath(text);
+    if (path.isEmpty()) {
         refuse("ネットワークへのアクセスは許可されていません", uri);
         return nullptr;
     }
-    if (!insideAllowedFolder(path)) {
-        refuse("スタイルシートのフォルダーの外は読めません", uri);
+    if (QFileInfo::exists(path) && !readable(path)) {
+        refuse("通常のファイルではありません", uri);
         return nullptr;
     }
     QFile file(path);
@@ -115,7 +127,12 @@ xmlDocPtr loadDocument(const xmlChar *uri, xmlDictPtr dict, int options, void *c
         parser->dict = dict;
         xmlDictReference(dict);
     }
-    Q_UNUSED(type);
+    // A style sheet's own document type may read local files (entity sets
+    // beside it, as DocBook's style sheets have); the documents it reads
+    // with document() load nothing external.
+    std::optional<libxml::ExternalLoadScope> styleSheetFiles;
+    if (type != XSLT_LOAD_DOCUMENT)
+        styleSheetFiles.emplace();
     xmlDocPtr doc = xmlCtxtReadMemory(parser, bytes.constData(), int(bytes.size()), reinterpret_cast<const char *>(uri),
                                       nullptr, options | kParseOptions);
     xmlFreeParserCtxt(parser);
@@ -152,7 +169,6 @@ TransformResult transformWithStyleSheet(const QByteArray &documentMarkup, const 
     xmlSetGenericErrorFunc(nullptr, collectError); // per thread in libxml2
     xmlSetStructuredErrorFunc(nullptr, collectStructured);
     const QFileInfo info(styleSheetPath);
-    t_allowedFolder = info.absoluteDir().absolutePath();
 
     xmlDocPtr styleDoc = loadDocument(reinterpret_cast<const xmlChar *>(libxml::fileUri(info.absoluteFilePath()).constData()),
                                       nullptr, 0, nullptr, XSLT_LOAD_START);
@@ -167,7 +183,10 @@ TransformResult transformWithStyleSheet(const QByteArray &documentMarkup, const 
     xmlFree(const_cast<xmlChar *>(style->encoding));
     style->encoding = xmlStrdup(reinterpret_cast<const xmlChar *>("UTF-8"));
 
-    xmlDocPtr source = xmlReadMemory(documentMarkup.constData(), int(documentMarkup.size()), nullptr, nullptr, kParseOptions);
+    // Internal entities are substituted as any XSLT processor does; the
+    // process-wide entity loader refuses every external one.
+    xmlDocPtr source = xmlReadMemory(documentMarkup.constData(), int(documentMarkup.size()), nullptr, nullptr,
+                                     kParseOptions | XML_PARSE_NOENT);
     xsltSecurityPrefsPtr prefs = xsltNewSecurityPrefs();
     xsltSetSecurityPrefs(prefs, XSLT_SECPREF_WRITE_FILE, refuseWrite);
     xsltSetSecurityPrefs(prefs, XSLT_SECPREF_CREATE_DIRECTORY, refuseFolder);
@@ -194,6 +213,9 @@ TransformResult transformWithStyleSheet(const QByteArray &documentMarkup, const 
         if (xsltSaveResultToString(&text, &length, output, style) == 0) {
             result.output = QByteArray(reinterpret_cast<const char *>(text), length);
             result.ok = true;
+            // An html root without a declared method is written as HTML too.
+            result.method = style->method ? QString::fromUtf8(reinterpret_cast<const char *>(style->method))
+                : output->type == XML_HTML_DOCUMENT_NODE ? QStringLiteral("html") : QString();
         }
         xmlFree(text);
         xmlFreeDoc(output);
@@ -202,6 +224,7 @@ TransformResult transformWithStyleSheet(const QByteArray &documentMarkup, const 
         result.error = !t_refused.isEmpty()
             ? t_refused
             : takeErrors(source ? QStringLiteral("変換に失敗しました。") : QStringLiteral("文書を読み込めません。"));
+    result.outOfMemory = !result.ok && result.error.contains(QLatin1String("Memory allocation failed"));
     t_errors.clear();
     if (context)
         xsltFreeTransformContext(context);

@@ -9,11 +9,15 @@ struct TransformResult
     bool ok = false;
     QByteArray output; // UTF-8, declaring UTF-8 where it declares anything
     QString error;     // the engine's reason, with the style sheet's line
+    QString method;    // the declared output method: "html", "text", "xml" or empty
+    bool outOfMemory = false;
 };
 
 // Runs the XSLT 1.0 style sheet at `styleSheetPath` (EXSLT available) over
 // the document given as markup. Safe on any thread; nothing is shared with
-// the window's document. The style sheet may read files only in its own
-// folder (for include, import and document()); writing files, creating
-// folders and every network access are refused.
+// the window's document. The style sheet is read where it lies, and its
+// include, import and document() read local regular files relative to it;
+// writing files, creating folders and every network access are refused.
+// Entities declared in the document's internal subset are substituted;
+// external ones are never loaded.
 TransformResult transformWithStyleSheet(const QByteArray &documentMarkup, const QString &styleSheetPath);

@@ -296,6 +296,9 @@ void frmMain::connectCommands()
     m_menu->updateOnOpen(QStringLiteral("mnuFile"), [this] { updateFileMenu(); });
     m_menu->updateOnOpen(QStringLiteral("mnuEdit"), [this] { updateEditMenu(); });
     m_menu->updateOnOpen(QStringLiteral("mnuTool"), [this] { updateToolMenu(); });
+    m_ie->setPageActions({menuItem(QStringLiteral("mnuToolPreview")), menuItem(QStringLiteral("mnuToolPreviewSel")),
+                          menuItem(QStringLiteral("mnuToolSelXSL")), menuItem(QStringLiteral("mnuFilePrint"))},
+                         [this] { updateToolMenu(); });
 }
 
 void frmMain::updateEditMenu()

@@ -2,6 +2,7 @@
 
 #include "PreviewHtml.h"
 #include "PreviewPane.h"
+#include "TransformJob.h"
 #include "document/DocumentHost.h"
 #include "document/DocumentTreeModel.h"
 #include "document/Prompt.h"
@@ -16,13 +17,40 @@
 #include <QFontInfo>
 #include <QPrinter>
 #include <QSaveFile>
-#include <QThreadPool>
+#include <QShortcut>
 #include <QTreeView>
 
+namespace {
+constexpr int kMaxPrintDpi = 300;
+}
+
 PreviewController::PreviewController(DocumentHost &host, PreviewPane &pane, QObject *parent)
-    : QObject(parent), m_host(host), m_pane(pane)
+    : QObject(parent), m_host(host), m_pane(pane), m_job(new TransformJob(this)),
+      m_stop(new QShortcut(QKeySequence(Qt::Key_Escape), pane.window(), nullptr, nullptr, Qt::WindowShortcut))
 {
     connect(&m_pane, &PreviewPane::clicked, this, &PreviewController::onClicked);
+    // Esc belongs to the window's other uses except while a style sheet runs.
+    m_stop->setEnabled(false);
+    connect(m_stop, &QShortcut::activated, this, &PreviewController::stopTransform);
+}
+
+void PreviewController::setTransforming(bool on)
+{
+    if (on == m_transforming)
+        return;
+    m_transforming = on;
+    m_stop->setEnabled(on);
+    m_pane.setBusy(on ? QStringLiteral("スタイルシートで変換しています… (Esc キーで中止)") : QString());
+    m_host.setStatusText(on ? QStringLiteral("プレビューを作成しています…") : QString());
+}
+
+void PreviewController::stopTransform()
+{
+    if (!m_transforming)
+        return;
+    ++m_request;
+    m_job->stop();
+    setTransforming(false);
 }
 
 void PreviewController::ShowPreview(const XmlNode &node)
@@ -30,58 +58,63 @@ void PreviewController::ShowPreview(const XmlNode &node)
     if (!node || !m_host.dom())
         return;
     const quint64 request = ++m_request;
-    m_transforming = false;
+    m_job->stop();
+    setTransforming(false);
     m_PreviewWhole = node.isDocument();
     // An element is always shown in the built-in view.
     const QString styleSheet = m_PreviewWhole ? m_XslFile : QString();
-    if (styleSheet.isEmpty() || !QFileInfo::exists(styleSheet)) {
+    if (styleSheet.isEmpty() || !QFileInfo(styleSheet).isFile()) {
         // The face the tree really shows: the browser knows no substitutes
         // the editor may have set up for a configured name.
         const QFont font = m_host.tvw()->font();
         const SourceView view{QFontInfo(font).family(), font.pointSize() > 0 ? font.pointSize() : 10};
-        show(view.html(node).toUtf8(), true);
+        show(view.html(node).toUtf8(), true, QString(), true);
         return;
     }
-    // The user's style sheet runs on a copy, away from the window's thread.
+    // The user's style sheet runs on a copy of the document, in a worker.
     const QByteArray markup = m_host.dom()->xml(node).toUtf8();
     const bool asHtml = m_host.isOptionChecked(QStringLiteral("mnuToolPrevHTML"));
-    QPointer<PreviewController> self(this);
-    m_transforming = true;
-    QThreadPool::globalInstance()->start([self, request, markup, styleSheet, asHtml] {
-        const TransformResult result = transformWithStyleSheet(markup, styleSheet);
-        QMetaObject::invokeMethod(qApp, [self, request, result, asHtml] {
-            if (!self || request != self->m_request)
-                return;
-            self->m_transforming = false;
-            if (result.ok)
-                self->show(result.output, asHtml);
-            else
-                self->fail(result.error);
-        });
+    setTransforming(true);
+    m_job->start(markup, styleSheet, [this, request, asHtml](const TransformResult &result) {
+        if (request != m_request)
+            return;
+        setTransforming(false);
+        if (result.ok)
+            show(result.output, asHtml, result.method);
+        else
+            fail(result.error);
     });
 }
 
-void PreviewController::show(const QByteArray &rendered, bool asHtml)
+void PreviewController::show(const QByteArray &rendered, bool asHtml, const QString &method, bool builtIn)
 {
     QByteArray output = rendered;
     const int meta = int(output.indexOf("<META http-equiv=\"Content-Type\" content=\"text/html; charset=UTF-16\">"));
     if (meta >= 0)
         output.remove(meta, 68);
-    if (output.toLower().contains("<html"))
-        asHtml = true;
+    // The declared output method decides; without one, an html start tag.
+    QString extension = asHtml ? QStringLiteral("htm") : QStringLiteral("xml");
+    if (method == QLatin1String("html") || (method != QLatin1String("text") && output.toLower().contains("<html")))
+        extension = QStringLiteral("htm");
+    else if (method == QLatin1String("text")) {
+        // Plain text, and the mark tells the browser it is UTF-8.
+        extension = QStringLiteral("txt");
+        output.prepend("\xEF\xBB\xBF");
+    }
     const QString folder = m_host.tempFolder();
     if (folder.isEmpty()) {
         fail(QStringLiteral("作業フォルダーがありません。"));
         return;
     }
-    const QString path = QDir(folder).filePath(asHtml ? QStringLiteral("preview.htm") : QStringLiteral("preview.xml"));
+    const QString path = QDir(folder).filePath(QStringLiteral("preview.") + extension);
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(output) != output.size() || !file.commit()) {
         fail(file.errorString());
         return;
     }
     m_previewFile = path;
-    m_pane.showFile(path);
+    // Scripts run only in the built-in view, which the editor writes itself.
+    m_pane.showFile(path, builtIn ? PreviewPane::Scripts::Allowed : PreviewPane::Scripts::Off);
     emit previewShown(path);
 }
 
@@ -103,7 +136,8 @@ void PreviewController::RefreshPreview()
 void PreviewController::clear()
 {
     ++m_request;
-    m_transforming = false;
+    m_job->stop();
+    setTransforming(false);
     m_previewFile.clear();
     m_pane.showFile(QString());
 }
@@ -136,16 +170,21 @@ void PreviewController::mnuToolSelXSL_Click()
         ShowPreview(m_host.dom()->documentNode());
         return;
     }
-    const QString copy = QDir(m_host.tempFolder()).filePath(QFileInfo(chosen).fileName());
-    QFile::remove(copy);
-    if (m_host.tempFolder().isEmpty() || !QFile::copy(chosen, copy)) {
-        m_host.prompt().message(QStringLiteral("ファイルをコピーできません。\n%1").arg(chosen), Prompt::Icon::Exclamation);
+    useStyleSheet(chosen);
+}
+
+void PreviewController::useStyleSheet(const QString &path)
+{
+    // Read where it lies, so its includes and imports are found beside it
+    // and an edit to it counts at the next preview.
+    if (!QFileInfo(path).isFile()) {
+        m_host.prompt().message(QStringLiteral("ファイルを読めません。\n%1").arg(path), Prompt::Icon::Exclamation);
         m_XslFile.clear();
     } else {
-        QFile::setPermissions(copy, QFile::permissions(copy) | QFileDevice::WriteOwner);
-        m_XslFile = copy;
+        m_XslFile = QFileInfo(path).absoluteFilePath();
     }
-    ShowPreview(m_host.dom()->documentNode());
+    if (m_host.dom())
+        ShowPreview(m_host.dom()->documentNode());
 }
 
 void PreviewController::mnuFilePrint_Click()
@@ -156,6 +195,10 @@ void PreviewController::mnuFilePrint_Click()
     auto printer = std::make_shared<QPrinter>(QPrinter::HighResolution);
     if (!m_host.prompt().printDialog(printer.get()))
         return;
+    // The engine prints the page as pictures at the printer's resolution;
+    // more than 300 dpi only makes them huge.
+    if (printer->resolution() > kMaxPrintDpi)
+        printer->setResolution(kMaxPrintDpi);
     // The page is printed once it is rendered and loaded; a failure is
     // said, not swallowed.
     QPointer<PreviewController> self(this);

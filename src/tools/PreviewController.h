@@ -8,10 +8,12 @@
 class DocumentHost;
 class PreviewPane;
 class QPrinter;
+class QShortcut;
+class TransformJob;
 
 // The preview's commands: render the document or one element into the
-// pane (the built-in source view, or the user's style sheet run off the
-// user-interface thread), keep it in step with structural changes, choose
+// pane (the built-in source view, or the user's style sheet run in a worker
+// process that Esc stops), keep it in step with structural changes, choose
 // the style sheet, follow clicks on element names back to the tree, and
 // print what the pane shows.
 class PreviewController : public QObject
@@ -31,9 +33,16 @@ public:
     void mnuToolPreviewSel_Click();
     void mnuToolSelXSL_Click();
     void mnuFilePrint_Click();
+    // The choice of the style-sheet command, once made: shows the document
+    // through `path`, or in the built-in view when it cannot be read.
+    void useStyleSheet(const QString &path);
 
-    // The copy of the chosen style sheet; empty for the built-in view.
+    // The chosen style sheet, read where it lies; empty for the built-in view.
     QString xslFile() const { return m_XslFile; }
+    // A user's style sheet is running for the pane.
+    bool isTransforming() const { return m_transforming; }
+    // Stops a running style sheet; the pane keeps what it showed.
+    void stopTransform();
     bool previewWhole() const { return m_PreviewWhole; }
     // The file last written for the pane; empty while none.
     QString previewFile() const { return m_previewFile; }
@@ -48,7 +57,8 @@ signals:
 
 private:
     void onClicked(const QString &id);
-    void show(const QByteArray &output, bool asHtml);
+    void show(const QByteArray &output, bool asHtml, const QString &method, bool builtIn = false);
+    void setTransforming(bool on);
     void fail(const QString &reason);
 
     DocumentHost &m_host;
@@ -60,4 +70,6 @@ private:
     // render was asked for is dropped.
     quint64 m_request = 0;
     bool m_transforming = false; // a style sheet is running for the pane
+    TransformJob *m_job;
+    QShortcut *m_stop;
 };

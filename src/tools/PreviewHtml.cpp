@@ -58,6 +58,14 @@ public:
         case NodeKind::Text:
             m_out += QStringLiteral("<div class=\"e\">") + span("tx", escaped(n.text())) + QStringLiteral("</div>");
             break;
+        case NodeKind::EntityReference: {
+            // Its text, as the document reads; the reference itself when it has none.
+            const QString text = n.text();
+            m_out += QStringLiteral("<div class=\"e\">")
+                + (text.isEmpty() ? markup(QLatin1Char('&') + n.nodeName() + QLatin1Char(';')) : span("tx", escaped(text)))
+                + QStringLiteral("</div>");
+            break;
+        }
         case NodeKind::Comment: delimited(n, "<!--", "-->", "ci", "cb"); break;
         case NodeKind::CData: delimited(n, "<![CDATA[", "]]>", "di", "db"); break;
         case NodeKind::ProcessingInstruction: instruction(n); break;
@@ -82,12 +90,23 @@ public:
     qint64 m_left = 0;
 
 private:
+    // Counted as the budget counts: an element shown on one line with its
+    // text is one item.
     static qint64 count(const XmlNode &n)
     {
+        if (n.isElement() && textOnly(n))
+            return 1;
         qint64 total = 1;
         for (XmlNode c = n.firstChild(); c; c = c.nextSibling())
             total += count(c);
         return total;
+    }
+    static bool textOnly(const XmlNode &n)
+    {
+        for (XmlNode c = n.firstChild(); c; c = c.nextSibling())
+            if (c.kind() != NodeKind::Text && c.kind() != NodeKind::EntityReference)
+                return false;
+        return true;
     }
 
     QString name(const XmlNode &n, const QString &id) const
@@ -118,18 +137,16 @@ private:
 
     void element(const XmlNode &n, const QString &id)
     {
-        bool elementChild = false, textOnly = true;
-        for (XmlNode c = n.firstChild(); c; c = c.nextSibling()) {
+        bool elementChild = false;
+        for (XmlNode c = n.firstChild(); c; c = c.nextSibling())
             elementChild |= c.isElement();
-            textOnly &= c.kind() == NodeKind::Text;
-        }
         const QString open = markup(QStringLiteral("<"));
         if (!n.hasChildNodes()) {
             m_out += QStringLiteral("<div class=\"e\"><span class=\"b\">&nbsp;</span>") + open + name(n, id)
                 + attributes(n) + markup(QStringLiteral(" />")) + QStringLiteral("</div>");
             return;
         }
-        if (!elementChild && textOnly) {
+        if (!elementChild && textOnly(n)) {
             m_out += QStringLiteral("<div class=\"e\"><span class=\"b\">&nbsp;</span>") + open + name(n, id)
                 + attributes(n) + markup(QStringLiteral(">")) + span("tx", escaped(n.text()))
                 + markup(QStringLiteral("</")) + name(n, id) + markup(QStringLiteral(">")) + QStringLiteral("</div>");

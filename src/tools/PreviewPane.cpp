@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QLabel>
+#include <QMenu>
 #include <QOpenGLContext>
 #include <QOpenGLWidget>
 #include <QPointer>
@@ -51,6 +53,12 @@ public:
     PreviewPage(QWebEngineProfile *profile, std::shared_ptr<Allowed> allowed) : QWebEnginePage(profile), m_allowed(std::move(allowed)) {}
 
 protected:
+    // A page never opens a box: one in a loop would hold the window for good.
+    void javaScriptAlert(const QUrl &, const QString &) override {}
+    bool javaScriptConfirm(const QUrl &, const QString &) override { return false; }
+    bool javaScriptPrompt(const QUrl &, const QString &, const QString &, QString *) override { return false; }
+    QStringList chooseFiles(FileSelectionMode, const QStringList &, const QStringList &) override { return {}; }
+
     bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override
     {
         // Only the pane itself navigates; links and scripts stay on the page.
@@ -92,10 +100,31 @@ QString clickScript()
 )");
 }
 
+// The request interceptor sees URL requests only. What goes around it is
+// switched off in the engine, which reads these once, when it starts: WebRTC
+// sends no UDP but through a proxy, and the proxy of every connection,
+// loopback included, is a port where nothing listens.
+void closeEngineChannels()
+{
+    static bool done = false;
+    if (done)
+        return;
+    done = true;
+    QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    for (const char *flag : {"--force-webrtc-ip-handling-policy=disable_non_proxied_udp", "--proxy-server=http://127.0.0.1:9",
+                             "--proxy-bypass-list=<-loopback>", "--disable-background-networking"})
+        flags += QByteArray(flags.isEmpty() ? "" : " ") + flag;
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
+}
+
 } // namespace
 
-PreviewPane::PreviewPane(QWidget *parent) : QWidget(parent), m_allowed(std::make_shared<Allowed>())
+PreviewPane::PreviewPane(QWidget *parent) : QWidget(parent), m_allowed(std::make_shared<Allowed>()), m_busy(new QLabel(this))
 {
+    m_busy->setObjectName(QStringLiteral("previewBusy"));
+    m_busy->setAutoFillBackground(true);
+    m_busy->setMargin(4);
+    m_busy->hide();
     setObjectName(QStringLiteral("ie"));
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -135,13 +164,34 @@ PreviewPane::~PreviewPane()
     connect(m_view, &QWebEngineView::printFinished, m_view, [release] { QMetaObject::invokeMethod(qApp, release, Qt::QueuedConnection); });
 }
 
-void PreviewPane::showFile(const QString &path)
+void PreviewPane::showFile(const QString &path, Scripts scripts)
 {
     m_url = path.isEmpty() ? QUrl(QStringLiteral("about:blank")) : QUrl::fromLocalFile(path);
     m_allowed->url = m_url;
     m_loaded = false;
-    if (m_view)
+    m_scripts = scripts;
+    if (m_view) {
+        applyScripts();
         m_view->load(m_url);
+    }
+}
+
+void PreviewPane::applyScripts()
+{
+    m_view->page()->settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, m_scripts == Scripts::Allowed);
+}
+
+void PreviewPane::setBusy(const QString &text)
+{
+    m_busy->setText(text);
+    m_busy->adjustSize();
+    m_busy->setVisible(!text.isEmpty());
+    m_busy->raise();
+}
+
+QString PreviewPane::busyText() const
+{
+    return m_busy->isVisible() ? m_busy->text() : QString();
 }
 
 void PreviewPane::showEvent(QShowEvent *event)
@@ -154,6 +204,7 @@ void PreviewPane::ensureView()
 {
     if (m_view)
         return;
+    closeEngineChannels();
     // A private, off-the-record profile: nothing is stored, and the
     // interceptor sees every request of this pane's page.
     auto *profile = new QWebEngineProfile;
@@ -171,24 +222,56 @@ void PreviewPane::ensureView()
     settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
     settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
     settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+    settings->setAttribute(QWebEngineSettings::WebRTCPublicInterfacesOnly, true);
+    settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+    settings->setAttribute(QWebEngineSettings::JavascriptCanAccessClipboard, false);
     auto *channel = new QWebChannel(page);
     channel->registerObject(QStringLiteral("ostrel"), new ClickBridge(this));
     page->setWebChannel(channel);
 
     m_view = new QWebEngineView(this);
     m_view->setPage(page);
-    m_view->setContextMenuPolicy(Qt::DefaultContextMenu);
+    // The engine's own menu is in English and offers what does not work here.
+    m_view->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_view, &QWidget::customContextMenuRequested, this, &PreviewPane::showPageMenu);
     // A file dropped here would replace the preview with itself; drops go
     // to the window instead. The engine draws into a child widget that it
     // makes, and remakes, itself.
     m_view->setAcceptDrops(false);
     m_view->installEventFilter(this);
+    applyScripts();
     layout()->addWidget(m_view);
+    m_busy->raise();
     connect(m_view, &QWebEngineView::loadFinished, this, [this](bool ok) {
         m_loaded = true;
         emit loaded(ok);
     });
     m_view->load(m_url.isEmpty() ? QUrl(QStringLiteral("about:blank")) : m_url);
+}
+
+void PreviewPane::setPageActions(const QList<QAction *> &actions, const std::function<void()> &update)
+{
+    m_pageActions = actions;
+    m_updateActions = update;
+}
+
+QMenu *PreviewPane::showPageMenu(const QPoint &pos)
+{
+    ensureView();
+    auto *menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("previewMenu"));
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    QWebEnginePage *page = m_view->page();
+    QAction *copy = menu->addAction(QStringLiteral("コピー(&C)"), page, [page] { page->triggerAction(QWebEnginePage::Copy); });
+    copy->setEnabled(page->hasSelection());
+    menu->addAction(QStringLiteral("すべて選択(&A)"), page, [page] { page->triggerAction(QWebEnginePage::SelectAll); });
+    if (m_updateActions)
+        m_updateActions();
+    if (!m_pageActions.isEmpty())
+        menu->addSeparator();
+    menu->addActions(m_pageActions);
+    menu->popup(m_view->mapToGlobal(pos));
+    return menu;
 }
 
 void PreviewPane::print(QPrinter *printer, const std::function<void(bool)> &done)

@@ -8,6 +8,9 @@
 
 struct Allowed;
 
+class QAction;
+class QLabel;
+class QMenu;
 class QPrinter;
 class QWebEngineView;
 
@@ -15,8 +18,10 @@ class QWebEngineView;
 // browser engine behind it) is made only when the pane is first shown, so
 // windows that are never shown (automation, tests) do not start it. The
 // page may load the file it was given and nothing else: no other file, no
-// network, no navigation away by a link. A click anywhere is reported with
-// the id of the element clicked; its default action is cancelled.
+// network by any channel (WebRTC included), no navigation away by a link,
+// no dialog. Scripts run only in pages the editor wrote itself. A click
+// anywhere is reported with the id of the element clicked; its default
+// action is cancelled.
 class PreviewPane : public QWidget
 {
     Q_OBJECT
@@ -24,8 +29,13 @@ public:
     explicit PreviewPane(QWidget *parent = nullptr);
     ~PreviewPane() override;
 
-    // Shows the file (written by the caller); an empty path shows a blank page.
-    void showFile(const QString &path);
+    enum class Scripts { Off, Allowed };
+    // Shows the file (written by the caller); an empty path shows a blank
+    // page. Scripts may run in it only when it is the editor's own page.
+    void showFile(const QString &path, Scripts scripts = Scripts::Off);
+    // A note over the page while it is being made; empty removes it.
+    void setBusy(const QString &text);
+    QString busyText() const;
     QUrl url() const { return m_url; }
     // True once the view has finished loading what it was last given.
     bool isLoaded() const { return m_loaded; }
@@ -35,6 +45,12 @@ public:
     void print(QPrinter *printer, const std::function<void(bool)> &done);
 
     QWebEngineView *view() const { return m_view; }
+
+    // The page's context menu: copy and select all, then these commands of
+    // the window (`update` sets their state just before it opens).
+    void setPageActions(const QList<QAction *> &actions, const std::function<void()> &update);
+    // Opens that menu at `pos` in the view, without waiting for it.
+    QMenu *showPageMenu(const QPoint &pos);
 
 signals:
     void clicked(const QString &id);
@@ -47,10 +63,15 @@ protected:
 
 private:
     void ensureView();
+    void applyScripts();
 
     QWebEngineView *m_view = nullptr;
     QUrl m_url;
     std::shared_ptr<Allowed> m_allowed;
     bool m_printing = false;
     bool m_loaded = false;
+    Scripts m_scripts = Scripts::Off;
+    QLabel *m_busy;
+    QList<QAction *> m_pageActions;
+    std::function<void()> m_updateActions;
 };

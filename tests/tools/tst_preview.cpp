@@ -6,16 +6,24 @@
 #include "tools/PreviewController.h"
 #include "tools/PreviewHtml.h"
 #include "tools/PreviewPane.h"
+#include "tools/TransformJob.h"
 #include "tools/TreePrinter.h"
 
+#include <QDirIterator>
+#include <QMenu>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTcpServer>
 #include <QTest>
 #include <QTreeView>
+#include <QUdpSocket>
 #include <QWebEnginePage>
 #include <QWebEngineView>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 // The preview: the built-in source view, the way back from its ids to the
 // nodes, user style sheets, and printing of the preview and the tree.
@@ -29,6 +37,22 @@ class TestPreview : public QObject
     {
         const auto doc = XmlDocument::parse(xml);
         return doc ? SourceView{QStringLiteral("Noto Sans CJK JP"), 9, budget}.html(doc->documentNode()) : QString();
+    }
+    static QString xslt(const QByteArray &body)
+    {
+        return QStringLiteral("<x:stylesheet version='1.0' xmlns:x='http://www.w3.org/1999/XSL/Transform'>%1</x:stylesheet>")
+            .arg(QString::fromUtf8(body));
+    }
+    // The style-sheet workers this process runs.
+    static QStringList workers()
+    {
+        QStringList found;
+        for (QDirIterator it(QStringLiteral("/proc")); it.hasNext();) {
+            const QByteArray stat = TestFiles::read(it.next() + QStringLiteral("/stat"));
+            if (stat.contains("(OstrelXslt)") && stat.split(' ').value(3).toLong() == long(::getpid()))
+                found << it.fileName();
+        }
+        return found;
     }
     static QString pdfText(const QString &pdf)
     {
@@ -60,6 +84,8 @@ private slots:
             << "<r><!--a--><!--b\nc--><![CDATA[d]]><x/><![CDATA[e\nf]]></r>"
             << QStringList{"<pre class=\"ci\">a</pre>", "<pre class=\"cb\">b\nc</pre>", "<pre class=\"di\">d</pre>",
                            "<pre class=\"db\">e\nf</pre>"};
+        QTest::newRow("entity text") << "<!DOCTYPE r [<!ENTITY co \"株式会社\">]><r><a>&co;様</a><b/>&co;</r>"
+            << QStringList{"<span class=\"tx\">株式会社様</span>", "<div class=\"e\"><span class=\"tx\">株式会社</span></div>"};
         QTest::newRow("document type and escaping") << "<!DOCTYPE r><r a=\"&lt;&amp;\">&lt;x&gt;<?p d?></r>"
             << QStringList{"&lt;!DOCTYPE r<i> (View Source for full doctype...)</i>&gt;", "<span class=\"tx\">&lt;&amp;</span>", "<span class=\"tx\">&lt;x&gt;</span>",
                            "<span class=\"pi\">p d</span>"};
@@ -76,8 +102,8 @@ private slots:
     void largeDocumentsAreShownInPart()
     {
         QString xml = QStringLiteral("<r>");
-        for (int i = 0; i < 50; ++i)
-            xml += QStringLiteral("<c/>");
+        for (int i = 0; i < 50; ++i) // (the text beside its element counts as it is shown: with it)
+            xml += QStringLiteral("<c>t</c>");
         const QString html = view(xml + QStringLiteral("</r>"), 10);
         QVERIFY(html.contains(QStringLiteral("id=\"1.1.9\"")) && !html.contains(QStringLiteral("id=\"1.1.10\"")));
         QVERIFY(html.contains(QStringLiteral("41 個のノード")) && html.contains(QStringLiteral("Ctrl+F5")));
@@ -98,34 +124,42 @@ private slots:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<bool>("ok");
         QTest::addColumn<QString>("expected"); // in the output, or in the error
+        QTest::addColumn<QString>("xml");
+        const QString doc = QStringLiteral("<r>日本</r>");
         QTest::newRow("HTML") << QByteArray("<x:output method='html'/><x:template match='/'><HTML><body><x:value-of select='r'/>"
                                             "</body></HTML></x:template>")
-                              << true << "<body>日本</body>";
+                              << true << "<body>日本</body>" << doc;
         QTest::newRow("XML") << QByteArray("<x:template match='/'><out n='{count(//*)}'/></x:template>") << true
-                             << "<out n=\"1\"/>";
+                             << "<out n=\"1\"/>" << doc;
         QTest::newRow("EXSLT") << QByteArray("<x:template match='/' xmlns:str='http://exslt.org/strings'>"
                                              "<o><x:value-of select=\"str:padding(3, '-')\"/></o></x:template>")
-                               << true << "---</o>";
+                               << true << "---</o>" << doc;
         QTest::newRow("error with its line") << QByteArray("<x:template match='/'>\n<x:value-of select='((('/></x:template>")
-                                             << false << "line 2";
+                                             << false << "line 2" << doc;
         QTest::newRow("writing a file") << QByteArray("<x:template match='/'><e:document href='written.txt'>x</e:document></x:template>")
-                                        << false << "書き込みは許可されていません";
+                                        << false << "書き込みは許可されていません" << doc;
         QTest::newRow("reading a URL") << QByteArray("<x:template match='/'><x:copy-of select=\"document('http://127.0.0.1:9/x.xml')\"/>"
                                                      "</x:template>")
-                                       << false << "ネットワーク";
-        QTest::newRow("reading outside its folder") << QByteArray("<x:template match='/'><o><x:copy-of select=\"document('/etc/hostname')\"/>"
-                                                                  "</o></x:template>")
-                                                    << false << "フォルダーの外";
+                                       << false << "ネットワーク" << doc;
+        QTest::newRow("reading a FIFO") << QByteArray("<x:template match='/'><o><x:copy-of select=\"document('fifo')\"/></o></x:template>")
+                                        << false << "通常のファイルではありません" << doc;
+        const QByteArray text("<x:template match='/'><o><x:value-of select='r'/></o></x:template>");
+        QTest::newRow("internal entity substituted") << text << true << "<o>株式会社様</o>"
+                                                     << "<!DOCTYPE r [<!ENTITY co '株式会社'>]><r>&co;様</r>";
+        QTest::newRow("external entity never loaded") << text << true << "<o/>"
+                                                      << "<!DOCTYPE r [<!ENTITY x SYSTEM '" + m_files.write(QStringLiteral("secret.txt"), "secret") + "'>]><r>&x;</r>";
     }
     void userStyleSheets()
     {
         QFETCH(QByteArray, body);
         QFETCH(bool, ok);
         QFETCH(QString, expected);
+        QFETCH(QString, xml);
+        ::mkfifo(QFile::encodeName(m_files.path(QStringLiteral("fifo"))).constData(), 0600);
         const QString path = m_files.write(QStringLiteral("s.xsl"), "<x:stylesheet version='1.0' xmlns:x='http://www.w3.org/1999/XSL/Transform' "
                                                                      "xmlns:e='http://exslt.org/common' extension-element-prefixes='e'>"
                                                                      + body + "</x:stylesheet>");
-        const TransformResult result = transformWithStyleSheet(QStringLiteral("<r>日本</r>").toUtf8(), path);
+        const TransformResult result = transformWithStyleSheet(xml.toUtf8(), path);
         QVERIFY2(QString::fromUtf8(result.output + result.error.toUtf8()).contains(expected) && result.ok == ok,
                  qPrintable(result.error + QString::fromUtf8(result.output)));
         QVERIFY(!QFile::exists(m_files.path(QStringLiteral("written.txt"))));
@@ -178,8 +212,16 @@ private slots:
         QTest::keyClick(&w.window, Qt::Key_P, Qt::ControlModifier);
         QTRY_COMPARE_WITH_TIMEOUT(printed.size(), 1, 30000);
         QVERIFY(printed.at(0).at(0).toBool());
-        // The engine prints the page as pictures, so its text cannot be read back.
+        // The engine prints the page as pictures, so its text cannot be read
+        // back; they are made at 300 dpi at most.
         QVERIFY(QFileInfo(w.prompt->printAnswer).size() > 10000);
+        QProcess images;
+        images.start(QStringLiteral("pdfimages"), {QStringLiteral("-list"), w.prompt->printAnswer});
+        QVERIFY(images.waitForFinished(30000));
+        const QStringList rows = QString::fromUtf8(images.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts).mid(2);
+        QVERIFY(!rows.isEmpty());
+        for (const QString &row : rows) // page num type width height color comp bpc enc interp object ID x-ppi y-ppi ...
+            QVERIFY2(row.simplified().split(QLatin1Char(' ')).value(12).toInt() <= 300, qPrintable(row));
         {
             // A window closed while it prints leaves the job to end on its own.
             TestWindow closing(QStringLiteral("<r/>"));
@@ -204,24 +246,187 @@ private slots:
         w.window.menuItem(QStringLiteral("mnuToolSelXSL"))->trigger();
         QTRY_VERIFY(preview.previewFile().endsWith(QLatin1String("preview.xml")));
         QVERIFY(shown().contains(QStringLiteral("<out>t</out>")));
-        // HTML in capitals is shown as HTML although the option is off.
-        w.prompt->fileAnswers.enqueue({m_files.write(QStringLiteral("page.xsl"), xsl.arg("HTML", "").toUtf8())});
+
+        // Several files: an include beside it, an import and a document()
+        // from a parent folder, all read where they lie, so an edit counts
+        // at the next F5.
+        QDir(m_files.dir.path()).mkpath(QStringLiteral("sub"));
+        QDir(m_files.dir.path()).mkpath(QStringLiteral("common"));
+        m_files.write(QStringLiteral("common/base.xsl"), xslt("<x:template name='base'>B</x:template>").toUtf8());
+        auto part = [&](const char *text) {
+            m_files.write(QStringLiteral("sub/part.xsl"),
+                          xslt(QByteArray("<x:template name='part'>") + text
+                               + "<x:value-of select=\"count(document('../common/base.xsl')//x:template)\"/></x:template>")
+                              .toUtf8());
+        };
+        part("P");
+        w.prompt->fileAnswers.enqueue({m_files.write(QStringLiteral("sub/main.xsl"),
+                                                     xslt("<x:import href='../common/base.xsl'/><x:include href='part.xsl'/>"
+                                                          "<x:template match='/'><o><x:call-template name='part'/>"
+                                                          "<x:call-template name='base'/></o></x:template>").toUtf8())});
         w.window.menuItem(QStringLiteral("mnuToolSelXSL"))->trigger();
-        QTRY_VERIFY(preview.previewFile().endsWith(QLatin1String("preview.htm")));
+        QTRY_VERIFY2(shown().contains(QStringLiteral("<o>P1B</o>")), qPrintable(shown() + w.prompt->shownTexts.join(QLatin1Char(10))));
+        part("Q");
+        w.window.menuItem(QStringLiteral("mnuToolPreview"))->trigger();
+        QTRY_VERIFY(shown().contains(QStringLiteral("<o>Q1B</o>")));
+
         // A style sheet that fails: the reason, and the pane keeps its page.
         w.prompt->fileAnswers.enqueue({m_files.write(QStringLiteral("bad.xsl"), xsl.arg("o", "<x:value-of select='((('/>").toUtf8())});
         w.window.menuItem(QStringLiteral("mnuToolSelXSL"))->trigger();
         QTRY_COMPARE(w.prompt->shown.size(), 1);
         QVERIFY(w.prompt->shown.last().text.startsWith(GetResString(13) + QLatin1Char('\n')));
-        QVERIFY(shown().contains(QStringLiteral("<HTML>")));
+        QVERIFY(shown().contains(QStringLiteral("<o>Q1B</o>")));
         // Cancelling the choice returns to the built-in view.
         w.window.menuItem(QStringLiteral("mnuToolSelXSL"))->trigger();
         QVERIFY(preview.xslFile().isEmpty() && shown().contains(QStringLiteral("class=\"st\"")));
     }
 
+    void outputMethodDecidesTheView_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("content");
+        QTest::newRow("text") << QByteArray("<x:output method='text'/><x:template match='/'>a &lt; <x:value-of select='r'/></x:template>")
+                              << "preview.txt" << QByteArray("\xEF\xBB\xBF" "a < 日本");
+        QTest::newRow("html without an html root") << QByteArray("<x:output method='html'/><x:template match='/'><p>x</p></x:template>")
+                                                   << "preview.htm" << QByteArray("<p>x</p>");
+        QTest::newRow("HTML root in capitals, no method")
+            << QByteArray("<x:template match='/'><HTML>x</HTML></x:template>") << "preview.htm" << QByteArray("<HTML>x</HTML>");
+        QTest::newRow("XML") << QByteArray("<x:template match='/'><p>x</p></x:template>") << "preview.xml" << QByteArray("<p>x</p>");
+    }
+    void outputMethodDecidesTheView()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QString, file);
+        QFETCH(QByteArray, content);
+        TestWindow w(QStringLiteral("<r>日本</r>"));
+        QSignalSpy shown(&w.window.preview(), &PreviewController::previewShown);
+        w.window.preview().useStyleSheet(m_files.write(QStringLiteral("m.xsl"), xslt(body).toUtf8()));
+        QTRY_COMPARE(shown.size(), 1);
+        QCOMPARE(QFileInfo(w.window.preview().previewFile()).fileName(), file);
+        QVERIFY(TestFiles::read(w.window.preview().previewFile()).contains(content));
+    }
+
+    void docBookStyleSheets()
+    {
+        const QString docbook = QStringLiteral("/usr/share/xml/docbook/stylesheet/docbook-xsl/html/docbook.xsl");
+        if (!QFile::exists(docbook))
+            QSKIP("docbook-xsl is not installed");
+        const TransformResult result = transformWithStyleSheet(
+            "<article><title>記事</title><section><title>節</title><para>本文</para></section></article>", docbook);
+        QVERIFY2(result.ok, qPrintable(result.error));
+        QVERIFY(result.method == QLatin1String("html") && result.output.contains("本文"));
+    }
+
+    // Pages that try every way out with the document's text: the built-in
+    // view of a hostile document, the document through a style sheet that
+    // copies its scripts, and a style sheet's own page. Listeners on
+    // 127.0.0.1 stand for the network; the pages end in a loop of alerts.
+    void hostilePagesReachNoListener_data()
+    {
+        QTest::addColumn<QString>("styleSheet");
+        QTest::newRow("built-in view") << QString();
+        QTest::newRow("document through an identity style sheet") << "identity.xsl";
+        QTest::newRow("style sheet's own page") << "script.xsl";
+    }
+    void hostilePagesReachNoListener()
+    {
+        QFETCH(QString, styleSheet);
+        QTcpServer tcp;
+        QUdpSocket udp;
+        QVERIFY(tcp.listen(QHostAddress::LocalHost) && udp.bind(QHostAddress::LocalHost));
+        const QString page = QString::fromUtf8(TestFiles::read(QStringLiteral(OSTREL_TEST_DATA "/preview/leak.xhtml")))
+                                 .replace(QLatin1String("@TCP@"), QString::number(tcp.serverPort()))
+                                 .replace(QLatin1String("@UDP@"), QString::number(udp.localPort()));
+        TestWindow w(page);
+        QVERIFY(w.showWindow());
+        if (!styleSheet.isEmpty()) {
+            w.prompt->fileAnswers.enqueue({QStringLiteral(OSTREL_TEST_DATA "/preview/") + styleSheet});
+            w.window.menuItem(QStringLiteral("mnuToolSelXSL"))->trigger();
+        } else {
+            QTest::keyClick(&w.window, Qt::Key_F5);
+        }
+        PreviewPane *pane = w.window.ie();
+        QTRY_VERIFY_WITH_TIMEOUT(pane->isLoaded() && !w.window.preview().previewFile().isEmpty()
+                                     && pane->url().toLocalFile() == w.window.preview().previewFile(),
+                                 30000);
+        QVERIFY(TestFiles::read(w.window.preview().previewFile()).contains("RTCPeerConnection"));
+        // Time for the page's script to try (a connection takes milliseconds),
+        // before its alerts begin.
+        QTest::qWait(2000);
+        QVERIFY2(!tcp.hasPendingConnections(), "a TCP connection reached the listener");
+        QVERIFY2(!udp.hasPendingDatagrams(), "a UDP datagram reached the listener");
+        // The window answers: no box is open, and a new preview shows.
+        QVERIFY(!QApplication::activeModalWidget());
+        w.window.preview().ShowPreview(w.doc().documentElement());
+        QTRY_VERIFY_WITH_TIMEOUT(pane->isLoaded() && pane->url().toLocalFile().endsWith(QLatin1String("preview.htm"))
+                                     && !w.window.preview().previewWhole(),
+                                 30000);
+        QVERIFY(w.prompt->shown.isEmpty());
+    }
+
+    // A style sheet that never ends, or eats memory, runs in a worker that
+    // Esc, a newer preview, closing the window and the limits end.
+    void runawayStyleSheetsAreStopped_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("stop");
+        QTest::addColumn<QString>("message");
+        // Two calls per level, forty levels deep: far too long, little memory.
+        const QByteArray endless("<x:template match='/'><x:call-template name='t'/></x:template>"
+                                 "<x:template name='t'><x:param name='d' select='0'/><x:if test='$d &lt; 40'>"
+                                 "<x:call-template name='t'><x:with-param name='d' select='$d + 1'/></x:call-template>"
+                                 "<x:call-template name='t'><x:with-param name='d' select='$d + 1'/></x:call-template></x:if></x:template>");
+        QTest::newRow("Esc") << endless << "Esc" << QString();
+        QTest::newRow("a newer preview") << endless << "F5" << QString();
+        QTest::newRow("closing the window") << endless << "close" << QString();
+        QTest::newRow("time limit") << endless << "time" << "秒で終わらないため中止しました";
+        QTest::newRow("memory limit") << QByteArray("<x:template match='/'><x:call-template name='t'/></x:template>"
+                                                    "<x:template name='t'><x:param name='s' select='\"ab\"'/>"
+                                                    "<x:call-template name='t'><x:with-param name='s' select='concat($s, $s)'/>"
+                                                    "</x:call-template></x:template>")
+                                      << "memory" << "メモリの上限 (512 MB)";
+    }
+    void runawayStyleSheetsAreStopped()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QString, stop);
+        QFETCH(QString, message);
+        TransformJob::limits() = {stop == QLatin1String("time") ? 1000 : 600000, 512};
+        {
+            TestWindow w(QStringLiteral("<r/>"));
+            w.window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+            w.prompt->fileAnswers.enqueue({m_files.write(QStringLiteral("runaway.xsl"), xslt(body).toUtf8())});
+            w.window.menuItem(QStringLiteral("mnuToolSelXSL"))->trigger();
+            QTRY_COMPARE(workers().size(), 1);
+            const QStringList first = workers();
+            QVERIFY(w.window.preview().isTransforming() && !w.window.ie()->busyText().isEmpty());
+            if (stop == QLatin1String("Esc")) {
+                QTest::keyClick(&w.window, Qt::Key_Escape);
+            } else if (stop == QLatin1String("F5")) {
+                QTest::keyClick(&w.window, Qt::Key_F5);
+                QTRY_VERIFY(workers().size() == 1 && workers() != first);
+            } else if (!message.isEmpty()) {
+                QTRY_COMPARE_WITH_TIMEOUT(w.prompt->shown.size(), 1, 60000);
+                QVERIFY2(w.prompt->shown.last().text.startsWith(GetResString(13) + QLatin1Char('\n'))
+                             && w.prompt->shown.last().text.contains(message),
+                         qPrintable(w.prompt->shown.last().text));
+            }
+            if (stop != QLatin1String("close") && stop != QLatin1String("F5")) {
+                QTRY_VERIFY(workers().isEmpty());
+                QVERIFY(!w.window.preview().isTransforming() && w.window.ie()->busyText().isEmpty());
+            }
+            if (message.isEmpty())
+                QVERIFY(w.prompt->shown.isEmpty());
+        }
+        QVERIFY(workers().isEmpty());
+        TransformJob::limits() = {};
+    }
+
     void clickingANameSelectsItsNode()
     {
-        TestWindow w(QStringLiteral("<?xml version=\"1.0\"?><r><a/><b><c/></b></r>"));
+        TestWindow w(QStringLiteral("<?xml version=\"1.0\"?><r><a/><b><c/></b><![CDATA[1\n2]]></r>"));
         QVERIFY(w.showWindow());
         QTest::keyClick(&w.window, Qt::Key_F5); // the menu never opened
         PreviewPane *pane = w.window.ie();
@@ -239,6 +444,21 @@ private slots:
                                                            "t.textContent + getComputedStyle(t.parentNode.nextElementSibling).display"),
                                             [&folded](const QVariant &v) { folded = v.toString(); });
         QTRY_COMPARE_WITH_TIMEOUT(folded, QStringLiteral("+none"), 30000);
+        // A block of several lines has its border beside all of them.
+        QString display;
+        pane->view()->page()->runJavaScript(QStringLiteral("getComputedStyle(document.querySelector('pre.db')).display"),
+                                            [&display](const QVariant &v) { display = v.toString(); });
+        QTRY_COMPARE_WITH_TIMEOUT(display, QStringLiteral("block"), 30000);
+        // A right click opens the editor's own menu, in Japanese.
+        QTest::mouseClick(pane->view()->focusProxy(), Qt::RightButton, {}, QPoint(20, 20));
+        QMenu *menu = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT((menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())), 30000);
+        QStringList items;
+        for (QAction *a : menu->actions())
+            items << a->text();
+        QCOMPARE(items, (QStringList{"コピー(&C)", "すべて選択(&A)", "", "プレビュー(&P)", "選択したノードのプレビュー(&N)",
+                                     "プレビュー用XSLファイルの選択(&X)...", w.window.menuItem(QStringLiteral("mnuFilePrint"))->text()}));
+        menu->close();
         // A preview of one element is not linked back to the tree.
         w.window.preview().ShowPreview(c);
         QVERIFY(!w.window.preview().previewWhole());

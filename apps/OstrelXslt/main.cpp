@@ -1,0 +1,67 @@
+// The worker that runs one user style sheet for the preview, apart from the
+// editor: a style sheet that never ends or eats memory costs this process,
+// which the editor kills, never the editor itself.
+//
+//   OstrelXslt STYLESHEET MEMORY_MB < document > output
+//
+// On success the exit code is 0, the output is on standard output and its
+// output method (html, text, xml or empty) is the one line on standard
+// error. Otherwise standard error holds the reason: exit code 1 for an
+// error of the style sheet or the document, 3 for the memory limit.
+
+#include "document/XsltTransform.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kOutOfMemory = 3;
+
+void outOfMemory()
+{
+    static const char text[] = "out of memory\n";
+    [[maybe_unused]] const auto written = ::write(STDERR_FILENO, text, sizeof text - 1);
+    ::_exit(kOutOfMemory);
+}
+
+bool writeAll(std::FILE *to, const QByteArray &bytes)
+{
+    return std::fwrite(bytes.constData(), 1, size_t(bytes.size()), to) == size_t(bytes.size()) && std::fflush(to) == 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // Ends with the editor, however the editor ends.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (argc != 3)
+        return 2;
+    const long long memoryMb = std::atoll(argv[2]);
+    if (memoryMb > 0) {
+        const rlim_t bytes = rlim_t(memoryMb) * 1024 * 1024;
+        const rlimit limit{bytes, bytes};
+        ::setrlimit(RLIMIT_AS, &limit);
+    }
+    std::set_new_handler(outOfMemory);
+
+    QByteArray document;
+    char buffer[1 << 16];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;)
+        document.append(buffer, qsizetype(n));
+
+    const TransformResult result = transformWithStyleSheet(document, QString::fromLocal8Bit(argv[1]));
+    if (result.outOfMemory)
+        outOfMemory();
+    if (!result.ok) {
+        writeAll(stderr, result.error.toUtf8());
+        return 1;
+    }
+    return writeAll(stdout, result.output) && writeAll(stderr, result.method.toUtf8() + '\n') ? 0 : 1;
+}

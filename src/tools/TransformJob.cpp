@@ -1,0 +1,121 @@
+#include "TransformJob.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+
+#include <algorithm>
+#include <unistd.h>
+
+namespace {
+
+const QString kWorker = QStringLiteral("OstrelXslt");
+
+QString workerPath()
+{
+    // Installed and built beside the editor; programs of the build tree
+    // elsewhere (tests, the benchmark) find the built one.
+    const QDir own(QCoreApplication::applicationDirPath());
+    for (const QString &candidate : {own.filePath(kWorker), own.filePath(QStringLiteral("../bin/") + kWorker)})
+        if (QFileInfo(candidate).isExecutable())
+            return QDir::cleanPath(candidate);
+    return QString();
+}
+
+qint64 memoryLimitMb()
+{
+    if (TransformJob::limits().memoryMb > 0)
+        return TransformJob::limits().memoryMb;
+    const qint64 physicalMb = qint64(::sysconf(_SC_PHYS_PAGES)) * ::sysconf(_SC_PAGESIZE) / (1024 * 1024);
+    return std::clamp<qint64>(physicalMb / 2, 1024, 8192);
+}
+
+TransformResult failure(const QString &reason)
+{
+    TransformResult result;
+    result.error = reason;
+    return result;
+}
+
+} // namespace
+
+TransformJob::Limits &TransformJob::limits()
+{
+    static Limits limits;
+    return limits;
+}
+
+TransformJob::TransformJob(QObject *parent) : QObject(parent)
+{
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, [this] {
+        finish(failure(QStringLiteral("変換が %1 秒で終わらないため中止しました。").arg(limits().timeMs / 1000.0)));
+    });
+}
+
+TransformJob::~TransformJob()
+{
+    stop();
+}
+
+void TransformJob::stop()
+{
+    m_timer.stop();
+    m_done = nullptr;
+    if (!m_process)
+        return;
+    QProcess *process = m_process;
+    m_process = nullptr;
+    process->disconnect(this);
+    process->kill();
+    process->waitForFinished(1000);
+    // This may run inside one of its own signals.
+    process->deleteLater();
+}
+
+void TransformJob::finish(const TransformResult &result)
+{
+    auto done = std::move(m_done);
+    stop();
+    if (done)
+        done(result);
+}
+
+void TransformJob::start(const QByteArray &markup, const QString &styleSheet, std::function<void(const TransformResult &)> done)
+{
+    stop();
+    m_done = std::move(done);
+    const QString worker = workerPath();
+    if (worker.isEmpty()) {
+        finish(failure(QStringLiteral("変換用のプログラム %1 が見つかりません。").arg(kWorker)));
+        return;
+    }
+    m_process = new QProcess;
+    const qint64 memoryMb = memoryLimitMb();
+    connect(m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart && m_process)
+            finish(failure(m_process->errorString()));
+    });
+    connect(m_process, &QProcess::finished, this, [this, memoryMb](int code, QProcess::ExitStatus status) {
+        const QString err = QString::fromUtf8(m_process->readAllStandardError()).trimmed();
+        TransformResult result;
+        if (status == QProcess::NormalExit && code == 0) {
+            result.ok = true;
+            result.output = m_process->readAllStandardOutput();
+            result.method = err;
+        } else if (status == QProcess::NormalExit && code == 3) {
+            result.outOfMemory = true;
+            result.error = QStringLiteral("変換がメモリの上限 (%1 MB) を超えたため中止しました。").arg(memoryMb);
+        } else {
+            result.error = status == QProcess::CrashExit || err.isEmpty() ? QStringLiteral("変換処理が異常終了しました。") : err;
+        }
+        finish(result);
+    });
+    m_process->start(worker, {styleSheet, QString::number(memoryMb)});
+    if (!m_process)
+        return; // failed to start, already reported
+    m_process->write(markup);
+    m_process->closeWriteChannel();
+    m_timer.start(limits().timeMs);
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "document/XsltTransform.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <functional>
+
+class QProcess;
+
+// One user style sheet run for the preview in a worker process (OstrelXslt,
+// beside the editor), so it can always be stopped: a newer start, stop()
+// and the job's end kill the worker, and so do the time and memory limits.
+class TransformJob : public QObject
+{
+    Q_OBJECT
+public:
+    struct Limits
+    {
+        int timeMs = 60000;
+        qint64 memoryMb = 0; // 0: half the machine's memory, 1 GB to 8 GB
+    };
+    // For every job of the process; tests shorten them.
+    static Limits &limits();
+
+    explicit TransformJob(QObject *parent = nullptr);
+    ~TransformJob() override;
+
+    // Starts the style sheet over `markup`, ending a running one first;
+    // `done` gets the outcome unless the job is stopped or restarted first.
+    void start(const QByteArray &markup, const QString &styleSheet, std::function<void(const TransformResult &)> done);
+    void stop();
+    bool isRunning() const { return m_process != nullptr; }
+
+private:
+    void finish(const TransformResult &result);
+
+    QProcess *m_process = nullptr;
+    QTimer m_timer;
+    std::function<void(const TransformResult &)> m_done;
+};
