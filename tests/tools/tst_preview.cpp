@@ -395,8 +395,7 @@ private slots:
         TransformJob::limits() = {stop == QLatin1String("time") ? 1000 : 600000, 512};
         {
             TestWindow w(QStringLiteral("<r/>"));
-            w.window.show();
-            QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+            QVERIFY(w.showWindow());
             w.prompt->fileAnswers.enqueue({m_files.write(QStringLiteral("runaway.xsl"), xslt(body).toUtf8())});
             w.window.menuItem(QStringLiteral("mnuToolSelXSL"))->trigger();
             QTRY_COMPARE(workers().size(), 1);
