@@ -14,13 +14,15 @@ SingleInstance::SingleInstance(const QString &serverName)
     m_lock.setStaleLockTime(0);
 }
 
+QString SingleInstance::socketPath(const QString &serverName)
+{
+    // Where QLocalSocket looks: a name that is not a path is in the temp folder.
+    return QFileInfo(serverName).isAbsolute() ? serverName : QDir(QDir::tempPath()).filePath(serverName);
+}
+
 QString SingleInstance::lockFilePath(const QString &serverName)
 {
-    // QLocalServer puts a name that is not a path into the temp folder.
-    const QString socketPath = QFileInfo(serverName).isAbsolute()
-                                   ? serverName
-                                   : QDir(QDir::tempPath()).filePath(serverName);
-    return socketPath + QLatin1String(".lock");
+    return socketPath(serverName) + QLatin1String(".lock");
 }
 
 bool SingleInstance::claim()

@@ -18,6 +18,8 @@ public:
     bool claim();
 
     static QString lockFilePath(const QString &serverName);
+    // The socket file a client connecting to serverName opens.
+    static QString socketPath(const QString &serverName);
 
 private:
     QString m_serverName;

@@ -32,7 +32,8 @@ public:
 
 // Used when no display can be opened: the coordinator keeps serving the
 // protocol, but there is nothing to tile, and since window existence cannot
-// be checked every window counts as alive, so entries leave only by REMOVE.
+// be checked every window counts as alive, so entries leave by REMOVE or
+// when the editor process that registered them ends.
 // Sweeping everything out instead would end the coordinator at its first tick.
 class NullWindowSystem : public WindowSystem
 {

@@ -4,10 +4,11 @@
 set -euo pipefail
 
 PACKAGES=(
-  build-essential cmake pkg-config
+  build-essential cmake pkg-config ccache
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-qpa-plugins
   libgl-dev libglx-dev libegl-dev libvulkan-dev
-  libxml2-dev libxslt1-dev
+  libxml2-dev libxslt1-dev libxml2-utils
+  xml-core docbook-xml docbook5-xml w3c-sgml-lib
   qt6-webengine-dev qt6-webchannel-dev poppler-utils
   libxcb1-dev
   fonts-noto-cjk qt6-translations-l10n

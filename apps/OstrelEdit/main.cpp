@@ -11,6 +11,7 @@
 #include <QIcon>
 
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
 
 int main(int argc, char *argv[])
@@ -27,11 +28,13 @@ int main(int argc, char *argv[])
         std::fputs(answer->err.toLocal8Bit().constData(), stderr);
         return answer->exitCode;
     }
-    const QString noScreen = missingDisplayMessage(request.platform, request.display);
-    if (!noScreen.isEmpty()) {
-        std::fputs((noScreen + QLatin1Char('\n')).toLocal8Bit().constData(), stderr);
+    auto screen = std::make_unique<DisplayCheck>(request.platform, request.display);
+    if (!screen->message().isEmpty()) {
+        std::fputs((screen->message() + QLatin1Char('\n')).toLocal8Bit().constData(), stderr);
         return 1;
     }
+    if (!screen->platform().isEmpty())
+        qputenv("QT_QPA_PLATFORM", screen->platform().toLocal8Bit());
 
     // The preview's browser engine cannot sandbox itself for root, and
     // refuses to start then; administrators edit files as root.
@@ -40,6 +43,7 @@ int main(int argc, char *argv[])
     // The preview's web engine shares its rendering contexts with the windows.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
+    screen.reset(); // Qt has its own connection now
     QApplication::setApplicationName(AppInfo::title());
     QApplication::setApplicationVersion(AppInfo::version());
     // The desktop entry and the icon are named after the bus name.

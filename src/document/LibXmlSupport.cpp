@@ -2,48 +2,157 @@
 
 #include "Encodings.h"
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QUrl>
+
+#include <libxml/catalog.h>
+#include <libxml/globals.h>
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 #include <libxml/xmlIO.h>
 #include <libxml/xmlerror.h>
 
 #include <cctype>
+#include <fcntl.h>
 #include <mutex>
 #include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace libxml {
 
-namespace {
+// The loader records refusals in the scope that is open on its thread.
+struct LoaderAccess
+{
+    static thread_local ExternalLoadScope *current;
+    static void fail(const QString &what, const QString &reason)
+    {
+        if (current && current->m_failure.isEmpty())
+            current->m_failure = QStringLiteral("%1: %2").arg(reason, what);
+    }
+    static const QString &folder() { return current->m_folder; }
+};
+thread_local ExternalLoadScope *LoaderAccess::current = nullptr;
 
-bool g_allowLocalFiles = false;
+namespace {
 
 void silentGenericError(void *, const char *, ...) {}
 void silentStructuredError(void *, xmlErrorPtr) {}
 
 // True for a plain path or a file: URL. Any other scheme (http, HTTP, ftp,
 // and whatever else libxml2's I/O layer may learn) counts as the network.
-bool isLocal(const char *url)
+bool isLocal(const QByteArray &url)
 {
-    if (!url || !*url)
+    if (url.isEmpty())
         return false;
-    const char *p = url;
+    const char *p = url.constData();
     if (std::isalpha(static_cast<unsigned char>(*p))) {
         while (std::isalnum(static_cast<unsigned char>(*p)) || *p == '+' || *p == '-' || *p == '.')
             ++p;
         if (*p == ':')
-            return p - url == 4 && strncasecmp(url, "file", 4) == 0;
+            return p - url.constData() == 4 && strncasecmp(url.constData(), "file", 4) == 0;
     }
     return true;
 }
 
-// External entities and DTDs are never fetched from the network, and local
-// files only while a validation asks for them. The no-network loader also
-// refuses what a catalog maps to a network address.
+QString localPath(const QByteArray &url)
+{
+    if (url.size() > 5 && strncasecmp(url.constData(), "file:", 5) == 0)
+        return QUrl::fromEncoded(url).toLocalFile();
+    // A plain path from a base that was one; escapes only when it does not
+    // exist as written.
+    const QString plain = QFile::decodeName(url);
+    if (url.contains('%') && !QFileInfo::exists(plain))
+        return QFile::decodeName(QByteArray::fromPercentEncoding(url));
+    return plain;
+}
+
+// The catalogs map identifiers and URIs to installed copies; the name as
+// given when they know none.
+QByteArray throughCatalog(const char *url, const char *id)
+{
+    const auto *system = reinterpret_cast<const xmlChar *>(url);
+    xmlChar *mapped = xmlCatalogResolve(reinterpret_cast<const xmlChar *>(id), system);
+    if (!mapped && system)
+        mapped = xmlCatalogResolveURI(system);
+    if (!mapped)
+        return QByteArray(url ? url : "");
+    QByteArray result(reinterpret_cast<const char *>(mapped));
+    xmlFree(mapped);
+    return result;
+}
+
+// Reads a regular file whole. Opened without blocking and checked on the
+// open descriptor, so a FIFO or a pipe under /proc never stalls the parse,
+// even if it replaced the file after a look at its name.
+bool readRegularFile(const QString &path, QByteArray *bytes, QString *reason)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *reason = QString::fromLocal8Bit(strerror(errno));
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        *reason = QStringLiteral("通常のファイルではありません");
+        return false;
+    }
+    bytes->resize(qsizetype(st.st_size));
+    qsizetype done = 0;
+    for (;;) {
+        if (done == bytes->size())
+            bytes->resize(done + 65536);
+        const ssize_t n = ::read(fd, bytes->data() + done, size_t(bytes->size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const bool ok = n == 0;
+            if (!ok)
+                *reason = QString::fromLocal8Bit(strerror(errno));
+            ::close(fd);
+            bytes->resize(done);
+            return ok;
+        }
+        done += n;
+    }
+}
+
 xmlParserInputPtr guardedLoader(const char *url, const char *id, xmlParserCtxtPtr ctxt)
 {
-    if (!g_allowLocalFiles || !isLocal(url))
+    if (!LoaderAccess::current)
         return nullptr;
-    return xmlNoNetExternalEntityLoader(url, id, ctxt);
+    const QByteArray resolved = throughCatalog(url, id);
+    const QString shown = QString::fromUtf8(resolved.isEmpty() ? QByteArray(id ? id : "") : resolved);
+    if (!isLocal(resolved)) {
+        LoaderAccess::fail(shown, QStringLiteral("ネットワークからは読み込みません"));
+        return nullptr;
+    }
+    const QString path = QDir::cleanPath(localPath(resolved));
+    const QString &folder = LoaderAccess::folder();
+    if (!folder.isEmpty() && !QFileInfo(path).canonicalFilePath().startsWith(folder + QLatin1Char('/'))) {
+        LoaderAccess::fail(path, QStringLiteral("フォルダーの外は読めません"));
+        return nullptr;
+    }
+    QByteArray bytes;
+    QString reason;
+    if (!readRegularFile(path, &bytes, &reason)) {
+        LoaderAccess::fail(path, reason);
+        return nullptr;
+    }
+    xmlParserInputBufferPtr buffer = xmlParserInputBufferCreateMem(bytes.constData(), int(bytes.size()), XML_CHAR_ENCODING_NONE);
+    xmlParserInputPtr input = buffer ? xmlNewIOInputStream(ctxt, buffer, XML_CHAR_ENCODING_NONE) : nullptr;
+    if (!input) {
+        if (buffer)
+            xmlFreeParserInputBuffer(buffer);
+        return nullptr;
+    }
+    // The name relative references resolve against: a URI, so that '#' or
+    // '%' in a folder's name stays part of the path.
+    input->filename = reinterpret_cast<const char *>(xmlStrdup(reinterpret_cast<const xmlChar *>(fileUri(path).constData())));
+    return input;
 }
 
 } // namespace
@@ -55,19 +164,31 @@ void ensureInitialized()
         xmlInitParser();
         xmlSetGenericErrorFunc(nullptr, silentGenericError);
         xmlSetStructuredErrorFunc(nullptr, silentStructuredError);
+        // Threads started later (validations) are silent as well.
+        xmlThrDefSetGenericErrorFunc(nullptr, silentGenericError);
+        xmlThrDefSetStructuredErrorFunc(nullptr, silentStructuredError);
         xmlSetExternalEntityLoader(guardedLoader);
         addEncodingAliases();
     });
 }
 
-ExternalLoadScope::ExternalLoadScope() : m_previous(g_allowLocalFiles)
+ExternalLoadScope::ExternalLoadScope(const QString &folder) : m_previous(LoaderAccess::current)
 {
-    g_allowLocalFiles = true;
+    if (!folder.isEmpty())
+        m_folder = QFileInfo(folder).canonicalFilePath();
+    if (!folder.isEmpty() && m_folder.isEmpty())
+        m_folder = QStringLiteral("/nonexistent/"); // a folder that is gone allows nothing
+    LoaderAccess::current = this;
 }
 
 ExternalLoadScope::~ExternalLoadScope()
 {
-    g_allowLocalFiles = m_previous;
+    LoaderAccess::current = m_previous;
+}
+
+QByteArray fileUri(const QString &path)
+{
+    return QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()).toEncoded();
 }
 
 QString fromXml(const unsigned char *text)

@@ -3,6 +3,7 @@
 // Process-wide libxml2 setup, shared by the services in this folder.
 // Internal to src/document: only code here includes libxml2.
 
+#include <QByteArray>
 #include <QString>
 
 struct _xmlNode;
@@ -11,22 +12,40 @@ struct _xmlNs;
 namespace libxml {
 
 // Initialises libxml2 once: silences its default error printing and installs
-// an entity loader that refuses every external resource unless an
-// ExternalLoadScope is open (validation opens one for local schema files).
+// an entity loader that refuses every external resource unless the parse
+// asking for it runs on a thread with an ExternalLoadScope open.
 void ensureInitialized();
 
-// While alive, the loader may read local files (never the network).
+// While alive, parses on this thread (and only this one) may read local
+// regular files as external DTDs, entities and schema parts: those inside
+// `folder` when one is given, any otherwise. Public and system identifiers
+// and URIs are first looked up in the system's XML catalogs
+// (XML_CATALOG_FILES when set); what is still remote after that is refused,
+// as are FIFOs, devices and other special files. Scopes nest; the innermost
+// decides. Other threads keep their own policy, so a transform never reads
+// with a validation's permission.
 class ExternalLoadScope
 {
 public:
-    ExternalLoadScope();
+    explicit ExternalLoadScope(const QString &folder = QString());
     ~ExternalLoadScope();
     ExternalLoadScope(const ExternalLoadScope &) = delete;
     ExternalLoadScope &operator=(const ExternalLoadScope &) = delete;
 
+    // The first resource refused or unreadable while this scope was the
+    // innermost, with the reason ("" when none was).
+    QString failure() const { return m_failure; }
+
 private:
-    bool m_previous;
+    friend struct LoaderAccess;
+    ExternalLoadScope *m_previous;
+    QString m_folder;
+    QString m_failure;
 };
+
+// A local path as the file: URI libxml2 resolves relative references
+// against: absolute, UTF-8, with blanks, '%', '#' and non-ASCII escaped.
+QByteArray fileUri(const QString &path);
 
 // The libxml2 structure behind an XmlNode's opaque pointer.
 inline struct _xmlNode *asNode(void *p)

@@ -2,6 +2,7 @@
 
 #include "DocumentHost.h"
 #include "DocumentLifecycle.h"
+#include "PrivateFolder.h"
 #include "Prompt.h"
 #include "StringTable.h"
 #include "XmlDocument.h"
@@ -14,6 +15,7 @@
 #include <QRandomGenerator>
 #include <QSaveFile>
 #include <QSocketNotifier>
+#include <QStandardPaths>
 
 #include <algorithm>
 #include <csignal>
@@ -52,14 +54,6 @@ int lockFolder(const QString &folder)
     return fd;
 }
 
-bool makePrivateFolder(const QString &path)
-{
-    QDir().mkpath(path);
-    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    const QFileInfo info(path);
-    return info.isDir() && !info.isSymLink() && info.ownerId() == ::getuid();
-}
-
 // This process's folder of copies, made when the first copy is written and
 // locked until the process ends. Left behind only when it holds copies.
 class ProcessFolder
@@ -77,7 +71,7 @@ private:
     ProcessFolder()
     {
         const QString base = Recovery::root();
-        if (!makePrivateFolder(QFileInfo(base).path()) || !makePrivateFolder(base))
+        if (base.isEmpty())
             return;
         const QString name = QString::number(QCoreApplication::applicationPid()) + QLatin1Char('-')
             + QString::number(QRandomGenerator::system()->generate64(), 16);
@@ -123,12 +117,21 @@ QString root()
     QString state = qEnvironmentVariable("XDG_STATE_HOME");
     if (!state.startsWith(QLatin1Char('/')))
         state = QDir::homePath() + QStringLiteral("/.local/state");
-    return state + QStringLiteral("/ostrel-edit/recovery");
+    QDir().mkpath(state);
+    // The runtime folder, which Qt makes sure is this user's alone, keeps
+    // the copies for this session when the usual place cannot be trusted.
+    return PrivateFolder::makeOr(state, QStringLiteral("ostrel-edit/recovery"), [] {
+        const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+        return runtime.isEmpty() ? QString() : PrivateFolder::make(runtime, QStringLiteral("ostrel-edit-recovery"));
+    });
 }
 
 void offerOrphans(Prompt &prompt, const Restorer &restore)
 {
-    const QDir base(root());
+    const QString path = root();
+    if (path.isEmpty())
+        return; // an empty path would be the current folder
+    const QDir base(path);
     for (const QString &entry : base.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Name)) {
         const QString folder = base.filePath(entry);
         // Held by a running editor (this one included): its copies are its own.

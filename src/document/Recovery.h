@@ -21,7 +21,8 @@ class XmlDocument;
 // an orphan exactly when nobody holds that lock any more.
 namespace Recovery {
 
-// $XDG_STATE_HOME/ostrel-edit/recovery (mode 0700).
+// $XDG_STATE_HOME/ostrel-edit/recovery (mode 0700), made when missing;
+// empty when neither it nor a private fallback folder can be had.
 QString root();
 
 // Opens an orphaned copy in a window: false, with the reason, when it

@@ -1,5 +1,7 @@
 #include "TempFolder.h"
 
+#include "PrivateFolder.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -9,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <unistd.h>
 
 namespace {
@@ -26,20 +29,28 @@ bool processRuns(qint64 pid)
 
 QString TempFolder::root()
 {
-    QString base = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (base.isEmpty())
-        base = QDir::tempPath() + QStringLiteral("/runtime-") + QString::number(::getuid());
-    return base + QStringLiteral("/ostrel-edit");
+    // Without a runtime folder Qt vouches for, the shared temp folder, where
+    // every component below it is checked as well.
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    const QString base = runtime.isEmpty() ? QDir::tempPath() : runtime;
+    const QString relative = runtime.isEmpty()
+        ? QStringLiteral("runtime-%1/ostrel-edit").arg(::getuid())
+        : QStringLiteral("ostrel-edit");
+    return PrivateFolder::makeOr(base, relative, [] {
+        // A fresh folder of this process's own, made once: nobody can have
+        // planted a link under a name chosen at random.
+        static const QString own = [] {
+            QByteArray name = QFile::encodeName(QDir::tempPath()) + "/ostrel-edit-XXXXXX";
+            return ::mkdtemp(name.data()) ? QFile::decodeName(name) : QString();
+        }();
+        return own;
+    });
 }
 
 TempFolder::TempFolder()
 {
     const QString base = root();
-    QDir().mkpath(base);
-    QFile::setPermissions(base, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    // Refuse a root another user could read or write into.
-    const QFileInfo info(base);
-    if (!info.isDir() || info.ownerId() != ::getuid())
+    if (base.isEmpty())
         return;
     const QString name = QString::number(QCoreApplication::applicationPid()) + QLatin1Char('-')
         + QString::number(++g_serial);
@@ -59,7 +70,10 @@ TempFolder::~TempFolder()
 
 void TempFolder::removeStale()
 {
-    const QDir base(root());
+    const QString path = root();
+    if (path.isEmpty())
+        return; // an empty path would be the current folder
+    const QDir base(path);
     const QStringList entries = base.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString &entry : entries) {
         const qint64 pid = entry.section(QLatin1Char('-'), 0, 0).toLongLong();

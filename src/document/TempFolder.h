@@ -20,7 +20,8 @@ public:
     QString path() const { return m_path; }
     bool isValid() const { return !m_path.isEmpty(); }
 
-    // The per-user root all window folders are made in.
+    // The per-user root all window folders are made in (made when missing;
+    // empty when no private folder can be had).
     static QString root();
     // Remove the folders of editor processes that no longer run.
     static void removeStale();

@@ -1,6 +1,17 @@
 #include "TextFields.h"
 
+#include <QDropEvent>
 #include <QKeyEvent>
+
+QString nodeDragFormat()
+{
+    return QStringLiteral("application/x-ostrel-node");
+}
+
+bool carriesNode(const QMimeData *data)
+{
+    return data && data->hasFormat(nodeDragFormat());
+}
 
 bool isHistoryKey(const QKeyEvent *key)
 {
@@ -20,5 +31,17 @@ bool HistoryLineEdit::event(QEvent *event)
 {
     if (leaveHistoryKeyToWindow(event))
         return false;
+    switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
+        if (carriesNode(static_cast<QDropEvent *>(event)->mimeData())) {
+            event->ignore();
+            return true;
+        }
+        break;
+    default:
+        break;
+    }
     return QLineEdit::event(event);
 }

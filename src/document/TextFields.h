@@ -6,6 +6,13 @@
 class QEvent;
 class QKeyEvent;
 
+// The format a node dragged out of a tree travels in (beside plain text).
+// Only a tree takes it: a text field that took the markup would report a
+// move, and the source would delete the node.
+QString nodeDragFormat();
+// True when `data` carries a dragged node.
+bool carriesNode(const QMimeData *data);
+
 // Qt 6.4 crashes when a text view is handed mime data without any format,
 // which is what pasting from an empty X11 clipboard does. Every
 // QPlainTextEdit and QTextEdit of the editor derives through this guard: it
@@ -17,7 +24,10 @@ public:
     using TextView::TextView;
 
 protected:
-    bool canInsertFromMimeData(const QMimeData *source) const override { return source && source->hasText(); }
+    bool canInsertFromMimeData(const QMimeData *source) const override
+    {
+        return source && source->hasText() && !carriesNode(source);
+    }
     void insertFromMimeData(const QMimeData *source) override
     {
         if (!source || !source->hasText())
@@ -36,7 +46,8 @@ bool isHistoryKey(const QKeyEvent *key);
 // not to the field's own typing. The event is then left unanswered.
 bool leaveHistoryKeyToWindow(QEvent *event);
 
-// A one-line text field whose Ctrl+Z and Ctrl+Y run the window's history.
+// A one-line text field whose Ctrl+Z and Ctrl+Y run the window's history,
+// and which refuses dragged nodes.
 class HistoryLineEdit : public QLineEdit
 {
     Q_OBJECT

@@ -171,6 +171,12 @@ bool SchemaReader::readAttributeType(const XmlNode &node, const Scope &scope, At
         return fail(node, QStringLiteral("AttributeType without a name"));
     if (!readDataType(node, scope, &decl->type, &decl->values))
         return false;
+    // The type may as well be given by a datatype child, as for elements.
+    for (const auto &[child, inner] : schemaChildren(node, scope)) {
+        if (decl->type.isEmpty() && localOf(child.nodeName()) == QLatin1String("datatype")
+            && !readDataType(child, inner, &decl->type, &decl->values))
+            return false;
+    }
     return readUse(node, scope, decl);
 }
 

@@ -7,6 +7,7 @@
 #include "XmlSource.h"
 
 #include <libxml/tree.h>
+#include <libxml/xmlerror.h>
 #include <libxml/xpath.h>
 #include <libxml/xpathInternals.h>
 
@@ -84,15 +85,9 @@ bool XmlDocument::selectNodes(const QString &expression, const XmlNode &context,
     xmlXPathContextPtr ctx = xmlXPathNewContext(m_doc);
     if (!ctx)
         return fail(error, QStringLiteral("out of memory"));
-    XmlParseError captured;
-    ctx->userData = &captured;
-    ctx->error = [](void *data, xmlErrorPtr e) {
-        auto *err = static_cast<XmlParseError *>(data);
-        if (err->errorCode == 0 && e) {
-            err->errorCode = e->code ? e->code : -1;
-            err->reason = QString::fromUtf8(e->message ? e->message : "").trimmed();
-        }
-    };
+    // The engine's description of a failure ("Invalid expression") reaches
+    // only the thread's last error: a context's own handler gets none.
+    xmlResetLastError();
     const xmlNodePtr cn = ctxNode.m_owner ? asNode(ctxNode.m_owner) : asNode(ctxNode.m_ptr);
     ctx->node = cn;
     // Prefixes declared in scope may be used in the expression; so may, when
@@ -125,7 +120,9 @@ bool XmlDocument::selectNodes(const QString &expression, const XmlNode &context,
     xmlXPathObjectPtr obj = xmlXPathEvalExpression(xc(expr), ctx);
     bool ok = true;
     if (!obj) {
-        ok = fail(error, captured.reason.isEmpty() ? QStringLiteral("XPath式を評価できません。") : captured.reason);
+        const xmlError *last = xmlGetLastError();
+        const QString reason = last && last->message ? QString::fromUtf8(last->message).trimmed() : QString();
+        ok = fail(error, reason.isEmpty() ? QStringLiteral("XPath式を評価できません。") : reason);
     } else if (obj->type != XPATH_NODESET) {
         ok = fail(error, QStringLiteral("式の結果がノードセットではありません。"));
     } else if (obj->nodesetval) {

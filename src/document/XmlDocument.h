@@ -83,8 +83,17 @@ public:
     // A deep copy of `node`, which may belong to another document; the copy
     // is detached and belongs to this one. From another document, the
     // namespaces it uses are declared on the copy, and references to
-    // entities this document does not declare are replaced by their content.
+    // entities this document does not declare are replaced by their
+    // replacement text (nothing for an external or empty entity).
     XmlNode cloneNode(const XmlNode &node);
+    // How many references in `node`'s subtree name an entity whose text
+    // this document does not have (external or undeclared): copied into
+    // another document they become nothing.
+    int externalReferences(const XmlNode &node) const;
+    // The first prefix that a name in `node`'s subtree (`node` may belong
+    // to another document) uses without a declaration binding it there or
+    // in scope at `at`, where it is to go; empty when every prefix is bound.
+    QString unboundPrefix(const XmlNode &node, const XmlNode &at) const;
 
     // Structure. `node` must belong to this document; it is moved when
     // attached elsewhere. A null `reference` appends. Each fails with a
@@ -134,6 +143,10 @@ public:
     // `truncated` telling whether anything was left out. Writing stops at
     // the limit, so a huge document costs little to preview.
     QString xml(const XmlNode &node, qsizetype maxBytes, bool *truncated) const;
+    // The markup as xml() gives it, for use outside this document (copied,
+    // dragged): an element also declares the namespaces its names use that
+    // are declared above it, so that it parses on its own.
+    QString portableXml(const XmlNode &node) const;
 
     // XPath 1.0 from `context` (the document when null). Namespace prefixes
     // declared in scope of the context node can be used, and prefixes

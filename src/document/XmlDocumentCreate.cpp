@@ -129,19 +129,22 @@ XmlNode XmlDocument::cloneNode(const XmlNode &node)
 
 // References to entities this document does not declare would make the
 // saved file unreadable ("entity not defined"); a copy from another
-// document gets their content instead, as far as that document knows it.
+// document gets their replacement text instead, as far as that document
+// knows it. An external entity was never loaded, and an empty one has
+// nothing: their references become nothing.
 void *XmlDocument::expandForeignReferences(void *copyPtr, void *sourcePtr)
 {
     xmlNodePtr copy = asNode(copyPtr);
     const xmlDocPtr source = static_cast<xmlDocPtr>(sourcePtr);
     const auto foreign = [&](xmlNodePtr n) {
-        if (n->type != XML_ENTITY_REF_NODE || xmlGetDocEntity(m_doc, n->name))
-            return static_cast<xmlEntityPtr>(nullptr);
-        xmlEntityPtr ent = source ? xmlGetDocEntity(source, n->name) : nullptr;
-        return ent && ent->children ? ent : nullptr;
+        return n->type == XML_ENTITY_REF_NODE && !xmlGetDocEntity(m_doc, n->name);
     };
-    if (xmlEntityPtr ent = foreign(copy)) {
-        xmlChar *content = xmlNodeGetContent(reinterpret_cast<xmlNodePtr>(ent));
+    const auto entity = [&](xmlNodePtr n) { return source ? xmlGetDocEntity(source, n->name) : nullptr; };
+    if (foreign(copy)) {
+        const xmlEntityPtr ent = entity(copy);
+        xmlChar *content = ent && ent->etype == XML_INTERNAL_GENERAL_ENTITY
+                               ? xmlNodeGetContent(reinterpret_cast<xmlNodePtr>(ent))
+                               : nullptr;
         xmlNodePtr text = xmlNewDocText(m_doc, content ? content : BAD_CAST "");
         xmlFree(content);
         xmlFreeNode(copy);
@@ -150,15 +153,33 @@ void *XmlDocument::expandForeignReferences(void *copyPtr, void *sourcePtr)
     // Expanded content may hold further references, so repeat until none is
     // left; the source's load bounded the total expansion.
     for (;;) {
-        std::vector<std::pair<xmlNodePtr, xmlEntityPtr>> found;
+        std::vector<xmlNodePtr> found;
         forEachInSubtree(copy, [&](xmlNodePtr n) {
-            if (xmlEntityPtr ent = foreign(n))
-                found.emplace_back(n, ent);
+            if (foreign(n))
+                found.push_back(n);
             return true;
         });
         if (found.empty())
             return copy;
-        for (const auto &[ref, ent] : found)
-            replaceByList(ref, xmlDocCopyNodeList(m_doc, ent->children));
+        for (const xmlNodePtr ref : found) {
+            const xmlEntityPtr ent = entity(ref);
+            const bool internal = ent && ent->etype == XML_INTERNAL_GENERAL_ENTITY && ent->children;
+            replaceByList(ref, internal ? xmlDocCopyNodeList(m_doc, ent->children) : nullptr);
+        }
     }
+}
+
+int XmlDocument::externalReferences(const XmlNode &node) const
+{
+    if (!owns(node) || node.m_owner || !node.m_ptr)
+        return 0;
+    int count = 0;
+    forEachInSubtree(asNode(node.m_ptr), [&](xmlNodePtr n) {
+        if (n->type == XML_ENTITY_REF_NODE) {
+            const xmlEntityPtr ent = xmlGetDocEntity(m_doc, n->name);
+            count += !ent || ent->etype != XML_INTERNAL_GENERAL_ENTITY;
+        }
+        return true;
+    });
+    return count;
 }

@@ -337,7 +337,11 @@ static XmlDocument::ParseResult parseBytesInternal(const QByteArray &bytes, cons
         ctxt->sax->startElementNs = startElementWithProgress;
         t_parseProgress = &*parseProgress;
     }
-    const QByteArray urlBytes = url.isEmpty() ? QByteArray() : QFile::encodeName(url);
+    // The base URI of relative references: a file's as a file: URI, so that
+    // blanks, '%' and '#' in its folders stay part of the path.
+    const QByteArray urlBytes = url.isEmpty()                          ? QByteArray()
+                                : url.contains(QLatin1String("://")) ? url.toUtf8()
+                                                                      : libxml::fileUri(url);
     // A string is already decoded: the encoding its declaration names is the
     // file's, not the string's.
     xmlDocPtr doc = xmlCtxtReadMemory(ctxt, bytes.constData(), int(bytes.size()),

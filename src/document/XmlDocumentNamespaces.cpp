@@ -123,3 +123,29 @@ bool XmlDocument::declareNamespace(const XmlNode &element, const QString &prefix
     notifyInserted(element, XmlNode(ns, e));
     return true;
 }
+
+QString XmlDocument::unboundPrefix(const XmlNode &node, const XmlNode &at) const
+{
+    if (!node.m_ptr || node.m_owner)
+        return QString();
+    const xmlNodePtr scope = owns(at) && at.isElement() ? asNode(at.m_ptr) : nullptr;
+    QString unbound;
+    // A parse leaves a name whose prefix it could not bind unbound, as it
+    // was spelled; one with a namespace is declared wherever it goes.
+    forEachInSubtree(asNode(node.m_ptr), [&](xmlNodePtr n) {
+        if ((n->type != XML_ELEMENT_NODE && n->type != XML_ATTRIBUTE_NODE) || namespaceOf(n))
+            return true;
+        const xmlChar *colon = xmlStrchr(n->name, ':');
+        if (!colon)
+            return true;
+        xmlChar *prefix = xmlStrndup(n->name, int(colon - n->name));
+        const xmlNodePtr element = n->type == XML_ATTRIBUTE_NODE ? n->parent : n;
+        const bool bound = (element && xmlSearchNs(element->doc, element, prefix))
+            || (scope && xmlSearchNs(m_doc, scope, prefix));
+        if (!bound)
+            unbound = QString::fromUtf8(reinterpret_cast<const char *>(prefix));
+        xmlFree(prefix);
+        return bound;
+    });
+    return unbound;
+}

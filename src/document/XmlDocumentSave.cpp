@@ -11,6 +11,7 @@
 #include <libxml/tree.h>
 #include <libxml/xmlsave.h>
 
+#include <algorithm>
 #include <optional>
 
 using libxml::asNode;
@@ -200,6 +201,64 @@ private:
     std::vector<Cut> m_cuts;
 };
 
+// Markup copied out of the document stands on its own: the top element
+// declares, for as long as it is written, the namespaces its subtree uses
+// that are declared above it.
+class InheritedNamespaces
+{
+public:
+    explicit InheritedNamespaces(xmlNodePtr top) : m_top(top)
+    {
+        if (top->type != XML_ELEMENT_NODE)
+            return;
+        std::vector<xmlNsPtr> declaredInside;
+        std::vector<xmlNsPtr> used;
+        forEachInSubtree(top, [&](xmlNodePtr n) {
+            if (n->type == XML_ELEMENT_NODE)
+                for (xmlNsPtr ns = n->nsDef; ns; ns = ns->next)
+                    declaredInside.push_back(ns);
+            if (n->type == XML_ELEMENT_NODE || n->type == XML_ATTRIBUTE_NODE)
+                if (xmlNsPtr ns = namespaceOf(n); ns && std::find(used.begin(), used.end(), ns) == used.end())
+                    used.push_back(ns);
+            return true;
+        });
+        // Written first, in the order of use.
+        for (auto ns = used.rbegin(); ns != used.rend(); ++ns) {
+            if (std::find(declaredInside.begin(), declaredInside.end(), *ns) != declaredInside.end()
+                || ((*ns)->prefix && xmlStrEqual((*ns)->prefix, BAD_CAST "xml")) || declares((*ns)->prefix))
+                continue;
+            xmlNsPtr copy = xmlNewNs(nullptr, (*ns)->href, (*ns)->prefix);
+            if (!copy)
+                continue;
+            copy->next = m_top->nsDef;
+            m_top->nsDef = copy;
+            ++m_added;
+        }
+    }
+    ~InheritedNamespaces()
+    {
+        for (; m_added > 0; --m_added) {
+            xmlNsPtr ns = m_top->nsDef;
+            m_top->nsDef = ns->next;
+            ns->next = nullptr;
+            xmlFreeNs(ns);
+        }
+    }
+    InheritedNamespaces(const InheritedNamespaces &) = delete;
+    InheritedNamespaces &operator=(const InheritedNamespaces &) = delete;
+
+private:
+    bool declares(const xmlChar *prefix) const
+    {
+        for (xmlNsPtr ns = m_top->nsDef; ns; ns = ns->next)
+            if (xmlStrEqual(ns->prefix, prefix))
+                return true;
+        return false;
+    }
+    xmlNodePtr m_top;
+    int m_added = 0;
+};
+
 class NamespaceUriGuard
 {
 public:
@@ -351,6 +410,15 @@ QString XmlDocument::xml(const XmlNode &node) const
     if (node.isDocument() && result.endsWith(QLatin1Char('\n')))
         result.chop(1);
     return result;
+}
+
+QString XmlDocument::portableXml(const XmlNode &node) const
+{
+    if (!owns(node) || node.m_owner || !node.isElement())
+        return xml(node);
+    settle(); // the tree is changed for as long as it is written
+    const InheritedNamespaces inherited(asNode(node.m_ptr));
+    return xml(node);
 }
 
 bool XmlDocument::serialize(QByteArray *out, QString *error, const Progress &progress) const

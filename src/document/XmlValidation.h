@@ -5,6 +5,9 @@
 #include <QList>
 #include <QString>
 
+#include <atomic>
+#include <memory>
+
 class XmlDocument;
 
 // The schema languages a document can be validated against, told by the
@@ -23,9 +26,10 @@ struct ValidationError
 };
 
 // The result of validating a document. When the schema itself cannot be
-// used (missing, unreadable, not a schema of its kind, a schema with a
-// target namespace), schemaError says why and the document was not
-// validated.
+// used (missing, unreadable, a part of it remote or no regular file, not a
+// schema of its kind, a target namespace other than the root's), or the
+// document's entities expand beyond reason, schemaError says why and the
+// document was not validated.
 struct ValidationResult
 {
     QString schemaError;
@@ -38,14 +42,49 @@ struct ValidationResult
 
 // Validates `document` against the schema file at `schemaPath`. The
 // document is never changed: DTD and XSD validation work on a copy made
-// for the purpose, whose nodes are mapped back to the document's.
+// for the purpose, whose nodes are mapped back to the document's. The copy
+// has the document's internal entities substituted (external ones are
+// never read), so values given through entities count as written out.
 //
 // DTD: the root element and its subtree are checked against the file with
 // the root's name as document type; a document type of the document's own
-// is ignored. XSD: the document as it is, against a schema without a
-// target namespace. XDR: unqualified elements (and those of the root's
-// default namespace) belong to the schema, which replaces that namespace.
+// is ignored, but its entities are used. XSD: the document as it is,
+// against a schema whose target namespace, if any, is the root element's.
+// XDR: unqualified elements (and those of the root's default namespace)
+// belong to the schema, which replaces that namespace.
 //
-// Schemas may include, import or reference local files, resolved relative
-// to the schema's folder; nothing is fetched from the network.
+// Schemas may include, import or reference local regular files, resolved
+// relative to the schema's folder or through the system's XML catalogs;
+// nothing is fetched from the network.
 ValidationResult validateDocument(const XmlDocument &document, const QString &schemaPath, SchemaKind kind);
+
+struct ValidationWork; // libxml2's side, inside the document service
+
+// validateDocument in three steps, so the long middle one can run on a
+// thread of its own: the constructor reads the document on its thread
+// (copying it for DTD and XSD; an XDR schema is checked then and there);
+// run() touches only the copy and the schema files, from any thread, once;
+// result() is read on the document's thread again, and names the
+// document's nodes only when `withNodes` (pass false when the document
+// changed meanwhile).
+class ValidationRun
+{
+public:
+    ValidationRun(const XmlDocument &document, const QString &schemaPath, SchemaKind kind);
+    ~ValidationRun();
+    ValidationRun(const ValidationRun &) = delete;
+    ValidationRun &operator=(const ValidationRun &) = delete;
+
+    void run();
+    // From any thread: a DTD validation stops at its next element; the
+    // result is then of no use.
+    void cancel() { m_cancelled = true; }
+    // How far run() is, per mille; -1 when the engine cannot tell.
+    int progress() const { return m_progress; }
+    ValidationResult result(bool withNodes = true) const;
+
+private:
+    std::unique_ptr<ValidationWork> m_work;
+    std::atomic<bool> m_cancelled{false};
+    std::atomic<int> m_progress{-1};
+};

@@ -170,7 +170,7 @@ TransformResult transformWithStyleSheet(const QByteArray &documentMarkup, const 
     xmlSetStructuredErrorFunc(nullptr, collectStructured);
     const QFileInfo info(styleSheetPath);
 
-    xmlDocPtr styleDoc = loadDocument(reinterpret_cast<const xmlChar *>(info.absoluteFilePath().toUtf8().constData()),
+    xmlDocPtr styleDoc = loadDocument(reinterpret_cast<const xmlChar *>(libxml::fileUri(info.absoluteFilePath()).constData()),
                                       nullptr, 0, nullptr, XSLT_LOAD_START);
     xsltStylesheetPtr style = styleDoc ? xsltParseStylesheetDoc(styleDoc) : nullptr;
     if (!style) {

@@ -47,7 +47,7 @@ void NodeClipboard::CopyNode(const QModelIndex &treeNode)
     const XmlNode node = m_host.selection().GetDOMNode(treeNode);
     if (!node || !m_host.dom())
         return;
-    QGuiApplication::clipboard()->setText(m_host.dom()->xml(node));
+    QGuiApplication::clipboard()->setText(m_host.dom()->portableXml(node));
 }
 
 void NodeClipboard::mnuEditCopy_Click()
@@ -97,6 +97,8 @@ NodeClipboard::Inserted NodeClipboard::insertText(const QModelIndex &treeNode, c
     if (inserted.changed) {
         m_lifecycle.DocumentModified();
         m_host.refreshPreview();
+        if (inserted.droppedReferences)
+            m_host.setStatusText(QStringLiteral("外部エンティティへの参照は挿入されませんでした。"));
     }
     return inserted;
 }
@@ -136,10 +138,24 @@ NodeClipboard::Inserted NodeClipboard::InsertFromText(const QModelIndex &treeNod
         }
     }
 
+    // A prefix bound nowhere would be written into a file that is not
+    // namespace-well-formed; refused as an invalid name is.
+    if (target.isElement() || target.isDocument()) {
+        const QString prefix = dom.unboundPrefix(candidate, target);
+        if (!prefix.isEmpty()) {
+            prompt.message(QStringLiteral("接頭辞「%1」の名前空間が宣言されていません。").arg(prefix),
+                           Prompt::Icon::Exclamation);
+            return {};
+        }
+    }
+
     TreeBuilder &builder = m_host.treeBuilder();
     QModelIndex relative = treeNode;
     int relationship = TreeBuilder::Child;
     Inserted result;
+    // The copy takes the replacement text of the markup's entities; those
+    // whose text the markup does not have become nothing.
+    result.droppedReferences = parsed && candidate.isElement() ? parsed->externalReferences(candidate) : 0;
     switch (target.kind()) {
     case NodeKind::Document:
         if (!candidate.isElement() && candidate.kind() != NodeKind::Comment) {

@@ -32,6 +32,7 @@ public:
     {
         QModelIndex item;     // the new node's item, if one was made
         bool changed = false; // the document changed (also when an attribute only got a new value)
+        int droppedReferences = 0; // references to entities without text, left out
     };
     // What pasting and dropping share: InsertFromText, then the new item
     // selected and in view, and the change recorded.

@@ -11,6 +11,7 @@
 #include "document/XmlDocument.h"
 
 #include <QComboBox>
+#include <QSet>
 #include <QTreeView>
 
 namespace {
@@ -198,23 +199,28 @@ void NodeFinder::RunPathQuery()
     DocumentTreeModel &model = m_host.model();
     QTreeView *tvw = m_host.tvw();
     tvw->setUpdatesEnabled(false);
-    for (const QPersistentModelIndex &old : std::as_const(m_marked))
-        model.setBold(old, false);
-    m_marked.clear();
-    QPersistentModelIndex first;
+    // One layout of the rows once all marks are set: a change of a row's
+    // font otherwise has the view measure the row again, one at a time.
     layOutOnceAfter(tvw);
+    QPersistentModelIndex first;
+    QSet<QPersistentModelIndex> marked;
+    marked.reserve(results.size());
     for (const XmlNode &node : std::as_const(results)) {
         const QModelIndex item = model.indexForNode(node);
         if (!item.isValid())
             continue; // a node the tree does not show, such as a namespace
         model.setBold(item, true);
-        m_marked.append(item);
+        marked.insert(item);
         for (QModelIndex parent = item.parent(); parent.isValid(); parent = parent.parent())
             if (!tvw->isExpanded(parent))
                 tvw->expand(parent);
         if (!first.isValid())
             first = item;
     }
+    for (const QPersistentModelIndex &old : std::as_const(m_marked))
+        if (!marked.contains(old))
+            model.setBold(old, false);
+    m_marked = QList<QPersistentModelIndex>(marked.cbegin(), marked.cend());
     if (first.isValid()) {
         selection.ShowNode(first, true);
         tvw->scrollTo(first);

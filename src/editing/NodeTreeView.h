@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QBasicTimer>
+#include <QPersistentModelIndex>
 #include <QTreeView>
 
 class QDragEnterEvent;
@@ -31,6 +33,10 @@ public:
 
     explicit NodeTreeView(QWidget *parent = nullptr);
 
+    // How long the pointer rests on a collapsed element during a drag
+    // before it opens.
+    static constexpr int kOpenDelayMs = 800;
+
     void setDragDrop(DragDrop *handler) { m_handler = handler; }
 
 protected:
@@ -39,7 +45,10 @@ protected:
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dragLeaveEvent(QDragLeaveEvent *event) override;
     void dropEvent(QDropEvent *event) override;
+    void timerEvent(QTimerEvent *event) override;
 
 private:
     DragDrop *m_handler = nullptr;
+    QBasicTimer m_openTimer;
+    QPersistentModelIndex m_restingOn;
 };

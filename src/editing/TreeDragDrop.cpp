@@ -6,9 +6,11 @@
 
 #include "document/DocumentHost.h"
 #include "document/DocumentLifecycle.h"
+#include "document/DocumentTreeModel.h"
 #include "document/Prompt.h"
 #include "document/Selection.h"
 #include "document/StringTable.h"
+#include "document/TextFields.h"
 #include "document/XmlDocument.h"
 
 #include <QDrag>
@@ -17,6 +19,7 @@
 #include <QItemSelectionModel>
 #include <QMimeData>
 #include <QPointer>
+#include <QTimer>
 #include <QTreeView>
 #include <QUrl>
 
@@ -27,13 +30,21 @@ namespace {
 const QString kPlainText = QStringLiteral("text/plain");
 
 // The dragged node's markup, made only when a target asks for it: a drag
-// that ends nowhere never serialises a large subtree.
+// that ends nowhere never serialises a large subtree. It goes out as plain
+// text and in the node format; a target that reads the latter is a tree,
+// and only then does a move delete the source.
 class NodeDragData : public QMimeData
 {
 public:
-    explicit NodeDragData(std::function<QString()> markup) : m_markup(std::move(markup)) {}
+    NodeDragData(std::function<QString()> markup, std::function<void()> taken)
+        : m_markup(std::move(markup)), m_taken(std::move(taken))
+    {
+    }
 
-    QStringList formats() const override { return {kPlainText, kPlainText + QStringLiteral(";charset=utf-8")}; }
+    QStringList formats() const override
+    {
+        return {nodeDragFormat(), kPlainText, kPlainText + QStringLiteral(";charset=utf-8")};
+    }
     bool hasFormat(const QString &mimeType) const override { return formats().contains(mimeType); }
 
 protected:
@@ -45,6 +56,8 @@ protected:
             m_text = m_markup();
             m_made = true;
         }
+        if (mimeType == nodeDragFormat() && m_taken)
+            std::exchange(m_taken, nullptr)();
         if (type.id() == QMetaType::QString)
             return m_text;
         return m_text.toUtf8();
@@ -52,6 +65,7 @@ protected:
 
 private:
     std::function<QString()> m_markup;
+    mutable std::function<void()> m_taken;
     mutable QString m_text;
     mutable bool m_made = false;
 };
@@ -73,6 +87,9 @@ TreeDragDrop::TreeDragDrop(DocumentHost &host, DocumentLifecycle &lifecycle, Nod
 bool TreeDragDrop::tvw_OLEStartDrag()
 {
     m_DragNode = m_navigator.mouseNode();
+    ++m_drag;
+    m_taken = false;
+    m_pendingMove = QPersistentModelIndex();
     return m_DragNode.isValid() && m_host.selection().GetDOMNode(m_DragNode);
 }
 
@@ -83,7 +100,34 @@ void TreeDragDrop::tvw_OLECompleteDrag(Qt::DropAction effect)
     // target that moves all the same.
     if (effect != Qt::MoveAction || !dragged.isValid() || m_host.flags().m_ReadOnly)
         return;
-    if (!m_editor.DeleteNode(dragged))
+    // A target that took the markup as text (a text field, another
+    // program) has not taken the node. A tree of another process asks for
+    // the node only after the platform has ended the drag here: the move
+    // is completed then.
+    if (m_taken)
+        deleteMoved(dragged);
+    else
+        m_pendingMove = dragged;
+}
+
+void TreeDragDrop::nodeTaken(quint64 drag)
+{
+    if (drag != m_drag)
+        return;
+    if (m_DragNode.isValid()) {
+        m_taken = true;
+    } else if (m_pendingMove.isValid()) {
+        // Not while the markup is being handed out.
+        QTimer::singleShot(0, this, [this] {
+            if (!m_host.flags().m_ReadOnly)
+                deleteMoved(std::exchange(m_pendingMove, QPersistentModelIndex()));
+        });
+    }
+}
+
+void TreeDragDrop::deleteMoved(const QModelIndex &dragged)
+{
+    if (!dragged.isValid() || !m_editor.DeleteNode(dragged))
         return;
     const QModelIndex current = m_host.tvw()->currentIndex();
     if (current.isValid())
@@ -98,10 +142,7 @@ void TreeDragDrop::startDrag()
     const XmlNode node = m_host.selection().GetDOMNode(m_DragNode);
     const QPersistentModelIndex dragged = m_DragNode;
     auto *drag = new QDrag(tvw);
-    drag->setMimeData(new NodeDragData([this, dragged] {
-        const XmlNode source = m_host.selection().GetDOMNode(dragged);
-        return source && m_host.dom() ? m_host.dom()->xml(source) : QString();
-    }));
+    drag->setMimeData(dragData());
     const QRect label = tvw->visualRect(dragged).intersected(tvw->viewport()->rect());
     if (!label.isEmpty()) {
         drag->setPixmap(tvw->viewport()->grab(label));
@@ -118,10 +159,28 @@ void TreeDragDrop::startDrag()
         tvw_OLECompleteDrag(effect);
 }
 
-TreeDragDrop::Dropped TreeDragDrop::readDropped(const QMimeData *data)
+QMimeData *TreeDragDrop::dragData()
+{
+    const QPersistentModelIndex dragged = m_DragNode;
+    return new NodeDragData(
+        [this, dragged] {
+            const XmlNode source = m_host.selection().GetDOMNode(dragged);
+            return source && m_host.dom() ? m_host.dom()->portableXml(source) : QString();
+        },
+        [alive = QPointer<TreeDragDrop>(this), drag = m_drag] {
+            if (alive)
+                alive->nodeTaken(drag);
+        });
+}
+
+TreeDragDrop::Dropped TreeDragDrop::readDropped(const QMimeData *data, bool content)
 {
     if (!data)
         return {};
+    // A node of a tree: what it carries is read only when it is dropped,
+    // as reading it tells the source that a tree took the node.
+    if (carriesNode(data))
+        return {Dropped::Kind::Text, content ? QString::fromUtf8(data->data(nodeDragFormat())) : QString()};
     // Files come as a list of URLs, often with their names as text too:
     // the list wins. Only local files are read; another URL is text.
     if (data->hasUrls()) {
@@ -131,19 +190,29 @@ TreeDragDrop::Dropped TreeDragDrop::readDropped(const QMimeData *data)
                                               : Dropped{Dropped::Kind::Text, urls.first().toString()};
     }
     if (data->hasText())
-        return {Dropped::Kind::Text, data->text()};
+        return {Dropped::Kind::Text, content ? data->text() : QString()};
     return {};
 }
 
 bool TreeDragDrop::hasDocument() const
 {
-    return m_host.dom() && m_host.dom()->documentElement();
+    // A document is shown (with or without a root element) once it has its
+    // item; a fresh window holds an empty one that shows nothing.
+    return m_host.dom() && m_host.model().documentIndex().isValid();
 }
 
 QModelIndex TreeDragDrop::targetAt(const QPoint &pos) const
 {
     const QModelIndex item = m_host.tvw()->indexAt(pos);
     return item.isValid() ? item : m_host.selection().selectedItem();
+}
+
+bool TreeDragDrop::takesNodes(const QModelIndex &target) const
+{
+    // The document takes an element only while it has no root, which the
+    // drop then becomes, as a paste would make it.
+    const XmlNode node = m_host.selection().GetDOMNode(target);
+    return node.isElement() || (node.isDocument() && !m_host.dom()->documentElement());
 }
 
 bool TreeDragDrop::insideDragged(const QModelIndex &target) const
@@ -199,7 +268,7 @@ void TreeDragDrop::dragOver(QDragMoveEvent *event)
         if (under.isValid())
             m_host.selection().setSelectedItem(under);
         const QModelIndex target = targetAt(pos);
-        if (!m_host.selection().GetDOMNode(target).isElement() || insideDragged(target))
+        if (!takesNodes(target) || insideDragged(target))
             effect = Qt::IgnoreAction;
     }
     if (effect == Qt::IgnoreAction || dropped.kind == Dropped::Kind::None) {
@@ -243,7 +312,7 @@ bool TreeDragDrop::dropOnEmptyWindow(QDropEvent *event, const Dropped &dropped)
 
 void TreeDragDrop::drop(QDropEvent *event)
 {
-    const Dropped dropped = readDropped(event->mimeData());
+    const Dropped dropped = readDropped(event->mimeData(), true);
     const Qt::DropAction effect = effectFor(event, dropped);
     event->ignore();
     if (effect == Qt::IgnoreAction || dropped.kind == Dropped::Kind::None) {
@@ -303,7 +372,7 @@ bool TreeDragDrop::eventFilter(QObject *watched, QEvent *event)
     }
     case QEvent::Drop: {
         auto *dropEvent = static_cast<QDropEvent *>(event);
-        const Dropped dropped = readDropped(dropEvent->mimeData());
+        const Dropped dropped = readDropped(dropEvent->mimeData(), true);
         dropEvent->ignore();
         if (!hasDocument() && effectFor(dropEvent, dropped) != Qt::IgnoreAction)
             dropOnEmptyWindow(dropEvent, dropped);

@@ -6,6 +6,7 @@
 #include <QPersistentModelIndex>
 
 class DocumentHost;
+class QMimeData;
 class DocumentLifecycle;
 class NodeClipboard;
 class NodeEditor;
@@ -28,8 +29,12 @@ public:
     // drag between them. The start takes the item under the last press;
     // false when there is none.
     bool tvw_OLEStartDrag();
-    // Deletes the dragged node when the target moved it.
+    // Deletes the dragged node when a tree took it and moved it; when the
+    // tree has yet to read it (another process), once it has.
     void tvw_OLECompleteDrag(Qt::DropAction effect);
+    // What the started drag carries (owned by the caller): the markup, and
+    // the node format whose reading tells that a tree took it.
+    QMimeData *dragData();
     // The item being dragged out of this window, or invalid.
     QModelIndex dragNode() const { return m_DragNode; }
 
@@ -50,11 +55,14 @@ private:
         enum class Kind { None, Text, File } kind = Kind::None;
         QString text;
     };
-    static Dropped readDropped(const QMimeData *data);
+    // The kind of what is dragged; its text too when `content` (a drop).
+    static Dropped readDropped(const QMimeData *data, bool content = false);
 
     bool hasDocument() const;
     // The drop target: the item at `pos`, else the selected item.
     QModelIndex targetAt(const QPoint &pos) const;
+    // Elements take nodes, and the document while it has no root element.
+    bool takesNodes(const QModelIndex &target) const;
     // True when the target is the dragged node or inside it.
     bool insideDragged(const QModelIndex &target) const;
     // What the drop does, from the keys held and what the source allows;
@@ -63,6 +71,9 @@ private:
     // Load or open into a window without a document.
     bool dropOnEmptyWindow(QDropEvent *event, const Dropped &dropped);
     void endHover();
+    // A tree read the node of drag number `drag`.
+    void nodeTaken(quint64 drag);
+    void deleteMoved(const QModelIndex &dragged);
 
     DocumentHost &m_host;
     DocumentLifecycle &m_lifecycle;
@@ -70,6 +81,11 @@ private:
     NodeEditor &m_editor;
     TreeNavigator &m_navigator;
     QPersistentModelIndex m_DragNode;
+    // The running drag's number; whether a tree has read its node; a moved
+    // node whose target has yet to read it.
+    quint64 m_drag = 0;
+    bool m_taken = false;
+    QPersistentModelIndex m_pendingMove;
     // The selection before the pointer came over the tree: the item under
     // the pointer is shown selected while dragging, and the selection goes
     // back when nothing is dropped.

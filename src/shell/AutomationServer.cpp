@@ -51,6 +51,17 @@ void AutomationServer::releaseName()
 QDBusObjectPath AutomationServer::CreateWindow()
 {
     const QString client = calledFromDBus() ? message().service() : QString();
+    // Each window costs a few megabytes: a client creating them in a loop
+    // would otherwise take the user's own editor down with it.
+    if (!client.isEmpty()
+        && std::count_if(m_objects.cbegin(), m_objects.cend(), [&client](const AutomationWindow *o) {
+               return o->client() == client;
+           }) >= maxWindowsPerClient) {
+        sendErrorReply(AutomationWindow::errorPrefix() + QStringLiteral("TooManyWindows"),
+                       QStringLiteral("A client may hold at most %1 windows; release one before creating another.")
+                           .arg(maxWindowsPerClient));
+        return {};
+    }
     const QString path = objectPath() + QStringLiteral("/Window/") + QString::number(++m_lastNumber);
     auto *object = new AutomationWindow(path, client, this);
     m_life.hold(object);

@@ -42,6 +42,9 @@ public:
 
     qsizetype objectCount() const { return m_objects.size(); }
 
+    // Window objects one bus connection may hold at a time.
+    static constexpr int maxWindowsPerClient = 256;
+
 private:
     void endObject(AutomationWindow *object);
     void clientLeft(const QString &client);

@@ -18,7 +18,8 @@ class AutomationWindow : public QObject, protected QDBusContext
 public:
     static QString interfaceName() { return QStringLiteral("org.ostrel.OstrelEdit.Window"); }
     // Error names: errorPrefix() + "WindowClosed", "NoDocument", "NoFile",
-    // "ReadOnly", "OpenFailed", "SaveFailed".
+    // "ReadOnly", "OpenFailed", "SaveFailed"; the server's CreateWindow
+    // answers "TooManyWindows" to a client holding its limit.
     static QString errorPrefix() { return QStringLiteral("org.ostrel.OstrelEdit.Error."); }
 
     // `client`: the unique bus name of the client it was created for.

@@ -42,7 +42,12 @@ ClipboardSearchCommands::ClipboardSearchCommands(DocumentHost &host, DocumentLif
     on(controls.go, [this] { m_finder->RunPathQuery(); });
 
     // Enter is taken before the box sees it: the box would otherwise also
-    // report an equal entry as chosen, and the query would run twice.
+    // report an equal entry as chosen, and the query would run twice. The
+    // keyboard's keys reach the box, which hands them to its line edit
+    // directly, past any filter there; keys sent to the line edit itself
+    // arrive there.
+    m_pathBox = controls.cboPath;
+    m_pathBox->installEventFilter(this);
     if (QLineEdit *edit = controls.cboPath->lineEdit()) {
         m_pathEdit = edit;
         edit->installEventFilter(this);
@@ -64,7 +69,7 @@ void ClipboardSearchCommands::updateEditMenu()
 
 bool ClipboardSearchCommands::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == m_pathEdit && event->type() == QEvent::KeyPress) {
+    if ((watched == m_pathEdit || watched == m_pathBox) && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent *>(event)->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter) {
             m_finder->RunPathQuery();

@@ -50,4 +50,5 @@ private:
     NodeFinder *m_finder;
     TreeDragDrop *m_dragDrop = nullptr;
     QObject *m_pathEdit = nullptr;
+    QObject *m_pathBox = nullptr;
 };

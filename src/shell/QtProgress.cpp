@@ -1,6 +1,8 @@
 #include "AppInfo.h"
 #include "QtPrompt.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QProgressDialog>
 
 namespace {
@@ -16,15 +18,27 @@ public:
         m_dialog.setMinimumDuration(500);
         m_dialog.setAutoClose(false);
         m_dialog.setAutoReset(false);
+        m_started.start();
     }
     bool advance(int done) override
     {
-        m_dialog.setValue(std::min(done, m_dialog.maximum()));
+        done = std::min(done, m_dialog.maximum());
+        if (done != m_dialog.value()) {
+            m_dialog.setValue(done);
+        } else if (m_dialog.isVisible()) {
+            // Work that cannot tell how far it is (a busy bar) still lets
+            // the window repaint and the Cancel button answer.
+            QCoreApplication::processEvents();
+        } else if (m_started.elapsed() >= m_dialog.minimumDuration()) {
+            m_dialog.show();
+            QCoreApplication::processEvents();
+        }
         return !m_dialog.wasCanceled();
     }
 
 private:
     QProgressDialog m_dialog;
+    QElapsedTimer m_started;
 };
 
 } // namespace

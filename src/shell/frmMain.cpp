@@ -198,6 +198,9 @@ void frmMain::createToolbar()
     m_cboPath->setObjectName(QStringLiteral("cboPath"));
     m_cboPath->setEditable(true);
     m_cboPath->setLineEdit(new HistoryLineEdit(m_cboPath));
+    // The list keeps earlier expressions to choose from; completing typed
+    // text inline to a longer one would run the older query.
+    m_cboPath->setCompleter(nullptr);
     m_cboPath->setInsertPolicy(QComboBox::NoInsert);
     m_cboPath->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_cboPath->setMinimumWidth(0);

@@ -9,11 +9,60 @@
 #include "document/XmlDocument.h"
 #include "document/XmlValidation.h"
 
+#include "document/XmlDocumentObserver.h"
+
 #include <QFileInfo>
-#include <QCursor>
-#include <QGuiApplication>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 namespace {
+
+struct Finished
+{
+    std::mutex mutex;
+    std::condition_variable condition;
+    bool done = false;
+
+    void set()
+    {
+        std::lock_guard lock(mutex);
+        done = true;
+        condition.notify_all();
+    }
+    bool wait(int ms)
+    {
+        std::unique_lock lock(mutex);
+        return condition.wait_for(lock, std::chrono::milliseconds(ms), [this] { return done; });
+    }
+};
+
+// Whether the document changed while it was validated: the faults found
+// then name nodes of a document that is no more.
+class ChangeWatch : public XmlDocumentObserver
+{
+public:
+    ChangeWatch(DocumentHost &host, XmlDocument *document) : m_host(host), m_document(document)
+    {
+        document->addObserver(this);
+    }
+    ~ChangeWatch() override
+    {
+        if (m_host.dom() == m_document) // a replaced document took its observers along
+            m_document->removeObserver(this);
+    }
+    void nodeInserted(const XmlNode &, const XmlNode &, const XmlNode &) override { changed = true; }
+    void nodeRemoved(const XmlNode &, const XmlNode &, const XmlNode &) override { changed = true; }
+    void nodeRenamed(const XmlNode &, const QString &) override { changed = true; }
+    void textChanged(const XmlNode &, const QString &) override { changed = true; }
+    void documentReplaced() override { changed = true; }
+    bool changed = false;
+
+private:
+    DocumentHost &m_host;
+    XmlDocument *m_document;
+};
 
 // How many faults the message box lists; the count says how many there are.
 constexpr int kListed = 10;
@@ -66,11 +115,27 @@ void ValidationCommands::Validate()
     const SchemaKind kind = schemaKindOf(m_VerifyFile);
     if (!document || kind == SchemaKind::None)
         return;
-    // A large document takes a while; the window shows it is busy.
-    QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
-    const ValidationResult result = validateDocument(*document, m_verifyPath, kind);
-    QGuiApplication::restoreOverrideCursor();
-    report(result);
+    // The engine runs on a thread of its own, on a copy of the document;
+    // what takes longer than a moment shows progress and can be cancelled.
+    auto run = std::make_shared<ValidationRun>(*document, m_verifyPath, kind);
+    auto finished = std::make_shared<Finished>();
+    std::thread([run, finished] {
+        run->run();
+        finished->set();
+    }).detach();
+    ChangeWatch watch(m_host, document);
+    // The dialog itself appears only once the work has lasted a moment.
+    // A DTD validation tells how far it is; an XSD's shows a busy bar.
+    std::unique_ptr<Prompt::Progress> progress =
+        m_host.prompt().progress(GetResString(20).arg(m_VerifyFile), kind == SchemaKind::Dtd ? 1000 : 0);
+    do {
+        if (m_host.dom() != document || (progress && !progress->advance(std::max(0, run->progress())))) {
+            // The thread ends on its own and frees its copy.
+            run->cancel();
+            return;
+        }
+    } while (!finished->wait(50));
+    report(run->result(!watch.changed));
 }
 
 void ValidationCommands::report(const ValidationResult &result)

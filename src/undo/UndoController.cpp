@@ -6,33 +6,77 @@
 #include "document/Prompt.h"
 #include "document/Selection.h"
 #include "document/XmlDocument.h"
+#include "editing/DeferredLayout.h"
 
 #include <QTreeView>
+
+#include <utility>
+#include <vector>
 
 UndoController::UndoController(DocumentHost &host, DocumentLifecycle &lifecycle, QObject *parent)
     : QObject(parent), m_host(host), m_lifecycle(lifecycle)
 {
     QTreeView *tvw = m_host.tvw();
     DocumentTreeModel *model = &m_host.model();
-    connect(tvw, &QTreeView::expanded, this, [this, model](const QModelIndex &i) { m_expanded.insert(model->nodeAt(i)); });
-    connect(tvw, &QTreeView::collapsed, this, [this, model](const QModelIndex &i) { m_expanded.remove(model->nodeAt(i)); });
-    connect(model, &QAbstractItemModel::modelReset, this, [this] { m_expanded.clear(); });
+    connect(tvw, &QTreeView::expanded, this, [this](const QModelIndex &i) { viewToggled(i, true); });
+    connect(tvw, &QTreeView::collapsed, this, [this](const QModelIndex &i) { viewToggled(i, false); });
+    // The view drops the expanded state of removed rows without a word.
+    connect(model, &QAbstractItemModel::rowsAboutToBeRemoved, this, &UndoController::rowsGoing);
+}
+
+void UndoController::noteExpansion(const XmlNode &node, bool before, bool after)
+{
+    const auto found = m_expansions.find(node);
+    if (found == m_expansions.end())
+        m_expansions.insert(node, {before, after});
+    else
+        found->after = after;
+}
+
+void UndoController::viewToggled(const QModelIndex &index, bool expanded)
+{
+    // Opening or closing items between changes is the user's view, not a
+    // change; only what a change does while it is made is recorded.
+    if (!m_restoring && m_journal.hasPending())
+        noteExpansion(m_host.model().nodeAt(index), !expanded, expanded);
+}
+
+void UndoController::rowsGoing(const QModelIndex &parent, int first, int last)
+{
+    if (m_restoring)
+        return;
+    const DocumentTreeModel &model = m_host.model();
+    const QTreeView *tvw = m_host.tvw();
+    // Only items whose rows were made can have been opened.
+    std::vector<QModelIndex> pending;
+    for (int row = first; row <= last; ++row)
+        pending.push_back(model.index(row, 0, parent));
+    while (!pending.empty()) {
+        const QModelIndex index = pending.back();
+        pending.pop_back();
+        if (!model.rowsMade(index))
+            continue;
+        if (tvw->isExpanded(index))
+            noteExpansion(model.nodeAt(index), true, false);
+        const int rows = model.rowCount(index);
+        for (int row = 0; row < rows; ++row)
+            pending.push_back(model.index(row, 0, index));
+    }
 }
 
 void UndoController::documentChanged()
 {
     m_journal.attach(m_host.dom());
     m_Undo.reset();
-    m_expanded.clear();
+    m_expansions.clear();
     emit historyChanged();
 }
 
-std::shared_ptr<clsUndoInfo> UndoController::snapshot(Journal journal) const
+std::shared_ptr<clsUndoInfo> UndoController::snapshot(Journal journal)
 {
     auto info = std::make_shared<clsUndoInfo>();
     info->setJournal(std::move(journal));
-    for (const XmlNode &node : m_expanded)
-        info->AddExpand(node);
+    info->setExpansions(std::exchange(m_expansions, {}));
     const QModelIndex selected = m_host.selection().selectedItem();
     info->setSelectedNode(m_host.model().nodeAt(selected));
     info->setNodeKey(m_host.model().keyAt(selected));
@@ -44,12 +88,12 @@ void UndoController::ResetUndo()
     if (m_journal.document() != m_host.dom())
         m_journal.attach(m_host.dom());
     m_journal.take();
+    m_expansions.clear();
     m_Undo = std::make_unique<clsUndoRedo>();
     if (!m_host.dom())
         return;
     auto info = std::make_shared<clsUndoInfo>();
     const QModelIndex top = m_host.model().documentIndex();
-    info->AddExpand(m_host.model().nodeAt(top));
     info->setNodeKey(m_host.model().keyAt(top));
     m_Undo->Action(info);
     emit historyChanged();
@@ -68,15 +112,16 @@ void UndoController::record()
     emit historyChanged();
 }
 
-void UndoController::restore(const clsUndoInfo &info)
+void UndoController::restore(const clsUndoInfo::Expansions &expansions, bool forward, const clsUndoInfo &info)
 {
     QTreeView *tvw = m_host.tvw();
     DocumentTreeModel &model = m_host.model();
-    tvw->collapseAll();
-    m_expanded.clear();
-    for (const XmlNode &node : info.ExpandIndex())
-        if (node.isDocument() || node.isAttached())
-            tvw->expand(model.indexForNode(node));
+    // Opened or closed while a layout is pending, items are only marked, and
+    // the tree is laid out once for all of them.
+    layOutOnceAfter(tvw);
+    for (auto it = expansions.cbegin(); it != expansions.cend(); ++it)
+        if (it.key().isDocument() || it.key().isAttached())
+            tvw->setExpanded(model.indexForNode(it.key()), forward ? it->after : it->before);
     const XmlNode selected = info.selectedNode();
     if (selected && (selected.isDocument() || selected.isAttached()))
         m_host.selection().setSelectedItem(model.indexForNode(selected));
@@ -102,11 +147,16 @@ void UndoController::DoUndo()
         for (JournalEntry &e : m_journal.take())
             journal.push_back(std::move(e));
         leaving->setJournal(journal);
+        leaving->addExpansions(std::exchange(m_expansions, {}));
+        m_restoring = true;
         m_host.tvw()->setUpdatesEnabled(false);
         m_journal.undo(journal);
-        restore(*step);
+        restore(leaving->expansions(), false, *step);
+        showSelected();
+        m_restoring = false;
+    } else {
+        showSelected();
     }
-    showSelected();
     m_host.setButtonEnabled(QStringLiteral("undo"), m_Undo->CanUndo());
     m_host.setButtonEnabled(QStringLiteral("redo"), true);
     emit historyChanged();
@@ -117,11 +167,15 @@ void UndoController::DoRedo()
     if (!m_Undo)
         m_Undo = std::make_unique<clsUndoRedo>();
     if (const clsUndoRedo::Step step = m_Undo->Redo()) {
+        m_restoring = true;
         m_host.tvw()->setUpdatesEnabled(false);
         m_journal.redo(step->journal());
-        restore(*step);
+        restore(step->expansions(), true, *step);
+        showSelected();
+        m_restoring = false;
+    } else {
+        showSelected();
     }
-    showSelected();
     m_host.setButtonEnabled(QStringLiteral("redo"), m_Undo->CanRedo());
     m_host.setButtonEnabled(QStringLiteral("undo"), true);
     emit historyChanged();

@@ -4,7 +4,6 @@
 #include "clsUndoRedo.h"
 
 #include <QObject>
-#include <QSet>
 
 #include <memory>
 
@@ -13,8 +12,10 @@ class DocumentLifecycle;
 
 // Undo, Redo and Undo All for one window. Every change between two
 // DocumentModified calls is one step; undo replays its journal backwards,
-// redo forwards, and the tree follows the document. Expanded items and the
-// selection are recorded with each step and restored with it.
+// redo forwards, and the tree follows the document. Each step also keeps
+// the tree items its changes opened or closed (an expanded item that is
+// removed closes) and the item then selected; undo and redo set those
+// items back in one layout of the tree.
 class UndoController : public QObject
 {
     Q_OBJECT
@@ -43,14 +44,22 @@ signals:
     void historyChanged();
 
 private:
-    std::shared_ptr<clsUndoInfo> snapshot(Journal journal) const;
-    void restore(const clsUndoInfo &info);
+    std::shared_ptr<clsUndoInfo> snapshot(Journal journal);
+    // Sets the items `expansions` touched to their state before (after, when
+    // `forward`) and selects the item `selected` recorded.
+    void restore(const clsUndoInfo::Expansions &expansions, bool forward, const clsUndoInfo &selected);
+    void noteExpansion(const XmlNode &node, bool before, bool after);
+    void viewToggled(const QModelIndex &index, bool expanded);
+    void rowsGoing(const QModelIndex &parent, int first, int last);
     void showSelected();
 
     DocumentHost &m_host;
     DocumentLifecycle &m_lifecycle;
     std::unique_ptr<clsUndoRedo> m_Undo;
     UndoJournal m_journal;
-    // Nodes whose items are expanded, kept as the view reports them.
-    QSet<XmlNode> m_expanded;
+    // Items opened or closed by the change not yet recorded.
+    clsUndoInfo::Expansions m_expansions;
+    // Undo or redo is setting the document and the tree back: what they do
+    // is no change of its own.
+    bool m_restoring = false;
 };

@@ -2,21 +2,35 @@
 
 #include "UndoJournal.h"
 
-#include <QList>
+#include <QHash>
 #include <QString>
 
 // One state of the document's history: the changes that led to it from
-// the state before, and which tree items were expanded and selected then.
-// Expanded items are kept as the nodes they show: a lazily built tree has
-// no numbering of its items that survives their being made on demand.
+// the state before, the tree items those changes opened or closed, and the
+// item selected then. Only the items a change touched are kept, as the
+// nodes they show: copying every expanded item into each step, and opening
+// them all again on undo, would cost as much as the expanded tree whatever
+// the change. Items the user opens or closes between changes are the
+// user's view, and undo leaves them as they are.
 class clsUndoInfo
 {
 public:
+    // An item's expanded state before and after the step's changes.
+    struct Expansion
+    {
+        bool before = false;
+        bool after = false;
+    };
+    using Expansions = QHash<XmlNode, Expansion>;
+
     void setJournal(Journal journal) { m_journal = std::move(journal); }
     const Journal &journal() const { return m_journal; }
 
-    void AddExpand(const XmlNode &node) { m_Expand.append(node); }
-    const QList<XmlNode> &ExpandIndex() const { return m_Expand; }
+    void setExpansions(Expansions expansions) { m_expansions = std::move(expansions); }
+    const Expansions &expansions() const { return m_expansions; }
+    // Adds later changes of expanded state to the step's: an item keeps its
+    // state before the first of them and takes the last one's after.
+    void addExpansions(const Expansions &later);
 
     XmlNode selectedNode() const { return m_selected; }
     void setSelectedNode(const XmlNode &node) { m_selected = node; }
@@ -27,7 +41,7 @@ public:
 
 private:
     Journal m_journal;
-    QList<XmlNode> m_Expand;
+    Expansions m_expansions;
     XmlNode m_selected;
     QString m_NodeKey;
     long m_SelectedIndex = 0;

@@ -35,3 +35,14 @@ clsUndoRedo::Step clsUndoRedo::Redo()
     m_colRedo.pop_back();
     return m_Current;
 }
+
+void clsUndoInfo::addExpansions(const Expansions &later)
+{
+    for (auto it = later.cbegin(); it != later.cend(); ++it) {
+        const auto found = m_expansions.find(it.key());
+        if (found == m_expansions.end())
+            m_expansions.insert(it.key(), it.value());
+        else
+            found->after = it->after;
+    }
+}

@@ -12,6 +12,13 @@
 
 #include <memory>
 
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 class TestOstrelDde : public QObject
 {
     Q_OBJECT
@@ -35,21 +42,11 @@ private slots:
             delete *it;
         }
         m_processes.clear();
-    }
-
-    void endsWhenLastWindowRemoved()
-    {
-        QProcess *dde = start();
-        const auto client = connectWhenServing();
-        QCOMPARE(ask(*client, "REMOVE 1"), QByteArray("OK")); // before the first ADD: no end
-        QCOMPARE(ask(*client, "ADD 1234"), QByteArray("OK"));
-        QCOMPARE(ask(*client, "ADD 99"), QByteArray("OK"));
-        QCOMPARE(ask(*client, "REMOVE 1234"), QByteArray("OK"));
-        QCOMPARE(dde->state(), QProcess::Running);
-        QCOMPARE(ask(*client, "REMOVE 99"), QByteArray("OK"));
-        QVERIFY(dde->waitForFinished(5000));
-        QCOMPARE(dde->exitStatus(), QProcess::NormalExit);
-        QCOMPARE(dde->exitCode(), 0);
+        for (pid_t pid : std::as_const(m_children)) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+        m_children.clear();
     }
 
     void onlyOneCoordinatorRuns()
@@ -75,16 +72,70 @@ private slots:
         QVERIFY(late->waitForFinished(5000));
         QCOMPARE(late->exitCode(), 0);
         QCOMPARE(successor->state(), QProcess::Running);
+        // It ends, cleanly, once its last window is removed (a REMOVE before
+        // the first ADD is no end: tst_coordinator).
+        QCOMPARE(ask(*client, "ADD 3"), QByteArray("OK"));
         QCOMPARE(ask(*client, "REMOVE 2"), QByteArray("OK"));
+        QCOMPARE(successor->state(), QProcess::Running);
+        QCOMPARE(ask(*client, "REMOVE 3"), QByteArray("OK"));
         QVERIFY(successor->waitForFinished(5000));
+        QCOMPARE(successor->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(successor->exitCode(), 0);
+    }
+
+    // More idle connections than it has descriptors do not stop it
+    // serving; without a display it ends once its editors have ended.
+    void servesUnderLoadAndEndsWithItsEditors()
+    {
+        QProcess *dde = start();
+        connectWhenServing();
+        std::vector<std::unique_ptr<QLocalSocket>> idle(120);
+        for (auto &socket : idle) {
+            socket = std::make_unique<QLocalSocket>();
+            socket->connectToServer(DdeProtocol::serverName());
+        }
+        const pid_t editor = editorProcess();
+        QVERIFY(editor > 0);
+        ::kill(editor, SIGKILL);
+        QVERIFY(dde->waitForFinished(5000));
     }
 
 private:
-    // Starts OstrelDDE; cleanup() ends it.
+    // An editor in a process of its own that has registered a window and
+    // waits to be killed; -1 when it was not answered OK.
+    pid_t editorProcess()
+    {
+        sockaddr_un address{AF_UNIX, {}};
+        qstrncpy(address.sun_path, QFile::encodeName(DdeProtocol::serverName()).constData(), sizeof address.sun_path);
+        char answer[3] = {};
+        int ready[2];
+        if (::pipe(ready) != 0)
+            return -1;
+        const pid_t pid = ::fork();
+        if (pid == 0) { // only calls that are safe after fork() in a threaded program
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+                || ::write(fd, "ADD 5\n", 6) != 6 || ::read(fd, answer, 3) != 3 || ::write(ready[1], answer, 2) != 2)
+                ::_exit(1);
+            for (;;)
+                ::pause();
+        }
+        m_children.append(pid);
+        ::close(ready[1]);
+        const bool ok = ::read(ready[0], answer, 2) == 2 && qstrcmp(answer, "OK") == 0;
+        ::close(ready[0]);
+        return ok ? pid : -1;
+    }
+
+    // Starts OstrelDDE with few descriptors, as under a low limit; cleanup() ends it.
     QProcess *start()
     {
         auto *process = new QProcess;
         m_processes.append(process);
+        process->setChildProcessModifier([] {
+            const rlimit limit{64, 64};
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        });
         process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process->start(QStringLiteral(OSTREL_DDE_PATH));
         process->waitForStarted(5000);
@@ -113,6 +164,7 @@ private:
 
     std::unique_ptr<QTemporaryDir> m_runtimeDir;
     QList<QProcess *> m_processes;
+    QList<pid_t> m_children;
 };
 
 QTEST_MAIN(TestOstrelDde)

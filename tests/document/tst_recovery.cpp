@@ -2,17 +2,20 @@
 #include "TestWindow.h"
 #include "document/DocumentLifecycle.h"
 #include "document/Recovery.h"
+#include "document/TempFolder.h"
 #include "shell/InstanceLife.h"
 #include "shell/basGlobal.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 
 #include <iostream>
+#include <unistd.h>
 
 // Unsaved work outliving its process, and long loads and saves the user
 // may cancel. A killed editor is a child process of this test, started
@@ -174,6 +177,48 @@ private slots:
         restored->closeWithoutAsking();
         first->closeWithoutAsking();
         QVERIFY(copies().isEmpty());
+    }
+
+    // A planted link or another user's folder where the editor keeps its
+    // folders is neither changed nor written into; recovery still works.
+    void untrustedFoldersAreNotUsed_data()
+    {
+        QTest::addColumn<QString>("planted"); // in the state or runtime folder
+        QTest::addColumn<bool>("link");
+        QTest::newRow("recovery folder is a link") << "state/ostrel-edit/recovery" << true;
+        QTest::newRow("recovery parent is a link") << "state/ostrel-edit" << true;
+        QTest::newRow("recovery folder is another user's") << "state/ostrel-edit/recovery" << false;
+        QTest::newRow("window folders' root is a link") << "runtime/ostrel-edit" << true;
+    }
+    void untrustedFoldersAreNotUsed()
+    {
+        QFETCH(QString, planted);
+        QFETCH(bool, link);
+        TestFiles files;
+        const QString target = files.path("target");
+        QVERIFY(QDir().mkpath(target) && QDir().mkpath(files.path("runtime"))
+                && QDir().mkpath(QFileInfo(files.path(planted)).path()));
+        QFile::setPermissions(files.path("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        if (link)
+            QVERIFY(QFile::link(target, files.path(planted)));
+        else if (!QDir().mkdir(files.path(planted)) || ::chown(QFile::encodeName(files.path(planted)), 65534, 65534) != 0)
+            QSKIP("giving a folder to another user needs root");
+        const QFileDevice::Permissions before = QFileInfo(files.path(planted)).permissions();
+        const auto restore = qScopeGuard([state = qgetenv("XDG_STATE_HOME")] {
+            qputenv("XDG_STATE_HOME", state);
+            qunsetenv("XDG_RUNTIME_DIR");
+        });
+        qputenv("XDG_STATE_HOME", QFile::encodeName(files.path("state")));
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(files.path("runtime")));
+
+        const QString used = planted.startsWith("state") ? Recovery::root() : TempFolder::root();
+        QVERIFY(!used.isEmpty() && !used.startsWith(files.path(planted)));
+        QCOMPARE(QFileInfo(files.path(planted)).permissions(), before);
+        // A window's folder, or a killed editor's copy, lands in the folder used instead.
+        const QString made = planted.startsWith("state") ? killedEditorsCopy(m_files.write("fallback.xml", "<r/>"))
+                                                         : TempFolder().path();
+        QVERIFY2(made.startsWith(used + '/'), qPrintable(made));
+        QVERIFY(QDir(target).isEmpty());
     }
 
     void cancelledLoadChangesNothing_data()

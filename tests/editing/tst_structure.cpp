@@ -1,6 +1,7 @@
 #include "TestWindow.h"
 #include "document/Selection.h"
 #include "document/StringTable.h"
+#include "document/TreeBuilder.h"
 #include "document/ValuePane.h"
 #include "editing/NodeCreator.h"
 #include "editing/NodeEditor.h"
@@ -11,14 +12,13 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMenu>
-#include <QRegularExpression>
 #include <QTest>
 #include <QTreeView>
 
 using Kind = NodeCreator::Kind;
 
-// Adding, inserting, deleting, moving and renaming nodes from the tree, and
-// the tree's own keys, mouse and view options.
+// Adding, inserting, deleting, moving and renaming nodes from the tree, the
+// tree builder beneath, and the tree's own keys, mouse and view options.
 class TestStructure : public QObject
 {
     Q_OBJECT
@@ -29,20 +29,8 @@ class TestStructure : public QObject
         StructureCommands &commands() { return window.structure(); }
         NodeEditor &editor() { return commands().editor(); }
         QTreeView *tvw() { return window.tvw(); }
-        QModelIndex at(const QList<int> &rows)
-        {
-            QModelIndex i = model().documentIndex();
-            for (int r : rows)
-                i = r < 0 ? QModelIndex() : model().index(r, 0, i);
-            return i;
-        }
-        void select(const QModelIndex &i) { window.selection().ShowNode(i, true); }
-        QModelIndex selected() { return window.selection().selectedItem(); }
-        // The markup without the line breaks and indentation of the output.
-        QString flat() { return markup().remove(QRegularExpression(QStringLiteral("\\n *"))); }
         // The label editor open on `i`, if any.
         QLineEdit *editorOn(const QModelIndex &i) { return qobject_cast<QLineEdit *>(tvw()->indexWidget(i)); }
-        int steps() { return window.undo().history() ? window.undo().history()->undoCount() : 0; }
         QAction *action(const char *name) { return window.menuItem(QString::fromLatin1(name)); }
         // Undo and redo the last step, checking the markup each way.
         void undoRedo(const QString &before, const QString &after)
@@ -53,6 +41,11 @@ class TestStructure : public QObject
             QCOMPARE(flat(), after);
         }
     };
+
+    static QModelIndex add(TestWindow &w, QModelIndex relative, XmlNode node, int relationship = TreeBuilder::Child)
+    {
+        return w.window.treeBuilder().AddNode(relative, node, false, relationship);
+    }
 
 private slots:
     void uniqueChildName_data()
@@ -110,20 +103,12 @@ private slots:
         QFETCH(bool, readOnly);
         Window w(QStringLiteral("<?xml version=\"1.0\"?><!--top--><r a=\"1\"><x/><y>t</y><!--c--></r>"));
         w.window.flags().m_ReadOnly = readOnly;
-        if (w.at(path).isValid())
-            w.select(w.at(path));
-        QString states;
-        const QList<std::pair<const char *, QList<const char *>>> menus{
-            {"mnuNode", {"mnuNodeAddElement", "mnuNodeAddComment", "mnuNodeInsText", "mnuNodeMoveUp",
-                         "mnuNodeMoveDown", "mnuNodeExpand"}},
-            {"mnuView", {"mnuNodeCollapse"}},
-            {"mnuEdit", {"mnuEditDelete"}}};
-        for (const auto &[menu, items] : menus) {
-            emit w.action(menu)->menu()->aboutToShow();
-            for (const char *name : items)
-                states += w.action(name)->isEnabled() ? u'1' : u'0';
-        }
-        QTEST(states, "states");
+        if (w.item(path).isValid())
+            w.select(w.item(path));
+        QTEST(w.states("mnuNode", {"mnuNodeAddElement", "mnuNodeAddComment", "mnuNodeInsText", "mnuNodeMoveUp",
+                                   "mnuNodeMoveDown", "mnuNodeExpand"})
+                  + w.states("mnuView", {"mnuNodeCollapse"}) + w.states("mnuEdit", {"mnuEditDelete"}),
+              "states");
     }
 
     void addAndInsert_data()
@@ -168,7 +153,7 @@ private slots:
         QFETCH(QString, message);
         Window w(xml);
         const QString before = w.flat();
-        w.select(w.at(path));
+        w.select(w.item(path));
         NodeCreator &creator = w.commands().creator();
 
         // Read-only: nothing, whatever the command.
@@ -198,12 +183,11 @@ private slots:
     {
         Window w(QStringLiteral("<r/>"));
         w.doc().removeNode(w.doc().documentElement());
-        w.select(w.at({}));
-        emit w.action("mnuNode")->menu()->aboutToShow();
-        QVERIFY(w.action("mnuNodeAddElement")->isEnabled() && !w.action("mnuNodeAddComment")->isEnabled());
+        w.select(w.item({}));
+        QCOMPARE(w.states("mnuNode", {"mnuNodeAddElement", "mnuNodeAddComment"}), "10");
         w.commands().creator().add(Kind::Element);
         QCOMPARE(w.flat(), QStringLiteral("<Element1/>"));
-        QCOMPARE(w.selected(), w.at({0}));
+        QCOMPARE(w.selected(), w.item({0}));
     }
 
     void deleteAsksAndRemovesTheSubtree()
@@ -211,12 +195,12 @@ private slots:
         Window w(QStringLiteral("<r x=\"1\" y=\"2\"><a><b/></a><c/></r>"));
         NodeEditor &editor = w.editor();
         const QString before = w.flat();
-        w.select(w.at({}));
+        w.select(w.item({}));
         editor.mnuEditDelete_Click();
         QCOMPARE(w.prompt->shown.last().text, GetResString(5));
         QCOMPARE(w.prompt->shown.last().icon, Prompt::Icon::Exclamation);
 
-        w.select(w.at({0, 2}));
+        w.select(w.item({0, 2}));
         w.prompt->answers.enqueue(Prompt::Answer::No);
         editor.mnuEditDelete_Click();
         const ScriptedPrompt::Shown asked = w.prompt->shown.last();
@@ -225,18 +209,18 @@ private slots:
         QCOMPARE(w.flat(), before);
         QCOMPARE(w.steps(), 0);
 
-        const QString keyOfC = w.model().keyAt(w.at({0, 3}));
+        const QString keyOfC = w.model().keyAt(w.item({0, 3}));
         w.prompt->answers.enqueue(Prompt::Answer::Yes);
         editor.mnuEditDelete_Click();
         QCOMPARE(w.flat(), QStringLiteral("<r x=\"1\" y=\"2\"><c/></r>"));
-        QCOMPARE(w.model().keyAt(w.at({0, 2})), keyOfC);
+        QCOMPARE(w.model().keyAt(w.item({0, 2})), keyOfC);
         QVERIFY(w.selected().isValid());
         QCOMPARE(w.steps(), 1);
         w.undoRedo(before, QStringLiteral("<r x=\"1\" y=\"2\"><c/></r>"));
 
         // An attribute: only that one goes; its sibling keeps its item.
-        const QPersistentModelIndex y = w.at({0, 1});
-        w.select(w.at({0, 0}));
+        const QPersistentModelIndex y = w.item({0, 1});
+        w.select(w.item({0, 0}));
         editor.mnuEditDelete_Click();
         QCOMPARE(w.flat(), QStringLiteral("<r y=\"2\"><c/></r>"));
         QVERIFY(y.isValid() && w.model().nodeAt(y).nodeName() == QStringLiteral("y"));
@@ -249,7 +233,7 @@ private slots:
 
         // The document's refusal is shown and changes nothing.
         Window ns(QStringLiteral("<r xmlns:p=\"urn:p\"><p:a/></r>"));
-        ns.select(ns.at({0, 0}));
+        ns.select(ns.item({0, 0}));
         ns.editor().mnuEditDelete_Click();
         QCOMPARE(ns.prompt->shown.last().icon, Prompt::Icon::Exclamation);
         QCOMPARE(ns.flat(), QStringLiteral("<r xmlns:p=\"urn:p\"><p:a/></r>"));
@@ -277,10 +261,10 @@ private slots:
         QFETCH(QString, expected);
         Window w(QStringLiteral("<!--k--><r a=\"1\"><x/><b><c><d/></c></b><e/></r>"));
         const QString before = w.flat();
-        w.select(w.at(path));
-        w.tvw()->expandRecursively(w.at(path));
+        w.select(w.item(path));
+        w.tvw()->expandRecursively(w.item(path));
         const XmlNode node = w.window.selection().GetSelectedDOMNode();
-        const QString key = w.model().keyAt(w.at(path));
+        const QString key = w.model().keyAt(w.item(path));
         up ? w.editor().mnuNodeMoveUp_Click() : w.editor().mnuNodeMoveDown_Click();
         if (expected.isEmpty()) {
             QCOMPARE(w.flat(), before);
@@ -327,7 +311,7 @@ private slots:
         QFETCH(QString, message);
         Window w(QStringLiteral("<r><a x=\"1\" y=\"2\"><b/><c/></a><!--k--><![CDATA[d]]><?pi data?>t</r>"));
         const QString before = w.flat();
-        w.select(w.at(path));
+        w.select(w.item(path));
         const bool applied = w.editor().tvw_AfterLabelEdit(w.selected(), text);
         QCOMPARE(w.flat(), expected.isEmpty() ? before : expected);
         QTEST(w.steps(), "steps");
@@ -350,8 +334,8 @@ private slots:
     void renameKeepsTheItemsAndShowsTheNewName()
     {
         Window w(QStringLiteral("<r><a x=\"1\" y=\"2\"><b/><c/></a></r>"));
-        const QPersistentModelIndex a = w.at({0, 0});
-        const QPersistentModelIndex x = w.at({0, 0, 0});
+        const QPersistentModelIndex a = w.item({0, 0});
+        const QPersistentModelIndex x = w.item({0, 0, 0});
         w.tvw()->expand(a);
         w.select(a);
         QVERIFY(w.editor().tvw_AfterLabelEdit(a, QStringLiteral("z")));
@@ -387,7 +371,7 @@ private slots:
             w.action("mnuViewText")->trigger();
         QString opens;
         for (const QList<int> &path : QList<QList<int>>{{0}, {0, 0}, {0, 1}, {}, {0, 2}}) {
-            w.select(w.at(path));
+            w.select(w.item(path));
             w.action("mnuEditRename")->trigger();
             opens += w.editorOn(w.selected()) ? QLatin1Char('1') : QLatin1Char('0');
             w.tvw()->closePersistentEditor(w.selected());
@@ -396,13 +380,13 @@ private slots:
         QTEST(opens, "opens");
         // An attribute's editor holds its name alone, all of it selected.
         w.action("mnuViewLock")->setChecked(false);
-        w.select(w.at({0, 0}));
+        w.select(w.item({0, 0}));
         w.action("mnuEditRename")->trigger();
         QCOMPARE(w.editorOn(w.selected())->text(), QStringLiteral("a"));
         QCOMPARE(w.editorOn(w.selected())->selectedText(), QStringLiteral("a"));
         // Nothing opens in a read-only document.
         w.window.flags().m_ReadOnly = true;
-        w.select(w.at({0}));
+        w.select(w.item({0}));
         w.action("mnuEditRename")->trigger();
         QVERIFY(!w.editorOn(w.selected()));
     }
@@ -411,11 +395,10 @@ private slots:
     void keysAndLabelEditorInTheShownWindow()
     {
         Window w(QStringLiteral("<r><a/></r>"));
-        w.window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        QVERIFY(w.showWindow());
         QTreeView *tvw = w.tvw();
         tvw->setFocus();
-        w.select(w.at({0}));
+        w.select(w.item({0}));
         // A key in the tree, once the label editor has given the focus back.
         auto key = [&](Qt::Key k, Qt::KeyboardModifiers mods = {}) {
             QTRY_VERIFY(tvw->hasFocus());
@@ -440,9 +423,9 @@ private slots:
         // Escape leaves the name as it was.
         key(Qt::Key_F2);
         type(QStringLiteral("list"), Qt::Key_unknown);
-        QTest::mouseClick(tvw->viewport(), Qt::LeftButton, {}, tvw->visualRect(w.at({0, 0})).center());
+        QTest::mouseClick(tvw->viewport(), Qt::LeftButton, {}, tvw->visualRect(w.item({0, 0})).center());
         QCOMPARE(w.flat(), QStringLiteral("<r><a/><list/></r>"));
-        QCOMPARE(w.selected(), w.at({0, 0}));
+        QCOMPARE(w.selected(), w.item({0, 0}));
         key(Qt::Key_F2);
         type(QStringLiteral("zzz"), Qt::Key_Escape);
         QCOMPARE(w.flat(), QStringLiteral("<r><a/><list/></r>"));
@@ -452,10 +435,10 @@ private slots:
         for (QAction *a : w.window.findChildren<QAction *>())
             if (a->objectName().startsWith(QStringLiteral("mnuNode")) || a->objectName().startsWith(QStringLiteral("mnuEdit")))
                 a->setEnabled(false);
-        w.select(w.at({0, 1}));
+        w.select(w.item({0, 1}));
         key(Qt::Key_A, Qt::ControlModifier);
         type(QString(), Qt::Key_Escape);
-        w.select(w.at({0, 0}));
+        w.select(w.item({0, 0}));
         key(Qt::Key_K, Qt::ControlModifier | Qt::AltModifier);
         type(QString(), Qt::Key_Escape);
         QCOMPARE(w.flat(), QStringLiteral("<r><!--Comment1--><a/><list Attribute1=\"\"/></r>"));
@@ -471,7 +454,7 @@ private slots:
         QCOMPARE(w.flat(), QStringLiteral("<r><a>Text1</a><list Attribute1=\"\"/></r>"));
         // Read-only: the same keys change nothing.
         w.window.flags().m_ReadOnly = true;
-        w.select(w.at({0, 0}));
+        w.select(w.item({0, 0}));
         key(Qt::Key_E, Qt::ControlModifier);
         key(Qt::Key_Delete);
         QCOMPARE(w.flat(), QStringLiteral("<r><a>Text1</a><list Attribute1=\"\"/></r>"));
@@ -481,22 +464,21 @@ private slots:
     void rightClickSelectsAndOpensTheNodeMenu()
     {
         Window w(QStringLiteral("<r><a/><b/></r>"));
-        w.window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        QVERIFY(w.showWindow());
         w.tvw()->expandAll();
-        w.select(w.at({0, 0}));
-        const QPoint onB = w.tvw()->visualRect(w.at({0, 1})).center();
+        w.select(w.item({0, 0}));
+        const QPoint onB = w.tvw()->visualRect(w.item({0, 1})).center();
         QTest::mouseClick(w.tvw()->viewport(), Qt::RightButton, {}, onB);
-        QCOMPARE(w.selected(), w.at({0, 1}));
-        QCOMPARE(w.commands().navigator().mouseNode(), w.at({0, 1}));
+        QCOMPARE(w.selected(), w.item({0, 1}));
+        QCOMPARE(w.commands().navigator().mouseNode(), w.item({0, 1}));
         QMenu *menu = w.action("mnuNode")->menu();
         QTRY_VERIFY(menu->isVisible());
         QVERIFY(w.action("mnuNodeMoveUp")->isEnabled() && !w.action("mnuNodeMoveDown")->isEnabled());
         menu->close();
         // Empty space: nothing changes.
         QTest::mouseClick(w.tvw()->viewport(), Qt::RightButton, {}, QPoint(5, w.tvw()->viewport()->height() - 3));
-        QCOMPARE(w.selected(), w.at({0, 1}));
-        QCOMPARE(w.commands().navigator().mouseNode(), w.at({0, 1}));
+        QCOMPARE(w.selected(), w.item({0, 1}));
+        QCOMPARE(w.commands().navigator().mouseNode(), w.item({0, 1}));
         QVERIFY(!menu->isVisible());
     }
 
@@ -504,30 +486,105 @@ private slots:
     {
         Window w(QStringLiteral("<r a=\"1\"><b><c><d/></c></b><!--k--></r>"));
         TreeNavigator &nav = w.commands().navigator();
-        w.select(w.at({}));
+        w.select(w.item({}));
         // Cancelled in its progress, nothing opens.
         w.prompt->cancelProgressAt = 0;
         nav.mnuNodeExpand_Click();
-        QVERIFY(!w.tvw()->isExpanded(w.at({})));
+        QVERIFY(!w.tvw()->isExpanded(w.item({})));
         QVERIFY(w.prompt->lastAsked().startsWith(QStringLiteral("progress ")));
         w.prompt->cancelProgressAt = -1;
         nav.mnuNodeExpand_Click();
         for (const QList<int> &open : QList<QList<int>>{{}, {0}, {0, 1}, {0, 1, 0}})
-            QVERIFY(w.tvw()->isExpanded(w.at(open)));
+            QVERIFY(w.tvw()->isExpanded(w.item(open)));
         nav.mnuNodeCollapse_Click();
         for (const QList<int> &open : QList<QList<int>>{{}, {0}, {0, 1}, {0, 1, 0}})
-            QVERIFY(!w.tvw()->isExpanded(w.at(open)));
+            QVERIFY(!w.tvw()->isExpanded(w.item(open)));
 
         // Text in the tree: off shows node names; the tree comes back
         // collapsed with nothing selected, the pane as it was.
         const QString pane = w.window.txtEdit()->text();
         w.action("mnuViewText")->trigger();
-        QCOMPARE(w.model().labelAt(w.at({0, 2})), QStringLiteral("#comment"));
-        QCOMPARE(w.model().labelAt(w.at({0, 0})), QStringLiteral("a"));
-        QVERIFY(!w.selected().isValid() && !w.tvw()->isExpanded(w.at({})));
+        QCOMPARE(w.model().labelAt(w.item({0, 2})), QStringLiteral("#comment"));
+        QCOMPARE(w.model().labelAt(w.item({0, 0})), QStringLiteral("a"));
+        QVERIFY(!w.selected().isValid() && !w.tvw()->isExpanded(w.item({})));
         QCOMPARE(w.window.txtEdit()->text(), pane);
         w.action("mnuViewText")->trigger();
-        QCOMPARE(w.model().labelAt(w.at({0, 2})), QStringLiteral("k"));
+        QCOMPARE(w.model().labelAt(w.item({0, 2})), QStringLiteral("k"));
+    }
+
+    // Adding through the tree builder, as paste and drop do.
+    void refusalsAtTheDocumentLevel()
+    {
+        TestWindow w(QStringLiteral("<r/>"));
+        const QString before = w.markup();
+        // Text, CDATA and attributes silently; a second root with message 1009.
+        for (const XmlNode &node : {w.doc().createTextNode(QStringLiteral("t")), w.doc().createCDATASection(QStringLiteral("c")),
+                                    w.doc().createAttribute(QStringLiteral("a"))})
+            QVERIFY(!add(w, w.item({}), node).isValid());
+        QVERIFY(w.prompt->shown.isEmpty());
+        QVERIFY(!add(w, w.item({}), XmlDocument::parse(QStringLiteral("<s/>"))->documentElement()).isValid());
+        QCOMPARE(w.window.statusText(), QStringLiteral("ルート要素がすでに存在します。"));
+        QCOMPARE(w.prompt->shown.size(), 1);
+        QCOMPARE(w.prompt->shown[0].text, GetResString(9));
+        QCOMPARE(w.prompt->shown[0].icon, Prompt::Icon::Exclamation);
+        QCOMPARE(w.markup(), before);
+        QCOMPARE(w.model().rowCount(w.item({})), 1);
+    }
+
+    void addedNodeIsACopyWithItsWholeSubtree()
+    {
+        TestWindow w(QStringLiteral("<r><a/></r>"));
+        XmlDocument clip;
+        QVERIFY(clip.loadXML(QStringLiteral("<p x=\"1\"><q y=\"2\">t</q></p>")));
+        XmlNode node = clip.documentElement();
+        // Before <a>, as its previous sibling.
+        QModelIndex relative = w.item({0, 0});
+        int relationship = TreeBuilder::Previous;
+        const QModelIndex item = w.window.treeBuilder().AddNode(relative, node, false, relationship);
+        QVERIFY(node != clip.documentElement() && w.doc().owns(node));
+        QCOMPARE(clip.xml(clip.documentNode()), QStringLiteral("<p x=\"1\">\n  <q y=\"2\">t</q>\n</p>"));
+        QCOMPARE(w.model().nodeAt(item), node);
+        QCOMPARE(w.doc().documentElement().firstChild(), node);
+        // The whole subtree has items: q's text after its attribute.
+        QCOMPARE(w.model().labelAt(w.model().index(1, 0, w.model().index(1, 0, item))), QStringLiteral("t"));
+    }
+
+    void treeBuilderAttributes()
+    {
+        TestWindow w(QStringLiteral("<r id=\"1\"><c/></r>"));
+        // A new name goes after the attributes, before the children.
+        XmlNode b = w.doc().createAttribute(QStringLiteral("b"));
+        const QModelIndex item = w.window.treeBuilder().AddAttributeNode(w.item({0}), b, false);
+        QCOMPARE(item.row(), 1);
+        QCOMPARE(w.model().nodeAt(item).ownerElement(), w.doc().documentElement());
+        QCOMPARE(w.markup(), QStringLiteral("<r id=\"1\" b=\"\">\n  <c/>\n</r>"));
+        // An existing name only takes the new value.
+        XmlNode id = w.doc().createAttribute(QStringLiteral("id"));
+        QVERIFY(w.doc().setText(id, QStringLiteral("7")));
+        QVERIFY(!w.window.treeBuilder().AddAttributeNode(w.item({0}), id, false).isValid());
+        QCOMPARE(w.markup(), QStringLiteral("<r id=\"7\" b=\"\">\n  <c/>\n</r>"));
+        QCOMPARE(w.model().rowCount(w.item({0})), 3);
+    }
+
+    void unusualKindsAreAnnounced()
+    {
+        TestWindow w(QStringLiteral("<!DOCTYPE r [<!ENTITY e \"v\">]><r/>"));
+        const auto source = XmlDocument::parse(QStringLiteral("<!DOCTYPE r [<!ENTITY e \"v\">]><r>&e;</r>"));
+        QVERIFY(add(w, w.item({1}), source->documentElement().firstChild()).isValid());
+        QCOMPARE(w.prompt->shown.size(), 1);
+        QCOMPARE(w.prompt->shown[0].text, QStringLiteral("IXMLDOMEntityReference is added to tree"));
+    }
+
+    void keysContinueAcrossWindowsAndRebuilds()
+    {
+        TestWindow a(QStringLiteral("<r/>"));
+        TestWindow b(QStringLiteral("<r/>"));
+        const auto key = [](TestWindow &w) { return w.model().keyAt(w.item({})).mid(4).toInt(); };
+        QVERIFY(key(b) > key(a));
+        const int next = TreeBuilder::NewNodeKey().mid(4).toInt();
+        QVERIFY(next > key(b));
+        a.window.treeBuilder().Rebuild(&a.doc(), true);
+        QCOMPARE(key(a), next + 1);
     }
 };
 

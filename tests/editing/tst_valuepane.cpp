@@ -21,9 +21,10 @@ class TestValuePane : public QObject
         explicit Window(const QString &xml) : TestWindow(xml)
         {
             window.undo().ResetUndo();
-            window.selection().ShowNode(item({}), true);
+            TestWindow::select(item({}));
         }
-        void select(const XmlNode &node) { window.selection().ShowNode(window.model().indexForNode(node), true); }
+        using TestWindow::select;
+        void select(const XmlNode &node) { select(model().indexForNode(node)); }
         // Replaces the pane's text as one edit, as pasting into it does.
         void type(const QString &text) { window.txtEdit()->setPlainText(text); }
         // Types character by character at the caret.
@@ -36,7 +37,6 @@ class TestValuePane : public QObject
             window.txtEdit()->setTextCursor(c);
         }
         void selectAll() { window.txtEdit()->selectAll(); }
-        int steps() { return window.undo().history()->undoCount(); }
         void inputMethod(const QString &preedit, const QString &commit = QString())
         {
             QInputMethodEvent event(preedit, {});
@@ -83,13 +83,7 @@ private slots:
         Window w(xml);
         const QString before = w.markup();
         XmlDocument *dom = w.window.dom();
-        const auto at = [&] {
-            QModelIndex item = w.item({});
-            for (int r : rows)
-                item = w.model().index(r, 0, item);
-            return item;
-        };
-        w.window.selection().ShowNode(at(), true);
+        w.select(w.item(rows));
         QFETCH(QString, text);
         w.type(text);
         QCOMPARE(w.markup(), expected.isEmpty() ? before : expected);
@@ -101,7 +95,7 @@ private slots:
         // Still the same document object; the new node is selected in the
         // old one's place.
         QCOMPARE(w.window.dom(), dom);
-        QCOMPARE(w.window.selection().selectedItem(), at());
+        QCOMPARE(w.selected(), w.item(rows));
         if (!expected.isEmpty()) {
             w.window.undo().DoUndo();
             QCOMPARE(w.markup(), before);
@@ -214,25 +208,10 @@ private slots:
         QCOMPARE(w.steps(), 1);
     }
 
-    void lockedAndUnchangingPanes()
-    {
-        Window w(QStringLiteral("<?pi data?><r/>"));
-        w.select(w.doc().documentNode().firstChild());
-        QVERIFY(w.window.txtEdit()->isLocked());
-        // Selecting other nodes fills the pane without writing back.
-        const QString before = w.markup();
-        w.select(w.doc().documentElement());
-        w.select(w.doc().documentNode());
-        QCOMPARE(w.markup(), before);
-        QVERIFY(!w.window.flags().m_Dirty);
-    }
-
     void undoShortcutsBelongToTheWindow()
     {
         Window w(QStringLiteral("<r a=\"1\"/>"));
-        w.window.show();
-        w.window.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&w.window));
+        QVERIFY(w.showWindow(true));
         const XmlNode a = w.doc().documentElement().attributeNode(QStringLiteral("a"));
         w.select(a);
         w.window.txtEdit()->setFocus();
@@ -257,9 +236,7 @@ private slots:
         // An empty X11 clipboard hands over data without any format; Qt's
         // text views crashed on it.
         Window w(QStringLiteral("<r a=\"1\"/>"));
-        w.window.show();
-        w.window.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&w.window));
+        QVERIFY(w.showWindow(true));
         w.select(w.doc().documentElement().attributeNode(QStringLiteral("a")));
         QClipboard *clipboard = QGuiApplication::clipboard();
         // The value pane, the path box and the tree's label editor (F2).

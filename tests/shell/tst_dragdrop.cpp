@@ -2,10 +2,12 @@
 #include "shell/Fonts.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -149,14 +151,19 @@ void TestDragDrop::betweenTwoEditorProcesses()
         rows << tvw->viewport()->mapTo(&here.window, tvw->visualRect(index).center());
     QCOMPARE(rows.size(), 4);
     const auto at = [&](int row, bool there) { return rows[row] + QPoint(there ? 700 : 0, 0); };
-    const auto drag = [&](QPoint from, QPoint to, bool ctrl) {
-        auto xy = [](QPoint p) { return QStringList{QString::number(p.x()), QString::number(p.y())}; };
+    auto xy = [](QPoint p) { return QStringList{QString::number(p.x()), QString::number(p.y())}; };
+    // With `rest`, the pointer rests there on the way for longer than it
+    // takes a collapsed item to open.
+    const auto drag = [&](QPoint from, QPoint to, bool ctrl, QPoint rest = {}) {
         QStringList a{"mousemove"};
         a << xy(from) << "sleep" << "0.2" << "mousedown" << "1" << "sleep" << "0.2" << "mousemove"
           << xy(from + QPoint(6, 6)) << "sleep" << "0.2" << "mousemove" << xy(from + QPoint(20, 12)) << "sleep"
           << "0.3";
         if (ctrl)
             a << "keydown" << "ctrl";
+        if (!rest.isNull())
+            a << "mousemove" << xy(rest) << "sleep" << "0.1" << "mousemove" << xy(rest + QPoint(2, 0)) << "sleep"
+              << "1.5";
         a << "mousemove" << xy((from + to) / 2) << "sleep" << "0.3" << "mousemove" << xy(to + QPoint(-8, 0))
           << "sleep" << "0.3" << "mousemove" << xy(to) << "sleep" << "0.6" << "mouseup" << "1";
         if (ctrl)
@@ -171,6 +178,36 @@ void TestDragDrop::betweenTwoEditorProcesses()
     QTRY_COMPARE(flat(here.markup()), QStringLiteral("<r/>"));
     QVERIFY(drag(at(2, true), at(1, false), true));
     QTRY_COMPARE(flat(here.markup()), QStringLiteral("<r><c/></r>"));
+
+    // Only a tree takes a node: released over the path box or the value
+    // pane it stays where it is, and so do their texts. Resting on the open
+    // root on the way leaves it open.
+    QComboBox *path = here.window.cboPath();
+    QWidget *pane = here.window.findChild<QWidget *>(QStringLiteral("txtEdit"));
+    QVERIFY(pane);
+    const auto centre = [&](QWidget *w) { return w->mapTo(&here.window, w->rect().center()); };
+    const QString pathText = path->currentText();
+    const QSignalSpy collapsed(tvw, &QTreeView::collapsed);
+    const QString paneText = pane->property("plainText").toString();
+    QVERIFY(drag(at(2, false), centre(path), false, at(1, false)));
+    QVERIFY(drag(at(2, false), centre(pane), false));
+    QTest::qWait(500);
+    QCOMPARE(flat(here.markup()), QStringLiteral("<r><c/></r>"));
+    QCOMPARE(path->currentText(), pathText);
+    QCOMPARE(pane->property("plainText").toString(), paneText);
+    QCOMPARE(collapsed.count(), 0);
+
+    // The keyboard's Enter (and the keypad's) in the path box runs the query.
+    const QString id = QString::number(here.window.winId());
+    QVERIFY(run(QStringList{"mousemove"} << xy(centre(path)) << "click" << "1" << "windowfocus" << "--sync" << id
+                                         << "key" << "ctrl+a" << "type" << "//c"));
+    QVERIFY(run({"key", "Return"}));
+    QTRY_COMPARE(here.window.statusText(), QStringLiteral("1件検索されました。"));
+    QVERIFY(run(QStringList{"mousemove"} << xy(centre(path)) << "click" << "1" << "key" << "ctrl+a" << "type"
+                                         << "//*"));
+    QTRY_COMPARE(path->currentText(), QStringLiteral("//*"));
+    QVERIFY(run({"key", "KP_Enter"}));
+    QTRY_COMPARE(here.window.statusText(), QStringLiteral("2件検索されました。"));
 
     // The other editor saves what it has: the moved subtree, its own kept.
     QVERIFY(run({"windowfocus", "--sync", window, "key", "ctrl+s"}));

@@ -46,23 +46,14 @@ class TestFrame : public QObject
                 whenModal<T>(act);
         });
     }
-    // A 1 or 0 for each item, as `menu` leaves them when it opens.
-    static QString states(TestWindow &w, const char *menu, std::initializer_list<const char *> items)
-    {
-        emit w.window.findChild<QMenu *>(QString::fromLatin1(menu))->aboutToShow();
-        QString out;
-        for (const char *item : items)
-            out += w.window.menuItem(QString::fromLatin1(item))->isEnabled() ? u'1' : u'0';
-        return out;
-    }
 
 private slots:
     void menusFollowTheDocumentAndTheHistory()
     {
         TestWindow w;
         w.window.ClearStatus();
-        const auto file = [&] { return states(w, "mnuFile", {"mnuFileSave", "mnuFileSaveAs", "mnuFileClose", "mnuFileReload"}); };
-        const auto edit = [&] { return states(w, "mnuEdit", {"mnuEditUndo", "mnuEditRedo", "mnuEditUndoAll"}); };
+        const auto file = [&] { return w.states("mnuFile", {"mnuFileSave", "mnuFileSaveAs", "mnuFileClose", "mnuFileReload"}); };
+        const auto edit = [&] { return w.states("mnuEdit", {"mnuEditUndo", "mnuEditRedo", "mnuEditUndoAll"}); };
         QCOMPARE(file(), QStringLiteral("0000"));
         w.window.lifecycle().mnuFileNew_Click();
         QCOMPARE(file(), QStringLiteral("1110")); // "New XML File" is no file
@@ -227,20 +218,6 @@ private slots:
         QCOMPARE(answer, Prompt::Answer::No);
         QVERIFY(alive); // the routine that asked returns into a living window
         QTRY_VERIFY(!alive);
-    }
-
-    void geometryIsKeptBetweenWindows()
-    {
-        {
-            TestWindow w;
-            w.window.setWindowRectTwips(QRect(1440, 720, 9000, 6000), true);
-            w.window.setHspPosition(2000);
-            w.window.closeWithoutAsking();
-        }
-        TestWindow w;
-        const QRect r = w.window.windowRectTwips();
-        QVERIFY(qAbs(r.x() - 1440) <= 15 && qAbs(r.width() - 9000) <= 15);
-        QVERIFY(qAbs(w.window.hspPosition() - 2000) <= 15);
     }
 };
 

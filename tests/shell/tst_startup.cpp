@@ -1,7 +1,9 @@
 #include "ScriptedPrompt.h"
 #include "TestFiles.h"
+#include "XvfbScreen.h"
 #include "document/StringTable.h"
 #include "shell/CommandLine.h"
+#include "shell/DisplayCheck.h"
 #include "shell/InstanceLife.h"
 #include "shell/Translations.h"
 #include "shell/Window.h"
@@ -15,6 +17,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -114,6 +117,67 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&splash));
         QTest::mouseDClick(splash.findChild<QLabel *>(QStringLiteral("Label3")), Qt::LeftButton);
         QVERIFY(!splash.isVisible());
+    }
+
+    // The screen the editor starts on, from the environment and Qt's
+    // -platform; "X" stands for a running X server's display.
+    void screenChoice_data()
+    {
+        QTest::addColumn<QString>("option");
+        QTest::addColumn<QString>("env");
+        QTest::addColumn<QString>("platform"); // asked of Qt; empty: Qt's choice
+        QTest::addColumn<QString>("message");  // part of the line printed; empty: starts
+        QTest::newRow("X") << "" << "DISPLAY=X" << "" << "";
+        QTest::newRow("no screen") << "" << "" << "" << "DISPLAY も WAYLAND_DISPLAY も";
+        QTest::newRow("X that does not answer") << "" << "DISPLAY=:9999" << "" << "DISPLAY=:9999 の画面に接続できません";
+        QTest::newRow("Wayland with X: X, for tiling") << "" << "WAYLAND_DISPLAY=w DISPLAY=X" << "xcb" << "";
+        QTest::newRow("Wayland without X") << "" << "WAYLAND_DISPLAY=w DISPLAY=:9999" << "" << "";
+        QTest::newRow("Wayland by option") << "wayland" << "WAYLAND_DISPLAY=w DISPLAY=X" << "" << "";
+        QTest::newRow("Wayland by environment") << "" << "QT_QPA_PLATFORM=wayland WAYLAND_DISPLAY=w DISPLAY=X" << "" << "";
+    }
+    void screenChoice()
+    {
+        QFETCH(QString, option);
+        QFETCH(QString, env);
+        QFETCH(QString, platform);
+        QFETCH(QString, message);
+        if (env.contains("=X") && m_x.display().isEmpty())
+            if (const QString why = m_x.start(); !why.isEmpty())
+                QSKIP(qPrintable(why));
+        const auto restore = qScopeGuard([qpa = qgetenv("QT_QPA_PLATFORM")] {
+            qputenv("QT_QPA_PLATFORM", qpa);
+            qunsetenv("WAYLAND_DISPLAY");
+            qunsetenv("DISPLAY");
+        });
+        qunsetenv("QT_QPA_PLATFORM");
+        for (const QString &setting : env.split(' ', Qt::SkipEmptyParts)) {
+            const QString value = setting.section('=', 1);
+            qputenv(qPrintable(setting.section('=', 0, 0)), value == "X" ? m_x.display() : value.toLocal8Bit());
+        }
+        const DisplayCheck check(option, QString());
+        QCOMPARE(check.platform(), platform);
+        QVERIFY2(message.isEmpty() ? check.message().isEmpty() : check.message().contains(message),
+                 qPrintable(check.message()));
+    }
+
+    // Were the check an X server's only client when it disconnects, the
+    // server would reset just as Qt connects; a reset clears the root
+    // window's properties.
+    void checkOutlastsQtsConnection()
+    {
+        if (m_x.display().isEmpty())
+            if (const QString why = m_x.start(); !why.isEmpty())
+                QSKIP(qPrintable(why));
+        xcb_change_property(m_x.connection(), XCB_PROP_MODE_REPLACE, m_x.root(), XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, 4, "mark");
+        xcb_flush(m_x.connection());
+        auto check = std::make_unique<DisplayCheck>(QStringLiteral("xcb"), QString::fromLatin1(m_x.display()));
+        m_x.disconnect();
+        QVERIFY(m_x.connect()); // as Qt would
+        check.reset();
+        const auto mark = xcb_get_property_reply(
+            m_x.connection(), xcb_get_property(m_x.connection(), 0, m_x.root(), XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 0, 4), nullptr);
+        QVERIFY(mark && xcb_get_property_value_length(mark) == 4);
+        std::free(mark);
     }
 
     void standAloneStart_data()
@@ -238,6 +302,7 @@ private:
     QString path(const char *name) const { return m_files.path(QString::fromLatin1(name)); }
 
     TestFiles m_files;
+    XvfbScreen m_x; // started by the first test that needs it
     ScriptedPrompt *m_prompt = nullptr;
     // A new Window whose messages go to m_prompt.
     std::unique_ptr<Window> makeWindow() { return std::make_unique<Window>(std::unique_ptr<Prompt>(m_prompt = new ScriptedPrompt)); }

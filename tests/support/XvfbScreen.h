@@ -47,8 +47,7 @@ public:
         if (!m_server.canReadLine())
             return QStringLiteral("Xvfb did not start");
         m_display = ':' + m_server.readLine().trimmed();
-        m_x = xcb_connect(m_display.constData(), nullptr);
-        if (xcb_connection_has_error(m_x))
+        if (!connect())
             return QStringLiteral("cannot connect to Xvfb");
         m_root = xcb_setup_roots_iterator(xcb_get_setup(m_x)).data->root;
         return {};
@@ -56,6 +55,21 @@ public:
 
     // For DISPLAY.
     QByteArray display() const { return m_display; }
+
+    // Closes the test's own connection, so the server has only the
+    // clients under test; connect() makes it again.
+    void disconnect()
+    {
+        xcb_disconnect(m_x);
+        m_x = nullptr;
+    }
+    bool connect()
+    {
+        m_x = xcb_connect(m_display.constData(), nullptr);
+        return xcb_connection_has_error(m_x) == 0;
+    }
+    xcb_connection_t *connection() const { return m_x; }
+    xcb_window_t root() const { return m_root; }
 
     // The window's rectangle in root coordinates; empty once it is gone.
     QRect rootGeometry(quint32 window) const

@@ -196,8 +196,7 @@ private slots:
         for (int i = 0; i < 120; ++i) // more lines than one page holds
             xml += QStringLiteral("<item n=\"%1\"/>").arg(i);
         TestWindow w(xml + QStringLiteral("</r>"));
-        w.window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        QVERIFY(w.showWindow());
         w.prompt->printAnswer = m_files.path(QStringLiteral("tree.pdf"));
         w.window.menuItem(QStringLiteral("mnuFilePrintTree"))->trigger();
         const QString tree = pdfText(w.prompt->printAnswer);
@@ -317,8 +316,7 @@ private slots:
         TestWindow w(QString::fromUtf8(TestFiles::read(QStringLiteral(OSTREL_TEST_DATA "/preview/leak.xhtml")))
                          .replace(QLatin1String("@TCP@"), QString::number(tcp.serverPort()))
                          .replace(QLatin1String("@UDP@"), QString::number(udp.localPort())));
-        w.window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        QVERIFY(w.showWindow());
         w.prompt->fileAnswers.enqueue({styleSheet.isEmpty() ? QString() : QStringLiteral(OSTREL_TEST_DATA "/preview/") + styleSheet});
         w.window.menuItem(QStringLiteral("mnuToolSelXSL"))->trigger();
         PreviewPane *pane = w.window.ie();
@@ -358,8 +356,7 @@ private slots:
         TransformJob::limits() = {message.contains(QStringLiteral("秒")) ? 1000 : 600000, 512};
         {
             TestWindow w(QStringLiteral("<r/>"));
-            w.window.show();
-            QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+            QVERIFY(w.showWindow());
             w.window.preview().useStyleSheet(m_files.write(QStringLiteral("runaway.xsl"), xslt(body).toUtf8()));
             QTRY_COMPARE(workers().size(), 1);
             const QStringList first = workers();
@@ -380,8 +377,7 @@ private slots:
     void clickingANameSelectsItsNode()
     {
         TestWindow w(QStringLiteral("<?xml version=\"1.0\"?><r><a/><b><c/></b><![CDATA[1\n2]]></r>"));
-        w.window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        QVERIFY(w.showWindow());
         QTest::keyClick(&w.window, Qt::Key_F5); // the menu never opened
         PreviewPane *pane = w.window.ie();
         QTRY_VERIFY_WITH_TIMEOUT(pane->isLoaded() && pane->url().toLocalFile() == w.window.preview().previewFile(), 30000);
