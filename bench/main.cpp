@@ -44,6 +44,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <string>
 #include <tuple>
@@ -406,6 +407,63 @@ int measureExpandAll(int argc, char **argv, const QString &path)
     return window.tvw()->isExpanded(root) ? 1 : 0;
 }
 
+// With the whole document expanded, as expanding the document item leaves
+// it: a rename, an insertion and a delete in a record in the middle of the
+// document, each recorded as a step and then undone, each timed up to the
+// tree laid out and painted again. The slowest change and the slowest undo.
+int measureEditAfterExpand(int argc, char **argv, const QString &path)
+{
+    QApplication app(argc, argv);
+    frmMain window;
+    if (!openShown(window, path))
+        return 1;
+    QTreeView *tvw = window.tvw();
+    window.selection().ShowNode(window.model().documentIndex(), true);
+    window.structure().navigator().mnuNodeExpand_Click();
+    QCoreApplication::processEvents();
+    tvw->grab();
+    XmlDocument &dom = *window.dom();
+    QList<XmlNode> records;
+    if (!dom.selectNodes(QStringLiteral("/catalog/section/record"), XmlNode(), &records) || records.isEmpty())
+        return 1;
+    const XmlNode record = records[records.size() / 2];
+    const XmlNode title = record.firstChild();
+    const XmlNode author = title.nextSibling().nextSibling();
+    const XmlNode comment = dom.createComment(QStringLiteral("ostrel-bench"));
+    if (title.nodeName() != QLatin1String("title") || author.nodeName() != QLatin1String("author") || !comment)
+        return 1;
+    // The record selected, as a user selects what they change.
+    window.selection().ShowNode(window.model().indexForNode(record), true);
+    QCoreApplication::processEvents();
+    const auto settled = [tvw](Clock::time_point start) {
+        QCoreApplication::processEvents();
+        tvw->grab();
+        return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    };
+    const std::function<bool()> changes[] = {
+        [&] { return dom.rename(title, QStringLiteral("heading")); },
+        [&] { return dom.insertBefore(record, comment, title); },
+        [&] { return dom.removeNode(author); },
+    };
+    double editMs = 0, undoMs = 0;
+    for (const auto &change : changes) {
+        auto start = Clock::now();
+        if (!change())
+            return 1;
+        window.DocumentModified();
+        editMs = std::max(editMs, settled(start));
+        start = Clock::now();
+        window.undo().DoUndo();
+        undoMs = std::max(undoMs, settled(start));
+    }
+    std::printf("edit_after_expand_ms %.1f\nundo_after_expand_ms %.1f\n", editMs, undoMs);
+    std::fflush(stdout);
+    // Each undone, with the tree still expanded.
+    const bool restored = title.nodeName() == QLatin1String("title") && !comment.isAttached()
+                          && author.parentNode() == record && tvw->isExpanded(window.model().indexForNode(record));
+    return restored ? 0 : 1;
+}
+
 // Find next from the document item whose only match is the document's last
 // node, then the path query marking about 10,000 records spread through the
 // document, with the first selected and the tree painted.
@@ -435,8 +493,9 @@ int measureSearch(int argc, char **argv, const QString &path)
         return 1;
     const qsizetype every = std::max<qsizetype>(1, records.size() / 10000);
     window.selection().ShowNode(top, true);
-    // Every so many records of each section of 100.
-    const QString query = QStringLiteral("/catalog/section/record[position() mod %1 = 0]").arg(every);
+    // Every so many records of the whole document: counted within each
+    // section of 100, a step above 100 would find nothing.
+    const QString query = QStringLiteral("(/catalog/section/record)[position() mod %1 = 0]").arg(every);
     window.cboPath()->setEditText(query);
     start = Clock::now();
     finder.RunPathQuery();
@@ -660,6 +719,8 @@ int main(int argc, char **argv)
             return measureLibxml(argv[3]);
         if (std::strcmp(argv[2], "expand") == 0)
             return measureExpandAll(argc, argv, QString::fromLocal8Bit(argv[3]));
+        if (std::strcmp(argv[2], "expanded-edit") == 0)
+            return measureEditAfterExpand(argc, argv, QString::fromLocal8Bit(argv[3]));
         if (std::strcmp(argv[2], "edit") == 0)
             return measureEditing(argc, argv, QString::fromLocal8Bit(argv[3]));
         if (std::strcmp(argv[2], "search") == 0)
@@ -710,6 +771,7 @@ int main(int argc, char **argv)
     const auto editing = measure("edit", path, runs);
     const auto preview = measure("preview", path, runs);
     const auto expand = measure("expand", path, runs);
+    const auto expandedEdit = measure("expanded-edit", path, runs);
     const auto search = measure("search", path, runs);
     const auto save = measure("save", path, runs);
     const auto validation = measure("validate", path, runs);
@@ -731,6 +793,8 @@ int main(int argc, char **argv)
     std::printf("collapse_all_ms %.0f\n", expand.at("collapse_ms"));
     std::printf("expand_all_time_ratio %.2f\nexpand_all_memory_ratio %.2f\n", expand.at("time_ms") / libxmlMs,
                 expand.at("memory_kb") / 1024 / libxmlMb);
+    std::printf("edit_after_expand_ms %.0f\nundo_after_expand_ms %.0f\n", expandedEdit.at("edit_after_expand_ms"),
+                expandedEdit.at("undo_after_expand_ms"));
     std::printf("find_ms %.0f\nfind_time_ratio %.2f\n", search.at("find_ms"), search.at("find_ms") / libxmlMs);
     std::printf("xpath_ms %.0f\nxpath_results %.0f\nxpath_requery_ms %.0f\n", search.at("xpath_ms"),
                 search.at("xpath_results"), search.at("xpath_requery_ms"));

@@ -103,11 +103,18 @@ void DocumentTreeModel::setShowText(bool on)
     emit layoutChanged();
 }
 
+static bool hasTreeRows(const XmlNode &node)
+{
+    const NodeKind k = node.kind();
+    return k == NodeKind::Document || k == NodeKind::Element;
+}
+
 std::unique_ptr<DocumentTreeModel::Item> DocumentTreeModel::makeItem(const XmlNode &node, Item *parent) const
 {
     auto item = std::make_unique<Item>();
     item->node = node;
     item->parent = parent;
+    item->hasRows = hasTreeRows(node);
     item->key = nextNodeKeyNumber();
     ++m_itemCount;
     m_byNode.insert(node, item.get());
@@ -124,18 +131,12 @@ void DocumentTreeModel::forget(Item *item) const
         forget(child.get());
 }
 
-static bool hasTreeRows(const XmlNode &node)
-{
-    const NodeKind k = node.kind();
-    return k == NodeKind::Document || k == NodeKind::Element;
-}
-
 void DocumentTreeModel::fetch(Item *item) const
 {
     if (item->fetched)
         return;
     item->fetched = true;
-    if (!hasTreeRows(item->node))
+    if (!item->hasRows)
         return;
     item->children.reserve(size_t(item->node.attributeCount() + item->node.childCount()));
     for (XmlNode a = item->node.firstAttribute(); a; a = a.nextSibling())
@@ -213,7 +214,7 @@ bool DocumentTreeModel::hasChildren(const QModelIndex &parent) const
     Item *p = itemFor(parent);
     if (p->fetched)
         return !p->children.empty();
-    return hasTreeRows(p->node) && (p->node.hasAttributes() || p->node.hasChildNodes());
+    return p->hasRows && (p->node.hasAttributes() || p->node.hasChildNodes());
 }
 
 QVariant DocumentTreeModel::data(const QModelIndex &index, int role) const
@@ -252,7 +253,7 @@ Qt::ItemFlags DocumentTreeModel::flags(const QModelIndex &index) const
     // item may be dragged; the drag carries its markup.
     const Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable | Qt::ItemIsDragEnabled;
     // Leaves tell the view so: it keeps no expanded state for them.
-    return hasTreeRows(itemFor(index)->node) ? flags : flags | Qt::ItemNeverHasChildren;
+    return itemFor(index)->hasRows ? flags : flags | Qt::ItemNeverHasChildren;
 }
 
 bool DocumentTreeModel::rowsMade(const QModelIndex &index) const

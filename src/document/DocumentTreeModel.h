@@ -94,6 +94,10 @@ private:
         std::vector<std::unique_ptr<Item>> children;
         bool fetched = false;
         bool bold = false;
+        // Whether the node can have rows (an element or the document): kept
+        // here because the view asks for every row's flags on each layout,
+        // and reading the node's kind then touches all of the document.
+        bool hasRows = false;
     };
 
     Item *itemFor(const QModelIndex &index) const;

@@ -117,8 +117,9 @@ void UndoController::restore(const clsUndoInfo::Expansions &expansions, bool for
     QTreeView *tvw = m_host.tvw();
     DocumentTreeModel &model = m_host.model();
     // Opened or closed while a layout is pending, items are only marked, and
-    // the tree is laid out once for all of them.
-    layOutOnceAfter(tvw);
+    // the tree is laid out once for all of them; without any, no layout.
+    if (!expansions.isEmpty())
+        layOutOnceAfter(tvw);
     for (auto it = expansions.cbegin(); it != expansions.cend(); ++it)
         if (it.key().isDocument() || it.key().isAttached())
             tvw->setExpanded(model.indexForNode(it.key()), forward ? it->after : it->before);
