@@ -481,6 +481,9 @@ ValidationRun::ValidationRun(const XmlDocument &document, const QString &schemaP
         return;
     }
     libxml::ensureInitialized();
+    // Validation reads every node, which the mapping of a large file's
+    // bytes may still be writing to beside the window.
+    document.settle();
     if (kind == SchemaKind::Xdr) {
         libxml::ExternalLoadScope localFiles;
         w.xdr = XdrValidator::validate(document, schemaPath);
