@@ -174,6 +174,10 @@ public:
     // file's bytes onto the tree). Every change and save does so first; a
     // process about to fork must too, as the work's thread is not copied.
     void settle() const;
+    // Makes settle(), and so every change, save and the destructor, wait
+    // until `reading` is ready: a thread reading the tree (a validation
+    // copying it) has done so.
+    void waitBeforeChanges(std::shared_future<void> reading) const { m_reading = std::move(reading); }
 
     // Observed properties of the loaded source.
     QString indentUnit() const { return m_indentUnit; }
@@ -246,6 +250,7 @@ private:
     // A large source is mapped onto the tree beside the window after a load;
     // settle() takes the result. The window only reads the tree meanwhile.
     mutable std::future<xmldoc::XmlSource *> m_mapping;
+    mutable std::shared_future<void> m_reading;
     mutable std::unique_ptr<xmldoc::XmlSource> m_source;
     SourceChanges m_changes;
 };

@@ -381,6 +381,8 @@ void XmlDocument::keepSource(const QByteArray &bytes)
 
 void XmlDocument::settle() const
 {
+    if (m_reading.valid())
+        m_reading.wait();
     if (m_mapping.valid())
         m_source.reset(m_mapping.get());
 }

@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <unordered_map>
 #include <vector>
@@ -313,6 +314,8 @@ struct ValidationWork
     SchemaKind kind = SchemaKind::None;
     QString schemaPath;
     QByteArray rootNamespace; // of the document's root element
+    xmlDocPtr original = nullptr; // read by run() until `copyTaken` is kept
+    std::promise<void> copyTaken;
     Copied copied;
     ValidationResult xdr; // checked on the document's thread
     QString schemaError;
@@ -481,6 +484,9 @@ ValidationRun::ValidationRun(const XmlDocument &document, const QString &schemaP
         return;
     }
     libxml::ensureInitialized();
+    // Validation reads every node, which the mapping of a large file's
+    // bytes may still be writing to beside the window.
+    document.settle();
     if (kind == SchemaKind::Xdr) {
         libxml::ExternalLoadScope localFiles;
         w.xdr = XdrValidator::validate(document, schemaPath);
@@ -493,9 +499,9 @@ ValidationRun::ValidationRun(const XmlDocument &document, const QString &schemaP
     xmlNodePtr root = xmlDocGetRootElement(doc);
     if (root && root->ns && root->ns->href)
         w.rootNamespace = reinterpret_cast<const char *>(root->ns->href);
-    w.copied = copyWithOrigins(doc);
-    if (!w.copied.doc)
-        w.schemaError = unreadable(schemaPath, QStringLiteral("out of memory"));
+    // run() copies the document where it runs; changes wait for that.
+    w.original = doc;
+    document.waitBeforeChanges(w.copyTaken.get_future().share());
 }
 
 ValidationRun::~ValidationRun() = default;
@@ -503,8 +509,15 @@ ValidationRun::~ValidationRun() = default;
 void ValidationRun::run()
 {
     ValidationWork &w = *m_work;
-    if (!w.schemaError.isEmpty() || !w.copied.doc)
+    if (!w.original)
         return;
+    w.copied = copyWithOrigins(w.original);
+    w.original = nullptr;
+    w.copyTaken.set_value();
+    if (!w.copied.doc) {
+        w.schemaError = unreadable(w.schemaPath, QStringLiteral("out of memory"));
+        return;
+    }
     if (w.kind == SchemaKind::Dtd)
         validateDtd(w, m_cancelled, m_progress);
     else

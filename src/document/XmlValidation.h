@@ -61,12 +61,12 @@ ValidationResult validateDocument(const XmlDocument &document, const QString &sc
 struct ValidationWork; // libxml2's side, inside the document service
 
 // validateDocument in three steps, so the long middle one can run on a
-// thread of its own: the constructor reads the document on its thread
-// (copying it for DTD and XSD; an XDR schema is checked then and there);
-// run() touches only the copy and the schema files, from any thread, once;
-// result() is read on the document's thread again, and names the
-// document's nodes only when `withNodes` (pass false when the document
-// changed meanwhile).
+// thread of its own: the constructor reads the document on its thread (an
+// XDR schema is checked then and there); run(), from any thread and once,
+// copies the document for DTD and XSD (changes to it wait until the copy
+// is taken) and validates the copy; result() is read on the document's
+// thread again, and names the document's nodes only when `withNodes`
+// (pass false when the document changed meanwhile).
 class ValidationRun
 {
 public:
