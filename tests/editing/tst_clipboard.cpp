@@ -112,10 +112,9 @@ private slots:
         QTest::newRow("attribute without a name") << r << root << "=\"v\"" << "" << true;
         QTest::newRow("attribute name with a space") << r << root << "a b=\"v\"" << "" << true;
         // The file must parse again: no reference outlives its declaration.
-        QTest::newRow("entity: its replacement text")
-            << r << root << "<!DOCTYPE d [<!ENTITY e \"x<i/>\">]><d>&e;</d>" << "<r><a/><d>x<i/></d></r>" << false;
-        QTest::newRow("empty entity: nothing")
-            << r << root << "<!DOCTYPE d [<!ENTITY e \"\">]><d>t&e;</d>" << "<r><a/><d>t</d></r>" << false;
+        QTest::newRow("entities: their replacement text")
+            << r << root << "<!DOCTYPE d [<!ENTITY e \"x<i/>\"><!ENTITY n \"\">]><d>&e;&n;</d>"
+            << "<r><a/><d>x<i/></d></r>" << false;
         QTest::newRow("external entity: nothing, and a note")
             << r << root << "<!DOCTYPE d [<!ENTITY e SYSTEM \"chapter1.xml\">]><d>&e;</d>" << "<r><a/><d/></r>"
             << false;
@@ -197,10 +196,6 @@ private slots:
         QCOMPARE(clipboardText(), QStringLiteral("<p:a xmlns:p=\"u\" xmlns=\"d\" p:k=\"1\">\n  <c/>\n</p:a>"));
         w.clipboard().CopyNode(w.item({0, 3, 1}));
         QCOMPARE(clipboardText(), QStringLiteral("<c xmlns=\"d\"/>"));
-        Window other(QStringLiteral("<s/>"));
-        other.window.PasteNode(other.item({0}));
-        QCOMPARE(other.flat(), QStringLiteral("<s><c xmlns=\"d\"/></s>"));
-        QCOMPARE(w.flat(), QStringLiteral("<r xmlns=\"d\" xmlns:p=\"u\" xmlns:q=\"v\"><p:a p:k=\"1\"><c/></p:a></r>"));
     }
 
     void readOnlyAndMenuStates()

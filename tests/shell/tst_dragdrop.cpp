@@ -201,6 +201,7 @@ void TestDragDrop::betweenTwoEditorProcesses()
     const QString id = QString::number(here.window.winId());
     QVERIFY(run(QStringList{"mousemove"} << xy(centre(path)) << "click" << "1" << "windowfocus" << "--sync" << id
                                          << "key" << "ctrl+a" << "type" << "//c"));
+    QTRY_COMPARE(path->currentText(), QStringLiteral("//c"));
     QVERIFY(run({"key", "Return"}));
     QTRY_COMPARE(here.window.statusText(), QStringLiteral("1件検索されました。"));
     QVERIFY(run(QStringList{"mousemove"} << xy(centre(path)) << "click" << "1" << "key" << "ctrl+a" << "type"
