@@ -52,7 +52,24 @@ void UndoController::ResetUndo()
     info->AddExpand(m_host.model().nodeAt(top));
     info->setNodeKey(m_host.model().keyAt(top));
     m_Undo->Action(info);
+    m_savePoint.reset();
+    documentStateChanged();
     emit historyChanged();
+}
+
+void UndoController::documentStateChanged()
+{
+    if (m_Undo && !m_host.flags().m_Dirty)
+        m_savePoint = m_Undo->current();
+}
+
+void UndoController::followSavePoint()
+{
+    const bool dirty = m_Undo->current() != m_savePoint.lock();
+    if (dirty != m_host.flags().m_Dirty) {
+        m_host.flags().m_Dirty = dirty;
+        m_lifecycle.UpdateStatus(m_host.flags().m_FileName);
+    }
 }
 
 void UndoController::record()
@@ -105,6 +122,7 @@ void UndoController::DoUndo()
         m_host.tvw()->setUpdatesEnabled(false);
         m_journal.undo(journal);
         restore(*step);
+        followSavePoint();
     }
     showSelected();
     m_host.setButtonEnabled(QStringLiteral("undo"), m_Undo->CanUndo());
@@ -120,6 +138,7 @@ void UndoController::DoRedo()
         m_host.tvw()->setUpdatesEnabled(false);
         m_journal.redo(step->journal());
         restore(*step);
+        followSavePoint();
     }
     showSelected();
     m_host.setButtonEnabled(QStringLiteral("redo"), m_Undo->CanRedo());
@@ -148,5 +167,7 @@ void UndoController::UndoAll()
         return;
     m_host.flags().m_HasFile = hadFile;
     m_host.flags().m_Dirty = true;
+    // The backup is not what the file holds now.
+    m_savePoint.reset();
     m_lifecycle.UpdateStatus(fileName);
 }

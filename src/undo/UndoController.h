@@ -28,6 +28,9 @@ public:
     void ResetUndo();
     // Record the changes made since the last step as a new step.
     void record();
+    // The document was opened, saved or recovered: an unmodified document
+    // is what its file holds, so its present step becomes the save point.
+    void documentStateChanged();
 
     void DoUndo();
     void DoRedo();
@@ -46,6 +49,9 @@ private:
     std::shared_ptr<clsUndoInfo> snapshot(Journal journal) const;
     void restore(const clsUndoInfo &info);
     void showSelected();
+    // After an undo or redo the window is modified exactly when the present
+    // step is not the one last saved or opened.
+    void followSavePoint();
 
     DocumentHost &m_host;
     DocumentLifecycle &m_lifecycle;
@@ -53,4 +59,6 @@ private:
     UndoJournal m_journal;
     // Nodes whose items are expanded, kept as the view reports them.
     QSet<XmlNode> m_expanded;
+    // Gone once the history drops that step: no undo or redo reaches it.
+    std::weak_ptr<clsUndoInfo> m_savePoint;
 };
