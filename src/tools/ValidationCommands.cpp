@@ -64,8 +64,11 @@ void ValidationCommands::Validate()
 {
     XmlDocument *document = m_host.dom();
     const SchemaKind kind = schemaKindOf(m_VerifyFile);
-    if (!document || kind == SchemaKind::None)
+    if (!document || kind == SchemaKind::None) {
+        // An earlier result says nothing about the file chosen now.
+        m_host.setStatusText(QString());
         return;
+    }
     // A large document takes a while; the window shows it is busy.
     QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
     const ValidationResult result = validateDocument(*document, m_verifyPath, kind);
