@@ -4,6 +4,9 @@
 
 #include <libxml/encoding.h>
 
+#include <QHash>
+#include <QMutex>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -122,6 +125,47 @@ QString unwritableMarkup(struct _xmlDoc *doc, const QString &encoding)
     if (missing.isEmpty())
         return QString();
     return QStringLiteral("%1の文字「%2」は文字コード「%3」で書けないため保存できません。").arg(place, missing, encoding);
+}
+
+namespace {
+
+bool probeAsciiSingleByte(const QByteArray &name)
+{
+    const iconv_t cd = iconv_open("UTF-8", name.constData());
+    if (cd == iconv_t(-1))
+        return false;
+    bool single = true;
+    for (int b = 0; b < 256 && single; ++b) {
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        char byte = char(b), decoded[16];
+        char *in = &byte, *out = decoded;
+        size_t left = 1, room = sizeof decoded;
+        if (iconv(cd, &in, &left, &out, &room) == size_t(-1)) {
+            // A byte the encoding does not use is harmless; one that starts
+            // a longer sequence (or a shift) is not.
+            single = errno == EILSEQ && b >= 0x80;
+            continue;
+        }
+        iconv(cd, nullptr, nullptr, &out, &room);
+        const qsizetype length = out - decoded;
+        single = b < 0x80 ? length == 1 && decoded[0] == byte : length >= 2;
+    }
+    iconv_close(cd);
+    return single;
+}
+
+} // namespace
+
+bool isAsciiSingleByte(const QByteArray &encoding)
+{
+    static QMutex mutex;
+    static QHash<QByteArray, bool> known;
+    const QByteArray name = converterName(QString::fromLatin1(encoding)).toUpper();
+    const QMutexLocker lock(&mutex);
+    const auto found = known.constFind(name);
+    if (found != known.constEnd())
+        return *found;
+    return *known.insert(name, probeAsciiSingleByte(name));
 }
 
 void addEncodingAliases()

@@ -18,6 +18,11 @@ namespace libxml {
 // ensureInitialized(), before any document is read.
 void addEncodingAliases();
 
+// True when each byte of `encoding` is a character of its own and the
+// ASCII bytes are ASCII (ISO-8859-*, windows-125*, KOI8-R, MacCyrillic, ...):
+// markup is then found byte by byte. Asked of iconv once per name.
+bool isAsciiSingleByte(const QByteArray &encoding);
+
 // Where `bytes` stop being valid in `encoding`: the 1-based line of the
 // first sequence that does not decode and its first bytes, or false when all
 // of it decodes (or the system has no converter for the name).

@@ -224,22 +224,8 @@ void RecoveryWriter::write()
         schedule();
         return;
     }
-    const QString folder = ProcessFolder::instance().path();
-    if (folder.isEmpty())
+    if (!prepare())
         return;
-    if (m_copyPath.isEmpty()) {
-        const QString stem = folder + QLatin1Char('/') + QString::number(ProcessFolder::instance().nextSerial());
-        m_copyPath = stem + QStringLiteral(".xml");
-        m_sourceFile = stem + QStringLiteral(".source");
-    }
-    const WindowFlags &f = m_host.flags();
-    const QString source = f.m_HasFile ? QFileInfo(f.m_FileName).absoluteFilePath() : QString();
-    if (!m_written || source != m_sourceWritten) {
-        QSaveFile file(m_sourceFile);
-        if (!file.open(QIODevice::WriteOnly) || file.write(source.toUtf8()) < 0 || !file.commit())
-            return;
-        m_sourceWritten = source;
-    }
 
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0)
@@ -268,6 +254,47 @@ void RecoveryWriter::write()
     m_childDone = new QSocketNotifier(m_childPipe, QSocketNotifier::Read, this);
     connect(m_childDone, &QSocketNotifier::activated, this, &RecoveryWriter::childFinished);
     m_watchdog.start();
+}
+
+bool RecoveryWriter::prepare()
+{
+    const QString folder = ProcessFolder::instance().path();
+    if (folder.isEmpty())
+        return false;
+    if (m_copyPath.isEmpty()) {
+        const QString stem = folder + QLatin1Char('/') + QString::number(ProcessFolder::instance().nextSerial());
+        m_copyPath = stem + QStringLiteral(".xml");
+        m_sourceFile = stem + QStringLiteral(".source");
+    }
+    const WindowFlags &f = m_host.flags();
+    const QString source = f.m_HasFile ? QFileInfo(f.m_FileName).absoluteFilePath() : QString();
+    if (!m_written || source != m_sourceWritten) {
+        QSaveFile file(m_sourceFile);
+        if (!file.open(QIODevice::WriteOnly) || file.write(source.toUtf8()) < 0 || !file.commit())
+            return false;
+        m_sourceWritten = source;
+    }
+    return true;
+}
+
+void RecoveryWriter::keep()
+{
+    if (!m_document || !m_host.flags().m_Dirty || !m_document->documentElement())
+        return;
+    m_delay.stop();
+    m_pendingSince.invalidate();
+    m_again = false;
+    stopChild();
+    // Written here: the window is going, there is no pause to wait for.
+    m_document->settle();
+    const bool saved = prepare() && m_document->save(m_copyPath);
+    // An older copy is better than none.
+    if (!saved && !m_written)
+        return;
+    m_copyPath.clear();
+    m_sourceFile.clear();
+    m_written = false;
+    m_sourceWritten.clear();
 }
 
 void RecoveryWriter::childFinished()

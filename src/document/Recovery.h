@@ -61,6 +61,10 @@ public:
     // brought up to date, or removed when nothing is unsaved.
     void stateChanged();
 
+    // The window closes with unsaved changes without the user being asked:
+    // the copy is brought up to date now and left for the next start.
+    void keep();
+
     // Where the copy is kept; empty while there is none.
     QString copyPath() const { return m_written ? m_copyPath : QString(); }
 
@@ -77,6 +81,8 @@ private:
 
     void schedule();
     void write();
+    // Names the copy and writes the name of its document's file.
+    bool prepare();
     void childFinished();
     void stopChild();
     void releaseChild(); // reaps the child and closes what watched it

@@ -64,6 +64,12 @@ QString Selection::truncatedNotice()
     return QStringLiteral("大きすぎるため先頭の部分だけを表示しています（値ペインでは編集できません）。");
 }
 
+void Selection::showPath(const QModelIndex &element)
+{
+    // The full path starts with the document's label and a "/".
+    m_cboPath.setEditText(QStringLiteral("/") + m_model.fullPath(element).mid(10));
+}
+
 void Selection::ShowNode(const QModelIndex &treeNode, bool selectIt)
 {
     if (!treeNode.isValid())
@@ -77,8 +83,7 @@ void Selection::ShowNode(const QModelIndex &treeNode, bool selectIt)
     switch (domNode.kind()) {
     case NodeKind::Element:
     case NodeKind::Document:
-        // The full path starts with the document's label and a "/".
-        m_cboPath.setEditText(QStringLiteral("/") + m_model.fullPath(treeNode).mid(10));
+        showPath(treeNode);
         m_txtEdit.setValue(m_model.document()->xml(domNode, kPaneMarkupLimit, &truncated));
         m_txtEdit.setLocked(truncated || flags.m_ReadOnly || m_window.isOptionChecked(QStringLiteral("mnuViewLock")));
         break;

@@ -43,6 +43,8 @@ public:
     static QString truncatedNotice();
 
     void ShowNode(const QModelIndex &treeNode, bool selectIt);
+    // The path box shows the element's (or the document's) path.
+    void showPath(const QModelIndex &element);
 
 public slots:
     void tvw_NodeClick(const QModelIndex &node);

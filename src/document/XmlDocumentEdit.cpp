@@ -2,6 +2,7 @@
 #include "XmlDocument.h"
 
 #include "LibXmlSupport.h"
+#include "StringTable.h"
 #include "XmlDocumentInternal.h"
 #include "XmlDocumentObserver.h"
 
@@ -173,6 +174,18 @@ bool XmlDocument::removeNode(const XmlNode &node, QString *error)
     const xmlNodePtr n = asNode(node.m_ptr);
     if (!n->parent)
         return true;
+    if (n->type == XML_DTD_NODE) {
+        // Its declarations are what an entity reference refers to: without
+        // them the saved file would not parse again.
+        const xmlChar *entity = nullptr;
+        forEachInList(m_doc->children, [&entity](xmlNodePtr c) {
+            if (c->type == XML_ENTITY_REF_NODE)
+                entity = c->name;
+            return !entity;
+        });
+        if (entity)
+            return fail(error, resourceString(3202).arg(QString::fromUtf8(reinterpret_cast<const char *>(entity))));
+    }
     const XmlNode parent(n->parent, nullptr);
     const XmlNode next = node.nextSibling();
     if (node.isAttribute())
@@ -392,6 +405,13 @@ bool XmlDocument::rename(const XmlNode &node, const QString &name, QString *erro
         && checkContent(k, node.text(), true, nullptr);
     if (k == NodeKind::ProcessingInstruction ? !checkTarget(name, asDeclaration, error) : !checkName(name, error))
         return false;
+    // A prefix nothing declares where the node stands makes a file that
+    // namespace-aware tools refuse. A detached node is bound when inserted.
+    const qsizetype colon = name.indexOf(QLatin1Char(':'));
+    const xmlNodePtr scope = k == NodeKind::Attribute ? self->parent : self->parent ? self : nullptr;
+    if (k != NodeKind::ProcessingInstruction && colon > 0 && scope
+        && !xmlSearchNs(m_doc, scope, xc(utf8(name.left(colon)))))
+        return fail(error, resourceString(3201).arg(name.left(colon)));
     const QString old = node.nodeName();
     if (old == name)
         return true;

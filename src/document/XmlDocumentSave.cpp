@@ -342,7 +342,10 @@ bool XmlDocument::dump(const XmlNode &node, QByteArray *out, const char *encodin
     // used for this output, and put the document's own back afterwards.
     const xmlChar *previousEncoding = m_doc->encoding;
     m_doc->encoding = reinterpret_cast<const xmlChar *>(encoding);
-    xmlSaveCtxtPtr ctxt = xmlSaveToIO(saveWrite, saveClose, &sink, encoding, (format ? XML_SAVE_FORMAT : 0) | XML_SAVE_NO_DECL);
+    // XML_SAVE_NO_XHTML: an XHTML document would get a <meta> element and
+    // rewritten empty elements that the document does not hold.
+    xmlSaveCtxtPtr ctxt = xmlSaveToIO(saveWrite, saveClose, &sink, encoding,
+                                      (format ? XML_SAVE_FORMAT : 0) | XML_SAVE_NO_DECL | XML_SAVE_NO_XHTML);
     if (!ctxt) {
         m_doc->encoding = previousEncoding;
         return false;

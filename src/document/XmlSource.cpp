@@ -1,6 +1,8 @@
 // Finding each node's markup in the bytes it was loaded from.
 #include "XmlSource.h"
 
+#include "Encodings.h"
+
 #include <cstring>
 #include <vector>
 
@@ -23,10 +25,14 @@ qsizetype XmlSource::width(qsizetype i) const
 {
     if (unit() == 2)
         return 2;
+    const uchar c = uchar(bytes[i]);
     if (coding == SourceCoding::ShiftJis) {
-        const uchar c = uchar(bytes[i]);
         if (((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) && i + 1 < bytes.size())
             return 2;
+    } else if (coding == SourceCoding::Chinese && c >= 0x81 && c <= 0xFE && i + 1 < bytes.size()) {
+        // GB18030's four-byte characters have a digit second.
+        const uchar second = uchar(bytes[i + 1]);
+        return second >= 0x30 && second <= 0x39 && i + 3 < bytes.size() ? 4 : 2;
     }
     return 1;
 }
@@ -123,9 +129,11 @@ std::unique_ptr<XmlSource> makeSource(const QByteArray &bytes, const QByteArray 
     } else if (name == "SHIFT_JIS" || name == "SHIFT-JIS" || name == "SJIS" || name == "MS_KANJI" || name == "CP932"
                || name == "WINDOWS-31J" || name == "CSSHIFTJIS" || name == "X-SJIS") {
         s->coding = SourceCoding::ShiftJis;
-    } else if (name == "UTF-8" || name == "UTF8" || name.startsWith("EUC-JP") || name == "EUCJP" || name.startsWith("ISO-8859")
-               || name.startsWith("ISO8859") || name.startsWith("LATIN") || name == "US-ASCII" || name == "ASCII"
-               || name.startsWith("WINDOWS-125") || name.startsWith("CP125")) {
+    } else if (name.startsWith("BIG5") || name.startsWith("BIG-5") || name == "GBK" || name == "GB18030" || name == "CP936"
+               || name == "CP950") {
+        s->coding = SourceCoding::Chinese;
+    } else if (name == "UTF-8" || name == "UTF8" || name.startsWith("EUC-JP") || name == "EUCJP"
+               || libxml::isAsciiSingleByte(declared)) {
         s->coding = SourceCoding::Bytes;
         s->bomLength = bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0;
     } else {

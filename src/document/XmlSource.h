@@ -15,9 +15,11 @@ namespace xmldoc {
 
 // How characters are laid out in the source bytes, as far as finding
 // markup needs: in UTF-8, EUC-JP and single-byte encodings no byte of a
-// multi-byte character is ASCII; Shift_JIS trail bytes can be; UTF-16
-// counts in two-byte units.
-enum class SourceCoding { Bytes, ShiftJis, Utf16LE, Utf16BE };
+// multi-byte character is ASCII; Shift_JIS, Big5 and GBK trail bytes can be
+// (never '<', '>', '&', quotes, '=' or blanks, but ']' or '\\'), so those
+// are stepped through character by character; UTF-16 counts in two-byte
+// units.
+enum class SourceCoding { Bytes, ShiftJis, Chinese, Utf16LE, Utf16BE };
 
 struct XmlSource
 {

@@ -2,6 +2,7 @@
 
 #include "NodeEditor.h"
 
+#include <QAbstractItemView>
 #include <QKeyEvent>
 #include <QLineEdit>
 
@@ -39,8 +40,21 @@ void LabelEditDelegate::setModelData(QWidget *editor, QAbstractItemModel *, cons
     if (!m_ending || m_ending != editor)
         return;
     m_ending = nullptr;
-    if (auto *line = qobject_cast<QLineEdit *>(editor))
-        m_editor.tvw_AfterLabelEdit(index, line->text());
+    auto *line = qobject_cast<QLineEdit *>(editor);
+    if (!line)
+        return;
+    // Applied once: the focus leaving it later is no second commit.
+    line->setProperty("ended", true);
+    if (m_editor.tvw_AfterLabelEdit(index, line->text()))
+        return;
+    // A refusal's message took the focus; when it goes, the focus would
+    // return to the closed editor and pass on to the next widget (the path
+    // box). It belongs to the tree, on the item that was edited.
+    if (auto *view = qobject_cast<QAbstractItemView *>(editor->parentWidget() ? editor->parentWidget()->parentWidget() : nullptr)) {
+        if (index.isValid())
+            view->setCurrentIndex(index);
+        view->setFocus();
+    }
 }
 
 bool LabelEditDelegate::eventFilter(QObject *object, QEvent *event)
@@ -60,7 +74,7 @@ bool LabelEditDelegate::eventFilter(QObject *object, QEvent *event)
     if (event->type() != QEvent::FocusOut)
         return QStyledItemDelegate::eventFilter(object, event);
     // The focus leaving commits at once (unless it stays inside the editor).
-    m_ending = editor;
+    m_ending = editor && !editor->property("ended").toBool() ? editor : nullptr;
     const bool handled = QStyledItemDelegate::eventFilter(object, event);
     if (m_ending == editor)
         m_ending = nullptr;

@@ -34,8 +34,15 @@ void NodeEditor::mnuEditDelete_Click()
         return;
     // The view has chosen the item that is current now.
     const QModelIndex current = m_host.tvw()->currentIndex();
-    if (current.isValid())
-        m_host.selection().ShowNode(current, true);
+    if (!current.isValid())
+        return;
+    m_host.selection().ShowNode(current, true);
+    // Attributes and text leave the path box as it is, here the deleted
+    // node's path: it shows their element's.
+    QModelIndex element = current;
+    while (element.parent().isValid() && !m_host.selection().GetDOMNode(element).isElement())
+        element = element.parent();
+    m_host.selection().showPath(element);
 }
 
 bool NodeEditor::DeleteNode(const QModelIndex &treeNode)
@@ -182,6 +189,7 @@ bool NodeEditor::renameElement(const QModelIndex &item, const QString &newString
         m_host.selection().ShowNode(item, false);
     // A step even when the name stayed the same.
     m_lifecycle.DocumentModified();
+    m_host.refreshPreview();
     return true;
 }
 
@@ -199,6 +207,7 @@ bool NodeEditor::renameAttribute(const QModelIndex &item, const QString &newStri
     if (item == m_host.selection().selectedItem())
         m_host.selection().ShowNode(item, false);
     m_lifecycle.DocumentModified();
+    m_host.refreshPreview();
     return true;
 }
 

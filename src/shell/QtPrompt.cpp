@@ -19,6 +19,7 @@
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QScreen>
 #include <QTimer>
 
 #include <algorithm>
@@ -63,11 +64,40 @@ void fitFileColumns(QFileDialog &dialog)
 
 } // namespace
 
+namespace {
+
+// A text taller than half the screen (a schema's dozen faults, a style
+// sheet's trace) would push the box's buttons off it: the box shows the
+// lines that fit, and the whole text in its details, which scroll.
+void setFittingText(QMessageBox &box, const QString &text)
+{
+    const QScreen *screen = box.screen();
+    const int room = screen ? screen->availableGeometry().height() / 2 : 400;
+    const QFontMetrics metrics(box.font());
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    int height = 0;
+    qsizetype fit = 0;
+    for (; fit < lines.size(); ++fit) {
+        height += metrics.boundingRect(QRect(0, 0, 500, 0), Qt::TextWordWrap, lines[fit] + QLatin1Char(' ')).height();
+        if (height > room)
+            break;
+    }
+    if (fit == lines.size()) {
+        box.setText(text);
+        return;
+    }
+    const QString shown = fit > 0 ? QStringList(lines.mid(0, fit)).join(QLatin1Char('\n')) : lines[0].left(300);
+    box.setText(shown + QStringLiteral("\n…"));
+    box.setDetailedText(text);
+}
+
+} // namespace
+
 Prompt::Answer QtPrompt::message(const QString &text, Icon icon, Buttons buttons, bool defaultNo)
 {
     QMessageBox box(m_parent);
     box.setWindowTitle(AppInfo::title());
-    box.setText(text);
+    setFittingText(box, text);
     switch (icon) {
     case Icon::None: box.setIcon(QMessageBox::NoIcon); break;
     case Icon::Critical: box.setIcon(QMessageBox::Critical); break;

@@ -465,7 +465,11 @@ void frmMain::closeEvent(QCloseEvent *event)
     // forgets the window.
     SaveSettings(*this);
     m_temp.reset();
-    // Closed on purpose: the changes were saved or not wanted.
+    // Closed on purpose: the changes were saved or not wanted. Unless nobody
+    // asked the user (an automation client closed it): then what they typed
+    // is offered again at the next start.
+    if (m_closeWithoutAsking && isVisible() && m_recovery)
+        m_recovery->keep();
     delete m_recovery;
     m_recovery = nullptr;
     m_coordinator->unregisterWindow(m_registeredHandle);
@@ -599,6 +603,8 @@ void frmMain::recordUndo()
 
 void frmMain::documentStateChanged()
 {
+    if (m_undo)
+        m_undo->documentStateChanged();
     if (m_recovery)
         m_recovery->stateChanged();
 }

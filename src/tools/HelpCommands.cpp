@@ -4,13 +4,13 @@
 #include "document/TempFolder.h"
 #include "document/WindowContext.h"
 
-#include <QDesktopServices>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QVersionNumber>
 
 HelpCommands::HelpCommands(WindowContext &window, const AboutInfo &about, QObject *parent)
-    : QObject(parent), openUrl(&QDesktopServices::openUrl), m_window(window), m_about(about)
+    : QObject(parent), m_window(window), m_about(about)
 {
 }
 
@@ -31,10 +31,27 @@ void HelpCommands::mnuHelpReadme_Click()
     const QString path = programFile(QStringLiteral("readme.txt"));
     if (path.isEmpty())
         return;
-    if (openUrl && openUrl(QUrl::fromLocalFile(path)))
-        return;
+    // Only the opener's exit status says whether a viewer took the file
+    // (QDesktopServices reports success once the opener has started), and
+    // it may take a while: the window goes on meanwhile.
+    auto *opener = new QProcess(this);
+    connect(opener, &QProcess::finished, this, [this, opener, path](int code, QProcess::ExitStatus status) {
+        opener->deleteLater();
+        if (status != QProcess::NormalExit || code != 0)
+            showReadme(path);
+    });
+    connect(opener, &QProcess::errorOccurred, this, [this, opener, path](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart)
+            return;
+        opener->deleteLater();
+        showReadme(path);
+    });
+    opener->start(QStringLiteral("xdg-open"), {path});
+}
+
+void HelpCommands::showReadme(const QString &path)
+{
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return;
-    m_window.prompt().showText(QFileInfo(path).fileName(), QString::fromUtf8(file.readAll()));
+    if (file.open(QIODevice::ReadOnly))
+        m_window.prompt().showText(QFileInfo(path).fileName(), QString::fromUtf8(file.readAll()));
 }

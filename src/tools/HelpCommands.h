@@ -2,9 +2,6 @@
 
 #include <QObject>
 #include <QString>
-#include <QUrl>
-
-#include <functional>
 
 class WindowContext;
 
@@ -33,10 +30,9 @@ public:
     // the legal notice.
     static QString aboutText(const AboutInfo &about);
 
-    // How a file is handed to the desktop; true when something took it.
-    std::function<bool(const QUrl &)> openUrl;
-
 private:
+    void showReadme(const QString &path);
+
     WindowContext &m_window;
     AboutInfo m_about;
 };

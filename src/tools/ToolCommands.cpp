@@ -116,11 +116,17 @@ void ToolCommands::mnuToolSend_Click()
         m_network = new QNetworkAccessManager(this);
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/xml"));
-    request.setTransferTimeout(kSendTimeoutMs);
+    request.setTransferTimeout(sendTimeoutMs);
     QNetworkReply *reply = m_network->post(request, body);
     connect(reply, &QNetworkReply::finished, this, [this, reply] {
         reply->deleteLater();
-        const QString failure = reply->error() == QNetworkReply::NoError ? QString() : reply->errorString();
+        // Nothing here cancels a send but the timeout, whose own text
+        // ("operation cancelled") would say the user gave up.
+        const QNetworkReply::NetworkError code = reply->error();
+        const QString failure = code == QNetworkReply::NoError ? QString()
+            : code == QNetworkReply::OperationCanceledError || code == QNetworkReply::TimeoutError
+            ? resourceString(3203).arg((sendTimeoutMs + 999) / 1000)
+            : reply->errorString();
         if (!failure.isEmpty())
             warn(QStringLiteral("送信できませんでした。\n") + failure);
         emit sendFinished(failure);

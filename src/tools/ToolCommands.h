@@ -37,6 +37,7 @@ public:
 
     // How long a send may go without any transfer before it is given up.
     static constexpr int kSendTimeoutMs = 30000;
+    int sendTimeoutMs = kSendTimeoutMs;
 
 signals:
     // A send ended; `error` is empty when the server accepted it.

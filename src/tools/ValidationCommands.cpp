@@ -113,7 +113,9 @@ void ValidationCommands::Validate()
 {
     XmlDocument *document = m_host.dom();
     const SchemaKind kind = schemaKindOf(m_VerifyFile);
-    if (!document || kind == SchemaKind::None)
+    if (!document || kind == SchemaKind::None) {
+        // An earlier result says nothing about the file chosen now.
+        m_host.setStatusText(QString());
         return;
     // The engine runs on a thread of its own, on a copy of the document;
     // what takes longer than a moment shows progress and can be cancelled.

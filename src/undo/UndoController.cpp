@@ -96,7 +96,24 @@ void UndoController::ResetUndo()
     const QModelIndex top = m_host.model().documentIndex();
     info->setNodeKey(m_host.model().keyAt(top));
     m_Undo->Action(info);
+    m_savePoint.reset();
+    documentStateChanged();
     emit historyChanged();
+}
+
+void UndoController::documentStateChanged()
+{
+    if (m_Undo && !m_host.flags().m_Dirty)
+        m_savePoint = m_Undo->current();
+}
+
+void UndoController::followSavePoint()
+{
+    const bool dirty = m_Undo->current() != m_savePoint.lock();
+    if (dirty != m_host.flags().m_Dirty) {
+        m_host.flags().m_Dirty = dirty;
+        m_lifecycle.UpdateStatus(m_host.flags().m_FileName);
+    }
 }
 
 void UndoController::record()
@@ -155,6 +172,7 @@ void UndoController::DoUndo()
         restore(leaving->expansions(), false, *step);
         showSelected();
         m_restoring = false;
+        followSavePoint();
     } else {
         showSelected();
     }
@@ -174,6 +192,7 @@ void UndoController::DoRedo()
         restore(step->expansions(), true, *step);
         showSelected();
         m_restoring = false;
+        followSavePoint();
     } else {
         showSelected();
     }
@@ -203,5 +222,7 @@ void UndoController::UndoAll()
         return;
     m_host.flags().m_HasFile = hadFile;
     m_host.flags().m_Dirty = true;
+    // The backup is not what the file holds now.
+    m_savePoint.reset();
     m_lifecycle.UpdateStatus(fileName);
 }

@@ -29,6 +29,9 @@ public:
     void ResetUndo();
     // Record the changes made since the last step as a new step.
     void record();
+    // The document was opened, saved or recovered: an unmodified document
+    // is what its file holds, so its present step becomes the save point.
+    void documentStateChanged();
 
     void DoUndo();
     void DoRedo();
@@ -52,6 +55,9 @@ private:
     void viewToggled(const QModelIndex &index, bool expanded);
     void rowsGoing(const QModelIndex &parent, int first, int last);
     void showSelected();
+    // After an undo or redo the window is modified exactly when the present
+    // step is not the one last saved or opened.
+    void followSavePoint();
 
     DocumentHost &m_host;
     DocumentLifecycle &m_lifecycle;
@@ -62,4 +68,6 @@ private:
     // Undo or redo is setting the document and the tree back: what they do
     // is no change of its own.
     bool m_restoring = false;
+    // Gone once the history drops that step: no undo or redo reaches it.
+    std::weak_ptr<clsUndoInfo> m_savePoint;
 };

@@ -57,6 +57,7 @@ private slots:
         QTest::newRow("saved") << "save";
         QTest::newRow("closed, changes not wanted") << "close";
         QTest::newRow("reloaded, changes dropped") << "reload";
+        QTest::newRow("closed by a client, copy kept") << "unasked";
     }
     void copyLastsWhileChangesAreUnsaved()
     {
@@ -77,9 +78,19 @@ private slots:
         } else if (end == "close") {
             w.prompt->answers.enqueue(Prompt::Answer::No);
             QVERIFY(w.window.close());
-        } else {
+        } else if (end == "reload") {
             w.prompt->answers.enqueue(Prompt::Answer::Yes);
             w.window.lifecycle().mnuFileReload_Click();
+        } else {
+            // Typed just before, with no pause for the copy to be written.
+            w.window.show();
+            w.change("3");
+            w.window.closeWithoutAsking();
+            QCOMPARE(copies(), QStringList{copy});
+            QVERIFY(TestFiles::read(copy).contains("n=\"3\""));
+            QFile::remove(copy);
+            QFile::remove(copy.chopped(4) + ".source");
+            return;
         }
         QVERIFY(!QFile::exists(copy));
         QVERIFY(copies().isEmpty());
@@ -174,6 +185,7 @@ private slots:
         QCOMPARE(restored->windowTitle(), "started.xml * - Ostrel XML Editor");
         QVERIFY(copies().isEmpty()); // until the restored window writes its own
         QVERIFY(waitForCopy(*restored));
+        QVERIFY(restored->SaveFile(path)); // closed unasked, unsaved work would be kept
         restored->closeWithoutAsking();
         first->closeWithoutAsking();
         QVERIFY(copies().isEmpty());

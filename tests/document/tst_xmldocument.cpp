@@ -108,6 +108,10 @@ private slots:
             OP(d.appendChild(d.documentNode(), d.createProcessingInstruction("xml", "version=\"1.0\""), e)));
         row("root before the document type", "<!DOCTYPE r><!--c--><r/>",
             OP(d.insertBefore(d.documentNode(), root(d), d.documentNode().firstChild(), e)));
+        const QString dtd = "<!DOCTYPE r [<!ENTITY c \"C\">]>";
+        row("document type nothing refers to", dtd + "<r/>", OP(d.removeNode(d.documentNode().firstChild(), e)), "<r/>",
+            {"-#document:r<r"});
+        row("document type whose entity is used", dtd + "<r a=\"&c;\"/>", OP(d.removeNode(d.documentNode().firstChild(), e)));
         row("namespace declaration in use", "<r xmlns:p=\"urn:p\"><p:x/></r>", OP(d.removeNode(root(d).attribute(0), e)));
 
         row("text of an attribute", "<r a=\"1\"/>", TEXT("/r/@a", "a<&\"b\tc"), "<r a=\"a&lt;&amp;&quot;b&#9;c\"/>", {"=@a:1"});
@@ -118,6 +122,11 @@ private slots:
             "<r xmlns:p=\"urn:&quot;&lt;q\"/>", {"=@xmlns:p:urn:p"});
         row("text of an element: children become one text", "<r><a>x<b/></a></r>", TEXT("//a", "new"), "<r><a>new</a></r>",
             {"-a:'x'<b", "-a:b<", "+a:'new'<"});
+        // Written as it is held: no XHTML <meta> nor rewritten empty elements.
+        row("XHTML as it is", "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Strict//EN\" \"x.dtd\">"
+            "<html xmlns=\"http://www.w3.org/1999/xhtml\"><head><title>t</title></head><body><p/></body></html>",
+            TEXT("//text()", "u"), "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Strict//EN\" \"x.dtd\">"
+            "<html xmlns=\"http://www.w3.org/1999/xhtml\"><head><title>u</title></head><body><p/></body></html>", {"='u':t"});
         row("-- in a comment", "<r><!--c--></r>", TEXT("//comment()", "a--b"));
         row("comment ending in -", "<r><!--c--></r>", TEXT("//comment()", "a-"));
         row("]]> in CDATA", "<r><![CDATA[c]]></r>", TEXT("//text()", "a]]>b"));
@@ -137,6 +146,8 @@ private slots:
         row("declaration renamed back", "<?xml version=\"1.0\"?><r/>",
             OP(d.rename(d.documentNode().firstChild(), "p", e) && d.rename(d.documentNode().firstChild(), "xml", e)),
             "<?xml version=\"1.0\"?><r/>", {"~p:xml", "~xml:p"});
+        row("element to an undeclared prefix", "<r xmlns:p=\"urn:p\"/>", RENAME("/r", "q:r", ""));
+        row("attribute to an undeclared prefix", "<r xmlns:p=\"urn:p\" a=\"1\"/>", RENAME("//@a", "q:a", ""));
         row("two colons", "<r/>", RENAME("/r", "a:b:c", ""));
         row("attribute onto an existing one", "<r x=\"1\" y=\"2\"/>", RENAME("//@x", "y", ""));
         row("PI to the reserved xml", "<r><?p d?></r>", RENAME("//processing-instruction()", "xml", ""));

@@ -67,6 +67,13 @@ private slots:
         row("UTF-8 BOM", "\xEF\xBB\xBF" + (decl.arg("UTF-8") + body).toUtf8(), japanese);
         row("UTF-16LE BOM", "\xFF\xFE" + encode(decl.arg("UTF-16") + body, "UTF-16LE"),
             japanese + QStringList{"encoding=\"UTF-16\""});
+        // Single quotes and a blank before '>' the serialiser would not
+        // write: only copied bytes come back the same.
+        const QString quirks = QStringLiteral("\n<r a='%1' >\n  <t>%1</t>\n</r>\n");
+        for (const auto &[encoding, text] : {std::pair("koi8-r", "Привет"), std::pair("MacCyrillic", "Привет"),
+                                             std::pair("windows-1250", "Příliš"), std::pair("GBK", "中文表"),
+                                             std::pair("GB18030", "中文\U00020000"), std::pair("Big5", "中文功也")})
+            row(encoding, encode(decl.arg(encoding) + quirks.arg(QString::fromUtf8(text)), encoding), {QString::fromUtf8(text)});
         row("CRLF", "<?xml version=\"1.0\"?>\r\n<r>\r\n  <a>x&#13;y\r\nz</a>\r\n</r>\r\n",
             {"<?xml version=\"1.0\"?>\n<r>\n  <a>x&#13;y\nz</a>\n</r>"});
         row("empty elements", "<r><a/><b></b><c x=\"\"/></r>", {"<a/>", "<b/>", "<c x=\"\"/>"});
@@ -158,6 +165,10 @@ private slots:
         const QString trail = QStringLiteral("<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\n<r>\n  <a><![CDATA[ゾ]>]]>表</a>\n  <b/>\n</r>\n");
         row("Shift_JIS trail bytes", encode(trail, "SHIFT_JIS"), "//a/text()[2]", "text", QStringLiteral("ソ"),
             encode(QString(trail).replace(QStringLiteral("表<"), QStringLiteral("ソ<")), "SHIFT_JIS"));
+        // Big5 trail bytes too: "也]>" holds no end of CDATA.
+        const QString big5 = QStringLiteral("<?xml version=\"1.0\" encoding=\"Big5\"?>\n<r>\n  <a><![CDATA[也]>]]>表</a>\n  <b/>\n</r>\n");
+        row("Big5 trail bytes", encode(big5, "BIG5"), "//a/text()[2]", "text", QStringLiteral("中"),
+            encode(QString(big5).replace(QStringLiteral("表<"), QStringLiteral("中<")), "BIG5"));
         const QString euc = QStringLiteral("<?xml version=\"1.0\" encoding=\"EUC-JP\"?>\n<r>\n  <a>日本</a>\n</r>\n");
         row("EUC-JP", encode(euc, "EUC-JP"), "/r", "prepend", QStringLiteral("新"),
             encode(QString(euc).replace("<r>\n", QStringLiteral("<r>\n  <新>\n    <e/>\n  </新>\n")), "EUC-JP"));

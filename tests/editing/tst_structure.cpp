@@ -238,6 +238,14 @@ private slots:
         QCOMPARE(ns.prompt->shown.last().icon, Prompt::Icon::Exclamation);
         QCOMPARE(ns.flat(), QStringLiteral("<r xmlns:p=\"urn:p\"><p:a/></r>"));
         QCOMPARE(ns.steps(), 0);
+
+        // The path box follows the item selected after the delete, whatever its kind.
+        Window t(QStringLiteral("<r><a/>t</r>"));
+        t.select(t.at({0, 0}));
+        t.prompt->answers.enqueue(Prompt::Answer::Yes);
+        t.editor().mnuEditDelete_Click();
+        QCOMPARE(t.window.selection().GetSelectedDOMNode().kind(), NodeKind::Text);
+        QCOMPARE(t.window.cboPath()->currentText(), QStringLiteral("/r"));
     }
 
     void moveUpAndDown_data()

@@ -7,6 +7,7 @@
 #include "shell/SettingsStore.h"
 #include "shell/Twips.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
@@ -15,6 +16,8 @@
 #include <QFontInfo>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QScreen>
 #include <QPointer>
 #include <QTest>
 #include <QTimer>
@@ -65,7 +68,7 @@ private slots:
         w.change("1");
         QCOMPARE(edit(), QStringLiteral("101"));
         w.window.menuItem(QStringLiteral("mnuEditUndo"))->trigger();
-        QCOMPARE(edit(), QStringLiteral("011"));
+        QCOMPARE(edit(), QStringLiteral("010")); // back as opened: nothing for Undo All
         QCOMPARE(w.markup(), QStringLiteral("<r/>"));
 
         // The opened file heads the recent-file submenu.
@@ -219,6 +222,28 @@ private slots:
         QVERIFY(alive); // the routine that asked returns into a living window
         QTRY_VERIFY(!alive);
     }
+
+    // Forty faults of a large schema: the box and its button stay on the
+    // screen, the whole text in the box's details.
+    void aLongMessageFitsTheScreen()
+    {
+        frmMain window;
+        window.show();
+        const QString text = QStringLiteral("1 行目: 要素「item」の内容がDTDの宣言と一致しません。\n").repeated(40);
+        QRect box;
+        QString details;
+        whenModal<QMessageBox>([&](QMessageBox *dialog) {
+            const QAbstractButton *ok = dialog->button(QMessageBox::Ok);
+            box = dialog->frameGeometry().united(QRect(ok->mapToGlobal(QPoint()), ok->size()));
+            details = dialog->detailedText();
+            dialog->accept();
+        });
+        window.prompt().message(text, Prompt::Icon::Exclamation);
+        QVERIFY2(window.screen()->availableGeometry().contains(box), qPrintable(QString::number(box.height())));
+        QCOMPARE(details, text);
+        window.closeWithoutAsking();
+    }
+
 };
 
 QTEST_MAIN(TestFrame)

@@ -36,6 +36,8 @@ private slots:
         QFile::setPermissions(path("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         qputenv("XDG_RUNTIME_DIR", path("run").toLocal8Bit());
         qputenv("XDG_CONFIG_HOME", path("config").toLocal8Bit());
+        // A window closed unasked with changes keeps its recovery copy.
+        qputenv("XDG_STATE_HOME", path("state").toLocal8Bit());
         for (const char *name : {"my doc.xml", "a.xml"})
             m_files.write(QString::fromLatin1(name), "<?xml version=\"1.0\"?>\n<root><a>first</a></root>\n");
         m_files.write(QStringLiteral("bad.xml"), "<root><a></root>");

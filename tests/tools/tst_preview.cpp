@@ -3,6 +3,8 @@
 #include "document/Selection.h"
 #include "document/StringTable.h"
 #include "document/XsltTransform.h"
+#include "editing/NodeEditor.h"
+#include "shell/StructureCommands.h"
 #include "tools/PreviewController.h"
 #include "tools/PreviewHtml.h"
 #include "tools/PreviewPane.h"
@@ -285,6 +287,10 @@ private slots:
         // Cancelling the choice returns to the built-in view.
         w.window.menuItem(QStringLiteral("mnuToolSelXSL"))->trigger();
         QVERIFY(preview.xslFile().isEmpty() && shown().contains(QStringLiteral("class=\"st\"")));
+        // A rename shows at once, as other structural changes do.
+        w.window.menuItem(QStringLiteral("mnuToolPreviewSync"))->setChecked(true);
+        QVERIFY(w.window.structure().editor().tvw_AfterLabelEdit(w.item({0}), QStringLiteral("renamed")));
+        QTRY_VERIFY(shown().contains(QStringLiteral(">renamed</span>")));
     }
 
     void docBookStyleSheets()

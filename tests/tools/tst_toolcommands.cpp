@@ -8,6 +8,7 @@
 #include "undo/UndoController.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -118,6 +119,7 @@ private slots:
         QTest::newRow("not a URL") << "http//example" << true;
         QTest::newRow("not HTTP") << "file:///etc/passwd" << true;
         QTest::newRow("refused") << "refused" << true;
+        QTest::newRow("no answer in time") << "silent" << true;
     }
     void send()
     {
@@ -126,8 +128,9 @@ private slots:
         TestWindow w(QStringLiteral("<?xml version=\"1.0\" encoding=\"Shift_JIS\"?><r>日本</r>"));
         QSignalSpy finished(w.window.findChild<ToolCommands *>(), &ToolCommands::sendFinished);
         std::unique_ptr<LocalServer> server;
-        const bool refused = answer == QLatin1String("refused");
-        if (answer.toInt()) {
+        const bool refused = answer == QLatin1String("refused"), silent = answer == QLatin1String("silent");
+        w.window.findChild<ToolCommands *>()->sendTimeoutMs = 1000;
+        if (answer.toInt() || silent) {
             server = std::make_unique<LocalServer>(answer.toInt());
             answer = server->url();
         } else if (refused) {
@@ -144,6 +147,8 @@ private slots:
         QCOMPARE(w.prompt->shown.size(), warned ? 1 : 0);
         if (warned)
             QCOMPARE(w.prompt->shown[0].icon, Prompt::Icon::Exclamation);
+        if (silent)
+            QCOMPARE(w.prompt->shown[0].text, QStringLiteral("送信できませんでした。\n") + resourceString(3203).arg(1));
         QVERIFY(!w.window.flags().m_Dirty);
         if (!server)
             return;
@@ -208,34 +213,35 @@ private slots:
                  QStringLiteral("T\tVersion 1.2.30\r\nc"));
     }
 
-    // The desktop's viewer gets the readme; without one the editor shows it.
+    // The desktop's opener gets the readme; when it finds no viewer, the
+    // editor shows it. The opener here notes the file and exits as told.
     void readme()
     {
         const QString path = QCoreApplication::applicationDirPath() + QStringLiteral("/readme.txt");
+        QVERIFY(QDir(files.dir.path()).mkpath(QStringLiteral("bin")));
+        const QString log = files.path(QStringLiteral("opened")), exitCode = files.path(QStringLiteral("code"));
+        const QString opener = files.write(QStringLiteral("bin/xdg-open"), "#!/bin/sh\necho \"$1\" >> '" + log.toUtf8()
+                                               + "'\nexit $(cat '" + exitCode.toUtf8() + "')\n");
+        QFile::setPermissions(opener, QFile::ReadOwner | QFile::ExeOwner);
+        qputenv("PATH", QFile::encodeName(files.path(QStringLiteral("bin"))) + ':' + qgetenv("PATH"));
         TestWindow w;
         auto *help = w.window.findChild<HelpCommands *>();
-        QList<QUrl> opened;
-        bool viewerExists = true;
-        help->openUrl = [&](const QUrl &url) {
-            opened << url;
-            return viewerExists;
-        };
+        const auto ran = [&] { return QTest::qWaitFor([&] { return help->findChildren<QProcess *>().isEmpty(); }); };
         trigger(w, "mnuHelpReadme"); // no readme: nothing at all
-        QVERIFY(opened.isEmpty() && w.prompt->asked.isEmpty() && w.prompt->shown.isEmpty());
+        QVERIFY(ran() && !QFile::exists(log) && w.prompt->asked.isEmpty());
 
         // Beside the test program; gone again whatever the outcome.
         const auto removeReadme = qScopeGuard([&] { QFile::remove(path); });
-        {
-            QFile f(path);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write("Readme 日本語\n");
-        }
+        files.write(QStringLiteral("code"), "0");
+        QVERIFY(QFile::copy(files.write(QStringLiteral("readme.txt"), "Readme 日本語\n"), path));
         trigger(w, "mnuHelpReadme");
-        QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(path)});
+        QVERIFY(ran());
+        QCOMPARE(TestFiles::read(log), path.toUtf8() + '\n');
         QVERIFY(w.prompt->asked.isEmpty());
 
-        viewerExists = false;
+        files.write(QStringLiteral("code"), "3"); // xdg-open: no viewer for the file
         trigger(w, "mnuHelpReadme");
+        QVERIFY(ran());
         QCOMPARE(w.prompt->asked, QStringList{QStringLiteral("text readme.txt")});
         QCOMPARE(w.prompt->shownTexts, QStringList{QStringLiteral("Readme 日本語\n")});
     }

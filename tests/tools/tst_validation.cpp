@@ -451,6 +451,13 @@ private slots:
         QCOMPARE(w.prompt->shown.size(), 2);
         QVERIFY(w.prompt->shown[1].text.contains(QStringLiteral("order.dtd")));
         QCOMPARE(w.markup(), before);
+
+        // After a success, a file of a kind it cannot validate with: the
+        // success no longer stands in the status bar.
+        w.window.setStatusText(GetResString(14));
+        w.prompt->fileAnswers.enqueue({files.write(QStringLiteral("notes.txt"), "x")});
+        w.window.menuItem(QStringLiteral("mnuToolVerifyNew"))->trigger();
+        QVERIFY(w.window.statusText().isEmpty());
     }
 
     // The items follow the window's state each time the menu opens.
