@@ -117,6 +117,7 @@ void ValidationCommands::Validate()
         // An earlier result says nothing about the file chosen now.
         m_host.setStatusText(QString());
         return;
+    }
     // The engine runs on a thread of its own, on a copy of the document;
     // what takes longer than a moment shows progress and can be cancelled.
     auto run = std::make_shared<ValidationRun>(*document, m_verifyPath, kind);

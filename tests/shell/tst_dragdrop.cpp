@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QMessageBox>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -85,6 +86,7 @@ class TestDragDrop : public QObject
 
 private slots:
     void betweenTwoEditorProcesses();
+    void refusedLabelEditGivesTheTreeTheKeys();
 };
 
 // A user drags items with the mouse: inside this process's window, out of
@@ -217,6 +219,41 @@ void TestDragDrop::betweenTwoEditorProcesses()
         return f.open(QIODevice::ReadOnly) ? flat(QString::fromUtf8(f.readAll())) : QString();
     };
     QTRY_COMPARE_WITH_TIMEOUT(saved(), QStringLiteral("<s><c/><b><a/></b></s>"), 10000);
+}
+
+// F2, an invalid name, Enter, OK on Qt's own message box, then Down, as
+// keys through the X server: the fault lay in where the window put the focus
+// once the box and the label editor were gone.
+void TestDragDrop::refusedLabelEditGivesTheTreeTheKeys()
+{
+    const QString xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
+    if (QGuiApplication::platformName() != QLatin1String("xcb") || xdotool.isEmpty())
+        QSKIP("needs Xvfb and xdotool");
+    frmMain window; // the real prompts
+    window.LoadXML(QStringLiteral("<r><a/><b/></r>"));
+    window.setGeometry(0, 0, 690, 560);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTreeView *tvw = window.tvw();
+    tvw->expandAll();
+    const QModelIndex r = window.model().index(0, 0, window.model().documentIndex());
+    tvw->setCurrentIndex(window.model().index(0, 0, r));
+    const QString id = QString::number(window.winId());
+    const auto run = [&](const QStringList &arguments) {
+        QProcess p;
+        p.start(xdotool, arguments);
+        return QTest::qWaitFor([&] { return p.state() == QProcess::NotRunning; }, 20000) && p.exitCode() == 0;
+    };
+    QVERIFY(run({"windowfocus", "--sync", id, "sleep", "0.3", "key", "F2", "sleep", "0.5", "type", "1bad", "key", "Return"}));
+    QTRY_VERIFY(qobject_cast<QMessageBox *>(QApplication::activeModalWidget()));
+    QVERIFY(run({"key", "Return"}));
+    QTRY_VERIFY(!QApplication::activeModalWidget());
+    // Focus back to the window, as a window manager gives it when a box goes.
+    QVERIFY(run({"sleep", "0.5", "windowfocus", "--sync", id, "sleep", "0.3", "key", "Down"}));
+    QTRY_COMPARE(window.model().nodeAt(tvw->currentIndex()).nodeName(), QStringLiteral("b"));
+    QVERIFY(tvw->hasFocus());
+    QCOMPARE(flat(window.dom()->xml(window.dom()->documentNode())), QStringLiteral("<r><a/><b/></r>"));
+    window.closeWithoutAsking();
 }
 
 int main(int argc, char **argv)
