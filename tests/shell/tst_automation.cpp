@@ -43,9 +43,8 @@ bool processRuns(qint64 pid)
 
 bool succeeded(const QDBusMessage &reply)
 {
-    if (reply.type() != QDBusMessage::ReplyMessage)
-        qWarning() << reply.errorName() << reply.errorMessage();
-    return reply.type() == QDBusMessage::ReplyMessage;
+    const bool ok = reply.type() == QDBusMessage::ReplyMessage;
+    return ok || (qWarning() << reply.errorName() << reply.errorMessage(), false);
 }
 
 } // namespace
@@ -63,9 +62,8 @@ private slots:
         if (!SessionBus::installed())
             QSKIP("dbus-daemon is not installed");
         // The bus must start the editor just built, in automation mode.
-        QFile service(QStringLiteral(OSTREL_DBUS_SERVICE_DIR "/org.ostrel.OstrelEdit.service"));
-        QVERIFY(service.open(QIODevice::ReadOnly));
-        QVERIFY(service.readAll().contains("Exec=\"" OSTREL_EDIT_PATH "\" --automation"));
+        QVERIFY(TestFiles::read(QStringLiteral(OSTREL_DBUS_SERVICE_DIR "/org.ostrel.OstrelEdit.service"))
+                    .contains("Exec=\"" OSTREL_EDIT_PATH "\" --automation"));
         QVERIFY(QDir(m_files.dir.path()).mkpath(QStringLiteral("run")));
         QFile::setPermissions(path("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
@@ -83,8 +81,7 @@ private slots:
 
         // Held until the last test, so one editor process serves them all.
         m_anchor = createWindow(m_connection);
-        QVERIFY(!m_anchor.isEmpty());
-        QVERIFY(m_editorPid > 0);
+        QVERIFY(!m_anchor.isEmpty() && m_editorPid > 0);
     }
 
     void cleanupTestCase()
@@ -102,28 +99,19 @@ private slots:
         QVERIFY(!first.isEmpty() && !second.isEmpty() && first != second);
         auto w1 = window(first);
         QVERIFY2(w1->isValid(), qPrintable(w1->lastError().message()));
-
-        const qint64 h1 = w1->property("hWnd").toLongLong();
-        const qint64 h2 = window(second)->property("hWnd").toLongLong();
+        const qint64 h1 = w1->property("hWnd").toLongLong(), h2 = window(second)->property("hWnd").toLongLong();
         QVERIFY(h1 != 0 && h2 != 0 && h1 != h2);
-        QCOMPARE(w1->property("ReadOnly"), QVariant(false));
         // A window made for a client stays hidden until the client shows it.
-        QCOMPARE(w1->property("Visible"), QVariant(false));
-        QVERIFY(w1->setProperty("Visible", true));
-        QCOMPARE(w1->property("Visible"), QVariant(true));
+        QCOMPARE(std::pair(w1->property("ReadOnly"), w1->property("Visible")), std::pair(QVariant(false), QVariant(false)));
+        QVERIFY(w1->setProperty("Visible", true) && w1->property("Visible") == QVariant(true));
 
-        QVERIFY(succeeded(call(first, "OpenFile", {path("a.xml")})));
-        QVERIFY(succeeded(call(first, "SaveAs", {path("saved.xml")})));
+        QVERIFY(succeeded(call(first, "OpenFile", {path("a.xml")})) && succeeded(call(first, "SaveAs", {path("saved.xml")})));
         QVERIFY(TestFiles::read(path("saved.xml")).contains("<a x=\"1\">first</a>"));
         // Save writes to the file the window now has: the one of SaveAs.
-        QVERIFY(QFile::remove(path("saved.xml")));
-        QVERIFY(succeeded(call(first, "Save")));
-        QVERIFY(QFile::exists(path("saved.xml")));
-
+        QVERIFY(QFile::remove(path("saved.xml")) && succeeded(call(first, "Save")) && QFile::exists(path("saved.xml")));
         // Shown, the window would outlive its object, out of the test's reach.
-        QVERIFY(succeeded(call(first, "CloseWindow")));
-        QVERIFY(succeeded(call(first, "Release")));
-        QVERIFY(succeeded(call(second, "Release")));
+        for (const auto &[object, method] : {std::pair(first, "CloseWindow"), {first, "Release"}, {second, "Release"}})
+            QVERIFY(succeeded(call(object, method)));
         QTRY_VERIFY(m_closed.paths.contains(first) && m_closed.paths.contains(second));
     }
 
@@ -139,8 +127,7 @@ private slots:
 
         QVERIFY(succeeded(call(w, "OpenFile", {path("a.xml")})));
         const QDBusMessage reply = call(w, "SaveAs", {path("no/such/folder/x.xml")});
-        QCOMPARE(reply.errorName(), kErrors + QStringLiteral("SaveFailed"));
-        QVERIFY(reply.errorMessage().contains(path("no/such/folder/x.xml")));
+        QVERIFY(reply.errorName() == kErrors + QStringLiteral("SaveFailed") && reply.errorMessage().contains(path("no/such/folder/x.xml")));
         QVERIFY(succeeded(call(w, "Release")));
     }
 
@@ -151,20 +138,17 @@ private slots:
         auto w = window(closed);
         QVERIFY(w->setProperty("Visible", true));
         const qint64 handle = w->property("hWnd").toLongLong();
-        QVERIFY(succeeded(call(closed, "CloseWindow")));
-        QVERIFY(succeeded(call(quit, "Quit")));
+        QVERIFY(succeeded(call(closed, "CloseWindow")) && succeeded(call(quit, "Quit")));
 
         // The object outlives its window; what needs the window fails clearly.
         QVERIFY(!w->property("Visible").isValid());
         QCOMPARE(w->lastError().name(), kErrors + QStringLiteral("WindowClosed"));
         QVERIFY2(w->lastError().message().contains(QStringLiteral("closed")), qPrintable(w->lastError().message()));
         QCOMPARE(call(closed, "OpenFile", {path("a.xml")}).errorName(), kErrors + QStringLiteral("WindowClosed"));
-        QCOMPARE(w->property("hWnd").toLongLong(), handle);
-        QVERIFY(!m_closed.paths.contains(closed));
+        QVERIFY(w->property("hWnd").toLongLong() == handle && !m_closed.paths.contains(closed));
 
         QVERIFY(succeeded(call(closed, "Release")));
-        QTRY_VERIFY(m_closed.paths.contains(closed));
-        QCOMPARE(m_closed.paths.count(closed), 1);
+        QTRY_COMPARE(m_closed.paths.count(closed), 1);
         QCOMPARE(call(closed, "Save").errorName(), QStringLiteral("org.freedesktop.DBus.Error.UnknownObject"));
         QVERIFY(succeeded(call(quit, "Release")));
     }
@@ -187,8 +171,7 @@ private slots:
             QCOMPARE(reply.errorName(), kErrors + QStringLiteral("TooManyWindows"));
             QVERIFY2(reply.errorMessage().contains(QStringLiteral("256")), qPrintable(reply.errorMessage()));
             QVERIFY(succeeded(call(createWindow(m_connection), "Release"))); // others are not bound by it
-            first = made.first();
-            second = made.last();
+            std::tie(first, second) = std::pair(made.first(), made.last());
             QVERIFY(succeeded(QDBusInterface(kService, first, kWindow, leaving).call(QStringLiteral("OpenFile"), path("a.xml"))));
         }
         QDBusConnection::disconnectFromBus(name);
@@ -202,8 +185,7 @@ private slots:
         // Only the anchor's hidden window and object are left. Ending the object
         // closes the window nobody can reach any more, and with nothing held
         // the editor ends.
-        QVERIFY(processRuns(m_editorPid));
-        QVERIFY(succeeded(call(m_anchor, "Release")));
+        QVERIFY(processRuns(m_editorPid) && succeeded(call(m_anchor, "Release")));
         QTRY_VERIFY(m_closed.paths.contains(m_anchor));
         QTRY_VERIFY_WITH_TIMEOUT(!processRuns(m_editorPid), 20000);
     }
