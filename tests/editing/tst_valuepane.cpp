@@ -60,20 +60,16 @@ private slots:
         const QString ab = QStringLiteral("<r><a/><b/></r>");
         const QString syntax = QStringLiteral("構文エラー");
         using Rows = QList<int>;
-        QTest::newRow("text with a line break") << mixed << Rows{0, 0} << "line1\nline2"
-                                                << "<r>line1\nline2<!--c--><![CDATA[d]]></r>" << "";
+        QTest::newRow("text with a line break") << mixed << Rows{0, 0} << "line1\nline2" << "<r>line1\nline2<!--c--><![CDATA[d]]></r>" << "";
         QTest::newRow("text emptied: nothing") << mixed << Rows{0, 0} << "" << "" << "";
         QTest::newRow("comment") << mixed << Rows{0, 1} << "new" << "<r>t<!--new--><![CDATA[d]]></r>" << "";
         QTest::newRow("CDATA holding markup") << mixed << Rows{0, 2} << "<raw>" << "<r>t<!--c--><![CDATA[<raw>]]></r>" << "";
         QTest::newRow("element, two of them") << ab << Rows{0, 0} << "<p/><q/>" << "" << syntax;
-        QTest::newRow("element, a comment before it dropped") << ab << Rows{0, 0} << "<!-- note --><p/>"
-                                                              << "<r>\n  <p/>\n  <b/>\n</r>" << "";
+        QTest::newRow("element, a comment before it dropped") << ab << Rows{0, 0} << "<!-- note --><p/>" << "<r>\n  <p/>\n  <b/>\n</r>" << "";
         QTest::newRow("root element between comments") << "<!--before--><r><a/></r><!--after-->" << Rows{1} << "<s>t</s>"
                                                        << "<!--before-->\n<s>t</s>\n<!--after-->" << "";
-        QTest::newRow("whole document") << "<r/>" << Rows{} << "<?xml version=\"1.0\"?><new/>"
-                                        << "<?xml version=\"1.0\"?>\n<new/>" << "";
-        QTest::newRow("whole document, not well-formed") << "<r/>" << Rows{} << "<?xml version=\"1.0\"?><new>" << ""
-                                                         << syntax;
+        QTest::newRow("whole document") << "<r/>" << Rows{} << "<?xml version=\"1.0\"?><new/>" << "<?xml version=\"1.0\"?>\n<new/>" << "";
+        QTest::newRow("whole document, not well-formed") << "<r/>" << Rows{} << "<?xml version=\"1.0\"?><new>" << "" << syntax;
     }
     void replacingThePaneText()
     {
