@@ -36,7 +36,6 @@ class TestValuePane : public QObject
             c.setPosition(position);
             window.txtEdit()->setTextCursor(c);
         }
-        void selectAll() { window.txtEdit()->selectAll(); }
         void inputMethod(const QString &preedit, const QString &commit = QString())
         {
             QInputMethodEvent event(preedit, {});
@@ -104,7 +103,7 @@ private slots:
         Window w(QStringLiteral("<r><!--c--></r>"));
         const XmlNode comment = w.doc().documentElement().child(0);
         w.select(comment);
-        w.selectAll();
+        w.window.txtEdit()->selectAll();
         w.typeKeys(QStringLiteral("well-"));
         QCOMPARE(comment.text(), QStringLiteral("well"));
         QVERIFY(!w.status().isEmpty() && w.window.txtEdit()->value() == QStringLiteral("well-"));
