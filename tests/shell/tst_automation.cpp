@@ -94,8 +94,7 @@ private slots:
 
     void createAndDriveWindows()
     {
-        const QString first = createWindow(m_connection);
-        const QString second = createWindow(m_connection);
+        const QString first = createWindow(m_connection), second = createWindow(m_connection);
         QVERIFY(!first.isEmpty() && !second.isEmpty() && first != second);
         auto w1 = window(first);
         QVERIFY2(w1->isValid(), qPrintable(w1->lastError().message()));
@@ -133,8 +132,7 @@ private slots:
 
     void closedWindowAndRelease()
     {
-        const QString closed = createWindow(m_connection);
-        const QString quit = createWindow(m_connection);
+        const QString closed = createWindow(m_connection), quit = createWindow(m_connection);
         auto w = window(closed);
         QVERIFY(w->setProperty("Visible", true));
         const qint64 handle = w->property("hWnd").toLongLong();
@@ -158,8 +156,7 @@ private slots:
     void clientThatLeavesReleasesItsObjects()
     {
         const QString name = QStringLiteral("leaving client");
-        QString first;
-        QString second;
+        QString first, second;
         {
             const QDBusConnection leaving = QDBusConnection::connectToBus(m_bus.address(), name);
             QDBusInterface root(kService, kRoot, kService, leaving);

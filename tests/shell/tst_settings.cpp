@@ -162,11 +162,9 @@ private slots:
         auto storedKeys = [] {
             const SettingsStore store;
             QStringList stored;
-            for (int i = 1; i <= 11; ++i) {
-                const QString path = store.read(QStringLiteral("MRU"), QStringLiteral("File%1").arg(i));
-                if (!path.isEmpty())
+            for (int i = 1; i <= 11; ++i)
+                if (const QString path = store.read(QStringLiteral("MRU"), QStringLiteral("File%1").arg(i)); !path.isEmpty())
                     stored << path;
-            }
             return stored;
         };
         auto running = [&] {
@@ -202,8 +200,8 @@ private slots:
         tenth->trigger();
         QCOMPARE(chosen.value(0).value(0).toString(), paths.at(9));
 
-        for (int i = 1; i < 10; ++i)
-            QFile::remove(paths.at(i));
+        for (const QString &path : paths.mid(1))
+            QFile::remove(path);
         menu->refresh();
         QCOMPARE(visibleElements(*mru), QStringList{QStringLiteral("mnuFileMRUFiles1")});
         QFile::remove(paths.at(0));
