@@ -8,7 +8,6 @@
 #include <QDBusReply>
 #include <QFile>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTest>
 
 #include <csignal>

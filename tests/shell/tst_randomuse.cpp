@@ -8,7 +8,6 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QLineEdit>
-#include <QMenu>
 #include <QMimeData>
 #include <QPointer>
 #include <QPrinter>

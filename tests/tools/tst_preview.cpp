@@ -53,10 +53,11 @@ class TestPreview : public QObject
         }
         return found;
     }
-    static QString pdfText(const QString &pdf)
+    // What a poppler tool prints about a PDF file.
+    static QString pdfInfo(const char *tool, const QStringList &arguments)
     {
         QProcess p;
-        p.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+        p.start(QString::fromLatin1(tool), arguments);
         p.waitForFinished(30000);
         return QString::fromUtf8(p.readAllStandardOutput());
     }
@@ -170,7 +171,7 @@ private slots:
         QVERIFY(w.showWindow());
         w.prompt->printAnswer = m_files.path(QStringLiteral("tree.pdf"));
         w.window.menuItem(QStringLiteral("mnuFilePrintTree"))->trigger();
-        const QString tree = pdfText(w.prompt->printAnswer);
+        const QString tree = pdfInfo("pdftotext", {QStringLiteral("-layout"), w.prompt->printAnswer, QStringLiteral("-")});
         // (the icon stands between the mark and the label)
         QVERIFY2(tree.contains(QRegularExpression(QStringLiteral("\\+- +r\\s*\\n"))) && tree.contains(QRegularExpression(QStringLiteral("\\|- +item")))
                      && tree.contains(QRegularExpression(QStringLiteral("\\+- +item\\s*\\n +\\+- +n=\"119\""))),
@@ -185,10 +186,8 @@ private slots:
         // The engine prints the page as pictures, so its text cannot be read
         // back; they are made at 300 dpi at most.
         QVERIFY(printed.at(0).at(0).toBool() && QFileInfo(w.prompt->printAnswer).size() > 10000);
-        QProcess images; // its rows: page num type width height color comp bpc enc interp object ID x-ppi y-ppi ...
-        images.start(QStringLiteral("pdfimages"), {QStringLiteral("-list"), w.prompt->printAnswer});
-        QVERIFY(images.waitForFinished(30000));
-        const QString row = QString::fromUtf8(images.readAllStandardOutput()).section(QLatin1Char('\n'), 2, 2).simplified();
+        // (its rows: page num type width height color comp bpc enc interp object ID x-ppi y-ppi ...)
+        const QString row = pdfInfo("pdfimages", {QStringLiteral("-list"), w.prompt->printAnswer}).section(QLatin1Char('\n'), 2, 2).simplified();
         QVERIFY2(row.section(QLatin1Char(' '), 12, 12).toInt() == 300, qPrintable(row));
         {
             // A window closed while it prints leaves the job to end on its own.
