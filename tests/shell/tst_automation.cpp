@@ -115,22 +115,20 @@ private slots:
 
     void failuresAreErrorReplies()
     {
-        const QString w = createWindow(m_connection);
+        const QString plain = createWindow(m_connection);
         m_files.write(QStringLiteral("bad.xml"), "<root><a></root>");
 
         // No dialog waits for a user: the reply says what went wrong.
-        QCOMPARE(call(w, "OpenFile", {path("bad.xml")}).errorName(), kErrors + QStringLiteral("OpenFailed"));
-        QCOMPARE(call(w, "Save").errorName(), kErrors + QStringLiteral("NoDocument"));
-        QCOMPARE(call(w, "OpenFile", {QStringLiteral("a.xml")}).errorName(), QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"));
+        QCOMPARE(call(plain, "OpenFile", {path("bad.xml")}).errorName(), kErrors + QStringLiteral("OpenFailed"));
+        QCOMPARE(call(plain, "Save").errorName(), kErrors + QStringLiteral("NoDocument"));
+        QCOMPARE(call(plain, "OpenFile", {QStringLiteral("a.xml")}).errorName(), QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"));
 
-        QVERIFY(succeeded(call(w, "OpenFile", {path("a.xml")})));
-        const QDBusMessage reply = call(w, "SaveAs", {path("no/such/folder/x.xml")});
+        QVERIFY(succeeded(call(plain, "OpenFile", {path("a.xml")})));
+        const QDBusMessage reply = call(plain, "SaveAs", {path("no/such/folder/x.xml")});
         QVERIFY(reply.errorName() == kErrors + QStringLiteral("SaveFailed") && reply.errorMessage().contains(path("no/such/folder/x.xml")));
-        QVERIFY(succeeded(call(w, "Release")));
-    }
+        QVERIFY(succeeded(call(plain, "Release")));
 
-    void closedWindowAndRelease()
-    {
+        // A closed window's object, until it is released.
         const QString closed = createWindow(m_connection), quit = createWindow(m_connection);
         auto w = window(closed);
         QVERIFY(w->setProperty("Visible", true));
