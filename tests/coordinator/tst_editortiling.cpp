@@ -51,15 +51,10 @@ struct Started
     std::vector<std::unique_ptr<QProcess>> editors;
     bool coordinatorEnded = false;
 
-    Started() = default;
-    Started(const Started &) = delete;
-    Started &operator=(const Started &) = delete;
     ~Started()
     {
-        for (const auto &editor : editors) {
-            editor->kill();
-            editor->waitForFinished(5000);
-        }
+        for (const auto &editor : editors)
+            editor->kill(), editor->waitForFinished(5000);
         // It may not have taken its lock yet, and without a window it would
         // wait for one for ever.
         qint64 pid = 0;
@@ -75,7 +70,6 @@ struct Started
 class TestEditorTiling : public QObject
 {
     Q_OBJECT
-
 private slots:
     void tilesWindowsOfTwoEditorsAndDropsKilledOne();
 };
@@ -88,25 +82,21 @@ void TestEditorTiling::tilesWindowsOfTwoEditorsAndDropsKilledOne()
     if (!SessionBus::installed())
         QSKIP("dbus-daemon is not installed");
     QTemporaryDir dir; // 0700, so it serves as the runtime folder
-    QVERIFY(dir.isValid());
     XvfbScreen screen;
-    const QString noScreen = screen.start();
-    if (!noScreen.isEmpty())
+    if (const QString noScreen = screen.start(); !noScreen.isEmpty())
         QSKIP(qPrintable(noScreen));
     SessionBus bus;
     const QString noBus = bus.start(dir.path());
-    QVERIFY2(noBus.isEmpty(), qPrintable(noBus));
+    QVERIFY2(dir.isValid() && noBus.isEmpty(), qPrintable(noBus));
     Started started;
 
     // The test's own coordinator client must find the same socket.
     qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir.path()));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-    env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(screen.display()));
-    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), bus.address());
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
-    env.insert(QStringLiteral("XDG_STATE_HOME"), dir.filePath(QStringLiteral("state")));
+    for (const auto &[name, value] : {std::pair("QT_QPA_PLATFORM", QStringLiteral("xcb")), {"DISPLAY", QString::fromLatin1(screen.display())},
+                                      {"DBUS_SESSION_BUS_ADDRESS", bus.address()}, {"XDG_RUNTIME_DIR", dir.path()},
+                                      {"XDG_CONFIG_HOME", dir.filePath(QStringLiteral("config"))}, {"XDG_STATE_HOME", dir.filePath(QStringLiteral("state"))}})
+        env.insert(QString::fromLatin1(name), value);
     const auto startEditor = [&](const QStringList &arguments) {
         started.editors.push_back(std::make_unique<QProcess>());
         QProcess &editor = *started.editors.back();
@@ -118,9 +108,8 @@ void TestEditorTiling::tilesWindowsOfTwoEditorsAndDropsKilledOne()
 
     // Editor process 1 under automation; its windows are asked for one after
     // the other, as a client script would, and their ids come with them.
-    QVERIFY(startEditor({QStringLiteral("--automation")}));
     const QDBusConnection connection = QDBusConnection::connectToBus(bus.address(), kBusName);
-    QVERIFY(connection.isConnected());
+    QVERIFY(startEditor({QStringLiteral("--automation")}) && connection.isConnected());
     QTRY_VERIFY_WITH_TIMEOUT(connection.interface()->isServiceRegistered(kService), 30000);
     QDBusInterface editor1(kService, QStringLiteral("/org/ostrel/OstrelEdit"), kService, connection);
     const auto createShownWindow = [&]() -> quint32 {
@@ -130,8 +119,7 @@ void TestEditorTiling::tilesWindowsOfTwoEditorsAndDropsKilledOne()
         QDBusInterface window(kService, path.value().path(), QStringLiteral("org.ostrel.OstrelEdit.Window"), connection);
         return window.setProperty("Visible", true) ? quint32(window.property("hWnd").toLongLong()) : 0;
     };
-    const quint32 first = createShownWindow();
-    const quint32 second = createShownWindow();
+    const quint32 first = createShownWindow(), second = createShownWindow();
     QVERIFY(first != 0 && second != 0);
 
     // Sends TILE_VERTICAL as the Window menu does; run again and again by
@@ -147,24 +135,19 @@ void TestEditorTiling::tilesWindowsOfTwoEditorsAndDropsKilledOne()
     QVERIFY(coordinator != 0);
 
     // Editor process 2, started by a user with a file, adds the third window.
-    const QString document = dir.filePath(QStringLiteral("second.xml"));
-    QFile file(document);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("<root/>\n") > 0);
-    file.close();
-    QVERIFY(startEditor({document}));
+    QFile document(dir.filePath(QStringLiteral("second.xml")));
+    QVERIFY(document.open(QIODevice::WriteOnly) && document.write("<root/>\n") > 0 && document.flush());
+    QVERIFY(startEditor({document.fileName()}));
     quint32 third = 0;
     QTRY_VERIFY_WITH_TIMEOUT((third = screen.findWindow("second.xml - Ostrel XML Editor")) != 0, 30000);
     QTRY_VERIFY_WITH_TIMEOUT(tiled({first, second, third}), 20000);
 
     // Killed, editor 2 cannot say REMOVE; the sweep drops its window.
-    QProcess &editor2 = *started.editors.back();
-    editor2.kill();
-    QVERIFY(editor2.waitForFinished(5000));
+    const auto kill = [](QProcess &editor) { return editor.kill(), editor.waitForFinished(5000); };
+    QVERIFY(kill(*started.editors.back()));
     QTRY_VERIFY_WITH_TIMEOUT(tiled({first, second}), 2000);
-
     // With the last window gone the coordinator ends by itself.
-    started.editors.front()->kill();
-    QVERIFY(started.editors.front()->waitForFinished(5000));
+    QVERIFY(kill(*started.editors.front()));
     QTRY_VERIFY_WITH_TIMEOUT(coordinatorPid() != coordinator, 20000);
     started.coordinatorEnded = true;
 }

@@ -28,20 +28,16 @@ private slots:
 
     void init()
     {
-        m_runtimeDir = std::make_unique<QTemporaryDir>();
-        QVERIFY(m_runtimeDir->isValid());
+        QVERIFY((m_runtimeDir = std::make_unique<QTemporaryDir>())->isValid());
         // Inherited by the programs started here; serverName() follows it too.
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtimeDir->path()));
     }
 
     void cleanup()
     {
-        for (auto it = m_processes.crbegin(); it != m_processes.crend(); ++it) {
-            (*it)->kill();
-            (*it)->waitForFinished(5000);
-            delete *it;
-        }
-        m_processes.clear();
+        for (QProcess *process : std::as_const(m_processes))
+            process->kill(), process->waitForFinished(5000);
+        qDeleteAll(std::exchange(m_processes, {}));
         for (pid_t pid : std::as_const(m_children)) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, nullptr, 0);
@@ -57,30 +53,24 @@ private slots:
         QTRY_VERIFY(a->state() == QProcess::NotRunning || b->state() == QProcess::NotRunning);
         QProcess *first = a->state() == QProcess::Running ? a : b;
         QCOMPARE(first->state(), QProcess::Running);
-        auto client = connectWhenServing();
-        QCOMPARE(ask(*client, "ADD 1"), QByteArray("OK"));
+        QCOMPARE(ask(*connectWhenServing(), "ADD 1"), QByteArray("OK"));
 
         // Killed, it leaves its socket and lock file; a successor takes over...
         first->kill();
         QVERIFY(first->waitForFinished(5000));
         QProcess *successor = start();
-        client = connectWhenServing();
-        QCOMPARE(ask(*client, "ADD 2"), QByteArray("OK"));
-
+        const auto client = connectWhenServing();
         // ...and holds the claim: a later one ends at once.
         QProcess *late = start();
-        QVERIFY(late->waitForFinished(5000));
-        QCOMPARE(late->exitCode(), 0);
-        QCOMPARE(successor->state(), QProcess::Running);
+        QVERIFY(late->waitForFinished(5000) && late->exitCode() == 0);
         // It ends, cleanly, once its last window is removed (a REMOVE before
         // the first ADD is no end: tst_coordinator).
-        QCOMPARE(ask(*client, "ADD 3"), QByteArray("OK"));
-        QCOMPARE(ask(*client, "REMOVE 2"), QByteArray("OK"));
+        for (const char *command : {"ADD 2", "ADD 3", "REMOVE 2"})
+            QCOMPARE(ask(*client, command), QByteArray("OK"));
         QCOMPARE(successor->state(), QProcess::Running);
         QCOMPARE(ask(*client, "REMOVE 3"), QByteArray("OK"));
         QVERIFY(successor->waitForFinished(5000));
-        QCOMPARE(successor->exitStatus(), QProcess::NormalExit);
-        QCOMPARE(successor->exitCode(), 0);
+        QCOMPARE(std::pair(successor->exitStatus(), successor->exitCode()), std::pair(QProcess::NormalExit, 0));
     }
 
     // More idle connections than it has descriptors do not stop it
@@ -95,8 +85,7 @@ private slots:
             socket->connectToServer(DdeProtocol::serverName());
         }
         const pid_t editor = editorProcess();
-        QVERIFY(editor > 0);
-        ::kill(editor, SIGKILL);
+        QVERIFY(editor > 0 && ::kill(editor, SIGKILL) == 0);
         QVERIFY(dde->waitForFinished(5000));
     }
 

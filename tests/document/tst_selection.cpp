@@ -44,10 +44,8 @@ private slots:
         QTest::newRow("attribute, name lock") << Rows{1, 0} << "l" << "/r/c" << "a b" << "01110";
         QTest::newRow("processing instruction") << Rows{1, 2} << "" << "/" << "data" << "11110";
         QTest::newRow("declaration") << Rows{0} << "" << "/" << "version=\"1.0\"" << "11110";
-        QTest::newRow("document, empty clipboard") << Rows{} << "e" << "/" << "*" << "00000";
         QTest::newRow("element, empty clipboard") << Rows{1} << "e" << "/r" << "*" << "01110";
         QTest::newRow("element, read-only") << Rows{1} << "r" << "/r" << "*" << "11000";
-        QTest::newRow("attribute, read-only") << Rows{1, 0} << "r" << "/r/c" << "a b" << "11000";
         QTest::newRow("text, read-only") << Rows{1, 1, 0} << "r" << "/r/c" << "x" << "11000";
     }
     void showingANode()
@@ -71,8 +69,8 @@ private slots:
         for (const char *button : {"copy", "cut", "delete", "paste"})
             shown += w.enabled(button) ? u'1' : u'0';
         QTEST(shown, "shown");
-        QCOMPARE(w.window.tvw()->currentIndex(), item);
-        QVERIFY(!w.window.flags().m_Dirty); // filling the pane writes nothing back
+        // Filling the pane writes nothing back.
+        QVERIFY(w.window.tvw()->currentIndex() == item && !w.window.flags().m_Dirty);
     }
 
     void largeMarkupIsShownInPartAndLocked()
@@ -85,13 +83,11 @@ private slots:
         w.show({0});
         const QString shown = w.window.txtEdit()->toPlainText();
         QVERIFY(shown.size() <= Selection::kPaneMarkupLimit && shown.size() > Selection::kPaneMarkupLimit / 2);
-        QVERIFY(full.startsWith(shown + QLatin1Char('\n')));
-        QVERIFY(w.locked());
+        QVERIFY(full.startsWith(shown + QLatin1Char('\n')) && w.locked());
         QCOMPARE(w.window.statusText(), Selection::truncatedNotice());
         // A small node shows whole and clears the notice.
         w.show({0, 0});
-        QVERIFY(!w.locked());
-        QVERIFY(w.window.statusText().isEmpty());
+        QVERIFY(!w.locked() && w.window.statusText().isEmpty());
 
         // Mixed content is written as it would be in full: a cut never
         // changes how the part before it is laid out.
@@ -109,9 +105,8 @@ private slots:
         w.show({1});
         w.window.setStatusText(QStringLiteral("検索中"));
         w.window.selection().ShowNode(w.item({1, 1}), false);
-        QCOMPARE(w.window.tvw()->currentIndex(), w.item({1}));
+        QVERIFY(w.window.tvw()->currentIndex() == w.item({1}) && w.window.statusText().isEmpty());
         QCOMPARE(w.pane(), QStringLiteral("<c>x</c>"));
-        QVERIFY(w.window.statusText().isEmpty());
         w.window.tvw()->setCurrentIndex(w.item({1, 2})); // as the arrow keys do
         QCOMPARE(w.pane(), QStringLiteral("data"));
         w.window.selection().setSelectedItem(w.item({1}));

@@ -8,7 +8,6 @@
 #include <QDBusReply>
 #include <QFile>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QTest>
 
 #include <csignal>
@@ -43,9 +42,8 @@ bool processRuns(qint64 pid)
 
 bool succeeded(const QDBusMessage &reply)
 {
-    if (reply.type() != QDBusMessage::ReplyMessage)
-        qWarning() << reply.errorName() << reply.errorMessage();
-    return reply.type() == QDBusMessage::ReplyMessage;
+    const bool ok = reply.type() == QDBusMessage::ReplyMessage;
+    return ok || (qWarning() << reply.errorName() << reply.errorMessage(), false);
 }
 
 } // namespace
@@ -63,9 +61,8 @@ private slots:
         if (!SessionBus::installed())
             QSKIP("dbus-daemon is not installed");
         // The bus must start the editor just built, in automation mode.
-        QFile service(QStringLiteral(OSTREL_DBUS_SERVICE_DIR "/org.ostrel.OstrelEdit.service"));
-        QVERIFY(service.open(QIODevice::ReadOnly));
-        QVERIFY(service.readAll().contains("Exec=\"" OSTREL_EDIT_PATH "\" --automation"));
+        QVERIFY(TestFiles::read(QStringLiteral(OSTREL_DBUS_SERVICE_DIR "/org.ostrel.OstrelEdit.service"))
+                    .contains("Exec=\"" OSTREL_EDIT_PATH "\" --automation"));
         QVERIFY(QDir(m_files.dir.path()).mkpath(QStringLiteral("run")));
         QFile::setPermissions(path("run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
@@ -83,8 +80,7 @@ private slots:
 
         // Held until the last test, so one editor process serves them all.
         m_anchor = createWindow(m_connection);
-        QVERIFY(!m_anchor.isEmpty());
-        QVERIFY(m_editorPid > 0);
+        QVERIFY(!m_anchor.isEmpty() && m_editorPid > 0);
     }
 
     void cleanupTestCase()
@@ -97,74 +93,57 @@ private slots:
 
     void createAndDriveWindows()
     {
-        const QString first = createWindow(m_connection);
-        const QString second = createWindow(m_connection);
+        const QString first = createWindow(m_connection), second = createWindow(m_connection);
         QVERIFY(!first.isEmpty() && !second.isEmpty() && first != second);
         auto w1 = window(first);
         QVERIFY2(w1->isValid(), qPrintable(w1->lastError().message()));
-
-        const qint64 h1 = w1->property("hWnd").toLongLong();
-        const qint64 h2 = window(second)->property("hWnd").toLongLong();
+        const qint64 h1 = w1->property("hWnd").toLongLong(), h2 = window(second)->property("hWnd").toLongLong();
         QVERIFY(h1 != 0 && h2 != 0 && h1 != h2);
-        QCOMPARE(w1->property("ReadOnly"), QVariant(false));
         // A window made for a client stays hidden until the client shows it.
-        QCOMPARE(w1->property("Visible"), QVariant(false));
-        QVERIFY(w1->setProperty("Visible", true));
-        QCOMPARE(w1->property("Visible"), QVariant(true));
+        QCOMPARE(std::pair(w1->property("ReadOnly"), w1->property("Visible")), std::pair(QVariant(false), QVariant(false)));
+        QVERIFY(w1->setProperty("Visible", true) && w1->property("Visible") == QVariant(true));
 
-        QVERIFY(succeeded(call(first, "OpenFile", {path("a.xml")})));
-        QVERIFY(succeeded(call(first, "SaveAs", {path("saved.xml")})));
+        QVERIFY(succeeded(call(first, "OpenFile", {path("a.xml")})) && succeeded(call(first, "SaveAs", {path("saved.xml")})));
         QVERIFY(TestFiles::read(path("saved.xml")).contains("<a x=\"1\">first</a>"));
         // Save writes to the file the window now has: the one of SaveAs.
-        QVERIFY(QFile::remove(path("saved.xml")));
-        QVERIFY(succeeded(call(first, "Save")));
-        QVERIFY(QFile::exists(path("saved.xml")));
-
+        QVERIFY(QFile::remove(path("saved.xml")) && succeeded(call(first, "Save")) && QFile::exists(path("saved.xml")));
         // Shown, the window would outlive its object, out of the test's reach.
-        QVERIFY(succeeded(call(first, "CloseWindow")));
-        QVERIFY(succeeded(call(first, "Release")));
-        QVERIFY(succeeded(call(second, "Release")));
+        for (const auto &[object, method] : {std::pair(first, "CloseWindow"), {first, "Release"}, {second, "Release"}})
+            QVERIFY(succeeded(call(object, method)));
         QTRY_VERIFY(m_closed.paths.contains(first) && m_closed.paths.contains(second));
     }
 
     void failuresAreErrorReplies()
     {
-        const QString w = createWindow(m_connection);
+        const QString plain = createWindow(m_connection);
         m_files.write(QStringLiteral("bad.xml"), "<root><a></root>");
 
         // No dialog waits for a user: the reply says what went wrong.
-        QCOMPARE(call(w, "OpenFile", {path("bad.xml")}).errorName(), kErrors + QStringLiteral("OpenFailed"));
-        QCOMPARE(call(w, "Save").errorName(), kErrors + QStringLiteral("NoDocument"));
-        QCOMPARE(call(w, "OpenFile", {QStringLiteral("a.xml")}).errorName(), QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"));
+        QCOMPARE(call(plain, "OpenFile", {path("bad.xml")}).errorName(), kErrors + QStringLiteral("OpenFailed"));
+        QCOMPARE(call(plain, "Save").errorName(), kErrors + QStringLiteral("NoDocument"));
+        QCOMPARE(call(plain, "OpenFile", {QStringLiteral("a.xml")}).errorName(), QStringLiteral("org.freedesktop.DBus.Error.InvalidArgs"));
 
-        QVERIFY(succeeded(call(w, "OpenFile", {path("a.xml")})));
-        const QDBusMessage reply = call(w, "SaveAs", {path("no/such/folder/x.xml")});
-        QCOMPARE(reply.errorName(), kErrors + QStringLiteral("SaveFailed"));
-        QVERIFY(reply.errorMessage().contains(path("no/such/folder/x.xml")));
-        QVERIFY(succeeded(call(w, "Release")));
-    }
+        QVERIFY(succeeded(call(plain, "OpenFile", {path("a.xml")})));
+        const QDBusMessage reply = call(plain, "SaveAs", {path("no/such/folder/x.xml")});
+        QVERIFY(reply.errorName() == kErrors + QStringLiteral("SaveFailed") && reply.errorMessage().contains(path("no/such/folder/x.xml")));
+        QVERIFY(succeeded(call(plain, "Release")));
 
-    void closedWindowAndRelease()
-    {
-        const QString closed = createWindow(m_connection);
-        const QString quit = createWindow(m_connection);
+        // A closed window's object, until it is released.
+        const QString closed = createWindow(m_connection), quit = createWindow(m_connection);
         auto w = window(closed);
         QVERIFY(w->setProperty("Visible", true));
         const qint64 handle = w->property("hWnd").toLongLong();
-        QVERIFY(succeeded(call(closed, "CloseWindow")));
-        QVERIFY(succeeded(call(quit, "Quit")));
+        QVERIFY(succeeded(call(closed, "CloseWindow")) && succeeded(call(quit, "Quit")));
 
         // The object outlives its window; what needs the window fails clearly.
         QVERIFY(!w->property("Visible").isValid());
         QCOMPARE(w->lastError().name(), kErrors + QStringLiteral("WindowClosed"));
         QVERIFY2(w->lastError().message().contains(QStringLiteral("closed")), qPrintable(w->lastError().message()));
         QCOMPARE(call(closed, "OpenFile", {path("a.xml")}).errorName(), kErrors + QStringLiteral("WindowClosed"));
-        QCOMPARE(w->property("hWnd").toLongLong(), handle);
-        QVERIFY(!m_closed.paths.contains(closed));
+        QVERIFY(w->property("hWnd").toLongLong() == handle && !m_closed.paths.contains(closed));
 
         QVERIFY(succeeded(call(closed, "Release")));
-        QTRY_VERIFY(m_closed.paths.contains(closed));
-        QCOMPARE(m_closed.paths.count(closed), 1);
+        QTRY_COMPARE(m_closed.paths.count(closed), 1);
         QCOMPARE(call(closed, "Save").errorName(), QStringLiteral("org.freedesktop.DBus.Error.UnknownObject"));
         QVERIFY(succeeded(call(quit, "Release")));
     }
@@ -174,8 +153,7 @@ private slots:
     void clientThatLeavesReleasesItsObjects()
     {
         const QString name = QStringLiteral("leaving client");
-        QString first;
-        QString second;
+        QString first, second;
         {
             const QDBusConnection leaving = QDBusConnection::connectToBus(m_bus.address(), name);
             QDBusInterface root(kService, kRoot, kService, leaving);
@@ -187,8 +165,7 @@ private slots:
             QCOMPARE(reply.errorName(), kErrors + QStringLiteral("TooManyWindows"));
             QVERIFY2(reply.errorMessage().contains(QStringLiteral("256")), qPrintable(reply.errorMessage()));
             QVERIFY(succeeded(call(createWindow(m_connection), "Release"))); // others are not bound by it
-            first = made.first();
-            second = made.last();
+            std::tie(first, second) = std::pair(made.first(), made.last());
             QVERIFY(succeeded(QDBusInterface(kService, first, kWindow, leaving).call(QStringLiteral("OpenFile"), path("a.xml"))));
         }
         QDBusConnection::disconnectFromBus(name);
@@ -202,8 +179,7 @@ private slots:
         // Only the anchor's hidden window and object are left. Ending the object
         // closes the window nobody can reach any more, and with nothing held
         // the editor ends.
-        QVERIFY(processRuns(m_editorPid));
-        QVERIFY(succeeded(call(m_anchor, "Release")));
+        QVERIFY(processRuns(m_editorPid) && succeeded(call(m_anchor, "Release")));
         QTRY_VERIFY(m_closed.paths.contains(m_anchor));
         QTRY_VERIFY_WITH_TIMEOUT(!processRuns(m_editorPid), 20000);
     }

@@ -8,7 +8,6 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QLineEdit>
-#include <QMenu>
 #include <QMimeData>
 #include <QPointer>
 #include <QPrinter>
@@ -35,18 +34,13 @@ namespace {
 class RandomPrompt : public Prompt
 {
 public:
-    RandomPrompt(QRandomGenerator &random, QStringList files, QString folder)
-        : m_random(random), m_files(std::move(files)), m_folder(std::move(folder))
-    {
-    }
+    RandomPrompt(QRandomGenerator &random, QStringList files, QString folder) : m_random(random), m_files(std::move(files)), m_folder(std::move(folder)) {}
 
     Answer message(const QString &text, Icon, Buttons buttons, bool) override
     {
         asked << text.left(120);
-        const QList<Answer> choices = buttons == Buttons::Ok ? QList{Answer::Ok}
-            : buttons == Buttons::OkCancel                  ? QList{Answer::Ok, Answer::Cancel}
-            : buttons == Buttons::YesNo                     ? QList{Answer::Yes, Answer::No}
-                                                            : QList{Answer::Yes, Answer::No, Answer::Cancel};
+        const QList<Answer> choices = buttons == Buttons::Ok ? QList{Answer::Ok} : buttons == Buttons::OkCancel ? QList{Answer::Ok, Answer::Cancel}
+            : buttons == Buttons::YesNo ? QList{Answer::Yes, Answer::No} : QList{Answer::Yes, Answer::No, Answer::Cancel};
         return choices.at(m_random.bounded(int(choices.size())));
     }
     bool openFileDialog(const QString &, const QString &, QString *path, bool *readOnly) override
@@ -135,21 +129,17 @@ class TestRandomUse : public QObject
 private slots:
     void initTestCase()
     {
-        m_openable << m_files.write(QStringLiteral("doc.xml"), kDocument)
-                   << m_files.write(QStringLiteral("s.xsl"), "<x:stylesheet xmlns:x=\"http://www.w3.org/1999/XSL/Transform\" "
-                                                              "version=\"1.0\"><x:template match=\"/\"/></x:stylesheet>")
-                   << m_files.write(QStringLiteral("bad.xml"), "<r><unclosed></r>")
-                   << m_files.write(QStringLiteral("small.xml"), "<r a='1'>t</r>");
-        const QString readOnly = m_files.write(QStringLiteral("ro.xml"), "<ro><x/></ro>");
-        QFile::setPermissions(readOnly, QFile::ReadOwner);
-        m_openable << readOnly;
+        for (const auto &[name, content] :
+             {std::pair("doc.xml", kDocument),
+              {"s.xsl", "<x:stylesheet xmlns:x=\"http://www.w3.org/1999/XSL/Transform\" version=\"1.0\"><x:template match=\"/\"/></x:stylesheet>"},
+              {"bad.xml", "<r><unclosed></r>"}, {"small.xml", "<r a='1'>t</r>"}, {"ro.xml", "<ro><x/></ro>"}})
+            m_openable << m_files.write(QString::fromLatin1(name), content);
+        QFile::setPermissions(m_openable.last(), QFile::ReadOwner);
     }
 
     void randomUse()
     {
-        const auto env = [](const char *name, int otherwise) {
-            return qEnvironmentVariableIsSet(name) ? qEnvironmentVariableIntValue(name) : otherwise;
-        };
+        const auto env = [](const char *name, int otherwise) { return qEnvironmentVariableIsSet(name) ? qEnvironmentVariableIntValue(name) : otherwise; };
         Run run{quint32(env("OSTREL_RANDOM_SEED", 20261207)), env("OSTREL_RANDOM_STEPS", 3000), {}, {}, {}, {}};
         run.random.seed(run.seed);
         auto *window = new frmMain(std::make_unique<RandomPrompt>(run.random, m_openable, m_files.dir.path()));
@@ -157,7 +147,9 @@ private slots:
         // Quitting is a user's right, but this run wants the window.
         CloseRefusal refusal;
         window->installEventFilter(&refusal);
-        showActive(*window);
+        window->show();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
         QVERIFY(window->OpenFile(m_openable.at(0)));
         window->UpdateStatus(m_openable.at(0));
         noteLoad(run, *window);
@@ -184,14 +176,14 @@ private slots:
 
         for (int step = 0; step < run.steps; ++step) {
             act(run, *window);
-            if (!alive || !window->isVisible() || !strayDialogs.isEmpty())
-                QFAIL(qPrintable(failure(run, step, alive ? strayDialogs.join(' ') : QStringLiteral("window gone"))));
-            if (QTest::currentTestFailed())
-                QFAIL(qPrintable(failure(run, step, QStringLiteral("a check above failed"))));
-            // Save writes where the window says its file is.
-            const WindowFlags &f = window->flags();
-            if (f.m_HasFile && !QFileInfo(f.m_FileName).isAbsolute())
-                QFAIL(qPrintable(failure(run, step, QStringLiteral("file name \"%1\"").arg(f.m_FileName))));
+            // (Save writes where the window says its file is.)
+            const QString fault = !alive || !window->isVisible()    ? QStringLiteral("window gone or hidden")
+                : !strayDialogs.isEmpty()                          ? strayDialogs.join(' ')
+                : QTest::currentTestFailed()                       ? QStringLiteral("a check above failed")
+                : window->flags().m_HasFile && !QFileInfo(window->flags().m_FileName).isAbsolute() ? "file name " + window->flags().m_FileName
+                                                                                                    : QString();
+            if (!fault.isEmpty())
+                QFAIL(qPrintable(failure(run, step, fault)));
             noteLoad(run, *window);
         }
         while (QWidget *popup = QApplication::activePopupWidget())
@@ -213,17 +205,7 @@ private:
         }
     };
 
-    static void showActive(QWidget &window)
-    {
-        window.show();
-        window.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&window));
-    }
-
-    static QString markup(frmMain &window)
-    {
-        return window.dom() ? window.document().xml(window.document().documentNode()) : QString();
-    }
+    static QString markup(frmMain &window) { return window.dom() ? window.document().xml(window.document().documentNode()) : QString(); }
     static int undoCount(frmMain &window) { return window.undo().history() ? window.undo().history()->undoCount() : 0; }
 
     // The document as loaded, whenever the window opened a file.
@@ -238,17 +220,13 @@ private:
     static QString failure(const Run &run, int step, const QString &what)
     {
         return QStringLiteral("%1 at step %2 of seed %3 (replay: OSTREL_RANDOM_SEED=%3 OSTREL_RANDOM_STEPS=%4); last steps:\n  %5")
-            .arg(what)
-            .arg(step)
-            .arg(run.seed)
-            .arg(step + 1)
-            .arg(run.log.join(QStringLiteral("\n  ")));
+            .arg(what).arg(step).arg(run.seed).arg(step + 1).arg(run.log.join(QStringLiteral("\n  ")));
     }
 
     static QWidget *target(frmMain &window)
     {
-        QWidget *to = QApplication::activePopupWidget() ? QApplication::activePopupWidget() : QApplication::focusWidget();
-        return to ? to : &window;
+        QWidget *popup = QApplication::activePopupWidget();
+        return popup ? popup : QApplication::focusWidget() ? QApplication::focusWidget() : &window;
     }
 
     static void press(Run &run, frmMain &window, const QString &keys)
@@ -267,15 +245,11 @@ private:
         QRandomGenerator &r = run.random;
         // A context menu or menu left open takes the next keys, as it would
         // take a user's.
-        if (QApplication::activePopupWidget() && r.bounded(3) == 0) {
-            press(run, window, r.bounded(2) ? QStringLiteral("Esc") : QStringLiteral("Down"));
-            return;
-        }
+        if (QApplication::activePopupWidget() && r.bounded(3) == 0)
+            return press(run, window, r.bounded(2) ? QStringLiteral("Esc") : QStringLiteral("Down"));
         // An empty window has little to use: open something more often.
-        if ((!window.dom() || !window.document().documentElement()) && r.bounded(4) == 0) {
-            press(run, window, QStringLiteral("Ctrl+O"));
-            return;
-        }
+        if ((!window.dom() || !window.document().documentElement()) && r.bounded(4) == 0)
+            return press(run, window, QStringLiteral("Ctrl+O"));
         switch (r.bounded(11)) {
         case 0: case 1: // moves in the tree
             window.tvw()->setFocus();
@@ -293,23 +267,18 @@ private:
                 const QString piece = any(r, kTyped);
                 QWidget *to = target(window);
                 run.log << QStringLiteral("type %1 into %2").arg(piece, to->objectName());
-                for (const QChar c : piece) {
-                    if (c == QLatin1Char('\n'))
-                        QTest::keyClick(to, Qt::Key_Return);
-                    else
-                        QTest::sendKeyEvent(QTest::Click, to, Qt::Key_unknown, QString(c), Qt::NoModifier);
-                }
+                for (const QChar c : piece)
+                    c == QLatin1Char('\n') ? QTest::keyClick(to, Qt::Key_Return)
+                                           : QTest::sendKeyEvent(QTest::Click, to, Qt::Key_unknown, QString(c), Qt::NoModifier);
             }
             break;
         }
         case 6: { // input-method composition in the value pane
             window.txtEdit()->setFocus();
             const QString word = QStringLiteral("かんじ").left(1 + r.bounded(3));
-            QInputMethodEvent preedit(word, {});
+            QInputMethodEvent preedit(word, {}), end;
             QCoreApplication::sendEvent(window.txtEdit(), &preedit);
-            QInputMethodEvent end;
-            if (r.bounded(2))
-                end.setCommitString(QStringLiteral("漢字"));
+            end.setCommitString(r.bounded(2) ? QStringLiteral("漢字") : QString());
             QCoreApplication::sendEvent(window.txtEdit(), &end);
             run.log << QStringLiteral("compose %1, %2").arg(word, end.commitString().isEmpty() ? "cancel" : "commit");
             break;
@@ -327,8 +296,7 @@ private:
         }
         case 8: undoAndRedo(run, window); break;
         case 9: { // a click into one of the panes
-            QWidget *pane = r.bounded(2) ? static_cast<QWidget *>(window.tvw()->viewport())
-                                         : static_cast<QWidget *>(window.txtEdit()->viewport());
+            QWidget *pane = r.bounded(2) ? window.tvw()->viewport() : window.txtEdit()->viewport();
             const QPoint at(r.bounded(std::max(1, pane->width())), r.bounded(std::max(1, pane->height())));
             run.log << QStringLiteral("click %1 at %2,%3").arg(pane->parent()->objectName()).arg(at.x()).arg(at.y());
             QTest::mouseClick(pane, Qt::LeftButton, {}, at);
@@ -374,8 +342,7 @@ private:
         // Saved, it parses (a document without a root element is refused).
         if (window.document().documentElement()) {
             const QString saved = m_files.path(QStringLiteral("final.xml"));
-            const bool readOnly = window.flags().m_ReadOnly;
-            window.flags().m_ReadOnly = false;
+            const bool readOnly = std::exchange(window.flags().m_ReadOnly, false);
             QVERIFY2(window.SaveFile(saved), qPrintable(static_cast<RandomPrompt &>(window.prompt()).asked.join('\n')));
             window.flags().m_ReadOnly = readOnly;
             XmlDocument reread;

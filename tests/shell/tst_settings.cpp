@@ -79,24 +79,21 @@ private slots:
     // stop at a gap and keep the first of equal names.
     void loadingSkipsWhatIsUnusable()
     {
-        put("Application", QStringLiteral("Left"), "40000"); // a screen wider than 16 bits of twips
-        put("Application", QStringLiteral("Height"), "0");
-        put("Application", QStringLiteral("SplitTop"), "abc");
-        put("Font", QStringLiteral("Size"), "0");
-        const QStringList names{QStringLiteral("ed"), QStringLiteral("vi"), QStringLiteral("ed"), QString(),
-                                QStringLiteral("after gap")};
-        for (int i = 0; i < names.size(); ++i) {
-            SettingsStore().write(QStringLiteral("Programs"), QStringLiteral("Name%1").arg(i), names.at(i));
+        // (Left: a screen wider than 16 bits of twips)
+        for (const auto &[section, key, value] : {std::tuple("Application", "Left", "40000"), {"Application", "Height", "0"},
+                                                  {"Application", "SplitTop", "abc"}, {"Font", "Size", "0"}})
+            put(section, QString::fromLatin1(key), value);
+        int i = 0;
+        for (const char *name : {"ed", "vi", "ed", "", "after gap"}) {
             put("Programs", QStringLiteral("Path%1").arg(i), "/bin/p");
+            put("Programs", QStringLiteral("Name%1").arg(i++), name);
         }
         FakeWindow window;
         LoadSettings(window);
-        QCOMPARE(sharedSettings().fontName, QStringLiteral("MS UI Gothic"));
-        QCOMPARE(sharedSettings().fontSize, 10);
+        QCOMPARE(std::pair(sharedSettings().fontName, sharedSettings().fontSize), std::pair(QStringLiteral("MS UI Gothic"), 10));
         QCOMPARE(sharedSettings().programs, (QList<ExternalProgram>{{"ed", "/bin/p"}, {"vi", "/bin/p"}}));
-        QCOMPARE(window.rect, FakeWindow().rect);
-        QVERIFY(!window.positionStored); // the platform places such a window
-        QCOMPARE(std::pair(window.hsp, window.vsp), std::pair(3600, 3600));
+        // The platform places such a window.
+        QCOMPARE(std::tuple(window.rect, window.positionStored, window.hsp, window.vsp), std::tuple(FakeWindow().rect, false, 3600, 3600));
     }
 
     void savedFileHasExactKeysAndReloads()
@@ -107,7 +104,6 @@ private slots:
         window.rect = QRect(-120, 240, 11880, 8310);
         window.hsp = 3000;
         SaveSettings(window);
-
         QFile ini(QDir(qEnvironmentVariable("XDG_CONFIG_HOME")).filePath("Ostrel XML Editor/Ostrel XML Editor.ini"));
         QVERIFY(ini.open(QIODevice::ReadOnly));
         QCOMPARE(QString::fromUtf8(ini.readAll()),
@@ -131,10 +127,8 @@ private slots:
     void recentFileRules()
     {
         QStringList expected;
-        for (int i = 1; i <= 11; ++i) {
-            addRecentFile(file(QStringLiteral("文書%1.xml").arg(i)));
-            expected.prepend(file(QStringLiteral("文書%1.xml").arg(i)));
-        }
+        for (int i = 1; i <= 11; ++i)
+            addRecentFile(expected.emplaceFront(file(QStringLiteral("文書%1.xml").arg(i))));
         QCOMPARE(LoadMRU(), expected.first(10)); // the eleventh written is never read
 
         // Deleted files drop out and later entries move up; a case variant
@@ -157,23 +151,20 @@ private slots:
         for (int i = 0; i < 12; ++i)
             names << file(QStringLiteral("p%1.xml").arg(i, 2, 10, QLatin1Char('0')));
         QList<QProcess *> writers;
-        for (const QString &order : {QStringLiteral("up"), QStringLiteral("down")}) {
-            auto *p = new QProcess(this);
+        for (const char *order : {"|up", "|down"}) {
             QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-            env.insert(QStringLiteral("OSTREL_MRU_WRITER"), m_files->path() + QLatin1Char('|') + order);
-            p->setProcessEnvironment(env);
-            p->start(QCoreApplication::applicationFilePath(), {});
-            writers << p;
+            env.insert(QStringLiteral("OSTREL_MRU_WRITER"), m_files->path() + QLatin1String(order));
+            writers << new QProcess(this);
+            writers.last()->setProcessEnvironment(env);
+            writers.last()->start(QCoreApplication::applicationFilePath(), {});
         }
         // Whenever another window reads the list, it is whole.
         auto storedKeys = [] {
             const SettingsStore store;
             QStringList stored;
-            for (int i = 1; i <= 11; ++i) {
-                const QString path = store.read(QStringLiteral("MRU"), QStringLiteral("File%1").arg(i));
-                if (!path.isEmpty())
+            for (int i = 1; i <= 11; ++i)
+                if (const QString path = store.read(QStringLiteral("MRU"), QStringLiteral("File%1").arg(i)); !path.isEmpty())
                     stored << path;
-            }
             return stored;
         };
         auto running = [&] {
@@ -186,8 +177,7 @@ private slots:
         }
         for (QProcess *p : writers)
             QCOMPARE(p->exitCode(), 0);
-        QCOMPARE(storedKeys().size(), 11);
-        QCOMPARE(LoadMRU().size(), 10);
+        QCOMPARE(std::pair(storedKeys().size(), LoadMRU().size()), std::pair(qsizetype(11), qsizetype(10)));
     }
 
     void submenuCaptionsHidingAndClicks()
@@ -210,15 +200,14 @@ private slots:
         tenth->trigger();
         QCOMPARE(chosen.value(0).value(0).toString(), paths.at(9));
 
-        for (int i = 1; i < 10; ++i)
-            QFile::remove(paths.at(i));
+        for (const QString &path : paths.mid(1))
+            QFile::remove(path);
         menu->refresh();
         QCOMPARE(visibleElements(*mru), QStringList{QStringLiteral("mnuFileMRUFiles1")});
         QFile::remove(paths.at(0));
         menu->refresh();
         QCOMPARE(visibleElements(*mru), QStringList{QStringLiteral("mnuFileMRUFiles0")});
-        QVERIFY(!mru->menuAction()->isEnabled());
-        QCOMPARE(mru->actions().size(), 11); // elements are reused
+        QVERIFY(!mru->menuAction()->isEnabled() && mru->actions().size() == 11); // elements are reused
     }
 
 private:
@@ -244,11 +233,10 @@ int main(int argc, char **argv)
     if (!writer.isEmpty()) {
         QCoreApplication app(argc, argv);
         const QStringList parts = writer.split(QLatin1Char('|'));
-        for (int round = 0; round < 10; ++round)
-            for (int i = 0; i < 12; ++i) {
-                const int n = parts.at(1) == QLatin1String("up") ? i : 11 - i;
-                addRecentFile(QDir(parts.at(0)).filePath(QStringLiteral("p%1.xml").arg(n, 2, 10, QLatin1Char('0'))));
-            }
+        for (int step = 0; step < 120; ++step) {
+            const int n = parts.at(1) == QLatin1String("up") ? step % 12 : 11 - step % 12;
+            addRecentFile(QDir(parts.at(0)).filePath(QStringLiteral("p%1.xml").arg(n, 2, 10, QLatin1Char('0'))));
+        }
         return 0;
     }
     QTemporaryDir config;

@@ -19,7 +19,6 @@
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTest>
-#include <QTreeView>
 #include <QUdpSocket>
 #include <QWebEnginePage>
 #include <QWebEngineView>
@@ -42,8 +41,8 @@ class TestPreview : public QObject
     }
     static QString xslt(const QByteArray &body)
     {
-        return QStringLiteral("<x:stylesheet version='1.0' xmlns:x='http://www.w3.org/1999/XSL/Transform'>%1</x:stylesheet>")
-            .arg(QString::fromUtf8(body));
+        return QStringLiteral("<x:stylesheet version='1.0' xmlns:x='http://www.w3.org/1999/XSL/Transform' xmlns:e='http://exslt.org/common' "
+                              "extension-element-prefixes='e'>%1</x:stylesheet>").arg(QString::fromUtf8(body));
     }
     // The style-sheet workers this process runs.
     static QStringList workers()
@@ -56,10 +55,11 @@ class TestPreview : public QObject
         }
         return found;
     }
-    static QString pdfText(const QString &pdf)
+    // What a poppler tool prints about a PDF file.
+    static QString pdfInfo(const char *tool, const QStringList &arguments)
     {
         QProcess p;
-        p.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+        p.start(QString::fromLatin1(tool), arguments);
         p.waitForFinished(30000);
         return QString::fromUtf8(p.readAllStandardOutput());
     }
@@ -76,14 +76,11 @@ private slots:
             << QStringList{"<div class=\"c\"><a class=\"b\" href=\"#\">-</a>", "id=\"1.1\">r</span>", "id=\"1.1.1\">a</span>",
                            "id=\"1.1.2\">b</span><span class=\"m\">&gt;</span><span class=\"tx\">t</span>"};
         QTest::newRow("other content: no id") << "<r>t<!--c--></r>" << QStringList{"<span class=\"t\">r</span>"};
-        QTest::newRow("namespaces and datatypes")
-            << "<r xmlns=\"u\" xmlns:p=\"v\" xml:lang=\"ja\" xmlns:d=\"urn:schemas-microsoft-com:datatypes\" d:dt=\"int\"/>"
-            << QStringList{"<span class=\"ns\">xmlns</span>", "<span class=\"ns\">xmlns:p</span>", "<span class=\"ns\">xml:lang</span>",
-                           "<span class=\"dt\">d:dt</span>"};
+        QTest::newRow("namespaces and datatypes") << "<r xmlns=\"u\" xmlns:p=\"v\" xml:lang=\"ja\" xmlns:d=\"urn:schemas-microsoft-com:datatypes\" d:dt=\"int\"/>"
+            << QStringList{"<span class=\"ns\">xmlns</span>", "<span class=\"ns\">xmlns:p</span>", "<span class=\"ns\">xml:lang</span>", "<span class=\"dt\">d:dt</span>"};
         QTest::newRow("style sheet names") << "<x:stylesheet xmlns:x=\"http://www.w3.org/1999/XSL/Transform\" version=\"1.0\"/>"
             << QStringList{"<span class=\"xt\" id=\"1.1\">x:stylesheet</span>", "<span class=\"xt\">version</span>"};
-        QTest::newRow("comments and CDATA, with and without line breaks")
-            << "<r><!--a--><!--b\nc--><![CDATA[d]]><x/><![CDATA[e\nf]]></r>"
+        QTest::newRow("comments and CDATA, with and without line breaks") << "<r><!--a--><!--b\nc--><![CDATA[d]]><x/><![CDATA[e\nf]]></r>"
             << QStringList{"<pre class=\"ci\">a</pre>", "<pre class=\"cb\">b\nc</pre>", "<pre class=\"di\">d</pre>",
                            "<pre class=\"db\">e\nf</pre>"};
         QTest::newRow("entity text") << "<!DOCTYPE r [<!ENTITY co \"株式会社\">]><r><a>&co;様</a><b/>&co;</r>"
@@ -103,10 +100,8 @@ private slots:
 
     void largeDocumentsAreShownInPart()
     {
-        QString xml = QStringLiteral("<r>");
-        for (int i = 0; i < 50; ++i) // (the text beside its element counts as it is shown: with it)
-            xml += QStringLiteral("<c>t</c>");
-        const QString html = view(xml + QStringLiteral("</r>"), 10);
+        // (The text beside its element counts as it is shown: with it.)
+        const QString html = view(QStringLiteral("<r>") + QStringLiteral("<c>t</c>").repeated(50) + QStringLiteral("</r>"), 10);
         QVERIFY(html.contains(QStringLiteral("id=\"1.1.9\"")) && !html.contains(QStringLiteral("id=\"1.1.10\"")));
         QVERIFY(html.contains(QStringLiteral("41 個のノード")) && html.contains(QStringLiteral("Ctrl+F5")));
     }
@@ -115,8 +110,7 @@ private slots:
     {
         const auto doc = XmlDocument::parse(QStringLiteral("<?xml version=\"1.0\"?><r><a/>t<b><c/></b></r>"));
         const XmlNode r = doc->documentElement();
-        QCOMPARE(nodeForSourceViewId(*doc, QStringLiteral("1.2")), r);
-        QCOMPARE(nodeForSourceViewId(*doc, QStringLiteral("1.2.3.1")), r.child(2).firstChild());
+        QVERIFY(nodeForSourceViewId(*doc, QStringLiteral("1.2")) == r && nodeForSourceViewId(*doc, QStringLiteral("1.2.3.1")) == r.child(2).firstChild());
         for (const char *bad : {"", "1", "1.2.x", "1.2.9", "1.2.0", "1.2.1.1"})
             QVERIFY2(!nodeForSourceViewId(*doc, QString::fromLatin1(bad)), bad);
     }
@@ -128,66 +122,44 @@ private slots:
         QTest::addColumn<QString>("expected"); // in the output, or in the error
         QTest::addColumn<QString>("xml");
         const QString doc = QStringLiteral("<r>日本</r>");
-        QTest::newRow("HTML") << QByteArray("<x:output method='html'/><x:template match='/'><HTML><body><x:value-of select='r'/>"
-                                            "</body></HTML></x:template>")
+        QTest::newRow("HTML") << QByteArray("<x:output method='html'/><x:template match='/'><HTML><body><x:value-of select='r'/></body></HTML></x:template>")
                               << true << "<body>日本</body>" << doc;
-        QTest::newRow("XML") << QByteArray("<x:template match='/'><out n='{count(//*)}'/></x:template>") << true
-                             << "<out n=\"1\"/>" << doc;
-        QTest::newRow("EXSLT") << QByteArray("<x:template match='/' xmlns:str='http://exslt.org/strings'>"
-                                             "<o><x:value-of select=\"str:padding(3, '-')\"/></o></x:template>")
+        QTest::newRow("XML") << QByteArray("<x:template match='/'><out n='{count(//*)}'/></x:template>") << true << "<out n=\"1\"/>" << doc;
+        QTest::newRow("EXSLT") << QByteArray("<x:template match='/' xmlns:str='http://exslt.org/strings'><o><x:value-of select=\"str:padding(3, '-')\"/></o></x:template>")
                                << true << "---</o>" << doc;
-        QTest::newRow("error with its line") << QByteArray("<x:template match='/'>\n<x:value-of select='((('/></x:template>")
-                                             << false << "line 2" << doc;
-        QTest::newRow("writing a file") << QByteArray("<x:template match='/'><e:document href='written.txt'>x</e:document></x:template>")
-                                        << false << "書き込みは許可されていません" << doc;
-        QTest::newRow("reading a URL") << QByteArray("<x:template match='/'><x:copy-of select=\"document('http://127.0.0.1:9/x.xml')\"/>"
-                                                     "</x:template>")
+        QTest::newRow("error with its line") << QByteArray("<x:template match='/'>\n<x:value-of select='((('/></x:template>") << false << "line 2" << doc;
+        QTest::newRow("writing a file") << QByteArray("<x:template match='/'><e:document href='written.txt'>x</e:document></x:template>") << false
+                                        << "書き込みは許可されていません" << doc;
+        QTest::newRow("reading a URL") << QByteArray("<x:template match='/'><x:copy-of select=\"document('http://127.0.0.1:9/x.xml')\"/></x:template>")
                                        << false << "ネットワーク" << doc;
-        QTest::newRow("reading a FIFO") << QByteArray("<x:template match='/'><o><x:copy-of select=\"document('fifo')\"/></o></x:template>")
-                                        << false << "通常のファイルではありません" << doc;
+        QTest::newRow("reading a FIFO") << QByteArray("<x:template match='/'><x:copy-of select=\"document('fifo')\"/></x:template>") << false
+                                        << "通常のファイルではありません" << doc;
         const QByteArray text("<x:template match='/'><o><x:value-of select='r'/></o></x:template>");
-        QTest::newRow("internal entity substituted") << text << true << "<o>株式会社様</o>"
-                                                     << "<!DOCTYPE r [<!ENTITY co '株式会社'>]><r>&co;様</r>";
+        QTest::newRow("internal entity substituted") << text << true << "<o>株式会社様</o>" << "<!DOCTYPE r [<!ENTITY co '株式会社'>]><r>&co;様</r>";
         QTest::newRow("external entity never loaded") << text << true << "<o/>"
                                                       << "<!DOCTYPE r [<!ENTITY x SYSTEM '" + m_files.write(QStringLiteral("secret.txt"), "secret") + "'>]><r>&x;</r>";
     }
     void userStyleSheets()
     {
         QFETCH(QByteArray, body);
-        QFETCH(bool, ok);
         QFETCH(QString, expected);
         QFETCH(QString, xml);
         ::mkfifo(QFile::encodeName(m_files.path(QStringLiteral("fifo"))).constData(), 0600);
-        const QString path = m_files.write(QStringLiteral("s.xsl"), "<x:stylesheet version='1.0' xmlns:x='http://www.w3.org/1999/XSL/Transform' "
-                                                                     "xmlns:e='http://exslt.org/common' extension-element-prefixes='e'>"
-                                                                     + body + "</x:stylesheet>");
-        const TransformResult result = transformWithStyleSheet(xml.toUtf8(), path);
-        QVERIFY2(QString::fromUtf8(result.output + result.error.toUtf8()).contains(expected) && result.ok == ok,
-                 qPrintable(result.error + QString::fromUtf8(result.output)));
+        const TransformResult result = transformWithStyleSheet(xml.toUtf8(), m_files.write(QStringLiteral("s.xsl"), xslt(body).toUtf8()));
+        QVERIFY2(QString::fromUtf8(result.output + result.error.toUtf8()).contains(expected), qPrintable(result.error + QString::fromUtf8(result.output)));
+        QTEST(result.ok, "ok");
         QVERIFY(!QFile::exists(m_files.path(QStringLiteral("written.txt"))));
     }
 
-    void treeOutline_data()
-    {
-        QTest::addColumn<QString>("xml");
-        QTest::addColumn<QStringList>("lines");
-        QTest::newRow("two children, the first with one") << "<r><a><b/></a><c/></r>"
-            << QStringList{"#document", " +-r", "    |-a", "    |  +-b", "    +-c"};
-        QTest::newRow("attributes first, CDATA with the comment icon") << "<r x=\"1\"><![CDATA[d]]></r>"
-            << QStringList{"#document", " +-r", "    |-x=\"1\"", "    +-d"};
-    }
+    // Attributes first; the marks of a child that has later siblings go on
+    // down beside its own children. (Its icons are the tree's.)
     void treeOutline()
     {
-        QFETCH(QString, xml);
-        QFETCH(QStringList, lines);
-        const auto doc = XmlDocument::parse(xml);
+        const auto doc = XmlDocument::parse(QStringLiteral("<r x=\"1\"><a><b/></a><![CDATA[d]]><c/></r>"));
         QStringList printed;
-        QString icons;
         for (const OutlineLine &line : ::treeOutline(*doc, true))
-            printed << line.text(), icons += line.imageKey.left(9);
-        QCOMPARE(printed, lines);
-        if (xml.contains(QLatin1String("CDATA")))
-            QVERIFY(icons.endsWith(QLatin1String("IXMLDOMCo")));
+            printed << line.text();
+        QCOMPARE(printed, (QStringList{"#document", " +-r", "    |-x=\"1\"", "    |-a", "    |  +-b", "    |-d", "    +-c"}));
     }
 
     void printsTheTreeAndThePreviewToPdf()
@@ -201,7 +173,7 @@ private slots:
         QVERIFY(w.showWindow());
         w.prompt->printAnswer = m_files.path(QStringLiteral("tree.pdf"));
         w.window.menuItem(QStringLiteral("mnuFilePrintTree"))->trigger();
-        const QString tree = pdfText(w.prompt->printAnswer);
+        const QString tree = pdfInfo("pdftotext", {QStringLiteral("-layout"), w.prompt->printAnswer, QStringLiteral("-")});
         // (the icon stands between the mark and the label)
         QVERIFY2(tree.contains(QRegularExpression(QStringLiteral("\\+- +r\\s*\\n"))) && tree.contains(QRegularExpression(QStringLiteral("\\|- +item")))
                      && tree.contains(QRegularExpression(QStringLiteral("\\+- +item\\s*\\n +\\+- +n=\"119\""))),
@@ -213,14 +185,11 @@ private slots:
         QSignalSpy printed(&w.window.preview(), &PreviewController::printed);
         QTest::keyClick(&w.window, Qt::Key_P, Qt::ControlModifier);
         QTRY_COMPARE_WITH_TIMEOUT(printed.size(), 1, 30000);
-        QVERIFY(printed.at(0).at(0).toBool());
         // The engine prints the page as pictures, so its text cannot be read
         // back; they are made at 300 dpi at most.
-        QVERIFY(QFileInfo(w.prompt->printAnswer).size() > 10000);
-        QProcess images; // its rows: page num type width height color comp bpc enc interp object ID x-ppi y-ppi ...
-        images.start(QStringLiteral("pdfimages"), {QStringLiteral("-list"), w.prompt->printAnswer});
-        QVERIFY(images.waitForFinished(30000));
-        const QString row = QString::fromUtf8(images.readAllStandardOutput()).section(QLatin1Char('\n'), 2, 2).simplified();
+        QVERIFY(printed.at(0).at(0).toBool() && QFileInfo(w.prompt->printAnswer).size() > 10000);
+        // (its rows: page num type width height color comp bpc enc interp object ID x-ppi y-ppi ...)
+        const QString row = pdfInfo("pdfimages", {QStringLiteral("-list"), w.prompt->printAnswer}).section(QLatin1Char('\n'), 2, 2).simplified();
         QVERIFY2(row.section(QLatin1Char(' '), 12, 12).toInt() == 300, qPrintable(row));
         {
             // A window closed while it prints leaves the job to end on its own.
@@ -239,19 +208,17 @@ private slots:
         TestWindow w(QStringLiteral("<r>t</r>"));
         PreviewController &preview = w.window.preview();
         auto shown = [&] { return QString::fromUtf8(TestFiles::read(preview.previewFile())); };
-
-        const QString xsl = QStringLiteral("<x:stylesheet version='1.0' xmlns:x='http://www.w3.org/1999/XSL/Transform'>"
-                                           "<x:template match='/'><%1>%2<x:value-of select='r'/></%1></x:template></x:stylesheet>");
-        w.prompt->fileAnswers.enqueue({m_files.write(QStringLiteral("out.xsl"), xsl.arg("out", "").toUtf8())});
-        w.window.menuItem(QStringLiteral("mnuToolSelXSL"))->trigger();
-        QTRY_VERIFY(preview.previewFile().endsWith(QLatin1String("preview.xml")));
-        QVERIFY(shown().contains(QStringLiteral("<out>t</out>")));
+        auto choose = [&](const char *name, const QByteArray &body) {
+            w.prompt->fileAnswers.enqueue({m_files.write(QString::fromLatin1(name), xslt(body).toUtf8())});
+            w.window.menuItem(QStringLiteral("mnuToolSelXSL"))->trigger();
+        };
+        choose("out.xsl", "<x:template match='/'><out><x:value-of select='r'/></out></x:template>");
+        QTRY_VERIFY(preview.previewFile().endsWith(QLatin1String("preview.xml")) && shown().contains(QStringLiteral("<out>t</out>")));
         // The declared output method decides; without one, an html root does.
         for (const auto &[body, file] : {std::pair("<x:output method='html'/><x:template match='/'><p/></x:template>", "preview.htm"),
                                          {"<x:output method='text'/><x:template match='/'>&lt;p/></x:template>", "preview.txt"},
                                          {"<x:template match='/'><HTML/></x:template>", "preview.htm"}}) {
-            w.prompt->fileAnswers.enqueue({m_files.write(QStringLiteral("m.xsl"), xslt(body).toUtf8())});
-            w.window.menuItem(QStringLiteral("mnuToolSelXSL"))->trigger();
+            choose("m.xsl", body);
             QTRY_VERIFY2(preview.previewFile().endsWith(QLatin1String(file)), file);
         }
 
@@ -262,28 +229,21 @@ private slots:
             QDir(m_files.dir.path()).mkpath(QString::fromLatin1(folder));
         m_files.write(QStringLiteral("common/base.xsl"), xslt("<x:template name='base'>B</x:template>").toUtf8());
         auto part = [&](const char *text) {
-            m_files.write(QStringLiteral("sub/part.xsl"),
-                          xslt(QByteArray("<x:template name='part'>") + text
-                               + "<x:value-of select=\"count(document('../common/base.xsl')//x:template)\"/></x:template>")
-                              .toUtf8());
+            m_files.write(QStringLiteral("sub/part.xsl"), xslt(QByteArray("<x:template name='part'>") + text
+                                                               + "<x:value-of select=\"count(document('../common/base.xsl')//x:template)\"/></x:template>").toUtf8());
         };
         part("P");
-        w.prompt->fileAnswers.enqueue({m_files.write(QStringLiteral("sub/main.xsl"),
-                                                     xslt("<x:import href='../common/base.xsl'/><x:include href='part.xsl'/>"
-                                                          "<x:template match='/'><o><x:call-template name='part'/>"
-                                                          "<x:call-template name='base'/></o></x:template>").toUtf8())});
-        w.window.menuItem(QStringLiteral("mnuToolSelXSL"))->trigger();
+        choose("sub/main.xsl", "<x:import href='../common/base.xsl'/><x:include href='part.xsl'/><x:template match='/'><o>"
+                               "<x:call-template name='part'/><x:call-template name='base'/></o></x:template>");
         QTRY_VERIFY(shown().contains(QStringLiteral("<o>P1B</o>")));
         part("Q");
         w.window.menuItem(QStringLiteral("mnuToolPreview"))->trigger();
         QTRY_VERIFY(shown().contains(QStringLiteral("<o>Q1B</o>")));
 
         // A style sheet that fails: the reason, and the pane keeps its page.
-        w.prompt->fileAnswers.enqueue({m_files.write(QStringLiteral("bad.xsl"), xsl.arg("o", "<x:value-of select='((('/>").toUtf8())});
-        w.window.menuItem(QStringLiteral("mnuToolSelXSL"))->trigger();
+        choose("bad.xsl", "<x:template match='/'><x:value-of select='((('/></x:template>");
         QTRY_COMPARE(w.prompt->shown.size(), 1);
-        QVERIFY(w.prompt->shown.last().text.startsWith(GetResString(13) + QLatin1Char('\n')));
-        QVERIFY(shown().contains(QStringLiteral("<o>Q1B</o>")));
+        QVERIFY(w.prompt->shown.last().text.startsWith(GetResString(13) + QLatin1Char('\n')) && shown().contains(QStringLiteral("<o>Q1B</o>")));
         // Cancelling the choice returns to the built-in view.
         w.window.menuItem(QStringLiteral("mnuToolSelXSL"))->trigger();
         QVERIFY(preview.xslFile().isEmpty() && shown().contains(QStringLiteral("class=\"st\"")));
@@ -349,8 +309,7 @@ private slots:
         QTest::newRow("time limit") << endless << 0 << "1 秒で終わらないため中止しました";
         QTest::newRow("memory limit") << QByteArray("<x:template match='/'><x:call-template name='t'/></x:template><x:template name='t'>"
                                                     "<x:param name='s' select='\"ab\"'/><x:call-template name='t'><x:with-param "
-                                                    "name='s' select='concat($s, $s)'/></x:call-template></x:template>")
-                                      << 0 << "メモリの上限 (512 MB)";
+                                                    "name='s' select='concat($s, $s)'/></x:call-template></x:template>") << 0 << "メモリの上限 (512 MB)";
     }
     void runawayStyleSheetsAreStopped()
     {
@@ -392,17 +351,17 @@ private slots:
             (pane->view()->page()->runJavaScript(QStringLiteral("document.getElementById('1.2.2.1').click()")),
              w.window.selection().GetSelectedDOMNode() == c),
             30000);
-        // The root's toggle folds its children away.
-        QString folded;
-        pane->view()->page()->runJavaScript(QStringLiteral("var t = document.querySelector('.c .b'); t.click();"
-                                                           "t.textContent + getComputedStyle(t.parentNode.nextElementSibling).display"),
-                                            [&folded](const QVariant &v) { folded = v.toString(); });
-        QTRY_COMPARE_WITH_TIMEOUT(folded, QStringLiteral("+none"), 30000);
-        // A block of several lines has its border beside all of them.
-        QString display;
-        pane->view()->page()->runJavaScript(QStringLiteral("getComputedStyle(document.querySelector('pre.db')).display"),
-                                            [&display](const QVariant &v) { display = v.toString(); });
-        QTRY_COMPARE_WITH_TIMEOUT(display, QStringLiteral("block"), 30000);
+        const auto js = [pane](const char *script) {
+            QString out;
+            pane->view()->page()->runJavaScript(QString::fromLatin1(script), [&out](const QVariant &v) { out = v.toString(); });
+            (void)QTest::qWaitFor([&out] { return !out.isNull(); }, 30000);
+            return out;
+        };
+        // The root's toggle folds its children away; a block of several
+        // lines has its border beside all of them.
+        QCOMPARE(js("var t = document.querySelector('.c .b'); t.click(); t.textContent + getComputedStyle(t.parentNode.nextElementSibling).display"),
+                 QStringLiteral("+none"));
+        QCOMPARE(js("getComputedStyle(document.querySelector('pre.db')).display"), QStringLiteral("block"));
         // A right click opens the editor's own menu, in Japanese.
         QTest::mouseClick(pane->view()->focusProxy(), Qt::RightButton, {}, QPoint(20, 20));
         QMenu *menu = nullptr;
