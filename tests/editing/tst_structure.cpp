@@ -241,7 +241,7 @@ private slots:
 
         // The path box follows the item selected after the delete, whatever its kind.
         Window t(QStringLiteral("<r><a/>t</r>"));
-        t.select(t.at({0, 0}));
+        t.select(t.item({0, 0}));
         t.prompt->answers.enqueue(Prompt::Answer::Yes);
         t.editor().mnuEditDelete_Click();
         QCOMPARE(t.window.selection().GetSelectedDOMNode().kind(), NodeKind::Text);

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
 #include <QRegularExpression>
@@ -238,18 +239,18 @@ void TestDragDrop::refusedLabelEditGivesTheTreeTheKeys()
     tvw->expandAll();
     const QModelIndex r = window.model().index(0, 0, window.model().documentIndex());
     tvw->setCurrentIndex(window.model().index(0, 0, r));
+    // The keys after the name in one run: the box's own event loop holds
+    // this process's until the box is answered. The window gets the focus
+    // back as a window manager gives it when a box goes.
     const QString id = QString::number(window.winId());
     const auto run = [&](const QStringList &arguments) {
-        QProcess p;
-        p.start(xdotool, arguments);
-        return QTest::qWaitFor([&] { return p.state() == QProcess::NotRunning; }, 20000) && p.exitCode() == 0;
+        QProcess keys;
+        keys.start(xdotool, arguments);
+        return QTest::qWaitFor([&] { return keys.state() == QProcess::NotRunning; }, 30000) && keys.exitCode() == 0;
     };
-    QVERIFY(run({"windowfocus", "--sync", id, "sleep", "0.3", "key", "F2", "sleep", "0.5", "type", "1bad", "key", "Return"}));
-    QTRY_VERIFY(qobject_cast<QMessageBox *>(QApplication::activeModalWidget()));
-    QVERIFY(run({"key", "Return"}));
-    QTRY_VERIFY(!QApplication::activeModalWidget());
-    // Focus back to the window, as a window manager gives it when a box goes.
-    QVERIFY(run({"sleep", "0.5", "windowfocus", "--sync", id, "sleep", "0.3", "key", "Down"}));
+    QVERIFY(run({"windowfocus", "--sync", id, "sleep", "0.3", "key", "F2", "sleep", "0.5", "type", "1bad"}));
+    QVERIFY(run({"key", "Return", "sleep", "1.5", "key", "Return", "sleep", "1", "windowfocus", "--sync", id, "sleep",
+                 "0.3", "key", "Down"}));
     QTRY_COMPARE(window.model().nodeAt(tvw->currentIndex()).nodeName(), QStringLiteral("b"));
     QVERIFY(tvw->hasFocus());
     QCOMPARE(flat(window.dom()->xml(window.dom()->documentNode())), QStringLiteral("<r><a/><b/></r>"));
