@@ -394,10 +394,15 @@ QString DocumentLifecycle::backupBeforeInPlaceWrite(const QString &path)
 
 void DocumentLifecycle::UpdateStatus(const QString &path)
 {
-    WindowFlags &f = m_host.flags();
-    f.m_FileName = path;
-    m_host.setCaption(caption(path, f.m_Dirty, f.m_ReadOnly, m_host.dom() != nullptr));
+    m_host.flags().m_FileName = path;
+    UpdateCaption();
     m_host.showPreview();
+}
+
+void DocumentLifecycle::UpdateCaption()
+{
+    const WindowFlags &f = m_host.flags();
+    m_host.setCaption(caption(f.m_FileName, f.m_Dirty, f.m_ReadOnly, m_host.dom() != nullptr));
     m_host.documentStateChanged();
 }
 

@@ -43,6 +43,10 @@ public:
     // Writes the document; on failure reports the reason and changes no flag.
     bool SaveFile(const QString &path);
     void UpdateStatus(const QString &path);
+    // The caption and the commands after the modified mark changed; unlike
+    // UpdateStatus the preview stays as it is (rendering it anew can take
+    // most of a second on a large document).
+    void UpdateCaption();
     void DocumentModified();
     void ResetUndo();
 

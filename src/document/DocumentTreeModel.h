@@ -45,6 +45,10 @@ public:
     // Drop every item and show nothing (no document item).
     void clear();
 
+    // Room for `more` items about to be made, so that making them does not
+    // grow the lookups step by step.
+    void reserve(qsizetype more) const { m_byNode.reserve(m_byNode.size() + more); }
+
     // Labels show text content (name="value" for attributes) when on.
     void setShowText(bool on);
     bool showText() const { return m_showText; }

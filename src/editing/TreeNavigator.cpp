@@ -5,6 +5,7 @@
 #include "NodeCreator.h"
 #include "NodeEditor.h"
 #include "NodeFinder.h"
+#include "NodeTreeView.h"
 
 #include "document/DocumentHost.h"
 #include "document/DocumentTreeModel.h"
@@ -86,8 +87,9 @@ bool TreeNavigator::ExpandAll(const QModelIndex &treeNode)
     const DocumentTreeModel &model = m_host.model();
     // Making the items of a large subtree takes seconds: it shows progress
     // and can be cancelled, and then nothing is opened.
+    const int rowCount = countRows(model.nodeAt(treeNode));
     const std::unique_ptr<Prompt::Progress> progress =
-        m_host.prompt().progress(QStringLiteral("ツリー項目を展開しています..."), countRows(model.nodeAt(treeNode)));
+        m_host.prompt().progress(QStringLiteral("ツリー項目を展開しています..."), rowCount);
     if (progress && !progress->advance(0))
         return false;
     // Every item of the subtree is made first, and only items with rows are
@@ -95,6 +97,7 @@ bool TreeNavigator::ExpandAll(const QModelIndex &treeNode)
     // more than the item itself.
     std::vector<QModelIndex> withRows;
     std::vector<QModelIndex> pending{treeNode};
+    model.reserve(rowCount);
     int made = 0;
     while (!pending.empty()) {
         const QModelIndex parent = pending.back();
@@ -113,6 +116,8 @@ bool TreeNavigator::ExpandAll(const QModelIndex &treeNode)
         }
     }
     layOutOnceAfter(tvw);
+    if (auto *view = qobject_cast<NodeTreeView *>(tvw))
+        view->reserveOpen(qsizetype(withRows.size()));
     for (auto it = withRows.rbegin(); it != withRows.rend(); ++it)
         tvw->expand(*it);
     return true;

@@ -112,7 +112,7 @@ void UndoController::followSavePoint()
     const bool dirty = m_Undo->current() != m_savePoint.lock();
     if (dirty != m_host.flags().m_Dirty) {
         m_host.flags().m_Dirty = dirty;
-        m_lifecycle.UpdateStatus(m_host.flags().m_FileName);
+        m_lifecycle.UpdateCaption();
     }
 }
 
@@ -129,13 +129,18 @@ void UndoController::record()
     emit historyChanged();
 }
 
+namespace {
+constexpr int kInPlaceExpansions = 16;
+}
+
 void UndoController::restore(const clsUndoInfo::Expansions &expansions, bool forward, const clsUndoInfo &info)
 {
     QTreeView *tvw = m_host.tvw();
     DocumentTreeModel &model = m_host.model();
-    // Opened or closed while a layout is pending, items are only marked, and
-    // the tree is laid out once for all of them; without any, no layout.
-    if (!expansions.isEmpty())
+    // A few items are opened or closed in place, each moving the rows below
+    // it; many are only marked while a layout is pending, and the tree is
+    // laid out once for all of them.
+    if (expansions.size() > kInPlaceExpansions)
         layOutOnceAfter(tvw);
     for (auto it = expansions.cbegin(); it != expansions.cend(); ++it)
         if (it.key().isDocument() || it.key().isAttached())

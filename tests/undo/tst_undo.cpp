@@ -5,8 +5,11 @@
 #include "undo/UndoController.h"
 
 #include <QSignalSpy>
+#include <QStyleFactory>
 #include <QTest>
 #include <QTreeView>
+
+#include <functional>
 
 // The history: undo and redo of journalled changes checked against the
 // serialised document at every step, its limit, and Undo All.
@@ -140,6 +143,60 @@ private slots:
         key(Qt::Key_Y);
         QCOMPARE(w.doc().documentElement().firstChild(), d);
         QVERIFY(expanded(d));
+    }
+
+    // Rows come and go under open items without laying out the whole tree;
+    // what is shown must be what a full layout shows, drawing included.
+    void shownRowsFollowChangesInPlace()
+    {
+        TestWindow w;
+        QVERIFY(open(w, "<r><a x=\"1\"><b>t</b><c/></a><d><e>u</e></d><!--k--></r>"));
+        QTreeView *tvw = w.window.tvw();
+        tvw->setMinimumSize(300, 400); // every row on the screen
+        QVERIFY(w.showWindow());
+        // A style that draws the lines between siblings.
+        std::unique_ptr<QStyle> lines(QStyleFactory::create(QStringLiteral("Windows")));
+        tvw->setStyle(lines.get());
+        tvw->expandAll();
+        const auto shown = [&] {
+            QStringList rows;
+            for (QModelIndex i = tvw->indexAt(QPoint(1, 1)); i.isValid(); i = tvw->indexBelow(i))
+                rows << QStringLiteral("%1:%2").arg(tvw->visualRect(i).left()).arg(w.model().labelAt(i));
+            return rows;
+        };
+        const auto same = [&] {
+            QCoreApplication::processEvents();
+            const QStringList before = shown();
+            const QImage drawn = tvw->grab().toImage();
+            tvw->doItemsLayout();
+            QCoreApplication::processEvents();
+            return before == shown() && drawn == tvw->grab().toImage();
+        };
+        XmlDocument &doc = w.doc();
+        const XmlNode r = doc.documentElement(), a = r.firstChild(), d = a.nextSibling(), e = d.firstChild();
+        const std::function<bool()> changes[] = {
+            [&] { return doc.insertBefore(a, doc.createElement(QStringLiteral("f")), a.firstChild()); },
+            [&] { return doc.appendChild(r, doc.createElement(QStringLiteral("g"))); },
+            [&] { return doc.setAttribute(a, QStringLiteral("y"), QStringLiteral("2")); },
+            [&] { return doc.removeNode(r.lastChild()); },       // the last row: no more siblings above it
+            [&] { return doc.removeNode(e.firstChild()); },      // an open item's only row
+            [&] { return doc.removeNode(a); },                   // an open subtree
+            [&] { tvw->collapse(w.model().indexForNode(d));
+                  return doc.appendChild(d, doc.createElement(QStringLiteral("h"))); },
+            [&] { return doc.removeNode(d.firstChild()); },      // under a closed item
+        };
+        int step = 0;
+        for (const auto &change : changes) {
+            QVERIFY2(change(), qPrintable(QString::number(step)));
+            w.window.DocumentModified();
+            QVERIFY2(same(), qPrintable(QStringLiteral("change %1").arg(step)));
+            ++step;
+        }
+        while (step-- > 0) {
+            undo(w);
+            QVERIFY2(same(), qPrintable(QStringLiteral("undo %1").arg(step)));
+        }
+        QCOMPARE(w.flat(), QStringLiteral("<r><a x=\"1\"><b>t</b><c/></a><d><e>u</e></d><!--k--></r>"));
     }
 
     void undoAllReturnsToTheFileAsOpened()
