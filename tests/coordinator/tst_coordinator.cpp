@@ -1,7 +1,10 @@
 #include "coordinator.h"
 #include "ddecommand.h"
 #include "fakewindowsystem.h"
+#include "shell/CoordinatorClient.h"
+#include "shell/frmMain.h"
 
+#include <QLocalServer>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QSignalSpy>
@@ -37,10 +40,43 @@ QByteArray ask(QLocalSocket &socket, const QString &command)
     return readAnswers(socket, 1).value(0);
 }
 
+
+// Stands in for the coordinator: records every line and answers it with
+// m_answer. The first m_dropConnections connections are cut off after their
+// first line, unanswered, like a coordinator that dies.
+class ScriptedCoordinator : public QObject
+{
+public:
+    explicit ScriptedCoordinator(const QString &name)
+    {
+        connect(&m_server, &QLocalServer::newConnection, this, [this] {
+            QLocalSocket *socket = m_server.nextPendingConnection();
+            const bool drop = m_dropConnections-- > 0;
+            connect(socket, &QLocalSocket::readyRead, this, [this, socket, drop] {
+                while (socket->canReadLine()) {
+                    m_lines.append(socket->readLine().trimmed());
+                    if (drop) {
+                        socket->abort();
+                        return;
+                    }
+                    socket->write(m_answer + '\n');
+                }
+            });
+        });
+        m_server.listen(name);
+    }
+
+    QByteArrayList m_lines;
+    QByteArray m_answer = "OK";
+    int m_dropConnections = 0;
+    // Last, so its sockets go first and cannot signal into destroyed members.
+    QLocalServer m_server;
+};
+
 } // namespace
 
-// The coordinator's protocol against a fake window system, then the real
-// OstrelDDE program. Without DISPLAY that program cannot check windows and
+// The coordinator's protocol against a fake window system, the real
+// OstrelDDE program, and the editor's client of it. Without DISPLAY that program cannot check windows and
 // only REMOVE shrinks its list; tst_editortiling gives it a real X server
 // and real editor windows.
 class TestCoordinator : public QObject
@@ -235,7 +271,79 @@ private slots:
         QVERIFY(dde->waitForFinished(5000));
     }
 
+    // The editor's side: the client that registers its windows.
+    void registrationWaitsForCoordinator()
+    {
+        // The editor's first window registers before the coordinator it has just
+        // started listens. Tiling and removal meanwhile are one-off attempts, and
+        // a removed window's pending registration is withdrawn.
+        CoordinatorClient client(clientSide());
+        QSignalSpy registered(&client, &CoordinatorClient::windowRegistered);
+        client.tileVertical();
+        client.registerWindow(3);
+        client.unregisterWindow(3);
+        client.registerWindow(42);
+        QCOMPARE(registered.count(), 0);
+
+        ScriptedCoordinator coordinator(clientSide());
+        QTRY_COMPARE(registered.count(), 1);
+        QVERIFY(registered.at(0).at(0).value<quint64>() == 42 && coordinator.m_lines == QByteArrayList{"ADD 42"});
+    }
+
+    void registrationFailures()
+    {
+        CoordinatorClient client(clientSide());
+        client.setRegistrationTimeout(300);
+        QSignalSpy failed(&client, &CoordinatorClient::registrationFailed);
+        client.registerWindow(7); // nobody ever answers
+        QTRY_COMPARE(failed.count(), 1);
+
+        ScriptedCoordinator coordinator(clientSide());
+        coordinator.m_answer = "REFUSED";
+        client.registerWindow(8);
+        QTRY_COMPARE(failed.count(), 2);
+        QCOMPARE(failed.at(1).at(0).value<quint64>(), quint64(8));
+    }
+
+    void registrationSurvivesLostConnection()
+    {
+        // A coordinator ending just as the ADD arrives: the ADD goes again.
+        ScriptedCoordinator coordinator(clientSide());
+        coordinator.m_dropConnections = 1;
+        CoordinatorClient client(clientSide());
+        QSignalSpy registered(&client, &CoordinatorClient::windowRegistered);
+        client.registerWindow(9);
+        QTRY_COMPARE(registered.count(), 1);
+        QCOMPARE(coordinator.m_lines, (QByteArrayList{"ADD 9", "ADD 9"}));
+    }
+
+    void commandsArriveInOrder()
+    {
+        ScriptedCoordinator coordinator(clientSide());
+        CoordinatorClient client(clientSide());
+        for (quint64 window : {1, 2})
+            client.registerWindow(window);
+        client.tileVertical();
+        client.unregisterWindow(1); // blocks until handed over; must not overtake
+        QTRY_COMPARE(coordinator.m_lines, (QByteArrayList{"ADD 1", "ADD 2", "TILE_VERTICAL", "REMOVE 1"}));
+    }
+
+    void windowsRegisterInOpeningOrder()
+    {
+        // A second window opened once the coordinator listens, while the first
+        // one's registration still waits for its retry: the coordinator tiles in
+        // registration order, so the second must not be registered first.
+        frmMain first;
+        ScriptedCoordinator coordinator(DdeProtocol::serverName());
+        frmMain second;
+        const auto add = [](const frmMain &window) { return "ADD " + QByteArray::number(window.windowHandle()); };
+        QTRY_COMPARE(coordinator.m_lines, (QByteArrayList{add(first), add(second)}));
+    }
+
 private:
+    // A name apart from the coordinator of this process, for the client's tests.
+    QString clientSide() const { return m_serverName + QLatin1Char('c'); }
+
     // A connection to the coordinator in this process, or to the one
     // serving `name`, waiting until one serves.
     std::unique_ptr<QLocalSocket> connectClient(const QString &name = QString())
