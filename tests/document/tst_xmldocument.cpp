@@ -264,8 +264,7 @@ private slots:
     void cloneFromAnotherDocument()
     {
         XmlDocument src, dst;
-        QVERIFY(src.loadXML("<!DOCTYPE s [<!ENTITY e \"ent\">]><s xmlns:p=\"urn:p\">"
-                            "<p:a p:x=\"1\" y=\"a&amp;b\">&e;<b>t</b><!--c--></p:a></s>"));
+        QVERIFY(src.loadXML("<!DOCTYPE s [<!ENTITY e \"ent\">]><s xmlns:p=\"urn:p\"><p:a p:x=\"1\" y=\"a&amp;b\">&e;<b>t</b><!--c--></p:a></s>"));
         QVERIFY(dst.loadXML("<r/>"));
         const QString srcBefore = src.xml(src.documentNode());
         const XmlNode copy = dst.cloneNode(at(src, "//p:a"));

@@ -114,15 +114,12 @@ private slots:
 
         const QString r = QStringLiteral("<r><a/></r>");
         const QList<int> root{0};
-        QTest::newRow("markup is an element, appended last")
-            << r << root << "  <b x=\"1\"><c/></b> " << "<r><a/><b x=\"1\"><c/></b></r>" << false;
+        QTest::newRow("markup is an element, appended last") << r << root << "  <b x=\"1\"><c/></b> " << "<r><a/><b x=\"1\"><c/></b></r>" << false;
         QTest::newRow("comment") << r << root << "<!--hi-->" << "<r><a/><!--hi--></r>" << false;
         QTest::newRow("empty comment") << r << root << "<!---->" << "<r><a/><!----></r>" << false;
-        QTest::newRow("line break after a comment: text")
-            << r << root << "<!--hi-->\n" << "<r><a/>&lt;!--hi--&gt;</r>" << false;
+        QTest::newRow("line break after a comment: text") << r << root << "<!--hi-->\n" << "<r><a/>&lt;!--hi--&gt;</r>" << false;
         QTest::newRow("attribute") << r << root << "k=\"v w\"" << "<r k=\"v w\"><a/></r>" << false;
-        QTest::newRow("attribute of the same name gets the value")
-            << "<r k=\"0\"/>" << root << "k=\"1\"" << "<r k=\"1\"/>" << false;
+        QTest::newRow("attribute of the same name gets the value") << "<r k=\"0\"/>" << root << "k=\"1\"" << "<r k=\"1\"/>" << false;
         QTest::newRow("same value changes nothing") << "<r k=\"1\"/>" << root << "k=\"1\"" << "" << false;
         QTest::newRow("=\" without a closing quote: text") << r << root << "k=\"v" << "<r><a/>k=\"v</r>" << false;
         QTest::newRow("processing instruction: nothing") << r << root << "<?pi x?>" << "" << false;
@@ -134,8 +131,7 @@ private slots:
         QTest::newRow("attribute without a name") << r << root << "=\"v\"" << "" << true;
         QTest::newRow("attribute name with a space") << r << root << "a b=\"v\"" << "" << true;
         // The file must parse again: no reference outlives its declaration.
-        QTest::newRow("entities: their replacement text")
-            << r << root << "<!DOCTYPE d [<!ENTITY e \"x<i/>\"><!ENTITY n \"\">]><d>&e;&n;</d>"
+        QTest::newRow("entities: their replacement text") << r << root << "<!DOCTYPE d [<!ENTITY e \"x<i/>\"><!ENTITY n \"\">]><d>&e;&n;</d>"
             << "<r><a/><d>x<i/></d></r>" << false;
         QTest::newRow("external entity: nothing, and a note")
             << r << root << "<!DOCTYPE d [<!ENTITY e SYSTEM \"chapter1.xml\">]><d>&e;</d>" << "<r><a/><d/></r>"
@@ -256,28 +252,21 @@ private slots:
         const QString ab = QStringLiteral("<r><a/><b/></r>");
         const QList<int> a{0, 0}, b{0, 1}, none, root{0};
         const int ctrl = Qt::ControlModifier;
-        QTest::newRow("move onto an element: last child, two steps")
-            << ab << a << "" << b << 0 << "<r><b><a/></b></r>" << 2;
+        QTest::newRow("move onto an element: last child, two steps") << ab << a << "" << b << 0 << "<r><b><a/></b></r>" << 2;
         QTest::newRow("Ctrl copies") << ab << a << "" << b << ctrl << "<r><a/><b><a/></b></r>" << 1;
-        QTest::newRow("Ctrl+Shift copies") << ab << a << "" << b << (ctrl | int(Qt::ShiftModifier))
-                                           << "<r><a/><b><a/></b></r>" << 1;
+        QTest::newRow("Ctrl+Shift copies") << ab << a << "" << b << (ctrl | int(Qt::ShiftModifier)) << "<r><a/><b><a/></b></r>" << 1;
         QTest::newRow("onto itself: refused") << ab << a << "" << a << 0 << "" << 0;
-        QTest::newRow("into its own descendant: refused")
-            << "<r><a><c/></a></r>" << a << "" << QList<int>{0, 0, 0} << 0 << "" << 0;
-        QTest::newRow("onto a sibling whose label begins alike")
-            << "<r><a/><ab/></r>" << a << "" << b << 0 << "<r><ab><a/></ab></r>" << 2;
+        QTest::newRow("into its own descendant: refused") << "<r><a><c/></a></r>" << a << "" << QList<int>{0, 0, 0} << 0 << "" << 0;
+        QTest::newRow("onto a sibling whose label begins alike") << "<r><a/><ab/></r>" << a << "" << b << 0 << "<r><ab><a/></ab></r>" << 2;
         QTest::newRow("attribute moves to another element")
             << "<r><a k=\"v\"/><b/></r>" << QList<int>{0, 0, 0} << "" << b << 0 << "<r><a/><b k=\"v\"/></r>" << 2;
         QTest::newRow("over a text item: refused") << "<r>t<b/></r>" << none << "<x/>" << a << 0 << "" << 0;
         QTest::newRow("over the document item: refused") << ab << none << "<x/>" << none << 0 << "" << 0;
         QTest::newRow("text from another program") << ab << none << "hi" << root << 0 << "<r><a/><b/>hi</r>" << 1;
-        QTest::newRow("processing instruction: nothing, the source keeps it")
-            << ab << none << "<?pi x?>" << root << 0 << "" << 0;
-        QTest::newRow("file on an element: its root element")
-            << ab << none << "file:<?xml version=\"1.0\"?><!--c--><f><g/></f>" << b << 0
+        QTest::newRow("processing instruction: nothing, the source keeps it") << ab << none << "<?pi x?>" << root << 0 << "" << 0;
+        QTest::newRow("file on an element: its root element") << ab << none << "file:<?xml version=\"1.0\"?><!--c--><f><g/></f>" << b << 0
             << "<r><a/><b><f><g/></f></b></r>" << 1;
-        QTest::newRow("file that does not parse: said, nothing inserted")
-            << ab << none << "file:<f>" << b << 0 << "" << 0;
+        QTest::newRow("file that does not parse: said, nothing inserted") << ab << none << "file:<f>" << b << 0 << "" << 0;
         QTest::newRow("a URL of another scheme is text")
             << ab << none << "http://example.org/x.xml" << b << 0 << "<r><a/><b>http://example.org/x.xml</b></r>" << 1;
     }

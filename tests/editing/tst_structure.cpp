@@ -93,8 +93,7 @@ private slots:
         for (const auto &[name, path, states] : rows) {
             QTest::addRow("%s", name) << path << false << QString::fromLatin1(states);
             // Read-only: only the expand and collapse items stay.
-            QTest::addRow("%s, read-only", name) << path << true
-                                                  << QStringLiteral("00000") + QLatin1String(states + 5, 2) + u'0';
+            QTest::addRow("%s, read-only", name) << path << true << QStringLiteral("00000") + QLatin1String(states + 5, 2) + u'0';
         }
     }
     void menuStates()
@@ -105,8 +104,7 @@ private slots:
         w.window.flags().m_ReadOnly = readOnly;
         if (w.item(path).isValid())
             w.select(w.item(path));
-        QTEST(w.states("mnuNode", {"mnuNodeAddElement", "mnuNodeAddComment", "mnuNodeInsText", "mnuNodeMoveUp",
-                                   "mnuNodeMoveDown", "mnuNodeExpand"})
+        QTEST(w.states("mnuNode", {"mnuNodeAddElement", "mnuNodeAddComment", "mnuNodeInsText", "mnuNodeMoveUp", "mnuNodeMoveDown", "mnuNodeExpand"})
                   + w.states("mnuView", {"mnuNodeCollapse"}) + w.states("mnuEdit", {"mnuEditDelete"}),
               "states");
     }
@@ -126,10 +124,8 @@ private slots:
             QTest::newRow(name) << xml << path << insert << int(kind) << QString::fromUtf8(expected) << message;
         };
         row("element under an element", root, {0, 0}, false, Kind::Element, "<r><a><Element1/></a></r>");
-        row("second element numbered on", "<r><Element1/></r>", {0}, false, Kind::Element,
-            "<r><Element1/><Element2/></r>");
-        row("attribute after the others", "<r x=\"1\"><a/></r>", {0}, false, Kind::Attribute,
-            "<r x=\"1\" Attribute1=\"\"><a/></r>");
+        row("second element numbered on", "<r><Element1/></r>", {0}, false, Kind::Element, "<r><Element1/><Element2/></r>");
+        row("attribute after the others", "<r x=\"1\"><a/></r>", {0}, false, Kind::Attribute, "<r x=\"1\" Attribute1=\"\"><a/></r>");
         row("text", root, {0}, false, Kind::Text, "<r><a/>Text1</r>");
         row("CDATA", root, {0}, false, Kind::CData, "<r><a/><![CDATA[CDATA1]]></r>");
         row("comment after the root", root, {}, false, Kind::Comment, "<r><a/></r><!--Comment1-->");
@@ -332,8 +328,7 @@ private slots:
                 QCOMPARE(w.prompt->shown.last().text, message);
             else
                 QVERIFY(!w.prompt->shown.last().text.isEmpty());
-            QCOMPARE(w.prompt->shown.last().icon, message.startsWith(QStringLiteral("IXMLDOM"))
-                                                     ? Prompt::Icon::None : Prompt::Icon::Exclamation);
+            QCOMPARE(w.prompt->shown.last().icon, message.startsWith(QStringLiteral("IXMLDOM")) ? Prompt::Icon::None : Prompt::Icon::Exclamation);
         }
         if (!expected.isEmpty())
             w.undoRedo(before, expected);

@@ -156,8 +156,7 @@ private slots:
         // A text view reads a no-break space as a blank and U+2028 and a lone
         // CR as line breaks; none of them may change unless edited.
         const QString odd = QStringLiteral("1\u00A02\u20283\r4");
-        Window w(QStringLiteral("<r a=\"1&#160;2&#x2028;3&#13;4\">1&#160;2&#x2028;3&#13;4<!---->"
-                                "<e>1&#160;2&#x2028;3&#13;4</e></r>"));
+        Window w(QStringLiteral("<r a=\"1&#160;2&#x2028;3&#13;4\">1&#160;2&#x2028;3&#13;4<!----><e>1&#160;2&#x2028;3&#13;4</e></r>"));
         const XmlNode r = w.doc().documentElement();
         QVERIFY(w.doc().setText(r.child(1), odd)); // a comment holds no references
         for (const XmlNode &node : {r.attributeNode(QStringLiteral("a")), r.child(0), r.child(1)}) {

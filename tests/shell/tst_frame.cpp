@@ -96,8 +96,7 @@ private slots:
         QTest::keyClick(&w.window, Qt::Key_S, Qt::ControlModifier);
         QCOMPARE(TestFiles::read(path).trimmed(), QByteArray("<r n=\"1\"/>"));
         w.change("2");
-        QTest::mouseClick(w.window.findChild<QToolBar *>(QStringLiteral("tbr"))->widgetForAction(w.window.button("save")),
-                          Qt::LeftButton);
+        QTest::mouseClick(w.window.findChild<QToolBar *>(QStringLiteral("tbr"))->widgetForAction(w.window.button("save")), Qt::LeftButton);
         QCOMPARE(TestFiles::read(path).trimmed(), QByteArray("<r n=\"2\"/>"));
     }
 
@@ -164,8 +163,7 @@ private slots:
             dialog->reject();
         });
         window.menuItem(QStringLiteral("mnuFileOpen"))->trigger();
-        QCOMPARE(shown, (QStringList{QStringLiteral("XMLファイル(*.xml)"), QStringLiteral("XSLファイル(*.xsl)"),
-                                     QStringLiteral("すべてのファイル(*.*)")}));
+        QCOMPARE(shown, (QStringList{QStringLiteral("XMLファイル(*.xml)"), QStringLiteral("XSLファイル(*.xsl)"), QStringLiteral("すべてのファイル(*.*)")}));
     }
 
     void fontCommand()
@@ -216,8 +214,7 @@ private slots:
         window->show();
         QPointer<frmMain> alive(window);
         QTimer::singleShot(50, window, [window] { window->closeWithoutAsking(); });
-        const Prompt::Answer answer = window->prompt().message(QStringLiteral("?"), Prompt::Icon::Question,
-                                                               Prompt::Buttons::YesNo);
+        const Prompt::Answer answer = window->prompt().message(QStringLiteral("?"), Prompt::Icon::Question, Prompt::Buttons::YesNo);
         QCOMPARE(answer, Prompt::Answer::No);
         QVERIFY(alive); // the routine that asked returns into a living window
         QTRY_VERIFY(!alive);

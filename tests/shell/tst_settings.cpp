@@ -106,8 +106,7 @@ private slots:
         SaveSettings(window);
         QFile ini(QDir(qEnvironmentVariable("XDG_CONFIG_HOME")).filePath("Ostrel XML Editor/Ostrel XML Editor.ini"));
         QVERIFY(ini.open(QIODevice::ReadOnly));
-        QCOMPARE(QString::fromUtf8(ini.readAll()),
-                 QStringLiteral("[Application]\nHeight=8310\nLeft=-120\nSplitLeft=3000\nSplitTop=3600\nTop=240\n"
+        QCOMPARE(QString::fromUtf8(ini.readAll()), QStringLiteral("[Application]\nHeight=8310\nLeft=-120\nSplitLeft=3000\nSplitTop=3600\nTop=240\n"
                                 "Width=11880\n\n[Font]\nName=ＭＳ ゴシック\nSize=10\n\n[Programs]\n"
                                 "Name0=エディタ\nPath0=/opt/編集/bin\n"));
         const SharedSettings saved = sharedSettings();

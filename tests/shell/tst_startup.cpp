@@ -59,11 +59,9 @@ private slots:
                                                  << "/tmp/my file.xml" << "" << -1 << "";
         QTest::newRow("unquoted path with blanks") << QStringList{"/tmp/my", "file.xml"} << Action::Start << false
                                                    << "/tmp/my file.xml" << "" << -1 << "";
-        QTest::newRow("two names stay one path") << QStringList{"a.xml", "b.xml"} << Action::Start << false
-                                                 << "a.xml b.xml" << "" << -1 << "";
+        QTest::newRow("two names stay one path") << QStringList{"a.xml", "b.xml"} << Action::Start << false << "a.xml b.xml" << "" << -1 << "";
         QTest::newRow("lone quote") << QStringList{"\""} << Action::Start << false << "" << "" << -1 << "";
-        QTest::newRow("quote not first") << QStringList{"a.xml\""} << Action::Start << false << "a.xml\"" << ""
-                                         << -1 << "";
+        QTest::newRow("quote not first") << QStringList{"a.xml\""} << Action::Start << false << "a.xml\"" << "" << -1 << "";
         QTest::newRow("automation switch left out of the path")
             << QStringList{"/tmp/a", "--automation", "b.xml"} << Action::Start << true << "/tmp/a b.xml" << "" << -1
             << "";
@@ -72,14 +70,11 @@ private slots:
             << QStringList{"--", "-draft.xml", "--help"} << Action::Start << false << "-draft.xml --help" << "" << -1
             << "";
         // Left in the arguments for Qt, with their values.
-        QTest::newRow("Qt's own options")
-            << QStringList{"-platform", "offscreen", "-reverse", "--style", "fusion", "-stylesheet=a.qss", "a b.xml"}
+        QTest::newRow("Qt's own options") << QStringList{"-platform", "offscreen", "-reverse", "--style", "fusion", "-stylesheet=a.qss", "a b.xml"}
             << Action::Start << false << "a b.xml" << "offscreen" << -1 << "";
-        QTest::newRow("help") << QStringList{"a.xml", "--help"} << Action::Help << false << "" << "" << 0
-                              << "--automation";
+        QTest::newRow("help") << QStringList{"a.xml", "--help"} << Action::Help << false << "" << "" << 0 << "--automation";
         QTest::newRow("short help") << QStringList{"-h"} << Action::Help << false << "" << "" << 0 << "使い方";
-        QTest::newRow("version") << QStringList{"--version"} << Action::Version << false << "" << "" << 0
-                                 << "Ostrel XML Editor 1.1.10\n";
+        QTest::newRow("version") << QStringList{"--version"} << Action::Version << false << "" << "" << 0 << "Ostrel XML Editor 1.1.10\n";
         QTest::newRow("unknown option") << QStringList{"--verbose", "a.xml"} << Action::BadOption << false << ""
                                         << "" << 2 << "正しくないオプションです: --verbose";
         // An unquoted path whose second word starts with a dash needs "--".
@@ -158,8 +153,7 @@ private slots:
         }
         const DisplayCheck check(option, QString());
         QCOMPARE(check.platform(), platform);
-        QVERIFY2(message.isEmpty() ? check.message().isEmpty() : check.message().contains(message),
-                 qPrintable(check.message()));
+        QVERIFY2(message.isEmpty() ? check.message().isEmpty() : check.message().contains(message), qPrintable(check.message()));
     }
 
     // Were the check an X server's only client when it disconnects, the
@@ -292,8 +286,7 @@ private slots:
     {
         useJapaneseLocale();
         QVERIFY2(installJapaneseQtTexts(), "Qt's Japanese catalogue (qt6-translations-l10n) is not installed");
-        QMessageBox question(QMessageBox::Question, QString(), GetResString(12),
-                             QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        QMessageBox question(QMessageBox::Question, QString(), GetResString(12), QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
         QCOMPARE(question.button(QMessageBox::Cancel)->text(), QStringLiteral("キャンセル"));
         QCOMPARE(QLocale().toString(QDate(2026, 12, 7), QLocale::ShortFormat), QStringLiteral("2026/12/07"));
         // A text the catalogue lacks: the file dialog's type of a folder.

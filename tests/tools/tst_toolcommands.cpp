@@ -32,8 +32,7 @@ public:
                 request += socket->readAll();
                 if (!complete() || m_status == 0)
                     return;
-                socket->write("HTTP/1.1 " + QByteArray::number(m_status) + " Status\r\nContent-Length: 0\r\n"
-                              "Connection: close\r\n\r\n");
+                socket->write("HTTP/1.1 " + QByteArray::number(m_status) + " Status\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
                 socket->disconnectFromHost();
             });
         });
@@ -89,8 +88,7 @@ private slots:
         trigger(w, "mnuToolRemoveText");
         // Elements, attributes, CDATA and instructions stay; text, comments
         // and values go. The namespace declaration is no value: it stays.
-        QCOMPARE(w.markup(), QStringLiteral("<?xml version=\"1.0\"?>\n<?pi data?>\n"
-                                            "<a xmlns:p=\"urn:p\" x=\"\" p:y=\"\"><b/><![CDATA[d]]></a>"));
+        QCOMPARE(w.markup(), QStringLiteral("<?xml version=\"1.0\"?>\n<?pi data?>\n<a xmlns:p=\"urn:p\" x=\"\" p:y=\"\"><b/><![CDATA[d]]></a>"));
         QVERIFY(w.window.flags().m_Dirty);
         // The tree was made anew from the document, its top item shown.
         QCOMPARE(w.window.selection().GetSelectedDOMNode(), w.doc().documentNode());

@@ -34,8 +34,7 @@ QByteArray orderXsd(const QByteArray &itemType = "xs:int", const QByteArray &ext
 
 QByteArray xdr(const QByteArray &declarations)
 {
-    return "<Schema xmlns='urn:schemas-microsoft-com:xml-data' xmlns:dt='urn:schemas-microsoft-com:datatypes'>" +
-           declarations + "</Schema>";
+    return "<Schema xmlns='urn:schemas-microsoft-com:xml-data' xmlns:dt='urn:schemas-microsoft-com:datatypes'>" + declarations + "</Schema>";
 }
 
 // The content models the XDR rows share: a holds b then an optional c.
@@ -65,8 +64,7 @@ class TestValidation : public QObject
         return n.nodeName() + QLatin1Char('@') + QString::number(at.lineNumber());
     }
 
-    ValidationResult validate(const QString &xml, const QString &schemaName, const QByteArray &schema,
-                              XmlDocument *doc)
+    ValidationResult validate(const QString &xml, const QString &schemaName, const QByteArray &schema, XmlDocument *doc)
     {
         if (!doc->loadXML(xml))
             qFatal("fixture does not parse");
@@ -78,14 +76,12 @@ private slots:
     {
         // A part of a schema, for the include row below.
         QDir(files.dir.path()).mkpath(QStringLiteral("schemas"));
-        files.write(QStringLiteral("schemas/types.xsd"),
-                    "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema'><xs:simpleType name='num'>"
+        files.write(QStringLiteral("schemas/types.xsd"), "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema'><xs:simpleType name='num'>"
                     "<xs:restriction base='xs:int'/></xs:simpleType></xs:schema>");
         files.write(QStringLiteral("items.mod"), kOrderDtd);
         // Addresses on the web that a catalog of the test's own maps to the
         // files above, before the system's catalog is asked.
-        files.write(QStringLiteral("catalog.xml"),
-                    "<catalog xmlns='urn:oasis:names:tc:entity:xmlns:xml:catalog'>"
+        files.write(QStringLiteral("catalog.xml"), "<catalog xmlns='urn:oasis:names:tc:entity:xmlns:xml:catalog'>"
                     "<system systemId='http://example.org/items.mod' uri='" + libxml::fileUri(files.path(QStringLiteral("items.mod"))) + "'/>"
                     "<uri name='http://example.org/types.xsd' uri='" + libxml::fileUri(files.path(QStringLiteral("schemas/types.xsd"))) + "'/>"
                     "<nextCatalog catalog='file:///etc/xml/catalog'/></catalog>");
@@ -107,8 +103,7 @@ private slots:
         QTest::newRow("dtd missing attribute") << "order.dtd" << kOrderDtd << noN << "item@3";
         QTest::newRow("dtd: the document's own type is ignored")
             << "order.dtd" << kOrderDtd << "<!DOCTYPE order [<!ELEMENT order EMPTY>]>\n" + good << "valid";
-        QTest::newRow("dtd: declaration and own type before the root")
-            << "order.dtd" << kOrderDtd
+        QTest::newRow("dtd: declaration and own type before the root") << "order.dtd" << kOrderDtd
             << "<?xml version=\"1.0\"?>\n<!DOCTYPE order [<!ELEMENT order ANY><!ELEMENT item ANY>]>\n" + noN << "item@5";
         QTest::newRow("dtd: root named otherwise") << "order.dtd" << kOrderDtd << "<list/>" << "list@1";
         QTest::newRow("xsd valid") << "ORDER.XSD" << orderXsd() << good << "valid";
@@ -116,8 +111,7 @@ private slots:
         QTest::newRow("xsd bad value") << "order.xsd" << orderXsd() << badN << "item@3";
         QTest::newRow("xsd missing attribute") << "order.xsd" << orderXsd() << noN << "item@3";
         // Parts are read beside the schema, wherever the program runs.
-        QTest::newRow("xsd with an included part") << "schemas/main.xsd"
-                                                   << orderXsd("num", "<xs:include schemaLocation='types.xsd'/>") << badN
+        QTest::newRow("xsd with an included part") << "schemas/main.xsd" << orderXsd("num", "<xs:include schemaLocation='types.xsd'/>") << badN
                                                    << "item@3";
         // Entities the document declares count as written out.
         const QString entities = QStringLiteral("<!DOCTYPE order [<!ENTITY q \"2\"><!ENTITY v \"<![CDATA[<a>]]>\">]>\n");
@@ -126,14 +120,12 @@ private slots:
             << entities + "<order>\n<item n=\"&q;\">a</item>\n</order>" << "valid";
         QTest::newRow("xsd: values through entities") << "order.xsd" << orderXsd("xs:positiveInteger")
                                                       << entities + "<order>\n<item n=\"&q;\">&q;</item>\n</order>" << "valid";
-        QTest::newRow("xsd: fault after values through entities")
-            << "order.xsd" << orderXsd("xs:positiveInteger")
+        QTest::newRow("xsd: fault after values through entities") << "order.xsd" << orderXsd("xs:positiveInteger")
             << entities + "<order>\n<item n=\"&q;\">&v;</item>\n<item n=\"x\">b</item>\n</order>" << "item@4";
         const QByteArray inNs = orderXsd("xs:int", "", " targetNamespace='urn:o' elementFormDefault='qualified'");
         QTest::newRow("xsd for the root's namespace") << "ns.xsd" << inNs << "<order xmlns='urn:o'>\n<item n='1'/>\n<item n='x'/>\n</order>"
                                                       << "item@3";
-        QTest::newRow("xsd for another namespace")
-            << "ns.xsd" << inNs << "<order><item n='1'/></order>"
+        QTest::newRow("xsd for another namespace") << "ns.xsd" << inNs << "<order><item n='1'/></order>"
             << "schema: スキーマの名前空間 urn:o と文書の名前空間 (なし) が一致しません。";
         const QByteArray items = "<ElementType name='item' content='textOnly'><AttributeType name='n' dt:type='int' "
                                  "required='yes'/><attribute type='n'/></ElementType>"
@@ -165,10 +157,8 @@ private slots:
         QTest::newRow("dtd that is markup") << "bad.dtd" << QByteArray("<order/>");
         QTest::newRow("xsd that is no schema") << "bad.xsd" << QByteArray("<order/>");
         QTest::newRow("xml that is no XDR") << "plain.xml" << QByteArray("<order/>");
-        QTest::newRow("xdr naming an undeclared type")
-            << "ref.xml" << xdr("<ElementType name='order'><element type='item'/></ElementType>");
-        QTest::newRow("xdr with a bad default")
-            << "def.xml" << xdr("<AttributeType name='n' dt:type='int' default='x'/>");
+        QTest::newRow("xdr naming an undeclared type") << "ref.xml" << xdr("<ElementType name='order'><element type='item'/></ElementType>");
+        QTest::newRow("xdr with a bad default") << "def.xml" << xdr("<AttributeType name='n' dt:type='int' default='x'/>");
     }
     void unusableSchemas()
     {
@@ -204,8 +194,7 @@ private slots:
         XmlDocument doc;
         QCOMPARE(firstFault(validate(badN, folder + QStringLiteral("/order.dtd"), "<!ENTITY % m SYSTEM 'items.mod'> %m;", &doc)),
                  QStringLiteral("item@3"));
-        QCOMPARE(firstFault(validate(bad, folder + QStringLiteral("/order.xsd"),
-                                     orderXsd("num", "<xs:include schemaLocation='types.xsd'/>"), &doc)),
+        QCOMPARE(firstFault(validate(bad, folder + QStringLiteral("/order.xsd"), orderXsd("num", "<xs:include schemaLocation='types.xsd'/>"), &doc)),
                  QStringLiteral("item@3"));
         const QString missing = firstFault(validate(badN, folder + QStringLiteral("/gone.dtd"), "<!ENTITY % m SYSTEM 'gone.mod'> %m;", &doc));
         QVERIFY2(missing.contains(QStringLiteral("gone.dtd")) && missing.contains(folder + QStringLiteral("/gone.mod")), qPrintable(missing));
@@ -228,18 +217,15 @@ private slots:
             << "<order><item n='x'/></order>" << "item@1";
         QTest::newRow("address no catalog knows") << "far.dtd" << pulling("http://example.org/far.mod") << noN
                                                   << "schema: http://example.org/far.mod";
-        QTest::newRow("fifo") << "fifo.dtd" << pulling(QFile::encodeName(files.path(QStringLiteral("fifo")))) << noN
-                              << "schema: 通常のファイルではありません";
+        QTest::newRow("fifo") << "fifo.dtd" << pulling(QFile::encodeName(files.path(QStringLiteral("fifo")))) << noN << "schema: 通常のファイルではありません";
         QTest::newRow("standard input") << "stdin.dtd" << pulling("/dev/stdin") << noN << "schema: /dev/stdin";
         const QString html = QStringLiteral("<html xmlns='http://www.w3.org/1999/xhtml'><head><title>t</title></head>"
                                             "<body><p>x</p></body></html>");
         QTest::newRow("installed XHTML 1.1")
             << "/usr/share/xml/w3c-sgml-lib/schema/dtd/REC-xhtml11-20101123/xhtml11.dtd" << QByteArray() << html << "valid";
-        QTest::newRow("installed XHTML 1.1, invalid")
-            << "/usr/share/xml/w3c-sgml-lib/schema/dtd/REC-xhtml11-20101123/xhtml11.dtd" << QByteArray()
+        QTest::newRow("installed XHTML 1.1, invalid") << "/usr/share/xml/w3c-sgml-lib/schema/dtd/REC-xhtml11-20101123/xhtml11.dtd" << QByteArray()
             << QString(html).replace(QStringLiteral("<p>x</p>"), QStringLiteral("\n<title/>")) << "body@1";
-        QTest::newRow("installed DocBook 5 with xml.xsd")
-            << "/usr/share/xml/docbook/schema/xsd/5.0/docbook.xsd" << QByteArray()
+        QTest::newRow("installed DocBook 5 with xml.xsd") << "/usr/share/xml/docbook/schema/xsd/5.0/docbook.xsd" << QByteArray()
             << "<article xmlns='http://docbook.org/ns/docbook' version='5.0' xml:lang='ja'><title>t</title><para>x</para></article>"
             << "valid";
     }
@@ -265,8 +251,7 @@ private slots:
     {
         QVERIFY(QDir(files.dir.path()).mkpath(QStringLiteral("sheet")));
         const QString secret = files.write(QStringLiteral("secret.txt"), "not for the sheet");
-        files.write(QStringLiteral("sheet/data.xml"),
-                    "<!DOCTYPE d [<!ENTITY s SYSTEM '" + libxml::fileUri(secret) + "'>]><d>&s;</d>");
+        files.write(QStringLiteral("sheet/data.xml"), "<!DOCTYPE d [<!ENTITY s SYSTEM '" + libxml::fileUri(secret) + "'>]><d>&s;</d>");
         const QString sheet = files.write(QStringLiteral("sheet/t.xsl"),
                                           "<xsl:stylesheet version='1.0' xmlns:xsl='http://www.w3.org/1999/XSL/Transform'>"
                                           "<xsl:template match='/'><o><xsl:value-of select=\"document('data.xml')\"/></o>"
@@ -315,16 +300,12 @@ private slots:
         QTest::newRow("mixed") << mixed << "<a>x<b/>y<b/></a>" << "valid";
         QTest::newRow("mixed, element not listed") << mixed << "<a>x\n<c/></a>" << "c@2";
         const QByteArray closed = "<ElementType name='a' model='closed'/>";
-        QTest::newRow("open model, other namespace") << QByteArray("<ElementType name='a'/>")
-                                                     << "<a xmlns:o='urn:o' o:z='1'><o:x/></a>" << "valid";
+        QTest::newRow("open model, other namespace") << QByteArray("<ElementType name='a'/>") << "<a xmlns:o='urn:o' o:z='1'><o:x/></a>" << "valid";
         QTest::newRow("closed model, other namespace element") << closed << "<a xmlns:o='urn:o'>\n<o:x/></a>" << "o:x@2";
         QTest::newRow("closed model, other namespace attribute") << closed << "<a xmlns:o='urn:o' o:z='1'/>" << "o:z@1";
-        QTest::newRow("the schema replaces the root's default namespace")
-            << kSeq << "<a xmlns='urn:whatever'><b/><c/></a>" << "valid";
-        QTest::newRow("a default namespace below the root is another's")
-            << closed << "<a>\n<x xmlns='urn:o'/></a>" << "x@2";
-        const QByteArray attributes =
-            "<AttributeType name='color' dt:type='enumeration' dt:values='red green' default='red'/>"
+        QTest::newRow("the schema replaces the root's default namespace") << kSeq << "<a xmlns='urn:whatever'><b/><c/></a>" << "valid";
+        QTest::newRow("a default namespace below the root is another's") << closed << "<a>\n<x xmlns='urn:o'/></a>" << "x@2";
+        const QByteArray attributes = "<AttributeType name='color' dt:type='enumeration' dt:values='red green' default='red'/>"
             "<AttributeType name='k'/>"
             "<ElementType name='a'><AttributeType name='n' dt:type='i1' required='yes'/>"
             "<attribute type='n'/><attribute type='color'/><attribute type='k' required='yes'/></ElementType>";
@@ -399,8 +380,7 @@ private slots:
     {
         const QString schema = files.write(QStringLiteral("order.dtd"), kOrderDtd);
         const QString good = files.write(QStringLiteral("good.xml"), "<order>\n<item n=\"1\">a</item>\n</order>\n");
-        const QString bad = files.write(QStringLiteral("bad.xml"),
-                                        "<order>\n<item n=\"1\">a</item>\n<item>b</item>\n<item/>\n</order>\n");
+        const QString bad = files.write(QStringLiteral("bad.xml"), "<order>\n<item n=\"1\">a</item>\n<item>b</item>\n<item/>\n</order>\n");
         TestWindow w;
         w.window.ClearStatus();
         QVERIFY(w.showWindow(true));
@@ -426,8 +406,7 @@ private slots:
         QCOMPARE(w.prompt->asked.filter(QStringLiteral("open ")).size(), 2); // the choice was kept
         QCOMPARE(w.prompt->shown.size(), 1);
         QCOMPARE(w.prompt->shown[0].icon, Prompt::Icon::Exclamation);
-        QVERIFY2(w.prompt->shown[0].text.startsWith(QStringLiteral("2 件のエラーがあります。\n\n3 行目: ")),
-                 qPrintable(w.prompt->shown[0].text));
+        QVERIFY2(w.prompt->shown[0].text.startsWith(QStringLiteral("2 件のエラーがあります。\n\n3 行目: ")), qPrintable(w.prompt->shown[0].text));
         QVERIFY(w.prompt->shown[0].text.contains(QStringLiteral("\n4 行目: ")));
         QVERIFY(w.window.statusText().startsWith(QStringLiteral("3 行目: ")));
         // The tree shows the offending item; the document is as it was.
