@@ -1,3 +1,4 @@
+#include "TestTables.h"
 #include "coordinator.h"
 #include "ddecommand.h"
 #include "fakewindowsystem.h"
@@ -119,11 +120,7 @@ private slots:
 
     void commands_data()
     {
-        QTest::addColumn<QStringList>("commands");
-        QTest::addColumn<QByteArrayList>("answers");
-        QTest::addColumn<QStringList>("windows");
-        QTest::addColumn<bool>("ends");
-        QTest::addColumn<int>("tiles");
+        addColumns<QStringList, QByteArrayList, QStringList, bool, int>({"commands", "answers", "windows", "ends", "tiles"});
         const QByteArray ok = "OK", no = "REFUSED";
         // Each row is written as one batch, before any answer is read.
         QTest::newRow("removing the only window ends") << QStringList{"ADD 1234", "REMOVE 1234"} << QByteArrayList{ok, ok} << QStringList{} << true << 0;

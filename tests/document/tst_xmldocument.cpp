@@ -6,6 +6,7 @@
 // leaving the open document as it was.
 #include "DocumentEvents.h"
 #include "TestFiles.h"
+#include "TestTables.h"
 
 #include <QTcpServer>
 #include <QTest>
@@ -73,10 +74,8 @@ class TestXmlDocument : public QObject
 private slots:
     void edits_data()
     {
-        QTest::addColumn<QString>("input");
-        QTest::addColumn<Operation>("op");
-        QTest::addColumn<QString>("expected"); // empty: refused
-        QTest::addColumn<QStringList>("events");
+        // expected: empty: refused
+        addColumns<QString, Operation, QString, QStringList>({"input", "op", "expected", "events"});
 
         const QString abc = "<r><a/><b/><c/></r>", nested = "<r><a><x/></a><b/></r>";
         const auto row = [](const char *name, const QString &input, Operation op, const QString &expected = QString(),
@@ -289,9 +288,8 @@ private slots:
 
     void selectNodes_data()
     {
-        QTest::addColumn<QString>("context");
-        QTest::addColumn<QString>("expression");
-        QTest::addColumn<QString>("expected"); // labels joined by blanks; empty: refused
+        // expected: labels joined by blanks; empty: refused
+        addColumns<QString, QString, QString>({"context", "expression", "expected"});
 
         QTest::newRow("attributes") << "" << "//@*" << "@x @y";
         QTest::newRow("prefix declared on the root") << "" << "//p:c" << "p:c";
@@ -371,10 +369,8 @@ private slots:
     // Entity expansion is bounded; a document that fails says why and where.
     void untrustedBytes_data()
     {
-        QTest::addColumn<QByteArray>("input");
-        QTest::addColumn<bool>("loads");
-        QTest::addColumn<int>("line"); // 0: anywhere
-        QTest::addColumn<QString>("reasonHas");
+        // line: 0: anywhere
+        addColumns<QByteArray, bool, int, QString>({"input", "loads", "line", "reasonHas"});
 
         QByteArray laughs = "<!DOCTYPE r [<!ENTITY l0 \"lol\">";
         for (int i = 1; i < 10; ++i)

@@ -1,6 +1,7 @@
 // A file opened and saved unchanged is written back byte for byte; an edit
 // rewrites only its own markup. Encodings, declaration, white space, entity
 // references, namespaces and indentation all take part in that promise.
+#include "TestTables.h"
 #include "document/XmlDocument.h"
 #include "undo/UndoJournal.h"
 
@@ -114,11 +115,7 @@ private slots:
     // undoing the edit gives the file's bytes back.
     void editsKeepTheRest_data()
     {
-        QTest::addColumn<QByteArray>("input");
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("edit");
-        QTest::addColumn<QString>("argument");
-        QTest::addColumn<QByteArray>("expected");
+        addColumns<QByteArray, QString, QString, QString, QByteArray>({"input", "path", "edit", "argument", "expected"});
         const auto row = [](const char *name, const QByteArray &in, const char *path, const char *edit, const QString &arg,
                             const QByteArray &expected) { QTest::newRow(name) << in << QString(path) << QString(edit) << arg << expected; };
         const QByteArray list = "<r>\n  <a/>\n  <b>x</b>\n  <c/>\n</r>\n";
@@ -294,9 +291,7 @@ private slots:
     // characters where the system has that table.
     void windowsJapanese_data()
     {
-        QTest::addColumn<QByteArray>("name");
-        QTest::addColumn<QByteArray>("extensions");
-        QTest::addColumn<QByteArray>("invalid");
+        addColumns<QByteArray, QByteArray, QByteArray>({"name", "extensions", "invalid"});
         for (const char *name : {"Shift_JIS", "shift-jis", "x-sjis", "MS_Kanji", "Windows-31J", "CP932", "sjis"})
             QTest::newRow(name) << QByteArray(name) << QByteArray("\x87\x40\x87\x8A\x87\x56\x81\x60") << QByteArray("\x81\x20");
         QTest::newRow("EUC-JP") << QByteArray("EUC-JP") << QByteArray("\xAD\xA1\xAD\xEA\xAD\xB7\xA1\xC1") << QByteArray("\xAD\x20");

@@ -1,3 +1,4 @@
+#include "TestTables.h"
 #include "TestWindow.h"
 #include "document/Selection.h"
 #include "editing/NodeClipboard.h"
@@ -106,11 +107,9 @@ class TestClipboard : public QObject
 private slots:
     void pasteText_data()
     {
-        QTest::addColumn<QString>("xml");
-        QTest::addColumn<QList<int>>("target");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("expected"); // empty: nothing changes
-        QTest::addColumn<bool>("refused");     // an exclamation box says why
+        // expected: empty: nothing changes
+        // refused: an exclamation box says why
+        addColumns<QString, QList<int>, QString, QString, bool>({"xml", "target", "text", "expected", "refused"});
 
         const QString r = QStringLiteral("<r><a/></r>");
         const QList<int> root{0};
@@ -241,13 +240,10 @@ private slots:
 
     void dragAndDrop_data()
     {
-        QTest::addColumn<QString>("xml");
-        QTest::addColumn<QList<int>>("source"); // empty: from another program
-        QTest::addColumn<QString>("offered");   // that program's text; "file:" its file's content
-        QTest::addColumn<QList<int>>("target");
-        QTest::addColumn<int>("keys");
-        QTest::addColumn<QString>("expected"); // empty: nothing changes
-        QTest::addColumn<int>("steps");
+        // source: empty: from another program
+        // offered: that program's text; "file:" its file's content
+        // expected: empty: nothing changes
+        addColumns<QString, QList<int>, QString, QList<int>, int, QString, int>({"xml", "source", "offered", "target", "keys", "expected", "steps"});
 
         const QString ab = QStringLiteral("<r><a/><b/></r>");
         const QList<int> a{0, 0}, b{0, 1}, none, root{0};
@@ -400,9 +396,7 @@ private slots:
 
     void wildcard_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("pattern");
-        QTest::addColumn<bool>("matches");
+        addColumns<QString, QString, bool>({"text", "pattern", "matches"});
         QTest::newRow("equal") << "item" << "item" << true;
         QTest::newRow("whole text only") << "items" << "item" << false;
         QTest::newRow("case-sensitive") << "Item" << "item" << false;

@@ -1,3 +1,4 @@
+#include "TestTables.h"
 #include "TestWindow.h"
 #include "document/Selection.h"
 #include "document/StringTable.h"
@@ -50,10 +51,7 @@ class TestStructure : public QObject
 private slots:
     void uniqueChildName_data()
     {
-        QTest::addColumn<QString>("xml");
-        QTest::addColumn<QString>("base");
-        QTest::addColumn<bool>("showText");
-        QTest::addColumn<QString>("expected");
+        addColumns<QString, QString, bool, QString>({"xml", "base", "showText", "expected"});
         QTest::newRow("no children") << "<r/>" << "Element" << true << "Element1";
         QTest::newRow("first free number") << "<r><Element2/><Element1/><Element4/></r>" << "Element" << true << "Element3";
         QTest::newRow("case matters") << "<r><element1/></r>" << "Element" << true << "Element1";
@@ -111,12 +109,8 @@ private slots:
 
     void addAndInsert_data()
     {
-        QTest::addColumn<QString>("xml");
-        QTest::addColumn<QList<int>>("path");
-        QTest::addColumn<bool>("insert");
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<QString>("expected"); // empty: refused, nothing changes
-        QTest::addColumn<QString>("message");
+        // expected: empty: refused, nothing changes
+        addColumns<QString, QList<int>, bool, int, QString, QString>({"xml", "path", "insert", "kind", "expected", "message"});
         const QString root = QStringLiteral("<r><a/></r>");
         const QString exists = GetResString(9);
         auto row = [](const char *name, const QString &xml, QList<int> path, bool insert, Kind kind,
@@ -246,9 +240,8 @@ private slots:
 
     void moveUpAndDown_data()
     {
-        QTest::addColumn<QList<int>>("path");
-        QTest::addColumn<bool>("up");
-        QTest::addColumn<QString>("expected"); // empty: does not move
+        // expected: empty: does not move
+        addColumns<QList<int>, bool, QString>({"path", "up", "expected"});
         QTest::newRow("up with its subtree") << QList<int>{1, 2} << true << "<!--k--><r a=\"1\"><b><c><d/></c></b><x/><e/></r>";
         QTest::newRow("first child up") << QList<int>{1, 1} << true << "";
         QTest::newRow("second to last down") << QList<int>{1, 2} << false << "<!--k--><r a=\"1\"><x/><e/><b><c><d/></c></b></r>";
@@ -286,11 +279,9 @@ private slots:
 
     void rename_data()
     {
-        QTest::addColumn<QList<int>>("path");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("expected"); // empty: the document stays as it was
-        QTest::addColumn<QString>("message");  // "*": the document service's description
-        QTest::addColumn<int>("steps");
+        // expected: empty: the document stays as it was
+        // message: "*": the document service's description
+        addColumns<QList<int>, QString, QString, QString, int>({"path", "text", "expected", "message", "steps"});
         const QList<int> a{0, 0}, x{0, 0, 0};
         QTest::newRow("element") << a << "z" << "<r><z x=\"1\" y=\"2\"><b/><c/></z><!--k--><![CDATA[d]]><?pi data?>t</r>" << "" << 1;
         QTest::newRow("element, same name, still a step") << a << "a" << "" << "" << 1;
@@ -357,9 +348,8 @@ private slots:
 
     void whenTheLabelEditorMayOpen_data()
     {
-        QTest::addColumn<bool>("lock");
-        QTest::addColumn<bool>("showText");
-        QTest::addColumn<QString>("opens"); // element, attribute, comment, document, PI
+        // opens: element, attribute, comment, document, PI
+        addColumns<bool, bool, QString>({"lock", "showText", "opens"});
         QTest::newRow("defaults") << false << true << "11101";
         QTest::newRow("name lock") << true << true << "00101";
         QTest::newRow("labels without text") << false << false << "11001";

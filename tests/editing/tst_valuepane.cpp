@@ -1,3 +1,4 @@
+#include "TestTables.h"
 #include "TestWindow.h"
 #include "document/Selection.h"
 #include "document/ValuePane.h"
@@ -53,11 +54,8 @@ private slots:
     // when the node can hold it, else nothing changes.
     void replacingThePaneText_data()
     {
-        QTest::addColumn<QString>("xml");
-        QTest::addColumn<QList<int>>("rows");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("expected"); // empty: the document stays as it was
-        QTest::addColumn<QString>("status");
+        // expected: empty: the document stays as it was
+        addColumns<QString, QList<int>, QString, QString, QString>({"xml", "rows", "text", "expected", "status"});
         const QString mixed = QStringLiteral("<r>t<!--c--><![CDATA[d]]></r>");
         const QString ab = QStringLiteral("<r><a/><b/></r>");
         const QString syntax = QStringLiteral("構文エラー");
@@ -253,11 +251,10 @@ private slots:
     // element c was shown.
     void showingANode_data()
     {
-        QTest::addColumn<QList<int>>("rows");
-        QTest::addColumn<QString>("options"); // l: name lock, r: read-only, e: empty clipboard
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("pane"); // *: the node's markup, with CRLF
-        QTest::addColumn<QString>("shown"); // locked, then copy, cut, delete and paste enabled
+        // options: l: name lock, r: read-only, e: empty clipboard
+        // pane: *: the node's markup, with CRLF
+        // shown: locked, then copy, cut, delete and paste enabled
+        addColumns<QList<int>, QString, QString, QString, QString>({"rows", "options", "path", "pane", "shown"});
         using Rows = QList<int>;
         QTest::newRow("document") << Rows{} << "" << "/" << "*" << "00001";
         QTest::newRow("element") << Rows{1, 1} << "" << "/r/c" << "*" << "01111";

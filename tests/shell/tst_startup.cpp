@@ -1,5 +1,6 @@
 #include "ScriptedPrompt.h"
 #include "TestFiles.h"
+#include "TestTables.h"
 #include "XvfbScreen.h"
 #include "document/StringTable.h"
 #include "shell/CommandLine.h"
@@ -46,13 +47,9 @@ private slots:
     void commandLine_data()
     {
         using Action = CommandLine::StartRequest::Action;
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<Action>("action");
-        QTest::addColumn<bool>("automation");
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("platform");
-        QTest::addColumn<int>("exitCode"); // -1: the editor starts
-        QTest::addColumn<QString>("printed"); // part of what is printed instead
+        // exitCode: -1: the editor starts
+        // printed: part of what is printed instead
+        addColumns<QStringList, Action, bool, QString, QString, int, QString>({"arguments", "action", "automation", "path", "platform", "exitCode", "printed"});
 
         // The shell has split a quoted name at its blank but kept the quotes.
         QTest::newRow("quoted path with blanks") << QStringList{"\"/tmp/my", "file.xml\""} << Action::Start << false
@@ -120,10 +117,9 @@ private slots:
     // -platform; "X" stands for a running X server's display.
     void screenChoice_data()
     {
-        QTest::addColumn<QString>("option");
-        QTest::addColumn<QString>("env");
-        QTest::addColumn<QString>("platform"); // asked of Qt; empty: Qt's choice
-        QTest::addColumn<QString>("message");  // part of the line printed; empty: starts
+        // platform: asked of Qt; empty: Qt's choice
+        // message: part of the line printed; empty: starts
+        addColumns<QString, QString, QString, QString>({"option", "env", "platform", "message"});
         QTest::newRow("X") << "" << "DISPLAY=X" << "" << "";
         QTest::newRow("no screen") << "" << "" << "" << "DISPLAY も WAYLAND_DISPLAY も";
         QTest::newRow("X that does not answer") << "" << "DISPLAY=:9999" << "" << "DISPLAY=:9999 の画面に接続できません";
@@ -178,10 +174,8 @@ private slots:
 
     void standAloneStart_data()
     {
-        QTest::addColumn<QString>("commandLine"); // %1: the test folder
-        QTest::addColumn<QString>("caption");
-        QTest::addColumn<bool>("hasFile");
-        QTest::addColumn<int>("messages");
+        // commandLine: %1: the test folder
+        addColumns<QString, QString, bool, int>({"commandLine", "caption", "hasFile", "messages"});
 
         QTest::newRow("quoted path with blanks") << "\"%1/my doc.xml\"" << "my doc.xml - Ostrel XML Editor" << true << 0;
         QTest::newRow("no such file") << "%1/missing.xml" << "Ostrel XML Editor" << false << 0;

@@ -1,4 +1,5 @@
 #include "TestFiles.h"
+#include "TestTables.h"
 #include "TestWindow.h"
 #include "document/Selection.h"
 #include "document/StringTable.h"
@@ -115,10 +116,8 @@ private slots:
 
     void userStyleSheets_data()
     {
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<bool>("ok");
-        QTest::addColumn<QString>("expected"); // in the output, or in the error
-        QTest::addColumn<QString>("xml");
+        // expected: in the output, or in the error
+        addColumns<QByteArray, bool, QString, QString>({"body", "ok", "expected", "xml"});
         const QString doc = QStringLiteral("<r>日本</r>");
         QTest::newRow("HTML") << QByteArray("<x:output method='html'/><x:template match='/'><HTML><body><x:value-of select='r'/></body></HTML></x:template>")
                               << true << "<body>日本</body>" << doc;
@@ -293,9 +292,8 @@ private slots:
     // Esc, a newer preview, closing the window and the limits end.
     void runawayStyleSheetsAreStopped_data()
     {
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<int>("stop"); // a key; 0: a limit; -1: closing the window
-        QTest::addColumn<QString>("message");
+        // stop: a key; 0: a limit; -1: closing the window
+        addColumns<QByteArray, int, QString>({"body", "stop", "message"});
         // Two calls per level, forty levels deep: endless, in little memory.
         const QByteArray endless("<x:template match='/'><x:call-template name='t'/></x:template><x:template name='t'>"
                                  "<x:param name='d' select='0'/><x:if test='$d &lt; 40'><x:call-template name='t'><x:with-param name='d'"

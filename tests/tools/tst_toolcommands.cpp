@@ -1,4 +1,5 @@
 #include "TestFiles.h"
+#include "TestTables.h"
 #include "TestWindow.h"
 #include "document/LibXmlSupport.h"
 #include "document/Selection.h"
@@ -144,10 +145,7 @@ private slots:
     // document has it. The language goes by the file's ending, in any case.
     void dtdXsdAndXdr_data()
     {
-        QTest::addColumn<QString>("schemaName");
-        QTest::addColumn<QByteArray>("schema");
-        QTest::addColumn<QString>("xml");
-        QTest::addColumn<QString>("fault");
+        addColumns<QString, QByteArray, QString, QString>({"schemaName", "schema", "xml", "fault"});
         const QString good = QStringLiteral("<order>\n<item n=\"1\">a</item>\n<item n=\"2\">b</item>\n</order>");
         const QString noN = QStringLiteral("<order>\n<item n=\"1\">a</item>\n<item>b</item>\n</order>");
         const QString badN = QStringLiteral("<order>\n<item n=\"1\">a</item>\n<item n=\"x\">b</item>\n</order>");
@@ -257,10 +255,9 @@ private slots:
     // pipes would stall it for good). Installed schemas where present.
     void schemaParts_data()
     {
-        QTest::addColumn<QString>("schema"); // written to the test's folder, or an installed file
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<QString>("xml");
-        QTest::addColumn<QString>("fault"); // "schema: " and a part of the message
+        // schema: written to the test's folder, or an installed file
+        // fault: "schema: " and a part of the message
+        addColumns<QString, QByteArray, QString, QString>({"schema", "content", "xml", "fault"});
         const QString noN = QStringLiteral("<order>\n<item n=\"1\">a</item>\n<item>b</item>\n</order>");
         const auto pulling = [](const QByteArray &where) { return "<!ENTITY % m SYSTEM '" + where + "'> %m;"; };
         QTest::newRow("dtd module by a catalog's address") << "web.dtd" << pulling("http://example.org/items.mod") << noN << "item@3";
@@ -324,9 +321,8 @@ private slots:
 
     void xdrFeatures_data()
     {
-        QTest::addColumn<QByteArray>("declarations");
-        QTest::addColumn<QString>("xml");
-        QTest::addColumn<QString>("fault"); // then what the content model would have taken there
+        // fault: then what the content model would have taken there
+        addColumns<QByteArray, QString, QString>({"declarations", "xml", "fault"});
         QTest::newRow("seq") << kSeq << "<a>\n<b>t</b>\n<c/>\n</a>" << "valid";
         QTest::newRow("seq, optional left out") << kSeq << "<a><b/></a>" << "valid";
         QTest::newRow("seq, wrong order") << kSeq << "<a>\n<c/>\n<b/>\n</a>" << "c@2 Expected: b.";
@@ -397,9 +393,7 @@ private slots:
 
     void xdrDataTypes_data()
     {
-        QTest::addColumn<QString>("type");
-        QTest::addColumn<QString>("value");
-        QTest::addColumn<bool>("valid");
+        addColumns<QString, QString, bool>({"type", "value", "valid"});
         QTest::newRow("ui1 top") << "ui1" << "255" << true;
         QTest::newRow("ui1 over") << "ui1" << "256" << false;
         QTest::newRow("i8 over") << "i8" << "9223372036854775808" << false;
