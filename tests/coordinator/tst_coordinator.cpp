@@ -1,13 +1,25 @@
+#include "TestTables.h"
 #include "coordinator.h"
 #include "ddecommand.h"
 #include "fakewindowsystem.h"
+#include "shell/CoordinatorClient.h"
+#include "shell/frmMain.h"
 
+#include <QLocalServer>
 #include <QLocalSocket>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -29,15 +41,58 @@ QByteArray ask(QLocalSocket &socket, const QString &command)
     return readAnswers(socket, 1).value(0);
 }
 
+
+// Stands in for the coordinator: records every line and answers it with
+// m_answer. The first m_dropConnections connections are cut off after their
+// first line, unanswered, like a coordinator that dies.
+class ScriptedCoordinator : public QObject
+{
+public:
+    explicit ScriptedCoordinator(const QString &name)
+    {
+        connect(&m_server, &QLocalServer::newConnection, this, [this] {
+            QLocalSocket *socket = m_server.nextPendingConnection();
+            const bool drop = m_dropConnections-- > 0;
+            connect(socket, &QLocalSocket::readyRead, this, [this, socket, drop] {
+                while (socket->canReadLine()) {
+                    m_lines.append(socket->readLine().trimmed());
+                    if (drop) {
+                        socket->abort();
+                        return;
+                    }
+                    socket->write(m_answer + '\n');
+                }
+            });
+        });
+        m_server.listen(name);
+    }
+
+    QByteArrayList m_lines;
+    QByteArray m_answer = "OK";
+    int m_dropConnections = 0;
+    // Last, so its sockets go first and cannot signal into destroyed members.
+    QLocalServer m_server;
+};
+
 } // namespace
 
+// The coordinator's protocol against a fake window system, the real
+// OstrelDDE program, and the editor's client of it. Without DISPLAY that program cannot check windows and
+// only REMOVE shrinks its list; tst_editortiling gives it a real X server
+// and real editor windows.
 class TestCoordinator : public QObject
 {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { qunsetenv("DISPLAY"); }
+
     void init()
     {
+        // The real program's runtime folder, new for each test: nothing
+        // started here meets a real coordinator or an earlier test's.
+        QVERIFY((m_runtimeDir = std::make_unique<QTemporaryDir>())->isValid());
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtimeDir->path()));
         static int run = 0;
         m_serverName = m_dir.filePath(QStringLiteral("dde%1").arg(++run));
         m_fake = std::make_unique<FakeWindowSystem>();
@@ -53,15 +108,19 @@ private slots:
         m_finished.reset();
         m_coordinator.reset();
         m_fake.reset();
+        for (QProcess *process : std::as_const(m_processes))
+            process->kill(), process->waitForFinished(5000);
+        qDeleteAll(std::exchange(m_processes, {}));
+        for (pid_t pid : std::as_const(m_children)) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+        m_children.clear();
     }
 
     void commands_data()
     {
-        QTest::addColumn<QStringList>("commands");
-        QTest::addColumn<QByteArrayList>("answers");
-        QTest::addColumn<QStringList>("windows");
-        QTest::addColumn<bool>("ends");
-        QTest::addColumn<int>("tiles");
+        addColumns<QStringList, QByteArrayList, QStringList, bool, int>({"commands", "answers", "windows", "ends", "tiles"});
         const QByteArray ok = "OK", no = "REFUSED";
         // Each row is written as one batch, before any answer is read.
         QTest::newRow("removing the only window ends") << QStringList{"ADD 1234", "REMOVE 1234"} << QByteArrayList{ok, ok} << QStringList{} << true << 0;
@@ -165,14 +224,179 @@ private slots:
         QVERIFY(m_coordinator->windows().isEmpty());
     }
 
+    void onlyOneCoordinatorRuns()
+    {
+        // Started together, one wins.
+        QProcess *a = start();
+        QProcess *b = start();
+        QTRY_VERIFY(a->state() == QProcess::NotRunning || b->state() == QProcess::NotRunning);
+        QProcess *first = a->state() == QProcess::Running ? a : b;
+        QCOMPARE(first->state(), QProcess::Running);
+        QCOMPARE(ask(*connectClient(DdeProtocol::serverName()), "ADD 1"), QByteArray("OK"));
+
+        // Killed, it leaves its socket and lock file; a successor takes over...
+        first->kill();
+        QVERIFY(first->waitForFinished(5000));
+        QProcess *successor = start();
+        const auto client = connectClient(DdeProtocol::serverName());
+        // ...and holds the claim: a later one ends at once.
+        QProcess *late = start();
+        QVERIFY(late->waitForFinished(5000) && late->exitCode() == 0);
+        // It ends, cleanly, once its last window is removed (a REMOVE before
+        // the first ADD is no end: commands()).
+        for (const char *command : {"ADD 2", "ADD 3", "REMOVE 2"})
+            QCOMPARE(ask(*client, command), QByteArray("OK"));
+        QCOMPARE(successor->state(), QProcess::Running);
+        QCOMPARE(ask(*client, "REMOVE 3"), QByteArray("OK"));
+        QTRY_COMPARE(successor->state(), QProcess::NotRunning);
+        QCOMPARE(std::pair(successor->exitStatus(), successor->exitCode()), std::pair(QProcess::NormalExit, 0));
+    }
+
+    // More idle connections than it has descriptors do not stop it
+    // serving; without a display it ends once its editors have ended.
+    void servesUnderLoadAndEndsWithItsEditors()
+    {
+        QProcess *dde = start();
+        connectClient(DdeProtocol::serverName());
+        std::vector<std::unique_ptr<QLocalSocket>> idle(120);
+        for (auto &socket : idle) {
+            socket = std::make_unique<QLocalSocket>();
+            socket->connectToServer(DdeProtocol::serverName());
+        }
+        const pid_t editor = editorProcess();
+        QVERIFY(editor > 0 && ::kill(editor, SIGKILL) == 0);
+        QVERIFY(dde->waitForFinished(5000));
+    }
+
+    // The editor's side: the client that registers its windows.
+    void registrationWaitsForCoordinator()
+    {
+        // The editor's first window registers before the coordinator it has just
+        // started listens. Tiling and removal meanwhile are one-off attempts, and
+        // a removed window's pending registration is withdrawn.
+        CoordinatorClient client(clientSide());
+        QSignalSpy registered(&client, &CoordinatorClient::windowRegistered);
+        client.tileVertical();
+        client.registerWindow(3);
+        client.unregisterWindow(3);
+        client.registerWindow(42);
+        QCOMPARE(registered.count(), 0);
+
+        ScriptedCoordinator coordinator(clientSide());
+        QTRY_COMPARE(registered.count(), 1);
+        QVERIFY(registered.at(0).at(0).value<quint64>() == 42 && coordinator.m_lines == QByteArrayList{"ADD 42"});
+    }
+
+    void registrationFailures()
+    {
+        CoordinatorClient client(clientSide());
+        client.setRegistrationTimeout(300);
+        QSignalSpy failed(&client, &CoordinatorClient::registrationFailed);
+        client.registerWindow(7); // nobody ever answers
+        QTRY_COMPARE(failed.count(), 1);
+
+        ScriptedCoordinator coordinator(clientSide());
+        coordinator.m_answer = "REFUSED";
+        client.registerWindow(8);
+        QTRY_COMPARE(failed.count(), 2);
+        QCOMPARE(failed.at(1).at(0).value<quint64>(), quint64(8));
+    }
+
+    void registrationSurvivesLostConnection()
+    {
+        // A coordinator ending just as the ADD arrives: the ADD goes again.
+        ScriptedCoordinator coordinator(clientSide());
+        coordinator.m_dropConnections = 1;
+        CoordinatorClient client(clientSide());
+        QSignalSpy registered(&client, &CoordinatorClient::windowRegistered);
+        client.registerWindow(9);
+        QTRY_COMPARE(registered.count(), 1);
+        QCOMPARE(coordinator.m_lines, (QByteArrayList{"ADD 9", "ADD 9"}));
+    }
+
+    void commandsArriveInOrder()
+    {
+        ScriptedCoordinator coordinator(clientSide());
+        CoordinatorClient client(clientSide());
+        for (quint64 window : {1, 2})
+            client.registerWindow(window);
+        client.tileVertical();
+        client.unregisterWindow(1); // blocks until handed over; must not overtake
+        QTRY_COMPARE(coordinator.m_lines, (QByteArrayList{"ADD 1", "ADD 2", "TILE_VERTICAL", "REMOVE 1"}));
+    }
+
+    void windowsRegisterInOpeningOrder()
+    {
+        // A second window opened once the coordinator listens, while the first
+        // one's registration still waits for its retry: the coordinator tiles in
+        // registration order, so the second must not be registered first.
+        frmMain first;
+        ScriptedCoordinator coordinator(DdeProtocol::serverName());
+        frmMain second;
+        const auto add = [](const frmMain &window) { return "ADD " + QByteArray::number(window.windowHandle()); };
+        QTRY_COMPARE(coordinator.m_lines, (QByteArrayList{add(first), add(second)}));
+    }
+
 private:
-    std::unique_ptr<QLocalSocket> connectClient()
+    // A name apart from the coordinator of this process, for the client's tests.
+    QString clientSide() const { return m_serverName + QLatin1Char('c'); }
+
+    // A connection to the coordinator in this process, or to the one
+    // serving `name`, waiting until one serves.
+    std::unique_ptr<QLocalSocket> connectClient(const QString &name = QString())
     {
         auto socket = std::make_unique<QLocalSocket>();
-        socket->connectToServer(m_serverName);
-        socket->waitForConnected(1000);
+        (void)QTest::qWaitFor([&] {
+            socket->connectToServer(name.isEmpty() ? m_serverName : name);
+            return socket->waitForConnected(1000);
+        }, 10000);
         return socket;
     }
+
+    // An editor in a process of its own that has registered a window and
+    // waits to be killed; -1 when it was not answered OK.
+    pid_t editorProcess()
+    {
+        sockaddr_un address{AF_UNIX, {}};
+        qstrncpy(address.sun_path, QFile::encodeName(DdeProtocol::serverName()).constData(), sizeof address.sun_path);
+        char answer[3] = {};
+        int ready[2];
+        if (::pipe(ready) != 0)
+            return -1;
+        const pid_t pid = ::fork();
+        if (pid == 0) { // only calls that are safe after fork() in a threaded program
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+            if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+                || ::write(fd, "ADD 5\n", 6) != 6 || ::read(fd, answer, 3) != 3 || ::write(ready[1], answer, 2) != 2)
+                ::_exit(1);
+            for (;;)
+                ::pause();
+        }
+        m_children.append(pid);
+        ::close(ready[1]);
+        const bool ok = ::read(ready[0], answer, 2) == 2 && qstrcmp(answer, "OK") == 0;
+        ::close(ready[0]);
+        return ok ? pid : -1;
+    }
+
+    // Starts OstrelDDE with few descriptors, as under a low limit; cleanup() ends it.
+    QProcess *start()
+    {
+        auto *process = new QProcess;
+        m_processes.append(process);
+        process->setChildProcessModifier([] {
+            const rlimit limit{64, 64};
+            ::setrlimit(RLIMIT_NOFILE, &limit);
+        });
+        process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process->start(QStringLiteral(OSTREL_DDE_PATH));
+        process->waitForStarted(5000);
+        return process;
+    }
+
+    std::unique_ptr<QTemporaryDir> m_runtimeDir;
+    QList<QProcess *> m_processes;
+    QList<pid_t> m_children;
 
     QTemporaryDir m_dir;
     QString m_serverName;

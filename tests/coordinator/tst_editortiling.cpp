@@ -77,8 +77,7 @@ private slots:
 void TestEditorTiling::tilesWindowsOfTwoEditorsAndDropsKilledOne()
 {
     // The first editor starts the coordinator from its own folder.
-    QCOMPARE(QFileInfo(QStringLiteral(OSTREL_DDE_PATH)).absolutePath(),
-             QFileInfo(QStringLiteral(OSTREL_EDIT_PATH)).absolutePath());
+    QCOMPARE(QFileInfo(QStringLiteral(OSTREL_DDE_PATH)).absolutePath(), QFileInfo(QStringLiteral(OSTREL_EDIT_PATH)).absolutePath());
     if (!SessionBus::installed())
         QSKIP("dbus-daemon is not installed");
     QTemporaryDir dir; // 0700, so it serves as the runtime folder

@@ -25,8 +25,7 @@ private:
                 qFatal("fixture does not parse: %s", qPrintable(doc.parseError().reason));
             model.setDocument(&doc);
             if (withTester)
-                tester = std::make_unique<QAbstractItemModelTester>(
-                    &model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+                tester = std::make_unique<QAbstractItemModelTester>(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
             model.rebuild();
         }
         QModelIndex at(std::initializer_list<int> rows) const
@@ -37,8 +36,7 @@ private:
             return i;
         }
         // The labels (or image keys) of `parent`'s rows.
-        QStringList labels(const QModelIndex &parent, QString (DocumentTreeModel::*of)(const QModelIndex &) const
-                                                     = &DocumentTreeModel::labelAt) const
+        QStringList labels(const QModelIndex &parent, QString (DocumentTreeModel::*of)(const QModelIndex &) const = &DocumentTreeModel::labelAt) const
         {
             QStringList out;
             for (int r = 0; r < model.rowCount(parent); ++r)
@@ -54,8 +52,7 @@ private slots:
         const QModelIndex top = f.model.documentIndex();
         QCOMPARE(std::pair(f.model.labelAt(top), f.model.imageKeyAt(top)), std::pair(QStringLiteral("#document"), QStringLiteral("DOMDocument")));
         QCOMPARE(f.labels(top), (QStringList{"xml", " c ", "root"}));
-        QCOMPARE(f.labels(top, &DocumentTreeModel::imageKeyAt),
-                 (QStringList{"IXMLDOMProcessingInstruction", "IXMLDOMComment", "IXMLDOMElement"}));
+        QCOMPARE(f.labels(top, &DocumentTreeModel::imageKeyAt), (QStringList{"IXMLDOMProcessingInstruction", "IXMLDOMComment", "IXMLDOMElement"}));
         // Attributes first, in document order, then the children in order;
         // CDATA has the comment's image.
         QCOMPARE(f.labels(f.at({2})), (QStringList{"a=\"1\"", "b=\"2\"", "text", "x", "cd"}));

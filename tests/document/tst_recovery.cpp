@@ -208,8 +208,7 @@ private slots:
         QFETCH(bool, link);
         TestFiles files;
         const QString target = files.path("target");
-        QVERIFY(QDir().mkpath(target) && QDir().mkpath(files.path("runtime"))
-                && QDir().mkpath(QFileInfo(files.path(planted)).path()));
+        QVERIFY(QDir().mkpath(target) && QDir().mkpath(files.path("runtime")) && QDir().mkpath(QFileInfo(files.path(planted)).path()));
         QFile::setPermissions(files.path("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         if (link)
             QVERIFY(QFile::link(target, files.path(planted)));
@@ -227,8 +226,7 @@ private slots:
         QVERIFY(!used.isEmpty() && !used.startsWith(files.path(planted)));
         QCOMPARE(QFileInfo(files.path(planted)).permissions(), before);
         // A window's folder, or a killed editor's copy, lands in the folder used instead.
-        const QString made = planted.startsWith("state") ? killedEditorsCopy(m_files.write("fallback.xml", "<r/>"))
-                                                         : TempFolder().path();
+        const QString made = planted.startsWith("state") ? killedEditorsCopy(m_files.write("fallback.xml", "<r/>")) : TempFolder().path();
         QVERIFY2(made.startsWith(used + '/'), qPrintable(made));
         QVERIFY(QDir(target).isEmpty());
     }

@@ -1,6 +1,7 @@
 // A file opened and saved unchanged is written back byte for byte; an edit
 // rewrites only its own markup. Encodings, declaration, white space, entity
 // references, namespaces and indentation all take part in that promise.
+#include "TestTables.h"
 #include "document/XmlDocument.h"
 #include "undo/UndoJournal.h"
 
@@ -65,8 +66,7 @@ private slots:
         row("declaration", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r/>", {"<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<r/>"});
         row("no declaration, two blanks by default", "<r><a><b/></a></r>", {"<r>\n  <a>\n    <b/>\n  </a>\n</r>"});
         row("UTF-8 BOM", "\xEF\xBB\xBF" + (decl.arg("UTF-8") + body).toUtf8(), japanese);
-        row("UTF-16LE BOM", "\xFF\xFE" + encode(decl.arg("UTF-16") + body, "UTF-16LE"),
-            japanese + QStringList{"encoding=\"UTF-16\""});
+        row("UTF-16LE BOM", "\xFF\xFE" + encode(decl.arg("UTF-16") + body, "UTF-16LE"), japanese + QStringList{"encoding=\"UTF-16\""});
         // Single quotes and a blank before '>' the serialiser would not
         // write: only copied bytes come back the same.
         const QString quirks = QStringLiteral("\n<r a='%1' >\n  <t>%1</t>\n</r>\n");
@@ -115,11 +115,7 @@ private slots:
     // undoing the edit gives the file's bytes back.
     void editsKeepTheRest_data()
     {
-        QTest::addColumn<QByteArray>("input");
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("edit");
-        QTest::addColumn<QString>("argument");
-        QTest::addColumn<QByteArray>("expected");
+        addColumns<QByteArray, QString, QString, QString, QByteArray>({"input", "path", "edit", "argument", "expected"});
         const auto row = [](const char *name, const QByteArray &in, const char *path, const char *edit, const QString &arg,
                             const QByteArray &expected) { QTest::newRow(name) << in << QString(path) << QString(edit) << arg << expected; };
         const QByteArray list = "<r>\n  <a/>\n  <b>x</b>\n  <c/>\n</r>\n";
@@ -143,8 +139,7 @@ private slots:
             "<r>\n  <p>one <b>two</b> 3 &amp; 4</p>\n</r>");
         row("delete text in mixed content", "<r>\n  <p>one <b>two</b> three</p>\n</r>", "//p/text()[2]", "delete", "",
             "<r>\n  <p>one <b>two</b></p>\n</r>");
-        row("delete under xml:space preserve", "<r xml:space='preserve'><a/> <b/>\n</r>", "//b", "delete", "",
-            "<r xml:space='preserve'><a/> \n</r>");
+        row("delete under xml:space preserve", "<r xml:space='preserve'><a/> <b/>\n</r>", "//b", "delete", "", "<r xml:space='preserve'><a/> \n</r>");
         row("CR LF", "<r>\r\n\t<a/>\r\n</r>\r\n", "/r", "append", "d", "<r>\r\n\t<a/>\r\n\t<d>\r\n\t\t<e/>\r\n\t</d>\r\n</r>\r\n");
         row("byte-order mark", "\xEF\xBB\xBF<r>\n  <a/>\n  <b/>\n</r>", "//a", "delete", "", "\xEF\xBB\xBF<r>\n  <b/>\n</r>");
         row("references and internal subset", "<!DOCTYPE r [\n  <!-- note -->\n  <!ENTITY e \"E\">\n]>\n<r>&#169;&apos;&e;<a/></r>", "//a", "rename", "b",
@@ -296,9 +291,7 @@ private slots:
     // characters where the system has that table.
     void windowsJapanese_data()
     {
-        QTest::addColumn<QByteArray>("name");
-        QTest::addColumn<QByteArray>("extensions");
-        QTest::addColumn<QByteArray>("invalid");
+        addColumns<QByteArray, QByteArray, QByteArray>({"name", "extensions", "invalid"});
         for (const char *name : {"Shift_JIS", "shift-jis", "x-sjis", "MS_Kanji", "Windows-31J", "CP932", "sjis"})
             QTest::newRow(name) << QByteArray(name) << QByteArray("\x87\x40\x87\x8A\x87\x56\x81\x60") << QByteArray("\x81\x20");
         QTest::newRow("EUC-JP") << QByteArray("EUC-JP") << QByteArray("\xAD\xA1\xAD\xEA\xAD\xB7\xA1\xC1") << QByteArray("\xAD\x20");

@@ -1,19 +1,26 @@
+#include "TestTables.h"
 #include "TestWindow.h"
 #include "document/Selection.h"
 #include "editing/NodeClipboard.h"
+#include "editing/NodeFinder.h"
 #include "editing/TreeDragDrop.h"
+#include "editing/Wildcard.h"
 #include "shell/ClipboardSearchCommands.h"
 #include "undo/UndoController.h"
 
 #include <QClipboard>
+#include <QComboBox>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
 #include <QUrl>
 
-// Cut, copy and paste of nodes through the system clipboard.
+// Cut, copy and paste of nodes through the system clipboard, dragging and
+// dropping them, the wildcard match, Find over the tree's labels and the
+// path box's query.
 class TestClipboard : public QObject
 {
     Q_OBJECT
@@ -56,6 +63,22 @@ class TestClipboard : public QObject
             dnd.tvw_OLECompleteDrag(effect);
             return effect;
         }
+        // Items marked bold, by their labels.
+        QStringList bold()
+        {
+            QStringList labels;
+            for (int i = 1; i <= model().createdCount(); ++i)
+                if (model().isBold(model().itemAtPreOrder(i)))
+                    labels << model().labelAt(model().itemAtPreOrder(i));
+            return labels;
+        }
+        QStringList history()
+        {
+            QStringList entries;
+            for (int i = 0; i < window.cboPath()->count(); ++i)
+                entries << window.cboPath()->itemText(i);
+            return entries;
+        }
     };
 
     static QTemporaryDir &files()
@@ -84,23 +107,18 @@ class TestClipboard : public QObject
 private slots:
     void pasteText_data()
     {
-        QTest::addColumn<QString>("xml");
-        QTest::addColumn<QList<int>>("target");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("expected"); // empty: nothing changes
-        QTest::addColumn<bool>("refused");     // an exclamation box says why
+        // expected: empty: nothing changes
+        // refused: an exclamation box says why
+        addColumns<QString, QList<int>, QString, QString, bool>({"xml", "target", "text", "expected", "refused"});
 
         const QString r = QStringLiteral("<r><a/></r>");
         const QList<int> root{0};
-        QTest::newRow("markup is an element, appended last")
-            << r << root << "  <b x=\"1\"><c/></b> " << "<r><a/><b x=\"1\"><c/></b></r>" << false;
+        QTest::newRow("markup is an element, appended last") << r << root << "  <b x=\"1\"><c/></b> " << "<r><a/><b x=\"1\"><c/></b></r>" << false;
         QTest::newRow("comment") << r << root << "<!--hi-->" << "<r><a/><!--hi--></r>" << false;
         QTest::newRow("empty comment") << r << root << "<!---->" << "<r><a/><!----></r>" << false;
-        QTest::newRow("line break after a comment: text")
-            << r << root << "<!--hi-->\n" << "<r><a/>&lt;!--hi--&gt;</r>" << false;
+        QTest::newRow("line break after a comment: text") << r << root << "<!--hi-->\n" << "<r><a/>&lt;!--hi--&gt;</r>" << false;
         QTest::newRow("attribute") << r << root << "k=\"v w\"" << "<r k=\"v w\"><a/></r>" << false;
-        QTest::newRow("attribute of the same name gets the value")
-            << "<r k=\"0\"/>" << root << "k=\"1\"" << "<r k=\"1\"/>" << false;
+        QTest::newRow("attribute of the same name gets the value") << "<r k=\"0\"/>" << root << "k=\"1\"" << "<r k=\"1\"/>" << false;
         QTest::newRow("same value changes nothing") << "<r k=\"1\"/>" << root << "k=\"1\"" << "" << false;
         QTest::newRow("=\" without a closing quote: text") << r << root << "k=\"v" << "<r><a/>k=\"v</r>" << false;
         QTest::newRow("processing instruction: nothing") << r << root << "<?pi x?>" << "" << false;
@@ -112,8 +130,7 @@ private slots:
         QTest::newRow("attribute without a name") << r << root << "=\"v\"" << "" << true;
         QTest::newRow("attribute name with a space") << r << root << "a b=\"v\"" << "" << true;
         // The file must parse again: no reference outlives its declaration.
-        QTest::newRow("entities: their replacement text")
-            << r << root << "<!DOCTYPE d [<!ENTITY e \"x<i/>\"><!ENTITY n \"\">]><d>&e;&n;</d>"
+        QTest::newRow("entities: their replacement text") << r << root << "<!DOCTYPE d [<!ENTITY e \"x<i/>\"><!ENTITY n \"\">]><d>&e;&n;</d>"
             << "<r><a/><d>x<i/></d></r>" << false;
         QTest::newRow("external entity: nothing, and a note")
             << r << root << "<!DOCTYPE d [<!ENTITY e SYSTEM \"chapter1.xml\">]><d>&e;</d>" << "<r><a/><d/></r>"
@@ -223,39 +240,29 @@ private slots:
 
     void dragAndDrop_data()
     {
-        QTest::addColumn<QString>("xml");
-        QTest::addColumn<QList<int>>("source"); // empty: from another program
-        QTest::addColumn<QString>("offered");   // that program's text; "file:" its file's content
-        QTest::addColumn<QList<int>>("target");
-        QTest::addColumn<int>("keys");
-        QTest::addColumn<QString>("expected"); // empty: nothing changes
-        QTest::addColumn<int>("steps");
+        // source: empty: from another program
+        // offered: that program's text; "file:" its file's content
+        // expected: empty: nothing changes
+        addColumns<QString, QList<int>, QString, QList<int>, int, QString, int>({"xml", "source", "offered", "target", "keys", "expected", "steps"});
 
         const QString ab = QStringLiteral("<r><a/><b/></r>");
         const QList<int> a{0, 0}, b{0, 1}, none, root{0};
         const int ctrl = Qt::ControlModifier;
-        QTest::newRow("move onto an element: last child, two steps")
-            << ab << a << "" << b << 0 << "<r><b><a/></b></r>" << 2;
+        QTest::newRow("move onto an element: last child, two steps") << ab << a << "" << b << 0 << "<r><b><a/></b></r>" << 2;
         QTest::newRow("Ctrl copies") << ab << a << "" << b << ctrl << "<r><a/><b><a/></b></r>" << 1;
-        QTest::newRow("Ctrl+Shift copies") << ab << a << "" << b << (ctrl | int(Qt::ShiftModifier))
-                                           << "<r><a/><b><a/></b></r>" << 1;
+        QTest::newRow("Ctrl+Shift copies") << ab << a << "" << b << (ctrl | int(Qt::ShiftModifier)) << "<r><a/><b><a/></b></r>" << 1;
         QTest::newRow("onto itself: refused") << ab << a << "" << a << 0 << "" << 0;
-        QTest::newRow("into its own descendant: refused")
-            << "<r><a><c/></a></r>" << a << "" << QList<int>{0, 0, 0} << 0 << "" << 0;
-        QTest::newRow("onto a sibling whose label begins alike")
-            << "<r><a/><ab/></r>" << a << "" << b << 0 << "<r><ab><a/></ab></r>" << 2;
+        QTest::newRow("into its own descendant: refused") << "<r><a><c/></a></r>" << a << "" << QList<int>{0, 0, 0} << 0 << "" << 0;
+        QTest::newRow("onto a sibling whose label begins alike") << "<r><a/><ab/></r>" << a << "" << b << 0 << "<r><ab><a/></ab></r>" << 2;
         QTest::newRow("attribute moves to another element")
             << "<r><a k=\"v\"/><b/></r>" << QList<int>{0, 0, 0} << "" << b << 0 << "<r><a/><b k=\"v\"/></r>" << 2;
         QTest::newRow("over a text item: refused") << "<r>t<b/></r>" << none << "<x/>" << a << 0 << "" << 0;
         QTest::newRow("over the document item: refused") << ab << none << "<x/>" << none << 0 << "" << 0;
         QTest::newRow("text from another program") << ab << none << "hi" << root << 0 << "<r><a/><b/>hi</r>" << 1;
-        QTest::newRow("processing instruction: nothing, the source keeps it")
-            << ab << none << "<?pi x?>" << root << 0 << "" << 0;
-        QTest::newRow("file on an element: its root element")
-            << ab << none << "file:<?xml version=\"1.0\"?><!--c--><f><g/></f>" << b << 0
+        QTest::newRow("processing instruction: nothing, the source keeps it") << ab << none << "<?pi x?>" << root << 0 << "" << 0;
+        QTest::newRow("file on an element: its root element") << ab << none << "file:<?xml version=\"1.0\"?><!--c--><f><g/></f>" << b << 0
             << "<r><a/><b><f><g/></f></b></r>" << 1;
-        QTest::newRow("file that does not parse: said, nothing inserted")
-            << ab << none << "file:<f>" << b << 0 << "" << 0;
+        QTest::newRow("file that does not parse: said, nothing inserted") << ab << none << "file:<f>" << b << 0 << "" << 0;
         QTest::newRow("a URL of another scheme is text")
             << ab << none << "http://example.org/x.xml" << b << 0 << "<r><a/><b>http://example.org/x.xml</b></r>" << 1;
     }
@@ -385,6 +392,156 @@ private slots:
         QTest::keyClick(tvw, Qt::Key_X, Qt::ControlModifier);
         QCOMPARE(w.flat(), QStringLiteral("<r><a/><b/></r>"));
         QCOMPARE(w.steps(), 2);
+    }
+
+    void wildcard_data()
+    {
+        addColumns<QString, QString, bool>({"text", "pattern", "matches"});
+        QTest::newRow("equal") << "item" << "item" << true;
+        QTest::newRow("whole text only") << "items" << "item" << false;
+        QTest::newRow("case-sensitive") << "Item" << "item" << false;
+        QTest::newRow("question mark one character") << "ab" << "a?" << true;
+        QTest::newRow("hash a digit") << "a7" << "a#" << true;
+        QTest::newRow("list") << "b" << "[abc]" << true;
+        QTest::newRow("range") << "q" << "[a-z]" << true;
+        QTest::newRow("negated list") << "Q" << "[!a-z]" << true;
+        QTest::newRow("bracket for itself") << "[x]" << "[[]x]" << true;
+        QTest::newRow("bracket starts a list") << "[x]" << "[x]" << false;
+        QTest::newRow("star for itself") << "a*" << "a[*]" << true;
+        QTest::newRow("unclosed bracket for itself") << "a[b" << "a[b" << true;
+        QTest::newRow("comment shape") << "<!---->" << "<!--*-->" << true;
+        QTest::newRow("non-Latin") << "要素1" << "要素#" << true;
+        // A backtracking matcher takes years here.
+        QTest::newRow("many stars, no match") << QString(5000, QLatin1Char('a')) << "*a*a*a*a*a*a*a*a*a*a*b" << false;
+        QTest::newRow("empty pattern") << "" << "" << true;
+    }
+    void wildcard()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, pattern);
+        QTEST(wildcardMatch(text, pattern), "matches");
+    }
+
+    // A user at the shown window: Ctrl+F typed into the input box, F3 and
+    // Shift+F3 in the tree.
+    void findInTheShownWindow()
+    {
+        Window w(QStringLiteral("<r><item/><x n=\"item\"><item2/><item/></x><item/></r>"));
+        w.model().setShowText(false);
+        QVERIFY(w.showWindow());
+        QTreeView *tvw = w.window.tvw();
+        tvw->setFocus();
+        w.window.selection().setSelectedItem(QModelIndex());
+        QVERIFY(!w.selected().isValid());
+
+        // From nothing selected the search starts after the document item.
+        w.prompt->inputAnswers.enqueue(QStringLiteral("item"));
+        QTest::keyClick(tvw, Qt::Key_F, Qt::ControlModifier);
+        QCOMPARE(w.prompt->lastAsked(), QStringLiteral("input 検索する文字列を入力してください。"));
+        QCOMPARE(w.selected(), w.item({0, 0}));
+        // F3 finds the next, Shift+F3 the one before; at either end the
+        // selection stays and the status bar says so.
+        const auto f3 = [&](Qt::KeyboardModifiers mods, const QModelIndex &found, const QString &status) {
+            QTest::keyClick(tvw, Qt::Key_F3, mods);
+            QCOMPARE(w.selected(), found);
+            QCOMPARE(w.window.statusText(), status);
+        };
+        f3({}, w.item({0, 1, 2}), QString());
+        QVERIFY(tvw->isExpanded(w.item({0, 1})));
+        f3({}, w.item({0, 2}), QString());
+        f3({}, w.item({0, 2}), QStringLiteral("終わりまで検索しました。"));
+        f3(Qt::ShiftModifier, w.item({0, 1, 2}), QString());
+        f3(Qt::ShiftModifier, w.item({0, 0}), QString());
+        f3(Qt::ShiftModifier, w.item({0, 0}), QStringLiteral("先頭まで検索しました。"));
+
+        // Stars find labels containing the text; the attribute's label is
+        // its name while text is not shown.
+        w.prompt->inputAnswers.enqueue(QStringLiteral("*item*"));
+        w.window.button(QStringLiteral("find"))->trigger();
+        QCOMPARE(w.selected(), w.item({0, 1, 1}));
+        // Cancel clears the pattern: Shift+F3 does nothing, F3 asks.
+        w.window.button(QStringLiteral("find"))->trigger();
+        QCOMPARE(w.window.clipboardSearch().finder().findText(), QString());
+        const int asked = w.prompt->asked.size();
+        QTest::keyClick(tvw, Qt::Key_F3, Qt::ShiftModifier);
+        QCOMPARE(w.selected(), w.item({0, 1, 1}));
+        QCOMPARE(w.prompt->asked.size(), asked);
+        QTest::keyClick(tvw, Qt::Key_F3);
+        QCOMPARE(w.prompt->asked.size(), asked + 1);
+    }
+
+    // Items are made only on the way to what is found or marked. (The
+    // model tester of TestWindow would make them all.)
+    void itemsMadeOnlyOnTheWay()
+    {
+        frmMain window{std::make_unique<ScriptedPrompt>()};
+        window.LoadXML(QStringLiteral("<r><x><y/></x><z><item/></z><w><v/></w></r>"));
+        DocumentTreeModel &model = window.model();
+        const QModelIndex r = model.index(0, 0, model.documentIndex());
+        NodeFinder &finder = window.clipboardSearch().finder();
+        QVERIFY(finder.FindForward(model.documentIndex(), QStringLiteral("item")));
+        QVERIFY(!model.rowsMade(model.index(0, 0, r)));
+        window.cboPath()->setEditText(QStringLiteral("//y"));
+        finder.RunPathQuery();
+        QVERIFY(model.isBold(model.index(0, 0, model.index(0, 0, r))));
+        QVERIFY(!model.rowsMade(model.index(2, 0, r)));
+    }
+
+    void pathQuery()
+    {
+        Window w(QStringLiteral("<r><a k=\"1\">t</a><b><c k=\"2\"/></b><a/></r>"));
+        w.model().setShowText(false);
+        QComboBox *path = w.window.cboPath();
+        auto run = [&](const QString &expression) {
+            path->setEditText(expression);
+            QTest::keyClick(path->lineEdit(), Qt::Key_Return);
+        };
+        // From a text node the query runs from its element.
+        w.select(w.item({0, 0, 1}));
+        run(QStringLiteral("@k"));
+        QCOMPARE(w.window.statusText(), QStringLiteral("1件検索されました。"));
+        QCOMPARE(w.selected(), w.item({0, 0, 0}));
+        QCOMPARE(w.bold(), QStringList{QStringLiteral("k")});
+
+        // Items not made yet are made for the results, and shown.
+        path->setEditText(QStringLiteral("//@k"));
+        w.window.findChild<QAction *>(QStringLiteral("move"))->trigger();
+        QCOMPARE(w.window.statusText(), QStringLiteral("2件検索されました。"));
+        QCOMPARE(w.bold(), (QStringList{QStringLiteral("k"), QStringLiteral("k")}));
+        QVERIFY(w.model().isBold(w.item({0, 1, 0, 0})));
+        QVERIFY(w.window.tvw()->isExpanded(w.item({0, 1, 0})));
+
+        // A query with results clears the other marks; one without keeps them.
+        run(QStringLiteral("/r/a"));
+        QCOMPARE(w.bold(), (QStringList{QStringLiteral("a"), QStringLiteral("a")}));
+        QCOMPARE(w.selected(), w.item({0, 0}));
+        run(QStringLiteral("//zzz"));
+        QCOMPARE(w.window.statusText(), QStringLiteral("見つかりませんでした"));
+        QCOMPARE(w.bold().size(), 2);
+        run(QStringLiteral("/r/["));
+        QCOMPARE(w.window.statusText(), QStringLiteral("Invalid expression"));
+        QCOMPARE(w.bold().size(), 2);
+
+        // Successful expressions are kept once each, newest first; choosing
+        // one runs it.
+        run(QStringLiteral("@k"));
+        QCOMPARE(w.history(), (QStringList{QStringLiteral("/r/a"), QStringLiteral("//@k"), QStringLiteral("@k")}));
+        path->setCurrentIndex(1);
+        emit path->activated(1);
+        QCOMPARE(w.window.statusText(), QStringLiteral("2件検索されました。"));
+        QCOMPARE(w.history().size(), 3);
+        // Typing is not completed to an older, longer expression.
+        w.window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w.window));
+        path->setFocus();
+        path->clearEditText();
+        QTest::keyClicks(path, QStringLiteral("//"));
+        QCOMPARE(path->currentText(), QStringLiteral("//"));
+
+        // With nothing selected the query runs from the document.
+        w.window.tvw()->selectionModel()->clear();
+        run(QStringLiteral("r/b"));
+        QCOMPARE(w.selected(), w.item({0, 1}));
     }
 };
 

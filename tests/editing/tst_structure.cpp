@@ -1,3 +1,4 @@
+#include "TestTables.h"
 #include "TestWindow.h"
 #include "document/Selection.h"
 #include "document/StringTable.h"
@@ -50,10 +51,7 @@ class TestStructure : public QObject
 private slots:
     void uniqueChildName_data()
     {
-        QTest::addColumn<QString>("xml");
-        QTest::addColumn<QString>("base");
-        QTest::addColumn<bool>("showText");
-        QTest::addColumn<QString>("expected");
+        addColumns<QString, QString, bool, QString>({"xml", "base", "showText", "expected"});
         QTest::newRow("no children") << "<r/>" << "Element" << true << "Element1";
         QTest::newRow("first free number") << "<r><Element2/><Element1/><Element4/></r>" << "Element" << true << "Element3";
         QTest::newRow("case matters") << "<r><element1/></r>" << "Element" << true << "Element1";
@@ -93,8 +91,7 @@ private slots:
         for (const auto &[name, path, states] : rows) {
             QTest::addRow("%s", name) << path << false << QString::fromLatin1(states);
             // Read-only: only the expand and collapse items stay.
-            QTest::addRow("%s, read-only", name) << path << true
-                                                  << QStringLiteral("00000") + QLatin1String(states + 5, 2) + u'0';
+            QTest::addRow("%s, read-only", name) << path << true << QStringLiteral("00000") + QLatin1String(states + 5, 2) + u'0';
         }
     }
     void menuStates()
@@ -105,20 +102,15 @@ private slots:
         w.window.flags().m_ReadOnly = readOnly;
         if (w.item(path).isValid())
             w.select(w.item(path));
-        QTEST(w.states("mnuNode", {"mnuNodeAddElement", "mnuNodeAddComment", "mnuNodeInsText", "mnuNodeMoveUp",
-                                   "mnuNodeMoveDown", "mnuNodeExpand"})
+        QTEST(w.states("mnuNode", {"mnuNodeAddElement", "mnuNodeAddComment", "mnuNodeInsText", "mnuNodeMoveUp", "mnuNodeMoveDown", "mnuNodeExpand"})
                   + w.states("mnuView", {"mnuNodeCollapse"}) + w.states("mnuEdit", {"mnuEditDelete"}),
               "states");
     }
 
     void addAndInsert_data()
     {
-        QTest::addColumn<QString>("xml");
-        QTest::addColumn<QList<int>>("path");
-        QTest::addColumn<bool>("insert");
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<QString>("expected"); // empty: refused, nothing changes
-        QTest::addColumn<QString>("message");
+        // expected: empty: refused, nothing changes
+        addColumns<QString, QList<int>, bool, int, QString, QString>({"xml", "path", "insert", "kind", "expected", "message"});
         const QString root = QStringLiteral("<r><a/></r>");
         const QString exists = GetResString(9);
         auto row = [](const char *name, const QString &xml, QList<int> path, bool insert, Kind kind,
@@ -126,10 +118,8 @@ private slots:
             QTest::newRow(name) << xml << path << insert << int(kind) << QString::fromUtf8(expected) << message;
         };
         row("element under an element", root, {0, 0}, false, Kind::Element, "<r><a><Element1/></a></r>");
-        row("second element numbered on", "<r><Element1/></r>", {0}, false, Kind::Element,
-            "<r><Element1/><Element2/></r>");
-        row("attribute after the others", "<r x=\"1\"><a/></r>", {0}, false, Kind::Attribute,
-            "<r x=\"1\" Attribute1=\"\"><a/></r>");
+        row("second element numbered on", "<r><Element1/></r>", {0}, false, Kind::Element, "<r><Element1/><Element2/></r>");
+        row("attribute after the others", "<r x=\"1\"><a/></r>", {0}, false, Kind::Attribute, "<r x=\"1\" Attribute1=\"\"><a/></r>");
         row("text", root, {0}, false, Kind::Text, "<r><a/>Text1</r>");
         row("CDATA", root, {0}, false, Kind::CData, "<r><a/><![CDATA[CDATA1]]></r>");
         row("comment after the root", root, {}, false, Kind::Comment, "<r><a/></r><!--Comment1-->");
@@ -250,9 +240,8 @@ private slots:
 
     void moveUpAndDown_data()
     {
-        QTest::addColumn<QList<int>>("path");
-        QTest::addColumn<bool>("up");
-        QTest::addColumn<QString>("expected"); // empty: does not move
+        // expected: empty: does not move
+        addColumns<QList<int>, bool, QString>({"path", "up", "expected"});
         QTest::newRow("up with its subtree") << QList<int>{1, 2} << true << "<!--k--><r a=\"1\"><b><c><d/></c></b><x/><e/></r>";
         QTest::newRow("first child up") << QList<int>{1, 1} << true << "";
         QTest::newRow("second to last down") << QList<int>{1, 2} << false << "<!--k--><r a=\"1\"><x/><e/><b><c><d/></c></b></r>";
@@ -290,11 +279,9 @@ private slots:
 
     void rename_data()
     {
-        QTest::addColumn<QList<int>>("path");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("expected"); // empty: the document stays as it was
-        QTest::addColumn<QString>("message");  // "*": the document service's description
-        QTest::addColumn<int>("steps");
+        // expected: empty: the document stays as it was
+        // message: "*": the document service's description
+        addColumns<QList<int>, QString, QString, QString, int>({"path", "text", "expected", "message", "steps"});
         const QList<int> a{0, 0}, x{0, 0, 0};
         QTest::newRow("element") << a << "z" << "<r><z x=\"1\" y=\"2\"><b/><c/></z><!--k--><![CDATA[d]]><?pi data?>t</r>" << "" << 1;
         QTest::newRow("element, same name, still a step") << a << "a" << "" << "" << 1;
@@ -332,8 +319,7 @@ private slots:
                 QCOMPARE(w.prompt->shown.last().text, message);
             else
                 QVERIFY(!w.prompt->shown.last().text.isEmpty());
-            QCOMPARE(w.prompt->shown.last().icon, message.startsWith(QStringLiteral("IXMLDOM"))
-                                                     ? Prompt::Icon::None : Prompt::Icon::Exclamation);
+            QCOMPARE(w.prompt->shown.last().icon, message.startsWith(QStringLiteral("IXMLDOM")) ? Prompt::Icon::None : Prompt::Icon::Exclamation);
         }
         if (!expected.isEmpty())
             w.undoRedo(before, expected);
@@ -362,9 +348,8 @@ private slots:
 
     void whenTheLabelEditorMayOpen_data()
     {
-        QTest::addColumn<bool>("lock");
-        QTest::addColumn<bool>("showText");
-        QTest::addColumn<QString>("opens"); // element, attribute, comment, document, PI
+        // opens: element, attribute, comment, document, PI
+        addColumns<bool, bool, QString>({"lock", "showText", "opens"});
         QTest::newRow("defaults") << false << true << "11101";
         QTest::newRow("name lock") << true << true << "00101";
         QTest::newRow("labels without text") << false << false << "11001";

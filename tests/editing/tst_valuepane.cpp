@@ -1,3 +1,4 @@
+#include "TestTables.h"
 #include "TestWindow.h"
 #include "document/Selection.h"
 #include "document/ValuePane.h"
@@ -11,7 +12,10 @@
 #include <QTest>
 #include <QTreeView>
 
-// Typing in the value pane changes the document at once, kind by kind.
+// Showing a node (path box, value pane and its lock, clipboard buttons);
+// typing in the value pane changes the document at once, kind by kind.
+const QString kShown = QStringLiteral("<?xml version=\"1.0\"?><r id=\"a\nb\"><c>x</c><?pi data?></r>");
+
 class TestValuePane : public QObject
 {
     Q_OBJECT
@@ -50,11 +54,8 @@ private slots:
     // when the node can hold it, else nothing changes.
     void replacingThePaneText_data()
     {
-        QTest::addColumn<QString>("xml");
-        QTest::addColumn<QList<int>>("rows");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("expected"); // empty: the document stays as it was
-        QTest::addColumn<QString>("status");
+        // expected: empty: the document stays as it was
+        addColumns<QString, QList<int>, QString, QString, QString>({"xml", "rows", "text", "expected", "status"});
         const QString mixed = QStringLiteral("<r>t<!--c--><![CDATA[d]]></r>");
         const QString ab = QStringLiteral("<r><a/><b/></r>");
         const QString syntax = QStringLiteral("構文エラー");
@@ -153,8 +154,7 @@ private slots:
         // A text view reads a no-break space as a blank and U+2028 and a lone
         // CR as line breaks; none of them may change unless edited.
         const QString odd = QStringLiteral("1\u00A02\u20283\r4");
-        Window w(QStringLiteral("<r a=\"1&#160;2&#x2028;3&#13;4\">1&#160;2&#x2028;3&#13;4<!---->"
-                                "<e>1&#160;2&#x2028;3&#13;4</e></r>"));
+        Window w(QStringLiteral("<r a=\"1&#160;2&#x2028;3&#13;4\">1&#160;2&#x2028;3&#13;4<!----><e>1&#160;2&#x2028;3&#13;4</e></r>"));
         const XmlNode r = w.doc().documentElement();
         QVERIFY(w.doc().setText(r.child(1), odd)); // a comment holds no references
         for (const XmlNode &node : {r.attributeNode(QStringLiteral("a")), r.child(0), r.child(1)}) {
@@ -245,6 +245,93 @@ private slots:
         w.caretToEnd();
         QTest::keyClick(w.window.txtEdit(), Qt::Key_V, Qt::ControlModifier);
         QCOMPARE(w.markup(), QStringLiteral("<r a=\"12\"/>"));
+    }
+
+    // What the path box, the pane and the buttons show for a node, after the
+    // element c was shown.
+    void showingANode_data()
+    {
+        // options: l: name lock, r: read-only, e: empty clipboard
+        // pane: *: the node's markup, with CRLF
+        // shown: locked, then copy, cut, delete and paste enabled
+        addColumns<QList<int>, QString, QString, QString, QString>({"rows", "options", "path", "pane", "shown"});
+        using Rows = QList<int>;
+        QTest::newRow("document") << Rows{} << "" << "/" << "*" << "00001";
+        QTest::newRow("element") << Rows{1, 1} << "" << "/r/c" << "*" << "01111";
+        QTest::newRow("element, name lock") << Rows{1} << "l" << "/r" << "*" << "11111";
+        // The parser normalises the newline in the value to a blank; the
+        // name lock does not lock values, and the path stays.
+        QTest::newRow("attribute, name lock") << Rows{1, 0} << "l" << "/r/c" << "a b" << "01110";
+        QTest::newRow("processing instruction") << Rows{1, 2} << "" << "/" << "data" << "11110";
+        QTest::newRow("declaration") << Rows{0} << "" << "/" << "version=\"1.0\"" << "11110";
+        QTest::newRow("element, empty clipboard") << Rows{1} << "e" << "/r" << "*" << "01110";
+        QTest::newRow("element, read-only") << Rows{1} << "r" << "/r" << "*" << "11000";
+        QTest::newRow("text, read-only") << Rows{1, 1, 0} << "r" << "/r/c" << "x" << "11000";
+    }
+    void showingANode()
+    {
+        QFETCH(QList<int>, rows);
+        QFETCH(QString, options);
+        QFETCH(QString, pane);
+        Window w(kShown);
+        w.select(w.item({1, 1}));
+        options.contains(u'e') ? QApplication::clipboard()->clear() : QApplication::clipboard()->setText(QStringLiteral("<x/>"));
+        w.window.menuItem(QStringLiteral("mnuViewLock"))->setChecked(options.contains(u'l'));
+        w.window.flags().m_ReadOnly = options.contains(u'r');
+        const QModelIndex item = w.item(rows);
+        w.select(item);
+        QTEST(w.window.cboPath()->currentText(), "path");
+        if (pane == QLatin1String("*"))
+            pane = w.doc().xml(w.model().nodeAt(item)).replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+        QCOMPARE(w.window.txtEdit()->text(), pane);
+        QString shown = w.window.txtEdit()->isLocked() ? QStringLiteral("1") : QStringLiteral("0");
+        for (const char *button : {"copy", "cut", "delete", "paste"})
+            shown += w.enabled(button) ? u'1' : u'0';
+        QTEST(shown, "shown");
+        // Filling the pane writes nothing back.
+        QVERIFY(w.window.tvw()->currentIndex() == item && !w.window.flags().m_Dirty);
+    }
+
+    void largeMarkupIsShownInPartAndLocked()
+    {
+        Window w(kShown);
+        w.window.LoadXML(QStringLiteral("<r>") + QStringLiteral("<i>%1</i>").arg(QString(600, QLatin1Char('t'))).repeated(2000)
+                         + QStringLiteral("</r>"));
+        const QString full = w.doc().xml(w.doc().documentElement());
+        QVERIFY(full.size() > Selection::kPaneMarkupLimit);
+        w.select(w.item({0}));
+        const QString shown = w.window.txtEdit()->toPlainText();
+        QVERIFY(shown.size() <= Selection::kPaneMarkupLimit && shown.size() > Selection::kPaneMarkupLimit / 2);
+        QVERIFY(full.startsWith(shown + QLatin1Char('\n')) && w.window.txtEdit()->isLocked());
+        QCOMPARE(w.window.statusText(), Selection::truncatedNotice());
+        // A small node shows whole and clears the notice.
+        w.select(w.item({0, 0}));
+        QVERIFY(!w.window.txtEdit()->isLocked() && w.window.statusText().isEmpty());
+
+        // Mixed content is written as it would be in full: a cut never
+        // changes how the part before it is laid out.
+        const auto mixed = XmlDocument::parse(QStringLiteral("<r>") + QStringLiteral("t<i><j/></i>").repeated(200000) + "</r>");
+        bool truncated = false;
+        const QString part = mixed->xml(mixed->documentNode(), 100000, &truncated);
+        QVERIFY(truncated && mixed->xml(mixed->documentNode()).startsWith(part));
+    }
+
+    // Showing without selecting, and selecting from code, leave the other
+    // as it was; a move by the arrow keys does both.
+    void showingAndSelectingApart()
+    {
+        Window w(kShown);
+        w.select(w.item({1}));
+        w.window.setStatusText(QStringLiteral("検索中"));
+        w.window.selection().ShowNode(w.item({1, 1}), false);
+        QVERIFY(w.window.tvw()->currentIndex() == w.item({1}) && w.window.statusText().isEmpty());
+        QCOMPARE(w.window.txtEdit()->text(), QStringLiteral("<c>x</c>"));
+        w.window.tvw()->setCurrentIndex(w.item({1, 2})); // as the arrow keys do
+        QCOMPARE(w.window.txtEdit()->text(), QStringLiteral("data"));
+        w.window.selection().setSelectedItem(w.item({1}));
+        QCOMPARE(w.window.txtEdit()->text(), QStringLiteral("data"));
+        QCOMPARE(w.window.selection().GetSelectedDOMNode(), w.doc().documentElement());
+        QVERIFY(w.window.selection().GetDOMNode(QModelIndex()).isNull());
     }
 };
 

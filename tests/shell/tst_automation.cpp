@@ -198,8 +198,7 @@ private:
             m_editorPid = connection.interface()->servicePid(kService).value();
             // Listen for OnClose once the editor runs; the call after it makes
             // sure the bus has the match rule before anything can close.
-            m_connection.connect(kService, QString(), kWindow, QStringLiteral("OnClose"), &m_closed,
-                                 SLOT(record(QDBusMessage)));
+            m_connection.connect(kService, QString(), kWindow, QStringLiteral("OnClose"), &m_closed, SLOT(record(QDBusMessage)));
             m_connection.interface()->isServiceRegistered(kService);
         }
         return reply.value().path();

@@ -43,8 +43,7 @@ struct OwnXServer
         if (pid == 0) {
             ::close(fds[0]);
             const std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1400x900x24", "-nolisten", "tcp",
-                   static_cast<char *>(nullptr));
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1400x900x24", "-nolisten", "tcp", static_cast<char *>(nullptr));
             _exit(127);
         }
         ::close(fds[1]);
@@ -165,8 +164,7 @@ void TestDragDrop::betweenTwoEditorProcesses()
         if (ctrl)
             a << "keydown" << "ctrl";
         if (!rest.isNull())
-            a << "mousemove" << xy(rest) << "sleep" << "0.1" << "mousemove" << xy(rest + QPoint(2, 0)) << "sleep"
-              << "1.5";
+            a << "mousemove" << xy(rest) << "sleep" << "0.1" << "mousemove" << xy(rest + QPoint(2, 0)) << "sleep" << "1.5";
         a << "mousemove" << xy((from + to) / 2) << "sleep" << "0.3" << "mousemove" << xy(to + QPoint(-8, 0))
           << "sleep" << "0.3" << "mousemove" << xy(to) << "sleep" << "0.6" << "mouseup" << "1";
         if (ctrl)
@@ -207,8 +205,7 @@ void TestDragDrop::betweenTwoEditorProcesses()
     QTRY_COMPARE(path->currentText(), QStringLiteral("//c"));
     QVERIFY(run({"key", "Return"}));
     QTRY_COMPARE(here.window.statusText(), QStringLiteral("1件検索されました。"));
-    QVERIFY(run(QStringList{"mousemove"} << xy(centre(path)) << "click" << "1" << "key" << "ctrl+a" << "type"
-                                         << "//*"));
+    QVERIFY(run(QStringList{"mousemove"} << xy(centre(path)) << "click" << "1" << "key" << "ctrl+a" << "type" << "//*"));
     QTRY_COMPARE(path->currentText(), QStringLiteral("//*"));
     QVERIFY(run({"key", "KP_Enter"}));
     QTRY_COMPARE(here.window.statusText(), QStringLiteral("2件検索されました。"));
@@ -249,8 +246,7 @@ void TestDragDrop::refusedLabelEditGivesTheTreeTheKeys()
         return QTest::qWaitFor([&] { return keys.state() == QProcess::NotRunning; }, 30000) && keys.exitCode() == 0;
     };
     QVERIFY(run({"windowfocus", "--sync", id, "sleep", "0.3", "key", "F2", "sleep", "0.5", "type", "1bad"}));
-    QVERIFY(run({"key", "Return", "sleep", "1.5", "key", "Return", "sleep", "1", "windowfocus", "--sync", id, "sleep",
-                 "0.3", "key", "Down"}));
+    QVERIFY(run({"key", "Return", "sleep", "1.5", "key", "Return", "sleep", "1", "windowfocus", "--sync", id, "sleep", "0.3", "key", "Down"}));
     QTRY_COMPARE(window.model().nodeAt(tvw->currentIndex()).nodeName(), QStringLiteral("b"));
     QVERIFY(tvw->hasFocus());
     QCOMPARE(flat(window.dom()->xml(window.dom()->documentNode())), QStringLiteral("<r><a/><b/></r>"));

@@ -1,5 +1,6 @@
 #include "ScriptedPrompt.h"
 #include "TestFiles.h"
+#include "TestTables.h"
 #include "XvfbScreen.h"
 #include "document/StringTable.h"
 #include "shell/CommandLine.h"
@@ -46,24 +47,18 @@ private slots:
     void commandLine_data()
     {
         using Action = CommandLine::StartRequest::Action;
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<Action>("action");
-        QTest::addColumn<bool>("automation");
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("platform");
-        QTest::addColumn<int>("exitCode"); // -1: the editor starts
-        QTest::addColumn<QString>("printed"); // part of what is printed instead
+        // exitCode: -1: the editor starts
+        // printed: part of what is printed instead
+        addColumns<QStringList, Action, bool, QString, QString, int, QString>({"arguments", "action", "automation", "path", "platform", "exitCode", "printed"});
 
         // The shell has split a quoted name at its blank but kept the quotes.
         QTest::newRow("quoted path with blanks") << QStringList{"\"/tmp/my", "file.xml\""} << Action::Start << false
                                                  << "/tmp/my file.xml" << "" << -1 << "";
         QTest::newRow("unquoted path with blanks") << QStringList{"/tmp/my", "file.xml"} << Action::Start << false
                                                    << "/tmp/my file.xml" << "" << -1 << "";
-        QTest::newRow("two names stay one path") << QStringList{"a.xml", "b.xml"} << Action::Start << false
-                                                 << "a.xml b.xml" << "" << -1 << "";
+        QTest::newRow("two names stay one path") << QStringList{"a.xml", "b.xml"} << Action::Start << false << "a.xml b.xml" << "" << -1 << "";
         QTest::newRow("lone quote") << QStringList{"\""} << Action::Start << false << "" << "" << -1 << "";
-        QTest::newRow("quote not first") << QStringList{"a.xml\""} << Action::Start << false << "a.xml\"" << ""
-                                         << -1 << "";
+        QTest::newRow("quote not first") << QStringList{"a.xml\""} << Action::Start << false << "a.xml\"" << "" << -1 << "";
         QTest::newRow("automation switch left out of the path")
             << QStringList{"/tmp/a", "--automation", "b.xml"} << Action::Start << true << "/tmp/a b.xml" << "" << -1
             << "";
@@ -72,14 +67,11 @@ private slots:
             << QStringList{"--", "-draft.xml", "--help"} << Action::Start << false << "-draft.xml --help" << "" << -1
             << "";
         // Left in the arguments for Qt, with their values.
-        QTest::newRow("Qt's own options")
-            << QStringList{"-platform", "offscreen", "-reverse", "--style", "fusion", "-stylesheet=a.qss", "a b.xml"}
+        QTest::newRow("Qt's own options") << QStringList{"-platform", "offscreen", "-reverse", "--style", "fusion", "-stylesheet=a.qss", "a b.xml"}
             << Action::Start << false << "a b.xml" << "offscreen" << -1 << "";
-        QTest::newRow("help") << QStringList{"a.xml", "--help"} << Action::Help << false << "" << "" << 0
-                              << "--automation";
+        QTest::newRow("help") << QStringList{"a.xml", "--help"} << Action::Help << false << "" << "" << 0 << "--automation";
         QTest::newRow("short help") << QStringList{"-h"} << Action::Help << false << "" << "" << 0 << "使い方";
-        QTest::newRow("version") << QStringList{"--version"} << Action::Version << false << "" << "" << 0
-                                 << "Ostrel XML Editor 1.1.10\n";
+        QTest::newRow("version") << QStringList{"--version"} << Action::Version << false << "" << "" << 0 << "Ostrel XML Editor 1.1.10\n";
         QTest::newRow("unknown option") << QStringList{"--verbose", "a.xml"} << Action::BadOption << false << ""
                                         << "" << 2 << "正しくないオプションです: --verbose";
         // An unquoted path whose second word starts with a dash needs "--".
@@ -125,10 +117,9 @@ private slots:
     // -platform; "X" stands for a running X server's display.
     void screenChoice_data()
     {
-        QTest::addColumn<QString>("option");
-        QTest::addColumn<QString>("env");
-        QTest::addColumn<QString>("platform"); // asked of Qt; empty: Qt's choice
-        QTest::addColumn<QString>("message");  // part of the line printed; empty: starts
+        // platform: asked of Qt; empty: Qt's choice
+        // message: part of the line printed; empty: starts
+        addColumns<QString, QString, QString, QString>({"option", "env", "platform", "message"});
         QTest::newRow("X") << "" << "DISPLAY=X" << "" << "";
         QTest::newRow("no screen") << "" << "" << "" << "DISPLAY も WAYLAND_DISPLAY も";
         QTest::newRow("X that does not answer") << "" << "DISPLAY=:9999" << "" << "DISPLAY=:9999 の画面に接続できません";
@@ -158,8 +149,7 @@ private slots:
         }
         const DisplayCheck check(option, QString());
         QCOMPARE(check.platform(), platform);
-        QVERIFY2(message.isEmpty() ? check.message().isEmpty() : check.message().contains(message),
-                 qPrintable(check.message()));
+        QVERIFY2(message.isEmpty() ? check.message().isEmpty() : check.message().contains(message), qPrintable(check.message()));
     }
 
     // Were the check an X server's only client when it disconnects, the
@@ -184,10 +174,8 @@ private slots:
 
     void standAloneStart_data()
     {
-        QTest::addColumn<QString>("commandLine"); // %1: the test folder
-        QTest::addColumn<QString>("caption");
-        QTest::addColumn<bool>("hasFile");
-        QTest::addColumn<int>("messages");
+        // commandLine: %1: the test folder
+        addColumns<QString, QString, bool, int>({"commandLine", "caption", "hasFile", "messages"});
 
         QTest::newRow("quoted path with blanks") << "\"%1/my doc.xml\"" << "my doc.xml - Ostrel XML Editor" << true << 0;
         QTest::newRow("no such file") << "%1/missing.xml" << "Ostrel XML Editor" << false << 0;
@@ -292,8 +280,7 @@ private slots:
     {
         useJapaneseLocale();
         QVERIFY2(installJapaneseQtTexts(), "Qt's Japanese catalogue (qt6-translations-l10n) is not installed");
-        QMessageBox question(QMessageBox::Question, QString(), GetResString(12),
-                             QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        QMessageBox question(QMessageBox::Question, QString(), GetResString(12), QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
         QCOMPARE(question.button(QMessageBox::Cancel)->text(), QStringLiteral("キャンセル"));
         QCOMPARE(QLocale().toString(QDate(2026, 12, 7), QLocale::ShortFormat), QStringLiteral("2026/12/07"));
         // A text the catalogue lacks: the file dialog's type of a folder.

@@ -52,8 +52,7 @@ public:
 
         m_daemon.setProcessEnvironment(environment);
         m_daemon.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_daemon.start(program(), {QStringLiteral("--config-file=") + configPath, QStringLiteral("--nofork"),
-                                QStringLiteral("--print-address=1")});
+        m_daemon.start(program(), {QStringLiteral("--config-file=") + configPath, QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
         m_daemon.waitForStarted(5000);
         (void)QTest::qWaitFor([this] { return m_daemon.canReadLine() || m_daemon.state() != QProcess::Running; }, 10000);
         if (!m_daemon.canReadLine())

@@ -75,8 +75,7 @@ public:
     QRect rootGeometry(quint32 window) const
     {
         const auto geometry = xcb_get_geometry_reply(m_x, xcb_get_geometry(m_x, window), nullptr);
-        const auto origin = xcb_translate_coordinates_reply(
-            m_x, xcb_translate_coordinates(m_x, window, m_root, 0, 0), nullptr);
+        const auto origin = xcb_translate_coordinates_reply(m_x, xcb_translate_coordinates(m_x, window, m_root, 0, 0), nullptr);
         QRect rect;
         if (geometry && origin)
             rect = QRect(origin->dst_x, origin->dst_y, geometry->width, geometry->height);
@@ -106,8 +105,7 @@ public:
     quint32 findWindow(const QByteArray &title) const
     {
         static const char atomName[] = "_NET_WM_NAME";
-        const auto atom = xcb_intern_atom_reply(
-            m_x, xcb_intern_atom(m_x, 0, sizeof atomName - 1, atomName), nullptr);
+        const auto atom = xcb_intern_atom_reply(m_x, xcb_intern_atom(m_x, 0, sizeof atomName - 1, atomName), nullptr);
         const auto tree = xcb_query_tree_reply(m_x, xcb_query_tree(m_x, m_root), nullptr);
         quint32 found = 0;
         if (atom && tree) {

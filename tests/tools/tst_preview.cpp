@@ -1,4 +1,5 @@
 #include "TestFiles.h"
+#include "TestTables.h"
 #include "TestWindow.h"
 #include "document/Selection.h"
 #include "document/StringTable.h"
@@ -70,8 +71,7 @@ private slots:
         QTest::addColumn<QString>("xml");
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("declaration, root id, font") << "<?xml version=\"1.0\" encoding=\"UTF-8\"?><r/>"
-            << QStringList{"<span class=\"pi\">xml</span> <span class=\"t\">version</span>", "id=\"1.2\">r</span>",
-                           "font: 9pt 'Noto Sans CJK JP'"};
+            << QStringList{"<span class=\"pi\">xml</span> <span class=\"t\">version</span>", "id=\"1.2\">r</span>", "font: 9pt 'Noto Sans CJK JP'"};
         QTest::newRow("element children: toggle, ids on both names") << "<r><a/><b>t</b></r>"
             << QStringList{"<div class=\"c\"><a class=\"b\" href=\"#\">-</a>", "id=\"1.1\">r</span>", "id=\"1.1.1\">a</span>",
                            "id=\"1.1.2\">b</span><span class=\"m\">&gt;</span><span class=\"tx\">t</span>"};
@@ -81,8 +81,7 @@ private slots:
         QTest::newRow("style sheet names") << "<x:stylesheet xmlns:x=\"http://www.w3.org/1999/XSL/Transform\" version=\"1.0\"/>"
             << QStringList{"<span class=\"xt\" id=\"1.1\">x:stylesheet</span>", "<span class=\"xt\">version</span>"};
         QTest::newRow("comments and CDATA, with and without line breaks") << "<r><!--a--><!--b\nc--><![CDATA[d]]><x/><![CDATA[e\nf]]></r>"
-            << QStringList{"<pre class=\"ci\">a</pre>", "<pre class=\"cb\">b\nc</pre>", "<pre class=\"di\">d</pre>",
-                           "<pre class=\"db\">e\nf</pre>"};
+            << QStringList{"<pre class=\"ci\">a</pre>", "<pre class=\"cb\">b\nc</pre>", "<pre class=\"di\">d</pre>", "<pre class=\"db\">e\nf</pre>"};
         QTest::newRow("entity text") << "<!DOCTYPE r [<!ENTITY co \"株式会社\">]><r><a>&co;様</a><b/>&co;</r>"
             << QStringList{"<span class=\"tx\">株式会社様</span>", "<div class=\"e\"><span class=\"tx\">株式会社</span></div>"};
         QTest::newRow("document type and escaping") << "<!DOCTYPE r><r a=\"&lt;&amp;\">&lt;x&gt;<?p d?></r>"
@@ -117,10 +116,8 @@ private slots:
 
     void userStyleSheets_data()
     {
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<bool>("ok");
-        QTest::addColumn<QString>("expected"); // in the output, or in the error
-        QTest::addColumn<QString>("xml");
+        // expected: in the output, or in the error
+        addColumns<QByteArray, bool, QString, QString>({"body", "ok", "expected", "xml"});
         const QString doc = QStringLiteral("<r>日本</r>");
         QTest::newRow("HTML") << QByteArray("<x:output method='html'/><x:template match='/'><HTML><body><x:value-of select='r'/></body></HTML></x:template>")
                               << true << "<body>日本</body>" << doc;
@@ -295,9 +292,8 @@ private slots:
     // Esc, a newer preview, closing the window and the limits end.
     void runawayStyleSheetsAreStopped_data()
     {
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<int>("stop"); // a key; 0: a limit; -1: closing the window
-        QTest::addColumn<QString>("message");
+        // stop: a key; 0: a limit; -1: closing the window
+        addColumns<QByteArray, int, QString>({"body", "stop", "message"});
         // Two calls per level, forty levels deep: endless, in little memory.
         const QByteArray endless("<x:template match='/'><x:call-template name='t'/></x:template><x:template name='t'>"
                                  "<x:param name='d' select='0'/><x:if test='$d &lt; 40'><x:call-template name='t'><x:with-param name='d'"
@@ -347,8 +343,7 @@ private slots:
         QVERIFY(TestFiles::read(w.window.preview().previewFile()).contains("id=\"1.2.2.1\""));
         // Clicked in the page; the bridge may need a moment after the load.
         const XmlNode c = w.doc().documentElement().child(1).firstChild();
-        QTRY_VERIFY_WITH_TIMEOUT(
-            (pane->view()->page()->runJavaScript(QStringLiteral("document.getElementById('1.2.2.1').click()")),
+        QTRY_VERIFY_WITH_TIMEOUT((pane->view()->page()->runJavaScript(QStringLiteral("document.getElementById('1.2.2.1').click()")),
              w.window.selection().GetSelectedDOMNode() == c),
             30000);
         const auto js = [pane](const char *script) {
