@@ -107,6 +107,38 @@ void NodeTreeView::reserveOpen(qsizetype count)
     }
 }
 
+bool NodeTreeView::expandSubtree(const QModelIndex &index)
+{
+    QTreeViewPrivate *d = rowsOf(this);
+    if (d->delayedPendingLayout || !d->hiddenIndexes.isEmpty() || !index.isValid() || index.column() != 0)
+        return false;
+    const int item = d->viewIndex(index);
+    if (item < 0)
+        return false;
+    // The view lays out a subtree in one appending pass only at the end of
+    // its rows (elsewhere each opened item moves every row after it): the
+    // rows after the subtree are set aside meanwhile.
+    const int shown = int(d->viewItems.at(item).total);
+    addToTotals(d, item, -shown);
+    QList<QTreeViewItem> after = d->viewItems.mid(item + 1 + shown);
+    d->viewItems.resize(item + 1);
+    if (d->storeExpanded(index))
+        emit expanded(index);
+    d->viewItems[item].expanded = true;
+    d->layout(item, true, true);
+    QTreeViewItem &top = d->viewItems[item];
+    top.hasChildren = top.total > 0;
+    const int added = int(top.total);
+    for (QTreeViewItem &row : after)
+        if (row.parentItem > item)
+            row.parentItem += added - shown;
+    d->viewItems.append(after);
+    d->lastViewedItem = 0;
+    updateGeometries();
+    viewport()->update();
+    return true;
+}
+
 void NodeTreeView::rowsInserted(const QModelIndex &parent, int start, int end)
 {
     QTreeViewPrivate *d = rowsOf(this);

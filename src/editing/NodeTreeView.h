@@ -46,6 +46,10 @@ public:
     void setModel(QAbstractItemModel *model) override;
     // Room for `count` more open items, each kept by a persistent index.
     void reserveOpen(qsizetype count);
+    // Opens the shown item `index` and every item below it that can have
+    // rows, laying out its rows in one pass. False, with nothing done, when
+    // the item is not shown or a layout of everything is pending.
+    bool expandSubtree(const QModelIndex &index);
 
 protected:
     // Rows inserted or removed under an open item are put into the laid-out

@@ -115,9 +115,15 @@ bool TreeNavigator::ExpandAll(const QModelIndex &treeNode)
                 pending.push_back(child);
         }
     }
-    layOutOnceAfter(tvw);
-    if (auto *view = qobject_cast<NodeTreeView *>(tvw))
+    if (auto *view = qobject_cast<NodeTreeView *>(tvw)) {
         view->reserveOpen(qsizetype(withRows.size()));
+        m_host.model().setOpeningAll(true);
+        const bool done = view->expandSubtree(treeNode);
+        m_host.model().setOpeningAll(false);
+        if (done)
+            return true;
+    }
+    layOutOnceAfter(tvw);
     for (auto it = withRows.rbegin(); it != withRows.rend(); ++it)
         tvw->expand(*it);
     return true;
