@@ -4,6 +4,7 @@
 // in another's figures.
 
 #include "document/DocumentTreeModel.h"
+#include "document/Prompt.h"
 #include "document/Recovery.h"
 #include "document/Selection.h"
 #include "document/ValuePane.h"
@@ -13,6 +14,7 @@
 #include "editing/TreeNavigator.h"
 #include "shell/ClipboardSearchCommands.h"
 #include "shell/Fonts.h"
+#include "shell/HugePages.h"
 #include "shell/StructureCommands.h"
 #include "shell/frmMain.h"
 #include "tools/PreviewController.h"
@@ -42,6 +44,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -50,6 +53,7 @@
 #include <map>
 #include <string>
 #include <tuple>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -77,6 +81,49 @@ long startLoad()
 {
     std::ofstream("/proc/self/clear_refs") << "5";
     return statusKb("VmRSS");
+}
+
+// What a process and all its descendants hold, in kB: the sum of their
+// proportional set sizes. A page shared by several processes counts once in
+// all (each gets its share), so the web engine's processes, which share its
+// large library and their zygote's pages, are not counted several times
+// over as summed resident sizes would. A process whose figure cannot be read
+// (it is not dumpable) counts with its resident size.
+long processTreeKb(pid_t root)
+{
+    std::multimap<pid_t, pid_t> children;
+    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        bool isPid = false;
+        const pid_t pid = entry.toInt(&isPid);
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!isPid || !stat.open(QIODevice::ReadOnly))
+            continue;
+        // pid (name) state ppid ...: the name may hold blanks and parentheses.
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() > 1)
+            children.emplace(pid_t(fields[1].toInt()), pid);
+    }
+    auto fieldKb = [](pid_t pid, const char *file, const QByteArray &field) {
+        QFile in(QStringLiteral("/proc/%1/%2").arg(pid).arg(QLatin1String(file)));
+        if (!in.open(QIODevice::ReadOnly))
+            return -1L;
+        for (const QByteArray &line : in.readAll().split('\n'))
+            if (line.startsWith(field + ':'))
+                return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLong();
+        return -1L;
+    };
+    long total = 0;
+    std::vector<pid_t> pending{root};
+    while (!pending.empty()) {
+        const pid_t pid = pending.back();
+        pending.pop_back();
+        const long pss = fieldKb(pid, "smaps_rollup", "Pss");
+        total += std::max(0L, pss >= 0 ? pss : fieldKb(pid, "status", "VmRSS"));
+        for (auto [it, end] = children.equal_range(pid); it != end; ++it)
+            pending.push_back(it->second);
+    }
+    return total;
 }
 
 void report(Clock::time_point start, long baseKb, long nodes = -1)
@@ -123,6 +170,8 @@ int measureLibxml(const char *path)
 // From nothing to the window showing the tree with its first level: the
 // window is made, shown and painted, the file opened and the tree painted.
 // Memory counts from the shown empty window on, as that is not the load's.
+// Then, with the preview's page shown, what the editor's whole process tree
+// holds: the window, the document and the web engine's processes.
 int measureEditor(int argc, char **argv, const QString &path)
 {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
@@ -140,15 +189,42 @@ int measureEditor(int argc, char **argv, const QString &path)
     QCoreApplication::processEvents();
     window.tvw()->grab();
     report(start, base);
+    PreviewPane *pane = window.ie();
+    QElapsedTimer waited;
+    waited.start();
+    while (!(pane->isLoaded() && pane->url().toLocalFile() == window.preview().previewFile()) && waited.elapsed() < 60000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    if (!pane->isLoaded())
+        return 1;
+    std::printf("total_memory_kb %ld\n", processTreeKb(::getpid()));
     return 0;
 }
 
-// From asking for the preview (F5) to the pane showing that document.
+// Nobody answers the window's questions: a message goes to standard error
+// (a box would wait for ever), every question and dialog is cancelled.
+class UnattendedPrompt : public Prompt
+{
+public:
+    Answer message(const QString &text, Icon, Buttons buttons, bool) override
+    {
+        std::fprintf(stderr, "ostrel-bench: %s\n", qPrintable(text));
+        return buttons == Buttons::Ok ? Answer::Ok : buttons == Buttons::YesNo ? Answer::No : Answer::Cancel;
+    }
+    bool openFileDialog(const QString &, const QString &, QString *, bool *) override { return false; }
+    bool saveFileDialog(const QString &, const QString &, QString *) override { return false; }
+    bool fontDialog(QString *, int *) override { return false; }
+    bool printDialog(QPrinter *) override { return false; }
+};
+
+// From asking for the preview (F5) to the pane showing that document. The
+// style sheet's worker has the memory limit the editor gives it: where the
+// document's transform needs more, that figure is left out, with the
+// reason on standard error.
 int measurePreview(int argc, char **argv, const QString &path)
 {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
-    frmMain window;
+    frmMain window(std::make_unique<UnattendedPrompt>());
     window.show();
     if (!window.OpenFile(path))
         return 1;
@@ -195,6 +271,8 @@ int measurePreview(int argc, char **argv, const QString &path)
     waited.start();
     while (!(shown && pane->isLoaded()) && !failed && waited.elapsed() < 600000)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    if (failed)
+        return 0;
     if (!shown || !pane->isLoaded())
         return 1;
     pane->grab();
@@ -588,8 +666,13 @@ int usage()
 
 int main(int argc, char **argv)
 {
+    // Every measurement, bare libxml2's included, with the heap the editor has.
+    HugePages::useForHeap(argv);
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // As the editor does for root: the web engine cannot sandbox itself then.
+    if (::geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     if (argc == 4 && std::strcmp(argv[1], "--measure") == 0) {
         if (std::strcmp(argv[2], "save") == 0)
             return measureSave(QString::fromLocal8Bit(argv[3]));
@@ -664,13 +747,15 @@ int main(int argc, char **argv)
     std::printf("nodes %.0f\n", bare.at("nodes"));
     std::printf("runs %d\n", runs);
     std::printf("libxml_parse_ms %.0f\nlibxml_memory_mb %.0f\n", libxmlMs, libxmlMb);
-    std::printf("open_time_ms %.0f\nopen_memory_mb %.0f\n", openMs, openMb);
+    std::printf("open_time_ms %.0f\nopen_memory_mb %.0f\nopen_total_memory_mb %.0f\n", openMs, openMb,
+                ours.at("total_memory_kb") / 1024);
     std::printf("keystroke_ms %.2f\nundo_ms %.2f\nundo_memory_mb %.2f\n", editing.at("keystroke_ms"),
                 editing.at("undo_ms"), editing.at("undo_memory_kb") / 1024);
     std::printf("ui_stall_ms %.1f\nrecovery_lag_ms %.0f\n", editing.at("ui_stall_ms"), editing.at("recovery_lag_ms"));
     std::printf("preview_ms %.0f\n", preview.at("preview_ms"));
-    std::printf("preview_xsl_ms %.0f\npreview_xsl_ratio %.2f\n", preview.at("preview_xsl_ms"),
-                preview.at("preview_xsl_ms") / libxmlMs);
+    // Not a number where the transform did not fit in the worker's memory.
+    const double xslMs = preview.count("preview_xsl_ms") ? preview.at("preview_xsl_ms") : std::nan("");
+    std::printf("preview_xsl_ms %.0f\npreview_xsl_ratio %.2f\n", xslMs, xslMs / libxmlMs);
     std::printf("expand_all_ms %.0f\nexpand_all_memory_mb %.0f\n", expand.at("time_ms"), expand.at("memory_kb") / 1024);
     std::printf("collapse_all_ms %.0f\n", expand.at("collapse_ms"));
     std::printf("expand_all_time_ratio %.2f\nexpand_all_memory_ratio %.2f\n", expand.at("time_ms") / libxmlMs,

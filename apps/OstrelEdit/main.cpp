@@ -3,6 +3,7 @@
 #include "shell/CommandLine.h"
 #include "shell/DisplayCheck.h"
 #include "shell/Fonts.h"
+#include "shell/HugePages.h"
 #include "shell/Translations.h"
 #include "shell/basGlobal.h"
 
@@ -16,6 +17,7 @@
 
 int main(int argc, char *argv[])
 {
+    HugePages::useForHeap(argv);
     useJapaneseLocale();
     // --help, --version, a wrong option and a missing screen are answered
     // before Qt starts, which needs a screen.

@@ -39,11 +39,15 @@ void offerOrphans(Prompt &prompt, const Restorer &restore);
 
 // Keeps one window's recovery copy current. Changes are collected until
 // the user pauses, then a forked child process writes the document as it
-// stands at the fork: the child has its own copy-on-write image of the tree, so the
-// window goes on at once and nothing it does can change the tree being
-// written. The fork itself stops the window while the kernel copies the
-// page tables (about 20 ms for a 50 MB document), hence the wait for a
-// pause. Memory: the tree is shared, not copied; the child adds its output
+// stands at the fork: the child has its own copy-on-write image of the
+// tree, so the window goes on at once and nothing it does can change the
+// tree being written. The fork itself stops the window while the kernel
+// copies the page tables, hence the wait for a pause; the editor keeps its
+// heap in huge pages (shell/HugePages.h), which makes that copy short even
+// for the largest documents. A thread or a child sharing the memory (vfork,
+// clone) would need the window to keep off the tree until the copy is
+// written, and a copy of the tree made in the window first would stop it
+// longer than the fork does. Memory: the tree is shared, not copied; the child adds its output
 // (about the file's size) and the pages the window changes while it runs.
 // The copy is written to a temporary file and renamed, so a crash during a
 // write leaves the previous copy usable.

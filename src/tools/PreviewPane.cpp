@@ -8,6 +8,7 @@
 #include <QOpenGLWidget>
 #include <QPointer>
 #include <QPrinter>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QWebChannel>
 #include <QWebEngineProfile>
@@ -119,12 +120,16 @@ void closeEngineChannels()
 
 } // namespace
 
-PreviewPane::PreviewPane(QWidget *parent) : QWidget(parent), m_allowed(std::make_shared<Allowed>()), m_busy(new QLabel(this))
+PreviewPane::PreviewPane(QWidget *parent)
+    : QWidget(parent), m_allowed(std::make_shared<Allowed>()), m_busy(new QLabel(this)), m_startView(new QTimer(this))
 {
     m_busy->setObjectName(QStringLiteral("previewBusy"));
     m_busy->setAutoFillBackground(true);
     m_busy->setMargin(4);
     m_busy->hide();
+    m_startView->setSingleShot(true);
+    m_startView->setInterval(0);
+    connect(m_startView, &QTimer::timeout, this, &PreviewPane::ensureView);
     setObjectName(QStringLiteral("ie"));
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -197,13 +202,20 @@ QString PreviewPane::busyText() const
 void PreviewPane::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    ensureView();
+    // The engine starts from the event loop once the window has painted
+    // and a pass of the loop has gone by without painting again: the tree
+    // of a document opened before the window shows, or just after, is on
+    // the screen first.
+    if (!m_view)
+        window()->installEventFilter(this);
 }
 
 void PreviewPane::ensureView()
 {
     if (m_view)
         return;
+    window()->removeEventFilter(this);
+    m_startView->stop();
     closeEngineChannels();
     // A private, off-the-record profile: nothing is stored, and the
     // interceptor sees every request of this pane's page.
@@ -305,6 +317,8 @@ void PreviewPane::print(QPrinter *printer, const std::function<void(bool)> &done
 
 bool PreviewPane::eventFilter(QObject *watched, QEvent *event)
 {
+    if (watched == window() && (event->type() == QEvent::Paint || event->type() == QEvent::UpdateRequest))
+        m_startView->start();
     if (watched == m_view && (event->type() == QEvent::ChildAdded || event->type() == QEvent::ChildPolished)) {
         if (auto *child = qobject_cast<QWidget *>(static_cast<QChildEvent *>(event)->child()))
             child->setAcceptDrops(false);

@@ -12,11 +12,15 @@ class QAction;
 class QLabel;
 class QMenu;
 class QPrinter;
+class QTimer;
 class QWebEngineView;
 
 // The preview pane: a web view showing one preview file. The view (and the
-// browser engine behind it) is made only when the pane is first shown, so
-// windows that are never shown (automation, tests) do not start it. The
+// browser engine behind it) is made only once the window has been shown and
+// painted, so windows that are never shown (automation, tests) do not start
+// it, and starting it (a few hundred milliseconds and several processes)
+// never holds back the window's first picture of the document. What the
+// pane is given before then is shown as soon as the view exists. The
 // page may load the file it was given and nothing else: no other file, no
 // network by any channel (WebRTC included), no navigation away by a link,
 // no dialog. Scripts run only in pages the editor wrote itself. A click
@@ -72,6 +76,7 @@ private:
     bool m_loaded = false;
     Scripts m_scripts = Scripts::Off;
     QLabel *m_busy;
+    QTimer *m_startView;
     QList<QAction *> m_pageActions;
     std::function<void()> m_updateActions;
 };
