@@ -96,6 +96,7 @@ void ValidationCommands::mnuToolVerifyNew_Click()
     // includes or imports resolve beside it, and edits to it count.
     m_verifyPath = QFileInfo(path).absoluteFilePath();
     m_VerifyFile = QFileInfo(path).fileName();
+    emit fileChosen();
     Validate();
 }
 

@@ -36,6 +36,10 @@ public:
     QString verifyFile() const { return m_VerifyFile; }
     QString verifyPath() const { return m_verifyPath; }
 
+signals:
+    // Another validation file was chosen.
+    void fileChosen();
+
 private:
     void report(const ValidationResult &result);
 

@@ -1,0 +1,202 @@
+#include "FaultScan.h"
+
+#include "SchemaGuide.h"
+#include "XmlDocument.h"
+#include "XmlNodeAccess.h"
+
+#include <QSocketNotifier>
+
+#include <libxml/tree.h>
+
+#include <algorithm>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <unordered_map>
+
+namespace {
+
+// A child may hang on a lock another thread held when it was forked.
+constexpr int kChildTimeoutMs = 120000;
+
+// Visits elements and their attributes in document order, numbering them
+// from 0, until `visit` returns false.
+template<typename Visit>
+void preOrder(xmlDocPtr doc, Visit visit)
+{
+    qint64 n = 0;
+    xmlNodePtr root = xmlDocGetRootElement(doc);
+    for (xmlNodePtr e = root; e;) {
+        if (e->type == XML_ELEMENT_NODE) {
+            if (!visit(static_cast<void *>(e), n++))
+                return;
+            for (xmlAttrPtr a = e->properties; a; a = a->next) {
+                if (!visit(static_cast<void *>(a), n++))
+                    return;
+            }
+            if (e->children) {
+                e = e->children;
+                continue;
+            }
+        }
+        while (e != root && !e->next)
+            e = e->parent;
+        e = e == root ? nullptr : e->next;
+    }
+}
+
+bool writeAll(int fd, const QByteArray &data)
+{
+    const char *p = data.constData();
+    qint64 left = data.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        left -= n;
+    }
+    return true;
+}
+
+// The child's answer: the count, then one line per fault, its node's
+// position (-1: none) and its message.
+QByteArray answer(const XmlDocument &document, const SchemaGuide &guide)
+{
+    std::vector<SchemaGuide::Fault> faults;
+    const int count = guide.check(document, &faults, FaultScan::kMaxFaults);
+    std::unordered_map<void *, qint64> positions;
+    for (const SchemaGuide::Fault &f : faults) {
+        if (f.node)
+            positions.emplace(f.node, -1);
+    }
+    std::size_t left = positions.size();
+    if (left > 0) {
+        preOrder(static_cast<xmlDocPtr>(document.rawDocument()), [&](void *node, qint64 n) {
+            auto it = positions.find(node);
+            if (it != positions.end() && it->second < 0) {
+                it->second = n;
+                --left;
+            }
+            return left > 0;
+        });
+    }
+    QByteArray out = QByteArray::number(count) + '\n';
+    for (const SchemaGuide::Fault &f : faults) {
+        const qint64 at = f.node ? positions[f.node] : -1;
+        out += QByteArray::number(at) + '\t' + QString(f.message).replace(QLatin1Char('\n'), QLatin1Char(' ')).toUtf8() + '\n';
+    }
+    return out;
+}
+
+} // namespace
+
+FaultScan::FaultScan(QObject *parent) : QObject(parent)
+{
+    m_watchdog.setSingleShot(true);
+    m_watchdog.setInterval(kChildTimeoutMs);
+    connect(&m_watchdog, &QTimer::timeout, this, &FaultScan::cancel);
+}
+
+FaultScan::~FaultScan()
+{
+    cancel();
+}
+
+void FaultScan::start(const XmlDocument &document, const SchemaGuide &guide)
+{
+    cancel();
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return;
+    const pid_t parent = ::getpid();
+    // The child has this thread only: nothing it reads may be left to another.
+    document.settle();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(1);
+        ::close(fds[0]);
+        const bool sent = writeAll(fds[1], answer(document, guide));
+        ::_exit(sent ? 0 : 1);
+    }
+    ::close(fds[1]);
+    if (pid < 0) {
+        ::close(fds[0]);
+        return;
+    }
+    m_document = &document;
+    m_pid = pid;
+    m_pipe = fds[0];
+    m_received.clear();
+    m_notifier = new QSocketNotifier(m_pipe, QSocketNotifier::Read, this);
+    connect(m_notifier, &QSocketNotifier::activated, this, &FaultScan::readChild);
+    m_watchdog.start();
+}
+
+void FaultScan::cancel()
+{
+    if (m_pid == 0)
+        return;
+    ::kill(m_pid, SIGKILL);
+    release();
+}
+
+int FaultScan::release()
+{
+    int status = 0;
+    ::waitpid(m_pid, &status, 0);
+    m_pid = 0;
+    m_watchdog.stop();
+    delete m_notifier;
+    m_notifier = nullptr;
+    ::close(m_pipe);
+    m_pipe = -1;
+    return status;
+}
+
+void FaultScan::readChild()
+{
+    char buffer[65536];
+    const ssize_t n = ::read(m_pipe, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR)
+        return;
+    if (n > 0) {
+        m_received.append(buffer, n);
+        return;
+    }
+    // End of the answer: the child has ended, or died.
+    const int status = release();
+    const bool complete = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    const QList<QByteArray> lines = m_received.split('\n');
+    m_received.clear();
+    if (!complete || lines.isEmpty())
+        return;
+    const int count = lines.first().toInt();
+    QList<Fault> faults;
+    std::vector<std::pair<qint64, int>> wanted; // position, fault
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const qsizetype tab = lines[i].indexOf('\t');
+        if (tab < 0)
+            continue;
+        const qint64 at = lines[i].left(tab).toLongLong();
+        if (at >= 0)
+            wanted.emplace_back(at, int(faults.size()));
+        faults.append({XmlNode(), QString::fromUtf8(lines[i].mid(tab + 1)), at});
+    }
+    std::sort(wanted.begin(), wanted.end());
+    std::size_t next = 0;
+    if (!wanted.empty()) {
+        preOrder(static_cast<xmlDocPtr>(m_document->rawDocument()), [&](void *node, qint64 n) {
+            while (next < wanted.size() && wanted[next].first == n)
+                faults[wanted[next++].second].node = XmlNodeAccess::handle(node);
+            return next < wanted.size();
+        });
+    }
+    emit finished(count, faults);
+}
