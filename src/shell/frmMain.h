@@ -78,6 +78,7 @@ public:
     QTreeView *tvw() const override { return m_tvw; }
     PreviewController &preview() { return *m_preview; }
     SchemaAssist &schemaAssist() { return *m_assist; }
+    ValidationCommands &validation() { return *m_validation; }
     PreviewPane *ie() const { return m_ie; }
     QComboBox *cboPath() const { return m_cboPath; }
     QAction *button(const QString &key) const { return m_buttons.value(key); }

@@ -28,6 +28,8 @@ public:
     // Validate; with no file chosen yet, choose one first.
     void mnuToolVerify_Click();
     void Validate();
+    // Make `path` the window's validation file, without validating.
+    void useFile(const QString &path);
 
     // Both items apply while the window has a document.
     bool canValidate() const;
