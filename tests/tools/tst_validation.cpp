@@ -7,6 +7,7 @@
 #include "document/XdrValidator.h"
 #include "document/XmlValidation.h"
 #include "document/XsltTransform.h"
+#include "shell/SettingsStore.h"
 #include "tools/ValidationCommands.h"
 
 #include <QAbstractItemView>
@@ -545,6 +546,15 @@ private slots:
         QTRY_COMPARE(kind.text(), QStringLiteral("q"));
         QTRY_VERIFY(w.model().faults().size() == 1 && w.model().faults().begin().key() != XmlNode());
         QCOMPARE(count->text(), QStringLiteral("1 件のエラー"));
+        // Checking while typing turned off takes the marks away, and the
+        // choice is kept; on again, the fault is back.
+        QAction *live = w.window.menuItem(QStringLiteral("mnuViewLiveValidate"));
+        QVERIFY(live->isEnabled() && live->isChecked());
+        live->trigger();
+        QVERIFY(w.model().faults().isEmpty() && count->isHidden());
+        QCOMPARE(SettingsStore().read(QStringLiteral("Application"), QStringLiteral("ValidateWhileTyping")), QStringLiteral("0"));
+        live->trigger();
+        QTRY_COMPARE(w.model().faults().size(), 1);
         QTest::keyClick(pane, Qt::Key_Backspace);
         QTest::keyClicks(pane, "y");
         QCOMPARE(offered(pane->offered()), QStringList{"y"});
