@@ -139,6 +139,13 @@ void SchemaAssist::changed()
         m_delay.start();
 }
 
+void SchemaAssist::nodeRemoved(const XmlNode &, const XmlNode &node, const XmlNode &)
+{
+    // A removed node may be freed before the next check says anything.
+    m_faultOrder.removeIf([&node](const XmlNode &n) { return node.isAncestorOf(n.isAttribute() ? n.ownerElement() : n) || n == node; });
+    changed();
+}
+
 void SchemaAssist::startCheck()
 {
     if (!m_guide || !m_document || !m_live->isChecked() || m_host.flags().m_Saving)

@@ -63,7 +63,7 @@ private:
     void setLive(bool on);
 
     void nodeInserted(const XmlNode &, const XmlNode &, const XmlNode &) override { changed(); }
-    void nodeRemoved(const XmlNode &, const XmlNode &, const XmlNode &) override { changed(); }
+    void nodeRemoved(const XmlNode &, const XmlNode &node, const XmlNode &) override;
     void nodeRenamed(const XmlNode &, const QString &) override { changed(); }
     void textChanged(const XmlNode &, const QString &) override { changed(); }
     void documentReplaced() override;
