@@ -1,51 +1,24 @@
 #include "FaultScan.h"
 
+#include "LibXmlSupport.h"
 #include "SchemaGuide.h"
 #include "XmlDocument.h"
 #include "XmlNodeAccess.h"
 
 #include <QSocketNotifier>
 
-#include <libxml/tree.h>
-
 #include <algorithm>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
-#include <unordered_map>
 
 namespace {
 
 // A child may hang on a lock another thread held when it was forked.
 constexpr int kChildTimeoutMs = 120000;
-
-// Visits elements and their attributes in document order, numbering them
-// from 0, until `visit` returns false.
-template<typename Visit>
-void preOrder(xmlDocPtr doc, Visit visit)
-{
-    qint64 n = 0;
-    xmlNodePtr root = xmlDocGetRootElement(doc);
-    for (xmlNodePtr e = root; e;) {
-        if (e->type == XML_ELEMENT_NODE) {
-            if (!visit(static_cast<void *>(e), n++))
-                return;
-            for (xmlAttrPtr a = e->properties; a; a = a->next) {
-                if (!visit(static_cast<void *>(a), n++))
-                    return;
-            }
-            if (e->children) {
-                e = e->children;
-                continue;
-            }
-        }
-        while (e != root && !e->next)
-            e = e->parent;
-        e = e == root ? nullptr : e->next;
-    }
-}
 
 bool writeAll(int fd, const QByteArray &data)
 {
@@ -69,27 +42,9 @@ QByteArray answer(const XmlDocument &document, const SchemaGuide &guide)
 {
     std::vector<SchemaGuide::Fault> faults;
     const int count = guide.check(document, &faults, FaultScan::kMaxFaults);
-    std::unordered_map<void *, qint64> positions;
-    for (const SchemaGuide::Fault &f : faults) {
-        if (f.node)
-            positions.emplace(f.node, -1);
-    }
-    std::size_t left = positions.size();
-    if (left > 0) {
-        preOrder(static_cast<xmlDocPtr>(document.rawDocument()), [&](void *node, qint64 n) {
-            auto it = positions.find(node);
-            if (it != positions.end() && it->second < 0) {
-                it->second = n;
-                --left;
-            }
-            return left > 0;
-        });
-    }
     QByteArray out = QByteArray::number(count) + '\n';
-    for (const SchemaGuide::Fault &f : faults) {
-        const qint64 at = f.node ? positions[f.node] : -1;
-        out += QByteArray::number(at) + '\t' + QString(f.message).replace(QLatin1Char('\n'), QLatin1Char(' ')).toUtf8() + '\n';
-    }
+    for (const SchemaGuide::Fault &f : faults)
+        out += QByteArray::number(f.position) + '\t' + QString(f.message).replace(QLatin1Char('\n'), QLatin1Char(' ')).toUtf8() + '\n';
     return out;
 }
 
@@ -144,13 +99,18 @@ void FaultScan::cancel()
     if (m_pid == 0)
         return;
     ::kill(m_pid, SIGKILL);
+    // A killed child with a large copy of the editor takes a while to be
+    // torn down; the keystroke that ended it does not wait for that.
+    std::thread([pid = m_pid] { ::waitpid(pid, nullptr, 0); }).detach();
+    m_pid = 0;
     release();
 }
 
 int FaultScan::release()
 {
     int status = 0;
-    ::waitpid(m_pid, &status, 0);
+    if (m_pid != 0)
+        ::waitpid(m_pid, &status, 0);
     m_pid = 0;
     m_watchdog.stop();
     delete m_notifier;
@@ -192,7 +152,7 @@ void FaultScan::readChild()
     std::sort(wanted.begin(), wanted.end());
     std::size_t next = 0;
     if (!wanted.empty()) {
-        preOrder(static_cast<xmlDocPtr>(m_document->rawDocument()), [&](void *node, qint64 n) {
+        libxml::forEachInDocumentOrder(m_document->rawDocument(), [&](void *node, qint64 n) {
             while (next < wanted.size() && wanted[next].first == n)
                 faults[wanted[next++].second].node = XmlNodeAccess::handle(node);
             return next < wanted.size();

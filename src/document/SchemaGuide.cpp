@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <unordered_map>
 
 using libxml::fromXml;
 
@@ -134,7 +135,12 @@ private:
 class Collector
 {
 public:
-    Collector(xmlDocPtr doc, std::vector<SchemaGuide::Fault> *faults, int max) : m_doc(doc), m_faults(faults), m_max(max)
+    struct Entry
+    {
+        void *node;
+        QString message;
+    };
+    Collector(xmlDocPtr doc, std::vector<Entry> *faults, int max) : m_doc(doc), m_faults(faults), m_max(max)
     {
         m_previous = xmlStructuredError;
         m_context = xmlStructuredErrorContext;
@@ -158,7 +164,7 @@ private:
     }
 
     xmlDocPtr m_doc;
-    std::vector<SchemaGuide::Fault> *m_faults;
+    std::vector<Entry> *m_faults;
     int m_max;
     xmlStructuredErrorFunc m_previous;
     void *m_context;
@@ -580,44 +586,85 @@ QStringList SchemaGuide::attributeValues(const XmlNode &attribute) const
     return QStringList();
 }
 
+namespace {
+
+// The faults' positions, found in one walk of `doc`.
+void locate(xmlDocPtr doc, const std::vector<Collector::Entry> &entries, std::vector<SchemaGuide::Fault> *faults)
+{
+    std::unordered_map<void *, qint64> positions;
+    for (const Collector::Entry &e : entries) {
+        if (e.node)
+            positions.emplace(e.node, -1);
+    }
+    std::size_t left = positions.size();
+    if (left > 0) {
+        libxml::forEachInDocumentOrder(doc, [&](void *node, qint64 n) {
+            auto it = positions.find(node);
+            if (it != positions.end() && it->second < 0) {
+                it->second = n;
+                --left;
+            }
+            return left > 0;
+        });
+    }
+    for (const Collector::Entry &e : entries)
+        faults->push_back({e.node ? positions[e.node] : -1, e.message});
+}
+
+struct DocFree
+{
+    void operator()(xmlDocPtr d) const { xmlFreeDoc(d); }
+};
+
+} // namespace
+
 int SchemaGuide::check(const XmlDocument &document, std::vector<Fault> *faults, int max) const
 {
-    auto *doc = static_cast<xmlDocPtr>(document.rawDocument());
+    auto *original = static_cast<xmlDocPtr>(document.rawDocument());
     const Schema &s = *m_schema;
-    if (!doc || !s.usable)
+    if (!original || !s.usable)
         return 0;
+    std::vector<Collector::Entry> entries;
     if (m_source.kind == SchemaKind::Xdr) {
         const ValidationResult result = validateDocument(document, m_source.path, SchemaKind::Xdr);
         for (const ValidationError &e : result.errors) {
-            if (int(faults->size()) < max)
-                faults->push_back({XmlNodeAccess::raw(e.node), e.reason});
+            if (int(entries.size()) < max)
+                entries.push_back({XmlNodeAccess::raw(e.node), e.reason});
         }
+        locate(original, entries, faults);
         return result.errorCount;
     }
-    Collector collector(doc, faults, max);
-    if (s.xsd) {
-        if (xmlSchemaValidCtxtPtr context = xmlSchemaNewValidCtxt(s.xsd)) {
-            xmlSchemaValidateDoc(context, doc);
-            xmlSchemaFreeValidCtxt(context);
-        }
-        return collector.count;
-    }
-    SubsetSwap swap(doc, s.dtd, m_source.ownDtd);
-    xmlValidCtxtPtr context = xmlNewValidCtxt();
-    if (!context)
+    // A copy of its own: validating the document where it lies would write
+    // to pages the process shares with the window, each write a copy.
+    std::unique_ptr<xmlDoc, DocFree> copy(xmlCopyDoc(original, 1));
+    xmlDocPtr doc = copy.get();
+    if (!doc)
         return 0;
-    context->error = nullptr;
-    context->warning = nullptr;
-    if (xmlValidateRoot(context, doc)) {
-        // The table of IDs was made when the document was read; the check
-        // makes its own.
-        xmlFreeIDTable(static_cast<xmlIDTablePtr>(doc->ids));
-        doc->ids = nullptr;
-        xmlFreeRefTable(static_cast<xmlRefTablePtr>(doc->refs));
-        doc->refs = nullptr;
-        xmlValidateElement(context, doc, xmlDocGetRootElement(doc));
-        xmlValidateDocumentFinal(context, doc);
+    int count = 0;
+    {
+        Collector collector(doc, &entries, max);
+        if (s.xsd) {
+            if (xmlSchemaValidCtxtPtr context = xmlSchemaNewValidCtxt(s.xsd)) {
+                xmlSchemaValidateDoc(context, doc);
+                xmlSchemaFreeValidCtxt(context);
+            }
+        } else if (xmlValidCtxtPtr context = xmlNewValidCtxt()) {
+            SubsetSwap swap(doc, s.dtd, m_source.ownDtd);
+            context->error = nullptr;
+            context->warning = nullptr;
+            if (xmlValidateRoot(context, doc)) {
+                // The copy's table of IDs came with it; the check makes its own.
+                xmlFreeIDTable(static_cast<xmlIDTablePtr>(doc->ids));
+                doc->ids = nullptr;
+                xmlFreeRefTable(static_cast<xmlRefTablePtr>(doc->refs));
+                doc->refs = nullptr;
+                xmlValidateElement(context, doc, xmlDocGetRootElement(doc));
+                xmlValidateDocumentFinal(context, doc);
+            }
+            xmlFreeValidCtxt(context);
+        }
+        count = collector.count;
     }
-    xmlFreeValidCtxt(context);
-    return collector.count;
+    locate(doc, entries, faults);
+    return count;
 }

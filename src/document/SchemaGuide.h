@@ -68,16 +68,18 @@ public:
     // (an enumeration, a NOTATION type, a boolean); empty otherwise.
     QStringList attributeValues(const XmlNode &attribute) const;
 
-    // One fault found by check(): the offending element or attribute as
-    // libxml2 names it (null: none), and the message.
+    // One fault found by check(): where the offending element or attribute
+    // as libxml2 names it stands among the document's elements and
+    // attributes in document order (-1: none named), and the message.
     struct Fault
     {
-        void *node = nullptr;
+        qint64 position = -1;
         QString message;
     };
-    // Validates `document` where it lies, changing it for the duration:
-    // only for a process of its own holding a copy (a forked child). Keeps
-    // the first `max` faults in `faults`; returns how many there are.
+    // Validates `document`, changing it for the duration: only for a
+    // process of its own (a forked child), as the document's schema may
+    // take its place. Keeps the first `max` faults in `faults`; returns how
+    // many there are.
     int check(const XmlDocument &document, std::vector<Fault> *faults, int max) const;
 
     struct Schema; // libxml2's side
