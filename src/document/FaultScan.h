@@ -12,9 +12,10 @@ class SchemaGuide;
 class XmlDocument;
 
 // Validates a document against a schema in the background, without
-// copying it on the window's thread: a forked child checks its own
-// copy-on-write view and sends back where the faults are (positions in
-// document order) and what they say. A new start drops the running check.
+// copying it on the window's thread: a forked child copies the document
+// from its copy-on-write view, checks the copy and sends back where the
+// faults are (positions in document order) and what they say. A new start
+// drops the running check.
 class FaultScan : public QObject
 {
     Q_OBJECT
