@@ -19,12 +19,17 @@
 #include "shell/frmMain.h"
 #include "tools/PreviewController.h"
 #include "tools/PreviewPane.h"
+#include "tools/SchemaAssist.h"
+#include "tools/ValidationCommands.h"
 #include "tools/TransformJob.h"
 #include "undo/UndoController.h"
 
 #include <QAction>
 #include <QDirIterator>
 #include <QComboBox>
+#include <QCompleter>
+#include <QAbstractItemView>
+#include <QLineEdit>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QDir>
@@ -372,6 +377,103 @@ int measureEditing(int argc, char **argv, const QString &path)
     return text.text().endsWith(QString(kKeys + 1, QLatin1Char('x'))) && lagMs >= 0 ? 0 : 1;
 }
 
+// Editing guided by the generator's XML Schema, chosen as the window's
+// validation file: the label editor's list of names opened on an item deep
+// in the middle of the document; keystrokes into an attribute's value with
+// the check behind typing on, far enough apart that each one lands while a
+// check runs; and from the last of them (a value the schema refuses) to
+// the fault marked in the tree, against xmllint validating the same file
+// with the same schema.
+int measureGuided(int argc, char **argv, const QString &path)
+{
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+    const QString xsd = dir.filePath(QStringLiteral("bench.xsd"));
+    QFile schema(xsd);
+    if (!schema.open(QIODevice::WriteOnly) || schema.write(kBenchXsd) < 0)
+        return 1;
+    schema.close();
+    frmMain window;
+    if (!openShown(window, path))
+        return 1;
+    window.UpdateStatus(path);
+    bool checked = false;
+    QObject::connect(&window.schemaAssist(), &SchemaAssist::checked, [&checked] { checked = true; });
+    window.validation().useFile(xsd);
+    double stallMs = 0;
+    auto runEventLoop = [&stallMs](const std::function<bool()> &until, int ms) {
+        QElapsedTimer waited;
+        waited.start();
+        while (!until() && waited.elapsed() < ms) {
+            const auto start = Clock::now();
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+            stallMs = std::max(stallMs, std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        }
+    };
+    runEventLoop([&] { return checked; }, 120000);
+    if (!checked || window.schemaAssist().faultCount() != 0)
+        return 1;
+
+    // The middle record's last item.
+    XmlNode record = window.dom()->documentElement();
+    record = record.child(record.childCount() / 2);
+    record = record.child(record.childCount() / 2);
+    XmlNode item = record.lastChild().previousSibling().lastChild();
+    if (item.nodeName() != QLatin1String("item"))
+        return 1;
+    const QModelIndex itemIndex = window.model().indexForNode(item);
+    window.selection().ShowNode(itemIndex, true);
+    QCoreApplication::processEvents();
+    const auto opening = Clock::now();
+    window.tvw()->edit(itemIndex);
+    auto *editor = window.tvw()->findChild<QLineEdit *>(QStringLiteral("tvwLabelEdit"));
+    QCompleter *names = editor ? editor->findChild<QCompleter *>() : nullptr;
+    runEventLoop([&] { return names && names->popup()->isVisible(); }, 10000);
+    const double completionMs = std::chrono::duration<double, std::milli>(Clock::now() - opening).count();
+    if (!names || !names->popup()->isVisible())
+        return 1;
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(names->popup(), &escape);
+    QCoreApplication::sendEvent(editor, &escape);
+    runEventLoop([] { return false; }, 500);
+
+    const XmlNode qty = item.attributeNode(QStringLiteral("qty"));
+    window.selection().ShowNode(window.model().indexForNode(qty), true);
+    window.txtEdit()->moveCursor(QTextCursor::End);
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_X, Qt::NoModifier, QStringLiteral("x"));
+    runEventLoop([] { return false; }, 1000);
+    stallMs = 0;
+    std::vector<double> keys;
+    Clock::time_point last;
+    checked = false;
+    for (int i = 0; i < 8; ++i) {
+        runEventLoop([] { return false; }, 700);
+        last = Clock::now();
+        QCoreApplication::sendEvent(window.txtEdit(), &press);
+        keys.push_back(std::chrono::duration<double, std::milli>(Clock::now() - last).count());
+    }
+    checked = false;
+    runEventLoop([&] { return checked; }, 120000);
+    window.tvw()->viewport()->repaint();
+    const double liveMs = std::chrono::duration<double, std::milli>(Clock::now() - last).count();
+    // The engine names the element of a wrong attribute value.
+    if (!checked || !window.model().faults().contains(item))
+        return 1;
+
+    QProcess xmllint;
+    const auto start = Clock::now();
+    xmllint.start(QStringLiteral("xmllint"), {QStringLiteral("--noout"), QStringLiteral("--nonet"), QStringLiteral("--schema"), xsd, path});
+    if (!xmllint.waitForFinished(-1) || xmllint.exitCode() != 0)
+        return 1;
+    const double xmllintMs = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    std::sort(keys.begin(), keys.end());
+    std::printf("completion_ms %.1f\nkeystroke_live_ms %.2f\nui_stall_live_ms %.1f\nlive_validation_ms %.0f\nxmllint_schema_ms %.0f\n",
+                completionMs, keys[keys.size() / 2], stallMs, liveMs, xmllintMs);
+    std::fflush(stdout);
+    window.closeWithoutAsking();
+    return 0;
+}
+
 // Expanding the document item's whole subtree ("expand tree items" on the
 // document) of the opened document, then painting the tree. Memory counts
 // from the opened document on.
@@ -688,6 +790,8 @@ int main(int argc, char **argv)
             return measureEditAfterExpand(argc, argv, QString::fromLocal8Bit(argv[3]));
         if (std::strcmp(argv[2], "edit") == 0)
             return measureEditing(argc, argv, QString::fromLocal8Bit(argv[3]));
+        if (std::strcmp(argv[2], "guided") == 0)
+            return measureGuided(argc, argv, QString::fromLocal8Bit(argv[3]));
         if (std::strcmp(argv[2], "search") == 0)
             return measureSearch(argc, argv, QString::fromLocal8Bit(argv[3]));
         if (std::strcmp(argv[2], "preview") == 0)
@@ -740,6 +844,7 @@ int main(int argc, char **argv)
     const auto search = measure("search", path, runs);
     const auto save = measure("save", path, runs);
     const auto validation = measure("validate", path, runs);
+    const auto guided = measure("guided", path, runs);
     const auto roundTrip = measure("roundtrip", path, 1);
     const double libxmlMs = bare.at("time_ms"), libxmlMb = bare.at("memory_kb") / 1024;
     const double openMs = ours.at("time_ms"), openMb = ours.at("memory_kb") / 1024;
@@ -776,6 +881,10 @@ int main(int argc, char **argv)
     }
     std::printf("validate_ms %.0f\nxmllint_validate_ms %.0f\n", validation.at("validate_dtd_ms") + validation.at("validate_xsd_ms"),
                 validation.at("xmllint_dtd_ms") + validation.at("xmllint_xsd_ms"));
+    std::printf("completion_ms %.1f\nkeystroke_live_ms %.2f\nui_stall_live_ms %.1f\n", guided.at("completion_ms"),
+                guided.at("keystroke_live_ms"), guided.at("ui_stall_live_ms"));
+    std::printf("live_validation_ms %.0f\nxmllint_schema_ms %.0f\nlive_validation_ratio %.2f\n", guided.at("live_validation_ms"),
+                guided.at("xmllint_schema_ms"), guided.at("live_validation_ms") / guided.at("xmllint_schema_ms"));
     std::printf("roundtrip_files %.0f\nroundtrip_identical_pct %.1f\n", roundTrip.at("roundtrip_files"),
                 roundTrip.at("roundtrip_identical_pct"));
     return 0;

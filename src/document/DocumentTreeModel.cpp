@@ -3,6 +3,7 @@
 #include "ImageList.h"
 #include "XmlDocument.h"
 
+#include <QColor>
 #include <QFont>
 
 #include <climits>
@@ -67,6 +68,7 @@ void DocumentTreeModel::setDocument(XmlDocument *document)
     m_root.reset();
     m_byNode.clear();
     m_itemCount = 0;
+    m_faults.clear();
     m_document = document;
     if (m_document)
         m_document->addObserver(this);
@@ -79,6 +81,7 @@ void DocumentTreeModel::rebuild()
     m_root.reset();
     m_byNode.clear();
     m_itemCount = 0;
+    m_faults.clear();
     if (m_document)
         m_root = makeItem(m_document->documentNode(), nullptr);
     endResetModel();
@@ -90,6 +93,7 @@ void DocumentTreeModel::clear()
     m_root.reset();
     m_byNode.clear();
     m_itemCount = 0;
+    m_faults.clear();
     endResetModel();
 }
 
@@ -239,6 +243,11 @@ QVariant DocumentTreeModel::data(const QModelIndex &index, int role) const
         return nodeKeyText(item->key);
     case ImageKeyRole:
         return nodeImageKey(item->node);
+    case Qt::ForegroundRole:
+        return m_faults.contains(item->node) ? QVariant(QColor(Qt::red)) : QVariant();
+    case Qt::ToolTipRole:
+    case FaultRole:
+        return m_faults.contains(item->node) ? QVariant(m_faults.value(item->node)) : QVariant();
     default:
         return QVariant();
     }
@@ -434,6 +443,8 @@ void DocumentTreeModel::nodeInserted(const XmlNode &parentNode, const XmlNode &n
 
 void DocumentTreeModel::nodeRemoved(const XmlNode &, const XmlNode &node, const XmlNode &)
 {
+    for (auto it = m_faults.begin(); it != m_faults.end();)
+        it = node.isAncestorOf(it.key()) || (it.key().isAttribute() && node.isAncestorOf(it.key().ownerElement())) ? m_faults.erase(it) : std::next(it);
     Item *item = m_byNode.value(node);
     if (!item || !item->parent)
         return;
@@ -444,6 +455,19 @@ void DocumentTreeModel::nodeRemoved(const XmlNode &, const XmlNode &node, const 
     parent->children.erase(parent->children.begin() + row);
     renumber(parent, row);
     endRemoveRows();
+}
+
+void DocumentTreeModel::setFaults(const QHash<XmlNode, QString> &faults)
+{
+    const QHash<XmlNode, QString> old = std::exchange(m_faults, faults);
+    for (const QHash<XmlNode, QString> *marks : {&old, const_cast<const QHash<XmlNode, QString> *>(&m_faults)}) {
+        for (auto it = marks->begin(); it != marks->end(); ++it) {
+            if (Item *item = m_byNode.value(it.key())) {
+                const QModelIndex i = indexFor(item);
+                emit dataChanged(i, i, {Qt::ForegroundRole, Qt::ToolTipRole, FaultRole});
+            }
+        }
+    }
 }
 
 void DocumentTreeModel::nodeRenamed(const XmlNode &node, const QString &)

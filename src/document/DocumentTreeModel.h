@@ -80,6 +80,12 @@ public:
     void setBold(const QModelIndex &index, bool bold);
     bool isBold(const QModelIndex &index) const;
 
+    // Faults the schema check found, by node (an element or an attribute):
+    // their items show in red, with the messages as tooltip. Replaced as a
+    // whole by each check; nodes leaving the document lose theirs.
+    void setFaults(const QHash<XmlNode, QString> &faults);
+    const QHash<XmlNode, QString> &faults() const { return m_faults; }
+
     // QAbstractItemModel
     QModelIndex index(int row, int column, const QModelIndex &parent = QModelIndex()) const override;
     QModelIndex parent(const QModelIndex &child) const override;
@@ -90,7 +96,7 @@ public:
     Qt::ItemFlags flags(const QModelIndex &index) const override;
 
     // Roles beyond Qt's.
-    enum Role { KeyRole = Qt::UserRole + 1, ImageKeyRole };
+    enum Role { KeyRole = Qt::UserRole + 1, ImageKeyRole, FaultRole };
 
 private:
     struct Item
@@ -132,4 +138,5 @@ private:
     mutable QHash<XmlNode, Item *> m_byNode;
     bool m_showText = true;
     bool m_openingAll = false;
+    QHash<XmlNode, QString> m_faults;
 };

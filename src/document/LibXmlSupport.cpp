@@ -8,6 +8,7 @@
 #include <QUrl>
 
 #include <libxml/catalog.h>
+#include <libxml/xmlmemory.h>
 #include <libxml/globals.h>
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
@@ -199,6 +200,35 @@ QString fromXml(const unsigned char *text)
 QString fromXml(const unsigned char *text, int length)
 {
     return text ? QString::fromUtf8(reinterpret_cast<const char *>(text), length) : QString();
+}
+
+void useChildHeap(void (*release)(void *), void *(*allocate)(size_t), void *(*reallocate)(void *, size_t),
+                  char *(*duplicate)(const char *))
+{
+    xmlMemSetup(release, allocate, reallocate, duplicate);
+}
+
+void forEachInDocumentOrder(void *document, const std::function<bool(void *, qint64)> &visit)
+{
+    qint64 n = 0;
+    xmlNodePtr root = xmlDocGetRootElement(static_cast<xmlDocPtr>(document));
+    for (xmlNodePtr e = root; e;) {
+        if (e->type == XML_ELEMENT_NODE) {
+            if (!visit(e, n++))
+                return;
+            for (xmlAttrPtr a = e->properties; a; a = a->next) {
+                if (!visit(a, n++))
+                    return;
+            }
+            if (e->children) {
+                e = e->children;
+                continue;
+            }
+        }
+        while (e != root && !e->next)
+            e = e->parent;
+        e = e == root ? nullptr : e->next;
+    }
 }
 
 } // namespace libxml

@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 struct _xmlNode;
 struct _xmlNs;
 
@@ -56,6 +58,14 @@ inline struct _xmlNs *asNs(void *p)
 {
     return static_cast<struct _xmlNs *>(p);
 }
+
+// Visits a document's elements and their attributes in document order,
+// numbering them from 0, until `visit` returns false.
+void forEachInDocumentOrder(void *doc, const std::function<bool(void *node, qint64 position)> &visit);
+
+// libxml2's memory functions from now on, for a forked child only.
+void useChildHeap(void (*release)(void *), void *(*allocate)(size_t), void *(*reallocate)(void *, size_t),
+                  char *(*duplicate)(const char *));
 
 QString fromXml(const unsigned char *text);
 QString fromXml(const unsigned char *text, int length);

@@ -104,6 +104,7 @@ void Selection::ShowNode(const QModelIndex &treeNode, bool selectIt)
         m_window.prompt().message(domNode.kindName() + QStringLiteral(" cannot modify"));
         break;
     }
+    m_txtEdit.setOffered(m_valueOffer && domNode.isAttribute() ? m_valueOffer(domNode) : QStringList());
     flags.m_PaneUpdating = false;
 
     // A node about to be selected counts as selected: otherwise the first

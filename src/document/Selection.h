@@ -4,6 +4,9 @@
 
 #include <QModelIndex>
 #include <QObject>
+#include <QStringList>
+
+#include <functional>
 
 class DocumentTreeModel;
 class QComboBox;
@@ -35,6 +38,9 @@ public:
 
     static QString LfToCrLf(const QString &text);
 
+    // The values the value pane offers for a node shown in it.
+    void setValueOffer(std::function<QStringList(const XmlNode &)> offer) { m_valueOffer = std::move(offer); }
+
     // Markup beyond this many bytes is not put into the value pane: the
     // pane shows its beginning, locked, and the status bar says so. A text
     // box holding a whole large document takes seconds and hundreds of
@@ -58,6 +64,7 @@ private:
     QTreeView &m_tvw;
     QComboBox &m_cboPath;
     ValuePane &m_txtEdit;
+    std::function<QStringList(const XmlNode &)> m_valueOffer;
     bool m_selecting = false;
     bool m_held = false;
     QPersistentModelIndex m_clickedByCurrentChange;

@@ -1,6 +1,9 @@
 #include "ValuePane.h"
 
+#include <QAbstractItemView>
+#include <QCompleter>
 #include <QKeyEvent>
+#include <QStringListModel>
 #include <QTextDocument>
 
 namespace {
@@ -48,7 +51,64 @@ void ValuePane::keyPressEvent(QKeyEvent *event)
         event->ignore();
         return;
     }
+    // With the list open, Enter takes the chosen value; a value has no
+    // line breaks to type.
+    if (m_values && m_values->popup()->isVisible() && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+        const QModelIndex chosen = m_values->popup()->currentIndex();
+        m_values->popup()->hide();
+        if (chosen.isValid())
+            take(chosen.data().toString());
+        return;
+    }
     QPlainTextEdit::keyPressEvent(event);
+}
+
+void ValuePane::focusInEvent(QFocusEvent *event)
+{
+    QPlainTextEdit::focusInEvent(event);
+    if (m_values && !isReadOnly() && event->reason() != Qt::PopupFocusReason)
+        offer(QString());
+}
+
+void ValuePane::setOffered(const QStringList &values)
+{
+    if (values.isEmpty()) {
+        delete m_values;
+        m_values = nullptr;
+        return;
+    }
+    if (!m_values) {
+        m_values = new QCompleter(this);
+        m_values->setObjectName(QStringLiteral("txtEditValues"));
+        m_values->setWidget(this);
+        m_values->setCaseSensitivity(Qt::CaseInsensitive);
+        m_values->setFilterMode(Qt::MatchContains);
+        connect(m_values, qOverload<const QString &>(&QCompleter::activated), this, &ValuePane::take);
+    }
+    m_values->setModel(new QStringListModel(values, m_values));
+    if (hasFocus() && !isReadOnly())
+        offer(QString());
+}
+
+void ValuePane::offer(const QString &typed)
+{
+    m_values->setCompletionMode(typed.isEmpty() ? QCompleter::UnfilteredPopupCompletion : QCompleter::PopupCompletion);
+    m_values->setCompletionPrefix(typed);
+    if (m_values->completionCount() == 0) {
+        m_values->popup()->hide();
+        return;
+    }
+    m_values->complete(cursorRect());
+}
+
+void ValuePane::take(const QString &value)
+{
+    if (isReadOnly() || value == m_value)
+        return;
+    // As if typed over the whole text, so that it is applied like typing.
+    QTextCursor cursor(document());
+    cursor.select(QTextCursor::Document);
+    cursor.insertText(value);
 }
 
 void ValuePane::setValue(const QString &value)
@@ -95,4 +155,6 @@ void ValuePane::onTextChanged()
     m_value = m_value.left(head) + typed(shown.mid(head, shown.size() - head - tail)) + m_value.right(tail);
     m_shown = shown;
     emit valueEdited();
+    if (m_values && hasFocus())
+        offer(m_value);
 }

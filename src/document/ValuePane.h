@@ -3,6 +3,9 @@
 #include "TextFields.h"
 
 #include <QPlainTextEdit>
+#include <QStringList>
+
+class QCompleter;
 
 // The value pane. It holds the selected node's value exactly: characters
 // the text view would turn into something else (a no-break space, a line or
@@ -23,6 +26,11 @@ public:
     // Locked: the user cannot change the text.
     void setLocked(bool locked) { setReadOnly(locked); }
     bool isLocked() const { return isReadOnly(); }
+    // Values to offer in a list while the pane has the focus (none: no
+    // list). Typing narrows the list; a value taken replaces the text, and
+    // a typed value stays as typed.
+    void setOffered(const QStringList &values);
+    QCompleter *offered() const { return m_values; }
 
 signals:
     // The user changed the value. Writes by the program, and input-method
@@ -32,12 +40,16 @@ signals:
 protected:
     bool event(QEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
 
 private:
     void onTextChanged();
+    void offer(const QString &typed);
+    void take(const QString &value);
 
     QString m_value;
     // What the text view holds, one character for each of m_value's.
     QString m_shown;
     bool m_filling = false;
+    QCompleter *m_values = nullptr;
 };

@@ -3,8 +3,11 @@
 #include "NodeEditor.h"
 
 #include <QAbstractItemView>
+#include <QCompleter>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QStringListModel>
+#include <QTimer>
 
 LabelEditDelegate::LabelEditDelegate(NodeEditor &editor, QObject *parent)
     : QStyledItemDelegate(parent), m_editor(editor)
@@ -33,6 +36,42 @@ void LabelEditDelegate::setEditorData(QWidget *editor, const QModelIndex &index)
     line->setProperty("filled", true);
     line->setText(m_editor.labelEditText(index));
     line->selectAll();
+    const QStringList names = m_offer ? m_offer(index) : QStringList();
+    if (names.isEmpty())
+        return;
+    auto *completer = new QCompleter(names, line);
+    completer->setObjectName(QStringLiteral("tvwLabelNames"));
+    completer->setCaseSensitivity(Qt::CaseInsensitive);
+    completer->setFilterMode(Qt::MatchContains);
+    completer->setMaxVisibleItems(12);
+    completer->setWidget(line);
+    // Every name at first, the current one chosen; what is typed then
+    // narrows the list.
+    completer->setCompletionMode(QCompleter::UnfilteredPopupCompletion);
+    QObject::connect(line, &QLineEdit::textEdited, completer, [completer](const QString &typed) {
+        completer->setCompletionMode(QCompleter::PopupCompletion);
+        completer->setCompletionPrefix(typed);
+        if (completer->completionCount() > 0)
+            completer->complete();
+        else
+            completer->popup()->hide();
+    });
+    QObject::connect(completer, qOverload<const QString &>(&QCompleter::activated), line, [this, line](const QString &name) {
+        if (line->property("ended").toBool())
+            return;
+        line->setText(name);
+        m_ending = line;
+        emit const_cast<LabelEditDelegate *>(this)->commitData(line);
+        emit const_cast<LabelEditDelegate *>(this)->closeEditor(line);
+    });
+    // Shown once the editor stands in its place.
+    QTimer::singleShot(0, line, [completer, line] {
+        if (!line->isVisible() || line->property("ended").toBool())
+            return;
+        completer->setCompletionPrefix(QString());
+        completer->complete();
+        completer->popup()->setCurrentIndex(completer->completionModel()->index(0, 0));
+    });
 }
 
 void LabelEditDelegate::setModelData(QWidget *editor, QAbstractItemModel *, const QModelIndex &index) const
@@ -73,6 +112,9 @@ bool LabelEditDelegate::eventFilter(QObject *object, QEvent *event)
     }
     if (event->type() != QEvent::FocusOut)
         return QStyledItemDelegate::eventFilter(object, event);
+    // The list of names opening under the editor keeps the edit going.
+    if (auto *names = editor ? editor->findChild<QCompleter *>() : nullptr; names && names->popup()->isVisible())
+        return false;
     // The focus leaving commits at once (unless it stays inside the editor).
     m_ending = editor && !editor->property("ended").toBool() ? editor : nullptr;
     const bool handled = QStyledItemDelegate::eventFilter(object, event);

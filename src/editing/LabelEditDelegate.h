@@ -3,6 +3,8 @@
 #include <QPointer>
 #include <QStyledItemDelegate>
 
+#include <functional>
+
 class NodeEditor;
 
 // The tree's in-place label editor. Whatever starts an edit (Rename, the add
@@ -20,6 +22,11 @@ class LabelEditDelegate : public QStyledItemDelegate
 public:
     LabelEditDelegate(NodeEditor &editor, QObject *parent = nullptr);
 
+    // Names to offer in a list under the editor of an item (none: no list).
+    // Typing filters the list; Enter or a click on a name ends the edit
+    // with it.
+    void setNameOffer(std::function<QStringList(const QModelIndex &)> offer) { m_offer = std::move(offer); }
+
     QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
     void setEditorData(QWidget *editor, const QModelIndex &index) const override;
     void setModelData(QWidget *editor, QAbstractItemModel *model, const QModelIndex &index) const override;
@@ -31,4 +38,5 @@ private:
     NodeEditor &m_editor;
     // The editor the user is ending; Enter's commit arrives queued.
     mutable QPointer<QWidget> m_ending;
+    std::function<QStringList(const QModelIndex &)> m_offer;
 };

@@ -72,7 +72,8 @@ void NodeCreator::add(Kind kind)
         || (onDocument && (kind == Kind::Element || kind == Kind::Comment || kind == Kind::CData));
     if (!allowed)
         return;
-    XmlNode newNode = create(kind, UniqueChildName(m_host.model(), selected, baseName(kind)));
+    const QString proposed = kind == Kind::Attribute && m_proposal ? m_proposal(node) : QString();
+    XmlNode newNode = create(kind, proposed.isEmpty() ? UniqueChildName(m_host.model(), selected, baseName(kind)) : proposed);
     if (!newNode)
         return;
     QModelIndex item;

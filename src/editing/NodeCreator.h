@@ -6,6 +6,8 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 class DocumentHost;
 class DocumentLifecycle;
 class DocumentTreeModel;
@@ -29,6 +31,8 @@ public:
     // Append a new child of the selected element (or the document for
     // elements, comments and CDATA).
     void add(Kind kind);
+    // A name for a new attribute of `element` (empty: the usual one).
+    void setAttributeNameProposal(std::function<QString(const XmlNode &element)> proposal) { m_proposal = std::move(proposal); }
     // Put a new sibling just before the selected node.
     void insert(Kind kind);
 
@@ -41,4 +45,5 @@ private:
 
     DocumentHost &m_host;
     DocumentLifecycle &m_lifecycle;
+    std::function<QString(const XmlNode &)> m_proposal;
 };

@@ -48,6 +48,7 @@ MainMenu::MainMenu(QMainWindow *window) : m_window(window)
     QAction *text = add(view, QStringLiteral("mnuViewText"), QStringLiteral("テキストの内容をツリーに表示(&T)"));
     text->setCheckable(true);
     text->setChecked(true);
+    add(view, QStringLiteral("mnuViewLiveValidate"), QStringLiteral("入力時に検証(&L)"))->setCheckable(true);
     addSeparator(view);
     add(view, QStringLiteral("mnuViewFont"), QStringLiteral("フォント(&F)..."));
 

@@ -22,6 +22,7 @@ public:
                       QObject *parent = nullptr);
 
     NodeCreator &creator() { return *m_creator; }
+    LabelEditDelegate &delegate() { return *m_delegate; }
     NodeEditor &editor() { return *m_editor; }
     TreeNavigator &navigator() { return *m_navigator; }
 

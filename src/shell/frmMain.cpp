@@ -20,13 +20,16 @@
 #include "document/TreeBuilder.h"
 #include "document/ValuePane.h"
 #include "document/XmlDocument.h"
+#include "editing/LabelEditDelegate.h"
 #include "editing/NodeClipboard.h"
+#include "editing/NodeCreator.h"
 #include "editing/NodeTreeView.h"
 #include "editing/NodeEditor.h"
 #include "editing/ValuePaneEditor.h"
 #include "tools/HelpCommands.h"
 #include "tools/PreviewController.h"
 #include "tools/PreviewPane.h"
+#include "tools/SchemaAssist.h"
 #include "tools/ToolCommands.h"
 #include "tools/TreePrinter.h"
 #include "tools/ValidationCommands.h"
@@ -101,6 +104,23 @@ frmMain::frmMain(std::unique_ptr<Prompt> prompt, QWidget *parent)
          m_buttons.value(QStringLiteral("paste")), m_buttons.value(QStringLiteral("find")), m_go, m_cboPath},
         this);
 
+    auto *faults = new QLabel(this);
+    faults->setObjectName(QStringLiteral("sbrFaults"));
+    statusBar()->addPermanentWidget(faults);
+    m_assist = new SchemaAssist(*this, m_menu->item(QStringLiteral("mnuViewLiveValidate")), faults, this);
+    m_assist->setDocument(m_DOM.get());
+    connect(m_validation, &ValidationCommands::fileChosen, this, [this] { m_assist->refresh(m_validation->verifyPath()); });
+    m_structure->delegate().setNameOffer([this](const QModelIndex &item) { return m_assist->namesFor(m_model->nodeAt(item)); });
+    m_selection->setValueOffer([this](const XmlNode &node) { return m_assist->valuesFor(node); });
+    m_structure->creator().setAttributeNameProposal([this](const XmlNode &element) { return m_assist->attributeProposal(element); });
+    for (const bool forward : {true, false}) {
+        auto *fault = new QAction(this);
+        fault->setObjectName(forward ? QStringLiteral("actNextFault") : QStringLiteral("actPreviousFault"));
+        fault->setShortcut(forward ? QKeySequence(Qt::Key_F8) : QKeySequence(Qt::SHIFT | Qt::Key_F8));
+        connect(fault, &QAction::triggered, this, [this, forward] { m_assist->selectFault(forward); });
+        addAction(fault);
+    }
+
     // The design size is the client area below the menu bar.
     resize(Twips::toPixelsX(kDesignWidth, this),
            Twips::toPixelsY(kDesignHeight, this) + menuBar()->sizeHint().height());
@@ -136,6 +156,7 @@ frmMain::~frmMain()
     // The model and the history observe the document: they go first, as
     // members die before the QObject children would.
     m_model->setDocument(nullptr);
+    m_assist->setDocument(nullptr);
     delete m_undo;
     m_undo = nullptr;
     delete m_recovery;
@@ -527,6 +548,10 @@ void frmMain::setDom(std::unique_ptr<XmlDocument> document)
     m_undo->documentChanged();
     if (m_recovery)
         m_recovery->setDocument(m_DOM.get());
+    if (m_assist) {
+        m_assist->setDocument(m_DOM.get());
+        m_assist->refresh(m_validation->verifyPath());
+    }
 }
 
 void frmMain::setCaption(const QString &caption)
@@ -607,4 +632,6 @@ void frmMain::documentStateChanged()
         m_undo->documentStateChanged();
     if (m_recovery)
         m_recovery->stateChanged();
+    if (m_assist)
+        m_assist->refresh(m_validation->verifyPath());
 }

@@ -26,6 +26,7 @@ class QTreeView;
 class QWidget;
 class RecentFilesMenu;
 class RecoveryWriter;
+class SchemaAssist;
 class Selection;
 class SplitPosition;
 class StructureCommands;
@@ -76,6 +77,8 @@ public:
     ValuePane *txtEdit() const override { return m_txtEdit; }
     QTreeView *tvw() const override { return m_tvw; }
     PreviewController &preview() { return *m_preview; }
+    SchemaAssist &schemaAssist() { return *m_assist; }
+    ValidationCommands &validation() { return *m_validation; }
     PreviewPane *ie() const { return m_ie; }
     QComboBox *cboPath() const { return m_cboPath; }
     QAction *button(const QString &key) const { return m_buttons.value(key); }
@@ -176,6 +179,7 @@ private:
     PreviewPane *m_ie = nullptr;
     PreviewController *m_preview = nullptr;
     ValidationCommands *m_validation = nullptr;
+    SchemaAssist *m_assist = nullptr;
     ToolCommands *m_tools = nullptr;
     HelpCommands *m_help = nullptr;
     StructureCommands *m_structure = nullptr;

@@ -92,11 +92,17 @@ void ValidationCommands::mnuToolVerifyNew_Click()
     QString path;
     if (!m_host.prompt().openFileDialog(dialogTitle(), dialogFilter(), &path, nullptr))
         return;
+    useFile(path);
+    Validate();
+}
+
+void ValidationCommands::useFile(const QString &path)
+{
     // The file is read where it is at every validation, so the files it
     // includes or imports resolve beside it, and edits to it count.
     m_verifyPath = QFileInfo(path).absoluteFilePath();
     m_VerifyFile = QFileInfo(path).fileName();
-    Validate();
+    emit fileChosen();
 }
 
 void ValidationCommands::mnuToolVerify_Click()

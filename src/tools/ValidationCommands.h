@@ -28,6 +28,8 @@ public:
     // Validate; with no file chosen yet, choose one first.
     void mnuToolVerify_Click();
     void Validate();
+    // Make `path` the window's validation file, without validating.
+    void useFile(const QString &path);
 
     // Both items apply while the window has a document.
     bool canValidate() const;
@@ -35,6 +37,10 @@ public:
     // The chosen file's name part (empty: none chosen) and its full path.
     QString verifyFile() const { return m_VerifyFile; }
     QString verifyPath() const { return m_verifyPath; }
+
+signals:
+    // Another validation file was chosen.
+    void fileChosen();
 
 private:
     void report(const ValidationResult &result);

@@ -1,10 +1,12 @@
 #include "TestWindow.h"
+#include "document/ValuePane.h"
 #include "shell/Fonts.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
@@ -87,6 +89,7 @@ class TestDragDrop : public QObject
 private slots:
     void betweenTwoEditorProcesses();
     void refusedLabelEditGivesTheTreeTheKeys();
+    void schemaFaultsFollowTheKeys();
 };
 
 // A user drags items with the mouse: inside this process's window, out of
@@ -256,6 +259,61 @@ void TestDragDrop::refusedLabelEditGivesTheTreeTheKeys()
     QTRY_COMPARE(window.model().nodeAt(tvw->currentIndex()).nodeName(), QStringLiteral("b"));
     QVERIFY(tvw->hasFocus());
     QCOMPARE(flat(window.dom()->xml(window.dom()->documentNode())), QStringLiteral("<r><a/><b/></r>"));
+    window.closeWithoutAsking();
+}
+
+// Typed through the X server, with the document's DTD in use: a value
+// outside its attribute's list becomes a fault once typing pauses, F8 and
+// Shift+F8 go from fault to fault, and the mark goes when the value is right.
+void TestDragDrop::schemaFaultsFollowTheKeys()
+{
+    const QString xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
+    if (QGuiApplication::platformName() != QLatin1String("xcb") || xdotool.isEmpty())
+        QSKIP("needs Xvfb and xdotool");
+    QTemporaryDir dir;
+    const auto write = [&](const QString &name, const QByteArray &bytes) {
+        QFile f(dir.filePath(name));
+        return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+    };
+    QVERIFY(write(QStringLiteral("g.dtd"), "<!ELEMENT r (a*)><!ELEMENT a EMPTY><!ATTLIST a k (x|y) #REQUIRED>"));
+    QVERIFY(write(QStringLiteral("d.xml"), "<!DOCTYPE r SYSTEM 'g.dtd'>\n<r>\n<a/>\n<a k='x'/>\n<a k='x'/>\n</r>\n"));
+    frmMain window;
+    QVERIFY(window.OpenFile(dir.filePath(QStringLiteral("d.xml"))));
+    window.setGeometry(0, 0, 690, 560);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *count = window.findChild<QLabel *>(QStringLiteral("sbrFaults"));
+    QTRY_COMPARE(count->text(), QStringLiteral("1 件のエラー"));
+    const XmlNode root = window.dom()->documentElement();
+    const XmlNode k = root.lastChild().attributeNode(QStringLiteral("k"));
+    window.selection().ShowNode(window.model().indexForNode(k), true);
+    window.txtEdit()->setFocus();
+    const QString id = QString::number(window.winId());
+    const auto run = [&](const QStringList &arguments) {
+        QProcess keys;
+        keys.start(xdotool, arguments);
+        return QTest::qWaitFor([&] { return keys.state() == QProcess::NotRunning; }, 30000) && keys.exitCode() == 0;
+    };
+    const auto selectedLine = [&] { return window.selection().GetSelectedDOMNode().lineNumber(); };
+    QVERIFY(run({"windowfocus", "--sync", id, "sleep", "0.3", "type", "z"}));
+    QTRY_COMPARE_WITH_TIMEOUT(count->text(), QStringLiteral("2 件のエラー"), 10000);
+    QCOMPARE(k.text(), QStringLiteral("zx"));
+    window.selection().ShowNode(window.model().indexForNode(root), true);
+    QVERIFY(run({"key", "Escape", "sleep", "0.3", "key", "F8"}));
+    QTRY_COMPARE(selectedLine(), 3);
+    QVERIFY(run({"key", "F8"}));
+    QTRY_COMPARE(selectedLine(), 5);
+    QVERIFY(run({"key", "F8"}));
+    QTRY_COMPARE(selectedLine(), 3);
+    QVERIFY(run({"key", "shift+F8"}));
+    QTRY_COMPARE(selectedLine(), 5);
+
+    window.selection().ShowNode(window.model().indexForNode(k), true);
+    window.txtEdit()->setFocus();
+    QVERIFY(run({"key", "Escape", "Home", "Delete"}));
+    QTRY_COMPARE_WITH_TIMEOUT(count->text(), QStringLiteral("1 件のエラー"), 10000);
+    QCOMPARE(k.text(), QStringLiteral("x"));
+    QCOMPARE(window.model().faults().keys(), QList<XmlNode>{root.firstChild()});
     window.closeWithoutAsking();
 }
 

@@ -4,6 +4,7 @@
 #include "document/LibXmlSupport.h"
 #include "document/Selection.h"
 #include "document/StringTable.h"
+#include "document/ValuePane.h"
 #include "document/XdrValidator.h"
 #include "document/XmlValidation.h"
 #include "document/XsltTransform.h"
@@ -13,7 +14,12 @@
 #include "tools/ValidationCommands.h"
 #include "undo/UndoController.h"
 
+#include <QAbstractItemView>
+#include <QColor>
+#include <QCompleter>
 #include <QDir>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QProcess>
 #include <QScopeGuard>
@@ -22,6 +28,7 @@
 #include <QTcpSocket>
 #include <QTest>
 #include <QToolBar>
+#include <QTreeView>
 
 #include <future>
 #include <sys/stat.h>
@@ -80,6 +87,28 @@ QByteArray orderXsd(const QByteArray &itemType = "xs:int", const QByteArray &ext
            itemType +
            "' use='required'/></xs:extension></xs:simpleContent></xs:complexType></xs:element>"
            "</xs:sequence></xs:complexType></xs:element></xs:schema>";
+}
+
+// r holds an a, then any b and c; a's kind is x, y or z and required.
+const QByteArray kGuideDtd = "<!ELEMENT r (a, (b|c)*)><!ELEMENT a EMPTY><!ATTLIST a kind (x|y|z) #REQUIRED note CDATA #IMPLIED>"
+                             "<!ELEMENT b EMPTY><!ELEMENT c EMPTY>";
+const QByteArray kGuideXsd =
+    "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema'><xs:element name='r'><xs:complexType><xs:sequence>"
+    "<xs:element name='a'><xs:complexType><xs:attribute name='kind' use='required'><xs:simpleType>"
+    "<xs:restriction base='xs:string'><xs:enumeration value='x'/><xs:enumeration value='y'/><xs:enumeration value='z'/>"
+    "</xs:restriction></xs:simpleType></xs:attribute><xs:attribute name='note' type='xs:string'/></xs:complexType></xs:element>"
+    "<xs:choice minOccurs='0' maxOccurs='unbounded'><xs:element name='b'/><xs:element name='c'/></xs:choice>"
+    "</xs:sequence></xs:complexType></xs:element></xs:schema>";
+
+// What a completion list shows.
+QStringList offered(QCompleter *c)
+{
+    if (!c || !c->popup()->isVisible())
+        return {QStringLiteral("(no list)")};
+    QStringList shown;
+    for (int row = 0; row < c->completionModel()->rowCount(); ++row)
+        shown << c->completionModel()->index(row, 0).data().toString();
+    return shown;
 }
 
 QByteArray xdr(const QByteArray &declarations)
@@ -483,6 +512,92 @@ private slots:
         w.prompt->fileAnswers.enqueue({files.write(QStringLiteral("notes.txt"), "x")});
         w.window.menuItem(QStringLiteral("mnuToolVerifyNew"))->trigger();
         QVERIFY(w.window.statusText().isEmpty());
+    }
+
+    // The document's own schema guides editing in the shown window: the
+    // label editor offers the names it allows, a new attribute is the
+    // missing required one, the value pane offers its values, and the check
+    // behind typing marks the faulty item and takes the mark off again.
+    void schemaGuidesEditing_data()
+    {
+        QTest::addColumn<QString>("schemaName");
+        QTest::addColumn<QByteArray>("schema");
+        QTest::addColumn<QByteArray>("top");
+        QTest::addColumn<QStringList>("namesForB"); // where b stands
+        QTest::newRow("DTD beside the document")
+            << "guide.dtd" << kGuideDtd << QByteArray("<!DOCTYPE r SYSTEM 'guide.dtd'>\n<r>") << QStringList{"b", "c"};
+        QTest::newRow("XSD named by the root")
+            << "guide.xsd" << kGuideXsd
+            << QByteArray("<?xml version='1.0'?>\n<r xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' xsi:noNamespaceSchemaLocation='guide.xsd'>")
+            << QStringList{"b", "a", "c"};
+    }
+    void schemaGuidesEditing()
+    {
+        QFETCH(QString, schemaName);
+        QFETCH(QByteArray, schema);
+        QFETCH(QByteArray, top);
+        QFETCH(QStringList, namesForB);
+        files.write(schemaName, schema);
+        TestWindow w;
+        QVERIFY(w.showWindow(true));
+        QVERIFY(w.window.OpenFile(files.write(QStringLiteral("guided.xml"), top + "\n<a/>\n<b/>\n</r>\n")));
+        QTRY_COMPARE(w.window.statusText(), schemaName + QStringLiteral(" のスキーマに従って編集します。"));
+        auto *count = w.window.findChild<QLabel *>(QStringLiteral("sbrFaults"));
+        QTRY_COMPARE(count->text(), QStringLiteral("1 件のエラー"));
+        const XmlNode a = w.doc().documentElement().firstChild();
+        const QModelIndex aItem = w.model().indexForNode(a);
+        QVERIFY(aItem.data(DocumentTreeModel::FaultRole).toString().startsWith(QStringLiteral("3 行目: ")));
+        QCOMPARE(aItem.data(Qt::ForegroundRole).value<QColor>(), QColor(Qt::red));
+
+        // A new attribute of a is its missing required one; the list
+        // offers the names a may still have.
+        w.select(aItem);
+        w.window.menuItem(QStringLiteral("mnuNodeAddAttribute"))->trigger();
+        auto editor = [&] { return w.window.tvw()->findChild<QLineEdit *>(QStringLiteral("tvwLabelEdit")); };
+        QTRY_COMPARE(offered(editor() ? editor()->findChild<QCompleter *>() : nullptr), (QStringList{"kind", "note"}));
+        QTest::keyClick(editor()->findChild<QCompleter *>()->popup(), Qt::Key_Return);
+        QTRY_VERIFY(!editor());
+        const XmlNode kind = a.attributeNode(QStringLiteral("kind"));
+        QVERIFY(!kind.isNull());
+
+        // Its value from the list, or as typed: a value outside it is a
+        // fault of its own until it is one of them.
+        w.select(w.model().indexForNode(kind));
+        ValuePane *pane = w.window.txtEdit();
+        pane->setFocus();
+        QTRY_COMPARE(offered(pane->offered()), (QStringList{"x", "y", "z"}));
+        QTest::keyClicks(pane, "q");
+        QTRY_COMPARE(kind.text(), QStringLiteral("q"));
+        QTRY_VERIFY(w.model().faults().size() == 1 && w.model().faults().begin().key() != XmlNode());
+        QCOMPARE(count->text(), QStringLiteral("1 件のエラー"));
+        // Checking while typing turned off takes the marks away, and the
+        // choice is kept; on again, the fault is back.
+        QAction *live = w.window.menuItem(QStringLiteral("mnuViewLiveValidate"));
+        QVERIFY(live->isEnabled() && live->isChecked());
+        live->trigger();
+        QVERIFY(w.model().faults().isEmpty() && count->isHidden());
+        QCOMPARE(SettingsStore().read(QStringLiteral("Application"), QStringLiteral("ValidateWhileTyping")), QStringLiteral("0"));
+        live->trigger();
+        QTRY_COMPARE(w.model().faults().size(), 1);
+        QTest::keyClick(pane, Qt::Key_Backspace);
+        QTest::keyClicks(pane, "y");
+        QCOMPARE(offered(pane->offered()), QStringList{"y"});
+        QTRY_VERIFY(w.model().faults().isEmpty());
+        QVERIFY(count->isHidden());
+
+        // At b: the names that may stand there; typing narrows the list,
+        // Enter takes the name chosen.
+        w.select(w.model().indexForNode(a.nextSibling()));
+        w.window.menuItem(QStringLiteral("mnuEditRename"))->trigger();
+        QTRY_COMPARE(offered(editor() ? editor()->findChild<QCompleter *>() : nullptr), namesForB);
+        QTest::keyClicks(editor(), "c");
+        QCompleter *names = editor()->findChild<QCompleter *>();
+        QTRY_COMPARE(names->completionCount(), 1);
+        QTest::keyClick(names->popup(), Qt::Key_Down);
+        QTest::keyClick(names->popup(), Qt::Key_Return);
+        QTRY_VERIFY(!editor());
+        QVERIFY2(w.flat().endsWith(QStringLiteral("<a kind=\"y\"/><c/></r>")), qPrintable(w.flat()));
+        QTRY_VERIFY(w.model().faults().isEmpty());
     }
 
     // The items follow the window's state each time the menu opens.

@@ -1,0 +1,90 @@
+#pragma once
+
+#include "XmlNode.h"
+#include "XmlValidation.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <vector>
+
+class XmlDocument;
+
+// Where the schema that guides editing comes from.
+struct SchemaSource
+{
+    SchemaKind kind = SchemaKind::None;
+    // The schema file; empty for a document type declared only inside the
+    // document.
+    QString path;
+    // True for the document's own document type (its internal subset and
+    // the external file it names), false for a file named outright.
+    bool ownDtd = false;
+
+    bool isNone() const { return kind == SchemaKind::None; }
+    // How the status bar names it.
+    QString shownName() const;
+    friend bool operator==(const SchemaSource &, const SchemaSource &) = default;
+};
+
+// The schema in use for `document`: the file chosen for validation when
+// there is one (`chosenPath`); otherwise the document's own DTD (its
+// external part found through the system catalogs or beside the document,
+// never on the network); otherwise an XSD named by xsi:schemaLocation or
+// xsi:noNamespaceSchemaLocation that is a local file, relative to
+// `documentPath`'s folder.
+SchemaSource schemaInUse(const XmlDocument &document, const QString &chosenPath, const QString &documentPath);
+
+// True when `a` comes before `b` in document order (an attribute where
+// its element is, before the element's content).
+bool precedesInDocument(const XmlNode &a, const XmlNode &b);
+
+// A schema read once and asked, while editing, what it allows. Read only
+// local files, like validation. Queries run on the document's thread and
+// leave the document as it was.
+class SchemaGuide
+{
+public:
+    SchemaGuide(const XmlDocument &document, const SchemaSource &source);
+    ~SchemaGuide();
+    SchemaGuide(const SchemaGuide &) = delete;
+    SchemaGuide &operator=(const SchemaGuide &) = delete;
+
+    const SchemaSource &source() const { return m_source; }
+    // False when the schema could not be read; it then offers nothing.
+    bool isUsable() const;
+
+    // The element names that may stand where `element` stands, its own
+    // name first. For an element of the document's top, the names a root
+    // may have.
+    QStringList elementNames(const XmlNode &element) const;
+    // The attribute names `element` may have and has not yet, required
+    // ones first; `own` (an attribute being renamed) goes first.
+    QStringList attributeNames(const XmlNode &element, const XmlNode &own = XmlNode()) const;
+    // The first required attribute `element` lacks; empty when none does.
+    QString missingRequiredAttribute(const XmlNode &element) const;
+    // The values an attribute's type allows when they are a closed list
+    // (an enumeration, a NOTATION type, a boolean); empty otherwise.
+    QStringList attributeValues(const XmlNode &attribute) const;
+
+    // One fault found by check(): where the offending element or attribute
+    // as libxml2 names it stands among the document's elements and
+    // attributes in document order (-1: none named), and the message.
+    struct Fault
+    {
+        qint64 position = -1;
+        QString message;
+    };
+    // Validates `document`, changing it for the duration: only for a
+    // process of its own (a forked child), as the document's schema may
+    // take its place. Keeps the first `max` faults in `faults`; returns how
+    // many there are.
+    int check(const XmlDocument &document, std::vector<Fault> *faults, int max) const;
+
+    struct Schema; // libxml2's side
+
+private:
+    SchemaSource m_source;
+    std::unique_ptr<Schema> m_schema;
+};

@@ -1,0 +1,220 @@
+#include "SchemaAssist.h"
+
+#include "document/DocumentHost.h"
+#include "document/DocumentTreeModel.h"
+#include "document/FaultScan.h"
+#include "document/Selection.h"
+#include "document/StringTable.h"
+#include "document/TreeBuilder.h"
+#include "document/XmlDocument.h"
+#include "shell/SettingsStore.h"
+
+#include <QAction>
+#include <QFileInfo>
+#include <QLabel>
+
+#include <algorithm>
+
+namespace {
+
+// The check waits for typing to pause this long.
+constexpr int kPauseMs = 500;
+
+const QString kSection = QStringLiteral("Application");
+const QString kLiveKey = QStringLiteral("ValidateWhileTyping");
+
+QString located(const FaultScan::Fault &fault)
+{
+    const XmlNode at = fault.node.isAttribute() ? fault.node.ownerElement() : fault.node;
+    const int line = at.lineNumber();
+    return line > 0 ? QStringLiteral("%1 行目: %2").arg(line).arg(fault.message) : fault.message;
+}
+
+} // namespace
+
+SchemaAssist::SchemaAssist(DocumentHost &host, QAction *live, QLabel *count, QObject *parent)
+    : QObject(parent), m_host(host), m_live(live), m_countLabel(count), m_scan(new FaultScan(this))
+{
+    m_delay.setSingleShot(true);
+    m_delay.setInterval(kPauseMs);
+    connect(&m_delay, &QTimer::timeout, this, &SchemaAssist::startCheck);
+    connect(m_scan, &FaultScan::finished, this, [this](int count, const QList<FaultScan::Fault> &faults) {
+        QList<FaultScan::Fault> sorted = faults;
+        std::stable_sort(sorted.begin(), sorted.end(), [](const auto &a, const auto &b) { return a.position < b.position; });
+        QList<XmlNode> nodes;
+        QHash<XmlNode, QString> marks;
+        for (const FaultScan::Fault &f : sorted) {
+            if (f.node.isNull())
+                continue;
+            QString &mark = marks[f.node];
+            if (mark.isEmpty())
+                nodes << f.node;
+            mark += (mark.isEmpty() ? QString() : QStringLiteral("\n")) + located(f);
+        }
+        showFaults(count, nodes, marks);
+    });
+    m_live->setCheckable(true);
+    m_live->setChecked(SettingsStore().read(kSection, kLiveKey, QStringLiteral("1")) != QLatin1String("0"));
+    m_live->setEnabled(false);
+    m_countLabel->setVisible(false);
+    connect(m_live, &QAction::toggled, this, &SchemaAssist::setLive);
+}
+
+SchemaAssist::~SchemaAssist()
+{
+    setDocument(nullptr);
+}
+
+void SchemaAssist::setDocument(XmlDocument *document)
+{
+    if (document == m_document)
+        return;
+    if (m_document)
+        m_document->removeObserver(this);
+    forget();
+    m_document = document;
+    if (m_document)
+        m_document->addObserver(this);
+}
+
+void SchemaAssist::forget()
+{
+    m_scan->cancel();
+    m_delay.stop();
+    m_guide.reset();
+    m_source = SchemaSource();
+    m_faultOrder.clear();
+    m_count = 0;
+    m_live->setEnabled(false);
+}
+
+void SchemaAssist::documentReplaced()
+{
+    // Every node is new; so may be the document type.
+    forget();
+}
+
+void SchemaAssist::refresh(const QString &chosenPath)
+{
+    const QString documentPath = m_host.flags().m_HasFile ? QFileInfo(m_host.flags().m_FileName).absoluteFilePath() : QString();
+    if (!m_document || !m_document->documentElement()) {
+        forget(); // nothing to guide
+        return;
+    }
+    const SchemaSource source = schemaInUse(*m_document, chosenPath, documentPath);
+    if (m_guide && source == m_source && chosenPath == m_chosenPath && documentPath == m_documentPath)
+        return;
+    const bool sameSchema = m_guide && source == m_source;
+    m_chosenPath = chosenPath;
+    m_documentPath = documentPath;
+    if (sameSchema)
+        return;
+    m_source = source;
+    m_scan->cancel();
+    m_guide.reset();
+    if (!source.isNone()) {
+        auto guide = std::make_unique<SchemaGuide>(*m_document, source);
+            if (guide->isUsable())
+            m_guide = std::move(guide);
+    }
+    m_live->setEnabled(m_guide != nullptr);
+    if (!m_guide) {
+        if (!m_host.model().faults().isEmpty())
+            showFaults(0, {}, {});
+        return;
+    }
+    // Said once the opened document is shown, which empties the status.
+    QTimer::singleShot(0, this, [this, notice = GetResString(23).arg(source.shownName())] {
+        if (m_guide)
+            m_host.setStatusText(notice);
+    });
+    if (m_live->isChecked())
+        m_delay.start(0);
+}
+
+void SchemaAssist::changed()
+{
+    m_scan->cancel();
+    if (m_guide && m_live->isChecked())
+        m_delay.start();
+}
+
+void SchemaAssist::nodeRemoved(const XmlNode &, const XmlNode &node, const XmlNode &)
+{
+    // A removed node may be freed before the next check says anything.
+    m_faultOrder.removeIf([&node](const XmlNode &n) { return node.isAncestorOf(n.isAttribute() ? n.ownerElement() : n) || n == node; });
+    changed();
+}
+
+void SchemaAssist::startCheck()
+{
+    if (!m_guide || !m_document || !m_live->isChecked() || m_host.flags().m_Saving)
+        return;
+    m_scan->start(*m_document, *m_guide);
+}
+
+void SchemaAssist::showFaults(int count, const QList<XmlNode> &nodes, const QHash<XmlNode, QString> &marks)
+{
+    m_count = count;
+    m_faultOrder = nodes;
+    m_host.model().setFaults(marks);
+    m_countLabel->setText(count > 0 ? GetResString(22).arg(count) : QString());
+    m_countLabel->setVisible(count > 0);
+    emit checked();
+}
+
+void SchemaAssist::setLive(bool on)
+{
+    SettingsStore().write(kSection, kLiveKey, on ? QStringLiteral("1") : QStringLiteral("0"));
+    if (on) {
+        changed();
+        return;
+    }
+    m_scan->cancel();
+    m_delay.stop();
+    showFaults(0, {}, {});
+}
+
+QStringList SchemaAssist::namesFor(const XmlNode &node) const
+{
+    if (!m_guide || node.isNull())
+        return QStringList();
+    if (node.isAttribute())
+        return m_guide->attributeNames(node.ownerElement(), node);
+    return node.isElement() ? m_guide->elementNames(node) : QStringList();
+}
+
+QString SchemaAssist::attributeProposal(const XmlNode &element) const
+{
+    return m_guide ? m_guide->missingRequiredAttribute(element) : QString();
+}
+
+QStringList SchemaAssist::valuesFor(const XmlNode &node) const
+{
+    return m_guide && node.isAttribute() ? m_guide->attributeValues(node) : QStringList();
+}
+
+void SchemaAssist::selectFault(bool forward)
+{
+    QList<XmlNode> faults;
+    for (const XmlNode &n : std::as_const(m_faultOrder)) {
+        if (n.isAttached() || (n.isAttribute() && n.ownerElement().isAttached()))
+            faults << n;
+    }
+    if (faults.isEmpty())
+        return;
+    const XmlNode current = m_host.selection().GetDOMNode(m_host.selection().selectedItem());
+    XmlNode target;
+    if (forward) {
+        auto after = std::find_if(faults.begin(), faults.end(), [&](const XmlNode &n) { return current.isNull() || precedesInDocument(current, n); });
+        target = after == faults.end() ? faults.first() : *after;
+    } else {
+        auto before = std::find_if(faults.rbegin(), faults.rend(), [&](const XmlNode &n) { return !current.isNull() && precedesInDocument(n, current); });
+        target = before == faults.rend() ? faults.last() : *before;
+    }
+    const QModelIndex item = m_host.model().indexForNode(target);
+    if (!item.isValid())
+        return;
+    m_host.treeBuilder().EnsureVisible(item);
+    m_host.selection().ShowNode(item, true);
+}
