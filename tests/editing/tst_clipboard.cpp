@@ -1,12 +1,10 @@
 #include "TestTables.h"
 #include "TestWindow.h"
-#include "document/Selection.h"
 #include "editing/NodeClipboard.h"
 #include "editing/NodeFinder.h"
 #include "editing/TreeDragDrop.h"
 #include "editing/Wildcard.h"
 #include "shell/ClipboardSearchCommands.h"
-#include "undo/UndoController.h"
 
 #include <QClipboard>
 #include <QComboBox>
@@ -14,7 +12,6 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QTreeView>
 #include <QUrl>
 

@@ -1,6 +1,5 @@
 #include "TestTables.h"
 #include "TestWindow.h"
-#include "document/Selection.h"
 #include "document/StringTable.h"
 #include "document/TreeBuilder.h"
 #include "document/ValuePane.h"
@@ -8,12 +7,9 @@
 #include "editing/NodeEditor.h"
 #include "editing/TreeNavigator.h"
 #include "shell/StructureCommands.h"
-#include "undo/UndoController.h"
 
 #include <QComboBox>
 #include <QLineEdit>
-#include <QMenu>
-#include <QTest>
 #include <QTreeView>
 
 using Kind = NodeCreator::Kind;

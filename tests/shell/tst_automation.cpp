@@ -6,9 +6,6 @@
 #include <QDBusInterface>
 #include <QDBusMessage>
 #include <QDBusReply>
-#include <QFile>
-#include <QProcess>
-#include <QTest>
 
 #include <csignal>
 

@@ -8,11 +8,9 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QTreeView>
 
 #include <cerrno>

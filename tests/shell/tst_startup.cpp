@@ -20,7 +20,6 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSignalSpy>
-#include <QTest>
 
 Q_DECLARE_METATYPE(CommandLine::StartRequest::Action)
 

@@ -2,7 +2,6 @@
 #include "TestTables.h"
 #include "TestWindow.h"
 #include "document/LibXmlSupport.h"
-#include "document/Selection.h"
 #include "document/StringTable.h"
 #include "document/XdrValidator.h"
 #include "document/XmlValidation.h"
@@ -11,16 +10,13 @@
 #include "tools/HelpCommands.h"
 #include "tools/ToolCommands.h"
 #include "tools/ValidationCommands.h"
-#include "undo/UndoController.h"
 
 #include <QDir>
-#include <QMenu>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTest>
 #include <QToolBar>
 
 #include <future>
