@@ -1,16 +1,23 @@
+#include "SessionBus.h"
 #include "TestTables.h"
+#include "XvfbScreen.h"
 #include "coordinator.h"
 #include "ddecommand.h"
-#include "fakewindowsystem.h"
 #include "shell/CoordinatorClient.h"
 #include "shell/frmMain.h"
+#include "singleinstance.h"
+#include "windowsystem.h"
 
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
+#include <QDBusReply>
+#include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QProcess>
+#include <QLockFile>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QTest>
 
 #include <memory>
 
@@ -22,6 +29,31 @@
 #include <unistd.h>
 
 namespace {
+
+// In-memory desktop: windows exist while they have an entry in m_titles, and
+// tiling records where each existing window was put.
+class FakeWindowSystem : public WindowSystem
+{
+public:
+    QRect m_desktop{0, 0, 1001, 700};
+    QHash<WindowId, QString> m_titles;
+    QHash<WindowId, QRect> m_geometry;
+    int m_tileCalls = 0;
+
+    QRect desktopRect() override { return m_desktop; }
+
+    void tileColumns(const QList<WindowId> &windows, const QRect &area) override
+    {
+        ++m_tileCalls;
+        const QList<QRect> columns = columnRects(area, int(windows.size()));
+        for (qsizetype i = 0; i < windows.size(); ++i) {
+            if (m_titles.contains(windows[i]))
+                m_geometry[windows[i]] = columns[i];
+        }
+    }
+
+    int titleLength(WindowId window) override { return int(m_titles.value(window).size()); }
+};
 
 // Reads answer lines until count have arrived; the server runs meanwhile.
 QByteArrayList readAnswers(QLocalSocket &socket, int count)
@@ -41,6 +73,18 @@ QByteArray ask(QLocalSocket &socket, const QString &command)
     return readAnswers(socket, 1).value(0);
 }
 
+// The coordinator an editor started runs detached, so the test knows it only
+// by the process id in its lock file; the check on the program keeps a reused
+// id from being taken for it. 0 when it is not running.
+qint64 coordinatorPid()
+{
+    qint64 pid = 0;
+    const QLockFile lock(SingleInstance::lockFilePath(DdeProtocol::serverName()));
+    const bool locked = lock.getLockInfo(&pid, nullptr, nullptr);
+    const bool ours = QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget()
+                      == QFileInfo(QStringLiteral(OSTREL_DDE_PATH)).canonicalFilePath();
+    return locked && ours ? pid : 0;
+}
 
 // Stands in for the coordinator: records every line and answers it with
 // m_answer. The first m_dropConnections connections are cut off after their
@@ -77,9 +121,9 @@ public:
 } // namespace
 
 // The coordinator's protocol against a fake window system, the real
-// OstrelDDE program, and the editor's client of it. Without DISPLAY that program cannot check windows and
-// only REMOVE shrinks its list; tst_editortiling gives it a real X server
-// and real editor windows.
+// OstrelDDE program, and the editor's client of it. Without DISPLAY that
+// program cannot check windows and only REMOVE shrinks its list, except in
+// the last test: real editors on an X server of the test's own.
 class TestCoordinator : public QObject
 {
     Q_OBJECT
@@ -116,6 +160,11 @@ private slots:
             ::waitpid(pid, nullptr, 0);
         }
         m_children.clear();
+        // An editor's coordinator may not have taken its lock yet, and
+        // without a window it would wait for one for ever.
+        qint64 pid = 0;
+        if (std::exchange(m_editorsStarted, false) && QTest::qWaitFor([&pid] { return (pid = coordinatorPid()) != 0; }, 5000))
+            ::kill(pid_t(pid), SIGKILL);
     }
 
     void commands_data()
@@ -337,6 +386,81 @@ private slots:
         QTRY_COMPARE(coordinator.m_lines, (QByteArrayList{add(first), add(second)}));
     }
 
+    // Editor windows of two editor processes on an X server of the test's
+    // own, tiled by the coordinator the first editor started; a bus of the
+    // test's own and the runtime folder of init() keep them from any session.
+    void tilesWindowsOfTwoEditorsAndDropsKilledOne()
+    {
+        // The first editor starts the coordinator from its own folder.
+        QCOMPARE(QFileInfo(QStringLiteral(OSTREL_DDE_PATH)).absolutePath(), QFileInfo(QStringLiteral(OSTREL_EDIT_PATH)).absolutePath());
+        XvfbScreen screen;
+        SessionBus bus;
+        const QString dir = m_runtimeDir->path(), noScreen = screen.start(), noBus = bus.start(dir);
+        if (!noScreen.isEmpty() || !SessionBus::installed())
+            QSKIP(qPrintable(noScreen + noBus));
+        QVERIFY2(noBus.isEmpty(), qPrintable(noBus));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const auto &[name, value] : {std::pair("QT_QPA_PLATFORM", QStringLiteral("xcb")), {"DISPLAY", QString::fromLatin1(screen.display())},
+                                          {"DBUS_SESSION_BUS_ADDRESS", bus.address()}, {"XDG_RUNTIME_DIR", dir},
+                                          {"XDG_CONFIG_HOME", dir + QStringLiteral("/config")}, {"XDG_STATE_HOME", dir + QStringLiteral("/state")}})
+            env.insert(QString::fromLatin1(name), value);
+        const auto startEditor = [&](const QStringList &arguments) {
+            QProcess *editor = m_processes.emplace_back(new QProcess);
+            m_editorsStarted = true;
+            editor->setProcessEnvironment(env);
+            editor->setProcessChannelMode(QProcess::ForwardedChannels);
+            editor->start(QStringLiteral(OSTREL_EDIT_PATH), arguments);
+            return editor->waitForStarted(10000);
+        };
+
+        // Editor process 1 under automation; its windows are asked for one
+        // after the other, as a client script would, and their ids come with them.
+        const QString service = QStringLiteral("org.ostrel.OstrelEdit");
+        const QDBusConnection connection = QDBusConnection::connectToBus(bus.address(), QStringLiteral("tiling"));
+        const auto disconnect = qScopeGuard([] { QDBusConnection::disconnectFromBus(QStringLiteral("tiling")); });
+        QVERIFY(startEditor({QStringLiteral("--automation")}) && connection.isConnected());
+        QTRY_VERIFY_WITH_TIMEOUT(connection.interface()->isServiceRegistered(service), 30000);
+        QDBusInterface editor1(service, QStringLiteral("/org/ostrel/OstrelEdit"), service, connection);
+        const auto createShownWindow = [&]() -> quint32 {
+            const QDBusReply<QDBusObjectPath> path = editor1.call(QStringLiteral("CreateWindow"));
+            if (!path.isValid())
+                return 0;
+            QDBusInterface window(service, path.value().path(), QStringLiteral("org.ostrel.OstrelEdit.Window"), connection);
+            return window.setProperty("Visible", true) ? quint32(window.property("hWnd").toLongLong()) : 0;
+        };
+        const quint32 first = createShownWindow(), second = createShownWindow();
+        QVERIFY(first != 0 && second != 0);
+
+        // Sends TILE_VERTICAL as the Window menu does; run again and again by
+        // QTRY, each run sees what the previous one did, and the first success
+        // also means every window in the list has registered.
+        CoordinatorClient client;
+        const auto tiled = [&](const QList<quint32> &windows) {
+            client.tileVertical();
+            return screen.tiledAsColumns(windows);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(tiled({first, second}), 20000);
+        const qint64 coordinator = coordinatorPid();
+        QVERIFY(coordinator != 0);
+
+        // Editor process 2, started by a user with a file, adds the third window.
+        QFile document(dir + QStringLiteral("/second.xml"));
+        QVERIFY(document.open(QIODevice::WriteOnly) && document.write("<root/>\n") > 0 && document.flush());
+        QVERIFY(startEditor({document.fileName()}));
+        quint32 third = 0;
+        QTRY_VERIFY_WITH_TIMEOUT((third = screen.findWindow("second.xml - Ostrel XML Editor")) != 0, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(tiled({first, second, third}), 20000);
+
+        // Killed, editor 2 cannot say REMOVE; the sweep drops its window.
+        const auto kill = [](QProcess *editor) { return editor->kill(), editor->waitForFinished(5000); };
+        QVERIFY(kill(m_processes.last()));
+        QTRY_VERIFY_WITH_TIMEOUT(tiled({first, second}), 2000);
+        // With the last window gone the coordinator ends by itself.
+        QVERIFY(kill(m_processes.first()));
+        QTRY_VERIFY_WITH_TIMEOUT(coordinatorPid() != coordinator, 20000);
+        m_editorsStarted = false;
+    }
+
 private:
     // A name apart from the coordinator of this process, for the client's tests.
     QString clientSide() const { return m_serverName + QLatin1Char('c'); }
@@ -397,6 +521,7 @@ private:
     std::unique_ptr<QTemporaryDir> m_runtimeDir;
     QList<QProcess *> m_processes;
     QList<pid_t> m_children;
+    bool m_editorsStarted = false;
 
     QTemporaryDir m_dir;
     QString m_serverName;

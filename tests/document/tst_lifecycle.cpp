@@ -1,15 +1,11 @@
 #include "TestFiles.h"
 #include "TestWindow.h"
 #include "document/DocumentLifecycle.h"
-#include "document/Selection.h"
 #include "document/StringTable.h"
-#include "undo/UndoController.h"
 
 #include <QDir>
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStyleFactory>
-#include <QTest>
 #include <QTreeView>
 
 #include <csignal>

@@ -12,7 +12,6 @@
 #include <QScopeGuard>
 #include <QProcess>
 #include <QSignalSpy>
-#include <QTest>
 
 #include <iostream>
 #include <unistd.h>

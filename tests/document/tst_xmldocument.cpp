@@ -9,7 +9,6 @@
 #include "TestTables.h"
 
 #include <QTcpServer>
-#include <QTest>
 
 #include <functional>
 #include <utility>

@@ -6,7 +6,6 @@
 #include "undo/UndoJournal.h"
 
 #include <QDir>
-#include <QTest>
 
 #include <iconv.h>
 

@@ -1,12 +1,10 @@
 #include "TestTables.h"
 #include "TestWindow.h"
-#include "document/Selection.h"
 #include "editing/NodeClipboard.h"
 #include "editing/NodeFinder.h"
 #include "editing/TreeDragDrop.h"
 #include "editing/Wildcard.h"
 #include "shell/ClipboardSearchCommands.h"
-#include "undo/UndoController.h"
 
 #include <QClipboard>
 #include <QComboBox>
@@ -14,7 +12,6 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QTreeView>
 #include <QUrl>
 
@@ -100,6 +97,11 @@ class TestClipboard : public QObject
         data.setUrls(urls);
         data.setText(urls.first().toLocalFile());
     }
+
+    // source: empty: from another program
+    // offered: that program's text; "file:" its file's content
+    // expected: empty: nothing changes
+    struct Drag { QString xml; QList<int> source; QString offered; QList<int> target; int keys; QString expected; int steps; };
 
     static void setClipboard(const QString &text) { QGuiApplication::clipboard()->setText(text); }
     static QString clipboardText() { return QGuiApplication::clipboard()->text(); }
@@ -240,41 +242,30 @@ private slots:
 
     void dragAndDrop_data()
     {
-        // source: empty: from another program
-        // offered: that program's text; "file:" its file's content
-        // expected: empty: nothing changes
-        addColumns<QString, QList<int>, QString, QList<int>, int, QString, int>({"xml", "source", "offered", "target", "keys", "expected", "steps"});
-
+        QTest::addColumn<Drag>("row");
         const QString ab = QStringLiteral("<r><a/><b/></r>");
         const QList<int> a{0, 0}, b{0, 1}, none, root{0};
         const int ctrl = Qt::ControlModifier;
-        QTest::newRow("move onto an element: last child, two steps") << ab << a << "" << b << 0 << "<r><b><a/></b></r>" << 2;
-        QTest::newRow("Ctrl copies") << ab << a << "" << b << ctrl << "<r><a/><b><a/></b></r>" << 1;
-        QTest::newRow("Ctrl+Shift copies") << ab << a << "" << b << (ctrl | int(Qt::ShiftModifier)) << "<r><a/><b><a/></b></r>" << 1;
-        QTest::newRow("onto itself: refused") << ab << a << "" << a << 0 << "" << 0;
-        QTest::newRow("into its own descendant: refused") << "<r><a><c/></a></r>" << a << "" << QList<int>{0, 0, 0} << 0 << "" << 0;
-        QTest::newRow("onto a sibling whose label begins alike") << "<r><a/><ab/></r>" << a << "" << b << 0 << "<r><ab><a/></ab></r>" << 2;
-        QTest::newRow("attribute moves to another element")
-            << "<r><a k=\"v\"/><b/></r>" << QList<int>{0, 0, 0} << "" << b << 0 << "<r><a/><b k=\"v\"/></r>" << 2;
-        QTest::newRow("over a text item: refused") << "<r>t<b/></r>" << none << "<x/>" << a << 0 << "" << 0;
-        QTest::newRow("over the document item: refused") << ab << none << "<x/>" << none << 0 << "" << 0;
-        QTest::newRow("text from another program") << ab << none << "hi" << root << 0 << "<r><a/><b/>hi</r>" << 1;
-        QTest::newRow("processing instruction: nothing, the source keeps it") << ab << none << "<?pi x?>" << root << 0 << "" << 0;
-        QTest::newRow("file on an element: its root element") << ab << none << "file:<?xml version=\"1.0\"?><!--c--><f><g/></f>" << b << 0
-            << "<r><a/><b><f><g/></f></b></r>" << 1;
-        QTest::newRow("file that does not parse: said, nothing inserted") << ab << none << "file:<f>" << b << 0 << "" << 0;
-        QTest::newRow("a URL of another scheme is text")
-            << ab << none << "http://example.org/x.xml" << b << 0 << "<r><a/><b>http://example.org/x.xml</b></r>" << 1;
+        const auto row = [](const char *name, const Drag &d) { QTest::newRow(name) << d; };
+        row("move onto an element: last child, two steps", {ab, a, "", b, 0, "<r><b><a/></b></r>", 2});
+        row("Ctrl copies", {ab, a, "", b, ctrl, "<r><a/><b><a/></b></r>", 1});
+        row("Ctrl+Shift copies", {ab, a, "", b, ctrl | int(Qt::ShiftModifier), "<r><a/><b><a/></b></r>", 1});
+        row("onto itself: refused", {ab, a, "", a, 0, "", 0});
+        row("into its own descendant: refused", {"<r><a><c/></a></r>", a, "", {0, 0, 0}, 0, "", 0});
+        row("onto a sibling whose label begins alike", {"<r><a/><ab/></r>", a, "", b, 0, "<r><ab><a/></ab></r>", 2});
+        row("attribute moves to another element", {"<r><a k=\"v\"/><b/></r>", {0, 0, 0}, "", b, 0, "<r><a/><b k=\"v\"/></r>", 2});
+        row("over a text item: refused", {"<r>t<b/></r>", none, "<x/>", a, 0, "", 0});
+        row("over the document item: refused", {ab, none, "<x/>", none, 0, "", 0});
+        row("text from another program", {ab, none, "hi", root, 0, "<r><a/><b/>hi</r>", 1});
+        row("processing instruction: nothing, the source keeps it", {ab, none, "<?pi x?>", root, 0, "", 0});
+        row("file on an element: its root element", {ab, none, "file:<?xml version=\"1.0\"?><!--c--><f><g/></f>", b, 0, "<r><a/><b><f><g/></f></b></r>", 1});
+        row("file that does not parse: said, nothing inserted", {ab, none, "file:<f>", b, 0, "", 0});
+        row("a URL of another scheme is text", {ab, none, "http://example.org/x.xml", b, 0, "<r><a/><b>http://example.org/x.xml</b></r>", 1});
     }
     void dragAndDrop()
     {
-        QFETCH(QString, xml);
-        QFETCH(QList<int>, source);
-        QFETCH(QString, offered);
-        QFETCH(QList<int>, target);
-        QFETCH(int, keys);
-        QFETCH(QString, expected);
-        QFETCH(int, steps);
+        QFETCH(Drag, row);
+        const auto &[xml, source, offered, target, keys, expected, steps] = row;
         Window w(xml);
         QVERIFY(w.showWindow());
         w.window.tvw()->expandAll();

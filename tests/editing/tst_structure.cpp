@@ -1,6 +1,5 @@
 #include "TestTables.h"
 #include "TestWindow.h"
-#include "document/Selection.h"
 #include "document/StringTable.h"
 #include "document/TreeBuilder.h"
 #include "document/ValuePane.h"
@@ -8,12 +7,9 @@
 #include "editing/NodeEditor.h"
 #include "editing/TreeNavigator.h"
 #include "shell/StructureCommands.h"
-#include "undo/UndoController.h"
 
 #include <QComboBox>
 #include <QLineEdit>
-#include <QMenu>
-#include <QTest>
 #include <QTreeView>
 
 using Kind = NodeCreator::Kind;
@@ -47,6 +43,13 @@ class TestStructure : public QObject
     {
         return w.window.treeBuilder().AddNode(relative, node, false, relationship);
     }
+
+    // expected: empty: refused, nothing changes
+    struct Creation { QString xml; QList<int> path; bool insert; Kind kind; QString expected, message; };
+
+    // expected: empty: the document stays as it was
+    // message: "*": the document service's description
+    struct Rename { QList<int> path; QString text, expected, message; int steps; };
 
 private slots:
     void uniqueChildName_data()
@@ -109,13 +112,12 @@ private slots:
 
     void addAndInsert_data()
     {
-        // expected: empty: refused, nothing changes
-        addColumns<QString, QList<int>, bool, int, QString, QString>({"xml", "path", "insert", "kind", "expected", "message"});
+        QTest::addColumn<Creation>("row");
         const QString root = QStringLiteral("<r><a/></r>");
         const QString exists = GetResString(9);
         auto row = [](const char *name, const QString &xml, QList<int> path, bool insert, Kind kind,
                       const char *expected, const QString &message = QString()) {
-            QTest::newRow(name) << xml << path << insert << int(kind) << QString::fromUtf8(expected) << message;
+            QTest::newRow(name) << Creation{xml, path, insert, kind, QString::fromUtf8(expected), message};
         };
         row("element under an element", root, {0, 0}, false, Kind::Element, "<r><a><Element1/></a></r>");
         row("second element numbered on", "<r><Element1/></r>", {0}, false, Kind::Element, "<r><Element1/><Element2/></r>");
@@ -135,12 +137,8 @@ private slots:
     }
     void addAndInsert()
     {
-        QFETCH(QString, xml);
-        QFETCH(QList<int>, path);
-        QFETCH(bool, insert);
-        QFETCH(int, kind);
-        QFETCH(QString, expected);
-        QFETCH(QString, message);
+        QFETCH(Creation, row);
+        const auto &[xml, path, insert, kind, expected, message] = row;
         Window w(xml);
         const QString before = w.flat();
         w.select(w.item(path));
@@ -148,11 +146,11 @@ private slots:
 
         // Read-only: nothing, whatever the command.
         w.window.flags().m_ReadOnly = true;
-        insert ? creator.insert(Kind(kind)) : creator.add(Kind(kind));
+        insert ? creator.insert(kind) : creator.add(kind);
         QCOMPARE(w.flat(), before);
         w.window.flags().m_ReadOnly = false;
 
-        insert ? creator.insert(Kind(kind)) : creator.add(Kind(kind));
+        insert ? creator.insert(kind) : creator.add(kind);
         QCOMPARE(w.prompt->shown.isEmpty() ? QString() : w.prompt->shown.last().text, message);
         if (expected.isEmpty()) {
             QCOMPARE(w.flat(), before);
@@ -279,37 +277,33 @@ private slots:
 
     void rename_data()
     {
-        // expected: empty: the document stays as it was
-        // message: "*": the document service's description
-        addColumns<QList<int>, QString, QString, QString, int>({"path", "text", "expected", "message", "steps"});
+        QTest::addColumn<Rename>("row");
         const QList<int> a{0, 0}, x{0, 0, 0};
-        QTest::newRow("element") << a << "z" << "<r><z x=\"1\" y=\"2\"><b/><c/></z><!--k--><![CDATA[d]]><?pi data?>t</r>" << "" << 1;
-        QTest::newRow("element, same name, still a step") << a << "a" << "" << "" << 1;
-        QTest::newRow("element, invalid name") << a << "a b" << "" << "*" << 0;
-        QTest::newRow("empty") << a << "" << "" << "" << 0;
-        QTest::newRow("attribute keeps its place") << x << "w" << "<r><a w=\"1\" y=\"2\"><b/><c/></a><!--k--><![CDATA[d]]><?pi data?>t</r>" << "" << 1;
-        QTest::newRow("attribute, taken name") << x << "y" << "" << "Already Exists. Cannot change" << 0;
-        QTest::newRow("attribute, same name") << x << "x" << "" << "" << 0;
-        QTest::newRow("attribute, invalid name") << x << "1x" << "" << "*" << 0;
-        QTest::newRow("comment") << QList<int>{0, 1} << "new" << "<r><a x=\"1\" y=\"2\"><b/><c/></a><!--new--><![CDATA[d]]><?pi data?>t</r>" << "" << 1;
-        QTest::newRow("comment with --") << QList<int>{0, 1} << "a--b" << "" << "*" << 0;
-        QTest::newRow("CDATA with ]]>") << QList<int>{0, 2} << "]]>" << "" << "*" << 0;
-        QTest::newRow("text") << QList<int>{0, 4} << "u" << "<r><a x=\"1\" y=\"2\"><b/><c/></a><!--k--><![CDATA[d]]><?pi data?>u</r>" << "" << 1;
-        QTest::newRow("processing instruction") << QList<int>{0, 3} << "q" << ""
-                                                << "IXMLDOMProcessingInstruction labeledit is not implemented yet" << 0;
+        const auto row = [](const char *name, const Rename &r) { QTest::newRow(name) << r; };
+        row("element", {a, "z", "<r><z x=\"1\" y=\"2\"><b/><c/></z><!--k--><![CDATA[d]]><?pi data?>t</r>", "", 1});
+        row("element, same name, still a step", {a, "a", "", "", 1});
+        row("element, invalid name", {a, "a b", "", "*", 0});
+        row("empty", {a, "", "", "", 0});
+        row("attribute keeps its place", {x, "w", "<r><a w=\"1\" y=\"2\"><b/><c/></a><!--k--><![CDATA[d]]><?pi data?>t</r>", "", 1});
+        row("attribute, taken name", {x, "y", "", "Already Exists. Cannot change", 0});
+        row("attribute, same name", {x, "x", "", "", 0});
+        row("attribute, invalid name", {x, "1x", "", "*", 0});
+        row("comment", {{0, 1}, "new", "<r><a x=\"1\" y=\"2\"><b/><c/></a><!--new--><![CDATA[d]]><?pi data?>t</r>", "", 1});
+        row("comment with --", {{0, 1}, "a--b", "", "*", 0});
+        row("CDATA with ]]>", {{0, 2}, "]]>", "", "*", 0});
+        row("text", {{0, 4}, "u", "<r><a x=\"1\" y=\"2\"><b/><c/></a><!--k--><![CDATA[d]]><?pi data?>u</r>", "", 1});
+        row("processing instruction", {{0, 3}, "q", "", "IXMLDOMProcessingInstruction labeledit is not implemented yet", 0});
     }
     void rename()
     {
-        QFETCH(QList<int>, path);
-        QFETCH(QString, text);
-        QFETCH(QString, expected);
-        QFETCH(QString, message);
+        QFETCH(Rename, row);
+        const auto &[path, text, expected, message, steps] = row;
         Window w(QStringLiteral("<r><a x=\"1\" y=\"2\"><b/><c/></a><!--k--><![CDATA[d]]><?pi data?>t</r>"));
         const QString before = w.flat();
         w.select(w.item(path));
         const bool applied = w.editor().tvw_AfterLabelEdit(w.selected(), text);
         QCOMPARE(w.flat(), expected.isEmpty() ? before : expected);
-        QTEST(w.steps(), "steps");
+        QCOMPARE(w.steps(), steps);
         QCOMPARE(applied, !expected.isEmpty() || text == QStringLiteral("a") || text == QStringLiteral("x"));
         if (message.isEmpty()) {
             QVERIFY(w.prompt->shown.isEmpty());

@@ -1,15 +1,12 @@
 #include "TestTables.h"
 #include "TestWindow.h"
-#include "document/Selection.h"
 #include "document/ValuePane.h"
-#include "undo/UndoController.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMimeData>
-#include <QTest>
 #include <QTreeView>
 
 // Showing a node (path box, value pane and its lock, clipboard buttons);

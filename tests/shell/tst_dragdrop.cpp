@@ -1,4 +1,5 @@
 #include "TestWindow.h"
+#include "XvfbScreen.h"
 #include "document/ValuePane.h"
 #include "shell/Fonts.h"
 
@@ -9,71 +10,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QSignalSpy>
-#include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QTreeView>
-
-#include <cerrno>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
 
 namespace {
-
-// Drags are the X server's business, so this test runs on an X server of
-// its own, whatever platform it was started with: the window in this
-// process and an editor in another, moved by synthetic mouse events.
-struct OwnXServer
-{
-    pid_t pid = 0;
-    QByteArray display;
-
-    OwnXServer()
-    {
-        int fds[2];
-        if (pipe(fds) != 0)
-            return;
-        pid = fork();
-        if (pid == 0) {
-            ::close(fds[0]);
-            const std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1400x900x24", "-nolisten", "tcp", static_cast<char *>(nullptr));
-            _exit(127);
-        }
-        ::close(fds[1]);
-        // The server names its display once it listens; signals may cut the wait short.
-        QByteArray line;
-        for (int waited = 0; pid > 0 && waited < 100 && !line.endsWith('\n'); ++waited) {
-            pollfd wait{fds[0], POLLIN, 0};
-            const int ready = poll(&wait, 1, 100);
-            if (ready < 0 && errno != EINTR)
-                break;
-            char part[16];
-            const ssize_t n = ready > 0 ? read(fds[0], part, sizeof part) : 0;
-            if (ready > 0 && n <= 0)
-                break;
-            line.append(part, n > 0 ? n : 0);
-        }
-        if (line.endsWith('\n'))
-            display = ':' + line.trimmed();
-        ::close(fds[0]);
-    }
-    ~OwnXServer()
-    {
-        if (pid > 0) {
-            ::kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
-        }
-    }
-};
 
 QString flat(const QString &xml)
 {
@@ -319,7 +263,11 @@ void TestDragDrop::schemaFaultsFollowTheKeys()
 
 int main(int argc, char **argv)
 {
-    OwnXServer server;
+    // Drags are the X server's business, so this test runs on an X server
+    // of its own, whatever platform it was started with: the window in this
+    // process and an editor in another, moved by synthetic mouse events.
+    XvfbScreen server;
+    const QString noServer = server.start("1400x900x24", argc, argv);
     std::vector<char *> args;
     for (int i = 0; i < argc; ++i) {
         if (std::string(argv[i]) == "-platform" && i + 1 < argc) {
@@ -328,8 +276,8 @@ int main(int argc, char **argv)
         }
         args.push_back(argv[i]);
     }
-    if (!server.display.isEmpty()) {
-        qputenv("DISPLAY", server.display);
+    if (noServer.isEmpty()) {
+        qputenv("DISPLAY", server.display());
         qputenv("QT_QPA_PLATFORM", "xcb");
     }
     int count = int(args.size());

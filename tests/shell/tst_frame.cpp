@@ -17,7 +17,6 @@
 #include <QFontDatabase>
 #include <QFontDialog>
 #include <QFontInfo>
-#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QScreen>
@@ -25,7 +24,6 @@
 #include <QSignalSpy>
 #include <QPointer>
 #include <QProcess>
-#include <QTest>
 #include <QTimer>
 #include <QToolBar>
 #include <QTreeView>

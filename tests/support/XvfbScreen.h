@@ -15,6 +15,7 @@
 #include <xcb/xcb.h>
 
 #include <cstdlib>
+#include <memory>
 #include <cstring>
 
 class XvfbScreen
@@ -34,14 +35,16 @@ public:
     }
 
     // Starts the server. Empty when it runs; otherwise why not, for QSKIP.
-    QString start()
+    // Before a QApplication exists, `boot` gives its start an event loop.
+    QString start(const char *size = "1200x800x24", int argc = 0, char **argv = nullptr)
     {
+        const std::unique_ptr<QCoreApplication> boot(argv ? new QCoreApplication(argc, argv) : nullptr);
         const QString program = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
         if (program.isEmpty())
             return QStringLiteral("Xvfb is not installed");
         m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         // -displayfd 1: Xvfb picks a free display and names it on stdout.
-        m_server.start(program, {"-displayfd", "1", "-screen", "0", "1200x800x24", "-nolisten", "tcp"});
+        m_server.start(program, {"-displayfd", "1", "-screen", "0", size, "-nolisten", "tcp"});
         m_server.waitForStarted(5000);
         (void)QTest::qWaitFor([this] { return m_server.canReadLine() || m_server.state() != QProcess::Running; }, 10000);
         if (!m_server.canReadLine())

@@ -1,7 +1,6 @@
 #include "TestFiles.h"
 #include "TestTables.h"
 #include "TestWindow.h"
-#include "document/Selection.h"
 #include "document/StringTable.h"
 #include "document/XsltTransform.h"
 #include "editing/NodeEditor.h"
@@ -13,13 +12,10 @@
 #include "tools/TreePrinter.h"
 
 #include <QDirIterator>
-#include <QMenu>
 #include <QProcess>
 #include <QSignalSpy>
-#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTcpServer>
-#include <QTest>
 #include <QUdpSocket>
 #include <QWebEnginePage>
 #include <QWebEngineView>

@@ -2,7 +2,6 @@
 #include "TestTables.h"
 #include "TestWindow.h"
 #include "document/LibXmlSupport.h"
-#include "document/Selection.h"
 #include "document/StringTable.h"
 #include "document/ValuePane.h"
 #include "document/XdrValidator.h"
@@ -12,7 +11,6 @@
 #include "tools/HelpCommands.h"
 #include "tools/ToolCommands.h"
 #include "tools/ValidationCommands.h"
-#include "undo/UndoController.h"
 
 #include <QAbstractItemView>
 #include <QColor>
@@ -20,13 +18,11 @@
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTest>
 #include <QToolBar>
 #include <QTreeView>
 
