@@ -1,6 +1,7 @@
 #include "DocumentTreeModel.h"
 
 #include "ImageList.h"
+#include "RowChanges.h"
 #include "XmlDocument.h"
 
 #include <QColor>
@@ -171,6 +172,22 @@ QModelIndex DocumentTreeModel::indexFor(Item *item) const
     if (!item)
         return QModelIndex();
     return createIndex(rowOf(item), 0, item);
+}
+
+QModelIndexList DocumentTreeModel::rowsFrom(Item *parent, int from) const
+{
+    QModelIndexList rows;
+    rows.reserve(qsizetype(parent->children.size()) - from);
+    for (size_t i = size_t(from); i < parent->children.size(); ++i)
+        rows.append(indexFor(parent->children[i].get()));
+    return rows;
+}
+
+void DocumentTreeModel::madeBelow(Item *item, QModelIndexList &indexes) const
+{
+    indexes.append(indexFor(item));
+    for (const auto &child : item->children)
+        madeBelow(child.get(), indexes);
 }
 
 QModelIndex DocumentTreeModel::index(int row, int column, const QModelIndex &parent) const
@@ -427,7 +444,7 @@ void DocumentTreeModel::nodeInserted(const XmlNode &parentNode, const XmlNode &n
         // Marked fetched before announcing, or a view asking for the rows
         // in between would fetch the new node twice.
         parent->fetched = true;
-        beginInsertRows(indexFor(parent), 0, 0);
+        RowChanges::beginInsert(*this, indexFor(parent), 0, 0, {});
         parent->children.push_back(makeItem(node, parent));
         endInsertRows();
         return;
@@ -435,7 +452,7 @@ void DocumentTreeModel::nodeInserted(const XmlNode &parentNode, const XmlNode &n
     const int row = rowForNewNode(parent, node);
     if (row < 0 || row > int(parent->children.size()))
         return;
-    beginInsertRows(indexFor(parent), row, row);
+    RowChanges::beginInsert(*this, indexFor(parent), row, row, rowsFrom(parent, row));
     parent->children.insert(parent->children.begin() + row, makeItem(node, parent));
     renumber(parent, row);
     endInsertRows();
@@ -450,7 +467,9 @@ void DocumentTreeModel::nodeRemoved(const XmlNode &, const XmlNode &node, const 
         return;
     Item *parent = item->parent;
     const int row = rowOf(item);
-    beginRemoveRows(indexFor(parent), row, row);
+    QModelIndexList removed;
+    madeBelow(item, removed);
+    RowChanges::beginRemove(*this, indexFor(parent), row, row, rowsFrom(parent, row + 1), removed);
     forget(item);
     parent->children.erase(parent->children.begin() + row);
     renumber(parent, row);

@@ -117,6 +117,10 @@ private:
     Item *itemFor(const QModelIndex &index) const;
     QModelIndex indexFor(Item *item) const;
     int rowOf(const Item *item) const;
+    // What a row change touches, for RowChanges: the rows of `parent` from
+    // `from` on; `item` and every item made below it.
+    QModelIndexList rowsFrom(Item *parent, int from) const;
+    void madeBelow(Item *item, QModelIndexList &indexes) const;
     void fetch(Item *item) const;
     std::unique_ptr<Item> makeItem(const XmlNode &node, Item *parent) const;
     void forget(Item *item) const;

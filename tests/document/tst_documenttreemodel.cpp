@@ -104,12 +104,33 @@ private slots:
         const QModelIndex root = f.at({0});
         QCOMPARE(f.model.rowCount(root), 3);
         const XmlNode r = f.doc.documentElement();
+        // Persistent indexes, as a view keeps for its open items, follow
+        // each change: those of later rows move, those of removed ones end,
+        // even when made while a view answers the change.
+        QList<std::pair<QPersistentModelIndex, XmlNode>> held;
+        const auto hold = [&](const QModelIndex &i) { held.append({i, f.model.nodeAt(i)}); };
+        for (const QModelIndex &i : {f.at({0}), f.at({0, 0}), f.at({0, 1}), f.at({0, 2})})
+            hold(i);
+        connect(&f.model, &QAbstractItemModel::rowsAboutToBeRemoved, this, [&](const QModelIndex &parent, int, int last) {
+            if (last + 1 < f.model.rowCount(parent))
+                hold(f.model.index(last + 1, 0, parent));
+        });
+        const auto heldFollow = [&](int valid) {
+            for (const auto &[index, node] : held) {
+                // Removed, or moved: a move removes first.
+                if (!(index.isValid() ? index == f.model.indexForNode(node) : !node.isAttached() || node == r.lastChild()))
+                    return false;
+                valid -= index.isValid();
+            }
+            return valid == 0;
+        };
 
         // A new child goes to its document position; a new attribute after
         // the other attributes and before the children.
         QVERIFY(f.doc.insertBefore(r, f.doc.createElement(QStringLiteral("m")), r.child(1)));
         QVERIFY(f.doc.setAttribute(r, QStringLiteral("b"), QStringLiteral("2")));
         QCOMPARE(f.labels(root), (QStringList{"a=\"1\"", "b=\"2\"", "x", "m", "y"}));
+        QVERIFY(heldFollow(4));
 
         // Labels are computed when shown, so value changes show at once.
         QSignalSpy changed(&f.model, &QAbstractItemModel::dataChanged);
@@ -123,6 +144,7 @@ private slots:
         QCOMPARE(f.labels(root), (QStringList{"a=\"one\"", "b=\"2\"", "m", "y", "x2"}));
         QVERIFY(f.doc.removeNode(r.attributeNode(QStringLiteral("b"))) && f.doc.removeNode(r.child(1)));
         QCOMPARE(f.labels(root), (QStringList{"a=\"one\"", "m", "x2"}));
+        QVERIFY(heldFollow(5));
 
         // Items added by editing are numbered in document order.
         QVERIFY(f.model.preOrderIndex(f.at({0, 2})) == 5 && f.model.itemAtPreOrder(5) == f.at({0, 2}));
