@@ -97,13 +97,16 @@ void NodeTreeView::setModel(QAbstractItemModel *model)
         connect(model, &QAbstractItemModel::rowsRemoved, this, &NodeTreeView::rowsGone);
 }
 
-void NodeTreeView::reserveOpen(qsizetype count)
+void NodeTreeView::reserveOpen(qsizetype open, qsizetype rows)
 {
     QTreeViewPrivate *d = rowsOf(this);
-    d->expandedIndexes.reserve(d->expandedIndexes.size() + count);
+    d->expandedIndexes.reserve(d->expandedIndexes.size() + open);
+    // Grown step by step, the rows would be copied and their fresh memory
+    // cleared once per doubling.
+    d->viewItems.reserve(d->viewItems.size() + rows);
     if (model()) {
         auto &persistent = static_cast<QAbstractItemModelPrivate *>(QObjectPrivate::get(model()))->persistent.indexes;
-        persistent.reserve(persistent.size() + count);
+        persistent.reserve(persistent.size() + open);
     }
 }
 

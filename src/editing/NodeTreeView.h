@@ -44,8 +44,9 @@ public:
     void setDragDrop(DragDrop *handler) { m_handler = handler; }
 
     void setModel(QAbstractItemModel *model) override;
-    // Room for `count` more open items, each kept by a persistent index.
-    void reserveOpen(qsizetype count);
+    // Room for `open` more open items, each kept by a persistent index, and
+    // `rows` more laid-out rows.
+    void reserveOpen(qsizetype open, qsizetype rows);
     // Opens the shown item `index` and every item below it that can have
     // rows, laying out its rows in one pass. False, with nothing done, when
     // the item is not shown or a layout of everything is pending.

@@ -116,7 +116,7 @@ bool TreeNavigator::ExpandAll(const QModelIndex &treeNode)
         }
     }
     if (auto *view = qobject_cast<NodeTreeView *>(tvw)) {
-        view->reserveOpen(qsizetype(withRows.size()));
+        view->reserveOpen(qsizetype(withRows.size()), made);
         m_host.model().setOpeningAll(true);
         const bool done = view->expandSubtree(treeNode);
         m_host.model().setOpeningAll(false);
