@@ -8,6 +8,7 @@
 #include <QSocketNotifier>
 
 #include <algorithm>
+#include <numeric>
 #include <cstring>
 #include <malloc.h>
 #include <sys/mman.h>
@@ -104,14 +105,18 @@ char *duplicate(const char *text)
 } // namespace childHeap
 
 // The child's answer: the count, then one line per fault, its node's
-// position (-1: none) and its message.
+// position (-1: none), its route ("2.0.-1") and its message.
 QByteArray answer(const XmlDocument &document, const SchemaGuide &guide)
 {
     std::vector<SchemaGuide::Fault> faults;
     const int count = guide.check(document, &faults, FaultScan::kMaxFaults);
     QByteArray out = QByteArray::number(count) + '\n';
-    for (const SchemaGuide::Fault &f : faults)
-        out += QByteArray::number(f.position) + '\t' + QString(f.message).replace(QLatin1Char('\n'), QLatin1Char(' ')).toUtf8() + '\n';
+    for (const SchemaGuide::Fault &f : faults) {
+        out += QByteArray::number(f.position) + '\t';
+        for (std::size_t i = 0; i < f.route.size(); ++i)
+            out += (i ? "." : "") + QByteArray::number(f.route[i]);
+        out += '\t' + QString(f.message).replace(QLatin1Char('\n'), QLatin1Char(' ')).toUtf8() + '\n';
+    }
     return out;
 }
 
@@ -207,24 +212,31 @@ void FaultScan::readChild()
         return;
     const int count = lines.first().toInt();
     QList<Fault> faults;
-    std::vector<std::pair<qint64, int>> wanted; // position, fault
+    std::vector<std::pair<qint64, libxml::NodeRoute>> routes; // by fault
     for (qsizetype i = 1; i < lines.size(); ++i) {
-        const qsizetype tab = lines[i].indexOf('\t');
-        if (tab < 0)
+        const QList<QByteArray> fields = lines[i].split('\t');
+        if (fields.size() < 3)
             continue;
-        const qint64 at = lines[i].left(tab).toLongLong();
-        if (at >= 0)
-            wanted.emplace_back(at, int(faults.size()));
-        faults.append({XmlNode(), QString::fromUtf8(lines[i].mid(tab + 1)), at});
+        libxml::NodeRoute route;
+        for (const QByteArray &step : fields[1].split('.'))
+            if (!step.isEmpty())
+                route.push_back(step.toInt());
+        const qint64 at = fields[0].toLongLong();
+        routes.emplace_back(at, std::move(route));
+        faults.append({XmlNode(), QString::fromUtf8(lines[i].mid(fields[0].size() + fields[1].size() + 2)), at});
     }
-    std::sort(wanted.begin(), wanted.end());
-    std::size_t next = 0;
-    if (!wanted.empty()) {
-        libxml::forEachInDocumentOrder(m_document->rawDocument(), [&](void *node, qint64 n) {
-            while (next < wanted.size() && wanted[next].first == n)
-                faults[wanted[next++].second].node = XmlNodeAccess::handle(node);
-            return next < wanted.size();
-        });
+    // Followed in document order, so that walking a long list of children
+    // costs once for all the faults below it, not once per fault: a walk of
+    // the whole document would stop the window for a second at 500 MB. The
+    // document is unchanged since the fork (every change cancels the check),
+    // and a route only follows the tree's own links, so it cannot lead out.
+    std::vector<int> order(faults.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return routes[a].first < routes[b].first; });
+    std::vector<std::pair<int, void *>> from;
+    for (int i : order) {
+        if (routes[i].first >= 0)
+            faults[i].node = XmlNodeAccess::handle(libxml::followRoute(m_document->rawDocument(), routes[i].second, &from));
     }
     emit finished(count, faults);
 }

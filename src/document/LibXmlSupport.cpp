@@ -208,27 +208,71 @@ void useChildHeap(void (*release)(void *), void *(*allocate)(size_t), void *(*re
     xmlMemSetup(release, allocate, reallocate, duplicate);
 }
 
-void forEachInDocumentOrder(void *document, const std::function<bool(void *, qint64)> &visit)
+void forEachInDocumentOrder(void *document, const std::function<bool(void *, qint64, const NodeRoute &)> &visit)
 {
     qint64 n = 0;
+    NodeRoute route;
     xmlNodePtr root = xmlDocGetRootElement(static_cast<xmlDocPtr>(document));
     for (xmlNodePtr e = root; e;) {
         if (e->type == XML_ELEMENT_NODE) {
-            if (!visit(e, n++))
+            if (!visit(e, n++, route))
                 return;
-            for (xmlAttrPtr a = e->properties; a; a = a->next) {
-                if (!visit(a, n++))
+            int index = 0;
+            for (xmlAttrPtr a = e->properties; a; a = a->next, ++index) {
+                route.push_back(-1 - index);
+                const bool more = visit(a, n++, route);
+                route.pop_back();
+                if (!more)
                     return;
             }
             if (e->children) {
                 e = e->children;
+                route.push_back(0);
                 continue;
             }
         }
-        while (e != root && !e->next)
+        while (e != root && !e->next) {
             e = e->parent;
-        e = e == root ? nullptr : e->next;
+            route.pop_back();
+        }
+        if (e == root)
+            return;
+        e = e->next;
+        ++route.back();
     }
+}
+
+void *followRoute(void *document, const NodeRoute &route, std::vector<std::pair<int, void *>> *from)
+{
+    xmlNodePtr node = xmlDocGetRootElement(static_cast<xmlDocPtr>(document));
+    bool same = true; // `from` holds this route's nodes down to here
+    for (std::size_t level = 0; node && level < route.size(); ++level) {
+        const int want = route[level];
+        if (want < 0) {
+            xmlAttrPtr a = node->properties;
+            for (int i = -1 - want; a && i > 0; --i)
+                a = a->next;
+            return a;
+        }
+        const bool known = same && level < from->size();
+        int at = 0;
+        xmlNodePtr child = node->children;
+        if (known && (*from)[level].first <= want) {
+            at = (*from)[level].first;
+            child = static_cast<xmlNodePtr>((*from)[level].second);
+        }
+        for (; child && at < want; ++at)
+            child = child->next;
+        same = known && (*from)[level].first == want;
+        if (!same) {
+            // Deeper levels were under another node.
+            from->resize(level);
+            if (child)
+                from->push_back({want, child});
+        }
+        node = child;
+    }
+    return node;
 }
 
 } // namespace libxml

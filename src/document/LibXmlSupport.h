@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <functional>
+#include <vector>
 
 struct _xmlNode;
 struct _xmlNs;
@@ -60,8 +61,16 @@ inline struct _xmlNs *asNs(void *p)
 }
 
 // Visits a document's elements and their attributes in document order,
-// numbering them from 0, until `visit` returns false.
-void forEachInDocumentOrder(void *doc, const std::function<bool(void *node, qint64 position)> &visit);
+// numbering them from 0, until `visit` returns false. `route` leads to the
+// node from the root element: at each level the index among the parent's
+// children (every kind counted), an attribute last as -1 - its index.
+using NodeRoute = std::vector<int>;
+void forEachInDocumentOrder(void *doc, const std::function<bool(void *node, qint64 position, const NodeRoute &route)> &visit);
+// The node `route` leads to in `doc`, or null. `from` holds the nodes the
+// route before it reached, and is updated: routes followed in document
+// order each start where the one before left off, so that many of them
+// under one long list of children cost one walk of it.
+void *followRoute(void *doc, const NodeRoute &route, std::vector<std::pair<int, void *>> *from);
 
 // libxml2's memory functions from now on, for a forked child only.
 void useChildHeap(void (*release)(void *), void *(*allocate)(size_t), void *(*reallocate)(void *, size_t),

@@ -588,27 +588,31 @@ QStringList SchemaGuide::attributeValues(const XmlNode &attribute) const
 
 namespace {
 
-// The faults' positions, found in one walk of `doc`.
+// The faults' positions and routes, found in one walk of `doc`.
 void locate(xmlDocPtr doc, const std::vector<Collector::Entry> &entries, std::vector<SchemaGuide::Fault> *faults)
 {
-    std::unordered_map<void *, qint64> positions;
+    std::unordered_map<void *, SchemaGuide::Fault> found;
     for (const Collector::Entry &e : entries) {
         if (e.node)
-            positions.emplace(e.node, -1);
+            found.emplace(e.node, SchemaGuide::Fault());
     }
-    std::size_t left = positions.size();
+    std::size_t left = found.size();
     if (left > 0) {
-        libxml::forEachInDocumentOrder(doc, [&](void *node, qint64 n) {
-            auto it = positions.find(node);
-            if (it != positions.end() && it->second < 0) {
-                it->second = n;
+        libxml::forEachInDocumentOrder(doc, [&](void *node, qint64 n, const libxml::NodeRoute &route) {
+            auto it = found.find(node);
+            if (it != found.end() && it->second.position < 0) {
+                it->second.position = n;
+                it->second.route = route;
                 --left;
             }
             return left > 0;
         });
     }
-    for (const Collector::Entry &e : entries)
-        faults->push_back({e.node ? positions[e.node] : -1, e.message});
+    for (const Collector::Entry &e : entries) {
+        SchemaGuide::Fault f = e.node ? found[e.node] : SchemaGuide::Fault();
+        f.message = e.message;
+        faults->push_back(std::move(f));
+    }
 }
 
 struct DocFree

@@ -70,10 +70,12 @@ public:
 
     // One fault found by check(): where the offending element or attribute
     // as libxml2 names it stands among the document's elements and
-    // attributes in document order (-1: none named), and the message.
+    // attributes in document order (-1: none named), the way to it from the
+    // root element (see libxml::forEachInDocumentOrder), and the message.
     struct Fault
     {
         qint64 position = -1;
+        std::vector<int> route;
         QString message;
     };
     // Validates `document`, changing it for the duration: only for a

@@ -174,6 +174,8 @@ public:
     // file's bytes onto the tree). Every change and save does so first; a
     // process about to fork must too, as the work's thread is not copied.
     void settle() const;
+    // True when settle() would not wait.
+    bool isSettled() const;
     // Makes settle(), and so every change, save and the destructor, wait
     // until `reading` is ready: a thread reading the tree (a validation
     // copying it) has done so.

@@ -379,6 +379,12 @@ void XmlDocument::keepSource(const QByteArray &bytes)
     });
 }
 
+bool XmlDocument::isSettled() const
+{
+    const auto ready = [](const auto &work) { return !work.valid() || work.wait_for(std::chrono::seconds(0)) == std::future_status::ready; };
+    return ready(m_reading) && ready(m_mapping);
+}
+
 void XmlDocument::settle() const
 {
     if (m_reading.valid())

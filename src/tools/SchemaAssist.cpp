@@ -150,6 +150,12 @@ void SchemaAssist::startCheck()
 {
     if (!m_guide || !m_document || !m_live->isChecked() || m_host.flags().m_Saving)
         return;
+    // The fork waits for the work a load leaves running (seconds on a large
+    // file); the check comes a pause later instead.
+    if (!m_document->isSettled()) {
+        m_delay.start();
+        return;
+    }
     m_scan->start(*m_document, *m_guide);
 }
 

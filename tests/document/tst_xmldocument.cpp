@@ -7,6 +7,7 @@
 #include "DocumentEvents.h"
 #include "TestFiles.h"
 #include "TestTables.h"
+#include "document/LibXmlSupport.h"
 
 #include <QTcpServer>
 
@@ -316,6 +317,34 @@ private slots:
         for (const XmlNode &n : found)
             labels << label(n);
         QCOMPARE(labels.join(' '), expected);
+    }
+
+    // Where a background check's faults are found again: each element's and
+    // attribute's route leads back to it, also when the routes are followed
+    // in document order from where the one before left off, as faults are.
+    void routesLeadBackToTheirNodes()
+    {
+        XmlDocument doc;
+        QVERIFY(doc.loadXML("<r a=\"1\" b=\"2\">t<x c=\"3\"><!--k--><y/>u<z d=\"4\" e=\"5\"/></x><w/><v><y/><y/><q/></v>"
+                            "<?p?><x/></r>"));
+        void *raw = doc.rawDocument();
+        std::vector<std::pair<void *, libxml::NodeRoute>> visited;
+        libxml::forEachInDocumentOrder(raw, [&](void *node, qint64 n, const libxml::NodeRoute &route) {
+            visited.push_back({node, route});
+            return n < 100;
+        });
+        QCOMPARE(int(visited.size()), 15);
+        QCOMPARE(visited[8].second, (libxml::NodeRoute{1, 3, -2})); // e="5"
+        for (int step : {1, 2, 3}) {
+            std::vector<std::pair<int, void *>> from;
+            for (std::size_t i = 0; i < visited.size(); i += step)
+                QCOMPARE(libxml::followRoute(raw, visited[i].second, &from), visited[i].first);
+        }
+        // From x's y to v's q: the second level starts again under v.
+        std::vector<std::pair<int, void *>> from;
+        QVERIFY(libxml::followRoute(raw, visited[5].second, &from) == visited[5].first
+                && libxml::followRoute(raw, visited[13].second, &from) == visited[13].first);
+        QCOMPARE(libxml::followRoute(raw, {9}, &from), nullptr);
     }
 
     void initTestCase()
