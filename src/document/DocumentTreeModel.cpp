@@ -1,7 +1,6 @@
 #include "DocumentTreeModel.h"
 
 #include "ImageList.h"
-#include "RowChanges.h"
 #include "XmlDocument.h"
 
 #include <QColor>
@@ -174,20 +173,19 @@ QModelIndex DocumentTreeModel::indexFor(Item *item) const
     return createIndex(rowOf(item), 0, item);
 }
 
-QModelIndexList DocumentTreeModel::rowsFrom(Item *parent, int from) const
+RowChanges::Indexes DocumentTreeModel::rowsFrom(Item *parent, int from) const
 {
-    QModelIndexList rows;
-    rows.reserve(qsizetype(parent->children.size()) - from);
-    for (size_t i = size_t(from); i < parent->children.size(); ++i)
-        rows.append(indexFor(parent->children[i].get()));
-    return rows;
+    return [this, parent, from](const std::function<void(const QModelIndex &)> &visit) {
+        for (size_t i = size_t(from); i < parent->children.size(); ++i)
+            visit(indexFor(parent->children[i].get()));
+    };
 }
 
-void DocumentTreeModel::madeBelow(Item *item, QModelIndexList &indexes) const
+void DocumentTreeModel::madeBelow(Item *item, const std::function<void(const QModelIndex &)> &visit) const
 {
-    indexes.append(indexFor(item));
+    visit(indexFor(item));
     for (const auto &child : item->children)
-        madeBelow(child.get(), indexes);
+        madeBelow(child.get(), visit);
 }
 
 QModelIndex DocumentTreeModel::index(int row, int column, const QModelIndex &parent) const
@@ -444,7 +442,7 @@ void DocumentTreeModel::nodeInserted(const XmlNode &parentNode, const XmlNode &n
         // Marked fetched before announcing, or a view asking for the rows
         // in between would fetch the new node twice.
         parent->fetched = true;
-        RowChanges::beginInsert(*this, indexFor(parent), 0, 0, {});
+        RowChanges::beginInsert(*this, indexFor(parent), 0, 0, rowsFrom(parent, 0));
         parent->children.push_back(makeItem(node, parent));
         endInsertRows();
         return;
@@ -467,9 +465,8 @@ void DocumentTreeModel::nodeRemoved(const XmlNode &, const XmlNode &node, const 
         return;
     Item *parent = item->parent;
     const int row = rowOf(item);
-    QModelIndexList removed;
-    madeBelow(item, removed);
-    RowChanges::beginRemove(*this, indexFor(parent), row, row, rowsFrom(parent, row + 1), removed);
+    RowChanges::beginRemove(*this, indexFor(parent), row, row, rowsFrom(parent, row + 1),
+                            [this, item](const auto &visit) { madeBelow(item, visit); });
     forget(item);
     parent->children.erase(parent->children.begin() + row);
     renumber(parent, row);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "RowChanges.h"
 #include "XmlDocumentObserver.h"
 #include "XmlNode.h"
 
@@ -119,8 +120,8 @@ private:
     int rowOf(const Item *item) const;
     // What a row change touches, for RowChanges: the rows of `parent` from
     // `from` on; `item` and every item made below it.
-    QModelIndexList rowsFrom(Item *parent, int from) const;
-    void madeBelow(Item *item, QModelIndexList &indexes) const;
+    RowChanges::Indexes rowsFrom(Item *parent, int from) const;
+    void madeBelow(Item *item, const std::function<void(const QModelIndex &)> &visit) const;
     void fetch(Item *item) const;
     std::unique_ptr<Item> makeItem(const XmlNode &node, Item *parent) const;
     void forget(Item *item) const;

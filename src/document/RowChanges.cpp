@@ -28,23 +28,23 @@ void announce(QAbstractItemModel &model, const QMetaMethod &signal, const QModel
 
 // The persistent indexes kept for `indexes`, looked up after the signal:
 // views may have made some while answering it.
-QList<QPersistentModelIndexData *> persistentFor(QAbstractItemModel &model, const QModelIndexList &indexes)
+QList<QPersistentModelIndexData *> persistentFor(QAbstractItemModel &model, const RowChanges::Indexes &indexes)
 {
     QList<QPersistentModelIndexData *> found;
     const auto &kept = privateOf(model)->persistent.indexes;
     if (kept.isEmpty())
         return found;
-    for (const QModelIndex &index : indexes) {
+    indexes([&](const QModelIndex &index) {
         for (auto [it, end] = kept.equal_range(index); it != end; ++it)
             found.append(*it);
-    }
+    });
     return found;
 }
 
 } // namespace
 
 void RowChanges::beginInsert(QAbstractItemModel &model, const QModelIndex &parent, int first, int last,
-                             const QModelIndexList &later)
+                             const Indexes &later)
 {
     static const QMetaMethod signal = QMetaMethod::fromSignal(&QAbstractItemModel::rowsAboutToBeInserted);
     announce(model, signal, parent, first, last);
@@ -52,7 +52,7 @@ void RowChanges::beginInsert(QAbstractItemModel &model, const QModelIndex &paren
 }
 
 void RowChanges::beginRemove(QAbstractItemModel &model, const QModelIndex &parent, int first, int last,
-                             const QModelIndexList &later, const QModelIndexList &removed)
+                             const Indexes &later, const Indexes &removed)
 {
     static const QMetaMethod signal = QMetaMethod::fromSignal(&QAbstractItemModel::rowsAboutToBeRemoved);
     announce(model, signal, parent, first, last);
