@@ -1,8 +1,8 @@
 #include "FileMeasures.h"
 
 #include "BenchDocument.h"
-#include "document/XmlDocument.h"
-#include "document/XmlValidation.h"
+#include "schema/XmlValidation.h"
+#include "xml/XmlDocument.h"
 
 #include <QDirIterator>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "document/Resources.h"
+#include "base/Resources.h"
 #include "shell/AppInfo.h"
 #include "shell/CommandLine.h"
 #include "shell/DisplayCheck.h"

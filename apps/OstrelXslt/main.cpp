@@ -9,7 +9,7 @@
 // error. Otherwise standard error holds the reason: exit code 1 for an
 // error of the style sheet or the document, 3 for the memory limit.
 
-#include "document/XsltTransform.h"
+#include "xml/XsltTransform.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,15 +1,15 @@
 #include "DocumentLifecycle.h"
 
+#include "base/StringTable.h"
 #include "DocumentHost.h"
 #include "DocumentTreeModel.h"
 #include "Prompt.h"
-#include "SaveTarget.h"
 #include "Selection.h"
-#include "StringTable.h"
 #include "TempFolder.h"
 #include "TreeBuilder.h"
 #include "ValuePane.h"
-#include "XmlDocument.h"
+#include "xml/SaveTarget.h"
+#include "xml/XmlDocument.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

@@ -1,7 +1,7 @@
 #include "DocumentTreeModel.h"
 
 #include "ImageList.h"
-#include "XmlDocument.h"
+#include "xml/XmlDocument.h"
 
 #include <QColor>
 #include <QFont>

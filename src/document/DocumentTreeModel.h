@@ -1,8 +1,8 @@
 #pragma once
 
 #include "RowChanges.h"
-#include "XmlDocumentObserver.h"
-#include "XmlNode.h"
+#include "xml/XmlDocumentObserver.h"
+#include "xml/XmlNode.h"
 
 #include <QAbstractItemModel>
 #include <QHash>

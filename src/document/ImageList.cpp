@@ -1,6 +1,6 @@
 #include "ImageList.h"
 
-#include "Resources.h"
+#include "base/Resources.h"
 
 #include <QFile>
 #include <QHash>

@@ -1,6 +1,6 @@
 #include "PrivateFolder.h"
 
-#include "StringTable.h"
+#include "base/StringTable.h"
 
 #include <QFile>
 #include <QMutex>

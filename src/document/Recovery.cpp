@@ -1,11 +1,11 @@
 #include "Recovery.h"
 
+#include "base/StringTable.h"
 #include "DocumentHost.h"
 #include "DocumentLifecycle.h"
 #include "PrivateFolder.h"
 #include "Prompt.h"
-#include "StringTable.h"
-#include "XmlDocument.h"
+#include "xml/XmlDocument.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

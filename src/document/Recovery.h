@@ -1,6 +1,6 @@
 #pragma once
 
-#include "XmlDocumentObserver.h"
+#include "xml/XmlDocumentObserver.h"
 
 #include <QElapsedTimer>
 #include <QObject>

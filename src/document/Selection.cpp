@@ -4,7 +4,7 @@
 #include "Prompt.h"
 #include "ValuePane.h"
 #include "WindowContext.h"
-#include "XmlDocument.h"
+#include "xml/XmlDocument.h"
 
 #include <QComboBox>
 #include <QItemSelectionModel>

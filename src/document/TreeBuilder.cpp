@@ -1,10 +1,10 @@
 #include "TreeBuilder.h"
 
+#include "base/StringTable.h"
 #include "DocumentTreeModel.h"
 #include "Prompt.h"
-#include "StringTable.h"
 #include "WindowContext.h"
-#include "XmlDocument.h"
+#include "xml/XmlDocument.h"
 
 #include <QTreeView>
 

@@ -9,7 +9,7 @@
 #include "document/Prompt.h"
 #include "document/Selection.h"
 #include "document/TreeBuilder.h"
-#include "document/XmlDocument.h"
+#include "xml/XmlDocument.h"
 
 #include <QClipboard>
 #include <QGuiApplication>

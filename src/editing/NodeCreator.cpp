@@ -5,7 +5,7 @@
 #include "document/DocumentTreeModel.h"
 #include "document/Selection.h"
 #include "document/TreeBuilder.h"
-#include "document/XmlDocument.h"
+#include "xml/XmlDocument.h"
 
 #include <QTreeView>
 

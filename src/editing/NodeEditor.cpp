@@ -1,12 +1,12 @@
 #include "NodeEditor.h"
 
+#include "base/StringTable.h"
 #include "document/DocumentHost.h"
 #include "document/DocumentLifecycle.h"
 #include "document/DocumentTreeModel.h"
 #include "document/Prompt.h"
 #include "document/Selection.h"
-#include "document/StringTable.h"
-#include "document/XmlDocument.h"
+#include "xml/XmlDocument.h"
 
 #include <QTreeView>
 

@@ -1,6 +1,6 @@
 #include "NodeFinder.h"
 
-#include "DeferredLayout.h"
+#include "document/DeferredLayout.h"
 #include "Wildcard.h"
 
 #include "document/DocumentHost.h"
@@ -8,7 +8,7 @@
 #include "document/Prompt.h"
 #include "document/Selection.h"
 #include "document/TreeBuilder.h"
-#include "document/XmlDocument.h"
+#include "xml/XmlDocument.h"
 
 #include <QComboBox>
 #include <QSet>

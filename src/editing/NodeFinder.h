@@ -1,6 +1,6 @@
 #pragma once
 
-#include "document/XmlNode.h"
+#include "xml/XmlNode.h"
 
 #include <QList>
 #include <QModelIndex>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "document/XmlNode.h"
+#include "xml/XmlNode.h"
 
 // Enabled states of the structure commands for a selected node, worked out
 // when a menu opens. Decisions only: the caller gathers the facts.

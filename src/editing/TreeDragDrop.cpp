@@ -4,14 +4,14 @@
 #include "NodeEditor.h"
 #include "TreeNavigator.h"
 
+#include "base/StringTable.h"
 #include "document/DocumentHost.h"
 #include "document/DocumentLifecycle.h"
 #include "document/DocumentTreeModel.h"
 #include "document/Prompt.h"
 #include "document/Selection.h"
-#include "document/StringTable.h"
 #include "document/TextFields.h"
-#include "document/XmlDocument.h"
+#include "xml/XmlDocument.h"
 
 #include <QDrag>
 #include <QDragMoveEvent>

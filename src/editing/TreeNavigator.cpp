@@ -1,6 +1,6 @@
 #include "TreeNavigator.h"
 
-#include "DeferredLayout.h"
+#include "document/DeferredLayout.h"
 #include "NodeClipboard.h"
 #include "NodeCreator.h"
 #include "NodeEditor.h"

@@ -7,7 +7,7 @@
 #include "document/Selection.h"
 #include "document/TreeBuilder.h"
 #include "document/ValuePane.h"
-#include "document/XmlDocument.h"
+#include "xml/XmlDocument.h"
 
 #include <QTreeView>
 

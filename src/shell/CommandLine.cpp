@@ -1,7 +1,7 @@
 #include "CommandLine.h"
 
 #include "AppInfo.h"
-#include "document/StringTable.h"
+#include "base/StringTable.h"
 
 #include <algorithm>
 #include <iterator>

@@ -1,6 +1,6 @@
 #include "DisplayCheck.h"
 
-#include "document/StringTable.h"
+#include "base/StringTable.h"
 
 #include <QByteArray>
 

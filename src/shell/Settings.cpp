@@ -3,6 +3,7 @@
 #include "SettingsStore.h"
 #include "WindowGeometry.h"
 
+#include <QAction>
 #include <QDir>
 #include <QFileInfo>
 #include <QLockFile>
@@ -182,4 +183,15 @@ void addRecentFile(const QString &path)
     saveMru(store, list);
     if (locked)
         lock.unlock();
+}
+
+void bindStoredChoice(QAction *item, const QString &key, bool byDefault)
+{
+    static const QString section = QStringLiteral("Application");
+    const QString fallback = byDefault ? QStringLiteral("1") : QStringLiteral("0");
+    item->setCheckable(true);
+    item->setChecked(SettingsStore().read(section, key, fallback) != QLatin1String("0"));
+    QObject::connect(item, &QAction::toggled, item, [key](bool on) {
+        SettingsStore().write(section, key, on ? QStringLiteral("1") : QStringLiteral("0"));
+    });
 }

@@ -6,6 +6,7 @@
 
 #include <optional>
 
+class QAction;
 class WindowGeometry;
 
 // An external editor offered by the "open in another editor" submenu.
@@ -59,3 +60,8 @@ void SaveMRU(const QStringList &list);
 // After a successful open: `path` (made absolute) goes first, an entry equal
 // to it ignoring case is removed. Safe against other processes doing the same.
 void addRecentFile(const QString &path);
+
+// A checkable menu item whose choice is kept in the store (Application
+// section): checked as stored (`byDefault` when nothing is), and each toggle
+// written back at once.
+void bindStoredChoice(QAction *item, const QString &key, bool byDefault);

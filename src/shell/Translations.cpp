@@ -1,6 +1,6 @@
 #include "Translations.h"
 
-#include "document/StringTable.h"
+#include "base/StringTable.h"
 
 #include <QCoreApplication>
 #include <QLibraryInfo>

@@ -3,29 +3,27 @@
 #include "AppInfo.h"
 #include "ClipboardSearchCommands.h"
 #include "CoordinatorClient.h"
+#include "document/DocumentLifecycle.h"
+#include "document/DocumentTreeModel.h"
+#include "document/ImageList.h"
+#include "document/Recovery.h"
+#include "document/Selection.h"
+#include "document/TempFolder.h"
+#include "document/TextFields.h"
+#include "document/TreeBuilder.h"
+#include "document/ValuePane.h"
+#include "editing/LabelEditDelegate.h"
+#include "editing/NodeClipboard.h"
+#include "editing/NodeCreator.h"
+#include "editing/NodeEditor.h"
+#include "editing/NodeTreeView.h"
+#include "editing/ValuePaneEditor.h"
 #include "MainMenu.h"
 #include "QtPrompt.h"
 #include "RecentFilesMenu.h"
 #include "Settings.h"
 #include "SplitPosition.h"
 #include "StructureCommands.h"
-#include "Twips.h"
-#include "document/DocumentLifecycle.h"
-#include "document/DocumentTreeModel.h"
-#include "document/ImageList.h"
-#include "document/Recovery.h"
-#include "document/Selection.h"
-#include "document/TextFields.h"
-#include "document/TempFolder.h"
-#include "document/TreeBuilder.h"
-#include "document/ValuePane.h"
-#include "document/XmlDocument.h"
-#include "editing/LabelEditDelegate.h"
-#include "editing/NodeClipboard.h"
-#include "editing/NodeCreator.h"
-#include "editing/NodeTreeView.h"
-#include "editing/NodeEditor.h"
-#include "editing/ValuePaneEditor.h"
 #include "tools/HelpCommands.h"
 #include "tools/PreviewController.h"
 #include "tools/PreviewPane.h"
@@ -33,7 +31,9 @@
 #include "tools/ToolCommands.h"
 #include "tools/TreePrinter.h"
 #include "tools/ValidationCommands.h"
+#include "Twips.h"
 #include "undo/UndoController.h"
+#include "xml/XmlDocument.h"
 
 #include <QAction>
 #include <QApplication>
@@ -107,7 +107,9 @@ frmMain::frmMain(std::unique_ptr<Prompt> prompt, QWidget *parent)
     auto *faults = new QLabel(this);
     faults->setObjectName(QStringLiteral("sbrFaults"));
     statusBar()->addPermanentWidget(faults);
-    m_assist = new SchemaAssist(*this, m_menu->item(QStringLiteral("mnuViewLiveValidate")), faults, this);
+    QAction *live = m_menu->item(QStringLiteral("mnuViewLiveValidate"));
+    bindStoredChoice(live, QStringLiteral("ValidateWhileTyping"), true);
+    m_assist = new SchemaAssist(*this, live, faults, this);
     m_assist->setDocument(m_DOM.get());
     connect(m_validation, &ValidationCommands::fileChosen, this, [this] { m_assist->refresh(m_validation->verifyPath()); });
     m_structure->delegate().setNameOffer([this](const QModelIndex &item) { return m_assist->namesFor(m_model->nodeAt(item)); });

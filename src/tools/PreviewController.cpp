@@ -1,15 +1,15 @@
 #include "PreviewController.h"
 
-#include "PreviewHtml.h"
-#include "PreviewPane.h"
-#include "TransformJob.h"
+#include "base/StringTable.h"
 #include "document/DocumentHost.h"
 #include "document/DocumentTreeModel.h"
 #include "document/Prompt.h"
 #include "document/Selection.h"
-#include "document/StringTable.h"
-#include "document/XmlDocument.h"
-#include "document/XsltTransform.h"
+#include "PreviewHtml.h"
+#include "PreviewPane.h"
+#include "TransformJob.h"
+#include "xml/XmlDocument.h"
+#include "xml/XsltTransform.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
 #include "PreviewHtml.h"
 
-#include "document/Resources.h"
-#include "document/XmlDocument.h"
+#include "base/Resources.h"
+#include "xml/XmlDocument.h"
 
 #include <QFile>
 #include <QRegularExpression>

@@ -1,13 +1,12 @@
 #include "SchemaAssist.h"
 
+#include "base/StringTable.h"
 #include "document/DocumentHost.h"
 #include "document/DocumentTreeModel.h"
-#include "document/FaultScan.h"
 #include "document/Selection.h"
-#include "document/StringTable.h"
 #include "document/TreeBuilder.h"
-#include "document/XmlDocument.h"
-#include "shell/SettingsStore.h"
+#include "schema/FaultScan.h"
+#include "xml/XmlDocument.h"
 
 #include <QAction>
 #include <QFileInfo>
@@ -19,9 +18,6 @@ namespace {
 
 // The check waits for typing to pause this long.
 constexpr int kPauseMs = 500;
-
-const QString kSection = QStringLiteral("Application");
-const QString kLiveKey = QStringLiteral("ValidateWhileTyping");
 
 QString located(const FaultScan::Fault &fault)
 {
@@ -54,7 +50,6 @@ SchemaAssist::SchemaAssist(DocumentHost &host, QAction *live, QLabel *count, QOb
         showFaults(count, nodes, marks);
     });
     m_live->setCheckable(true);
-    m_live->setChecked(SettingsStore().read(kSection, kLiveKey, QStringLiteral("1")) != QLatin1String("0"));
     m_live->setEnabled(false);
     m_countLabel->setVisible(false);
     connect(m_live, &QAction::toggled, this, &SchemaAssist::setLive);
@@ -171,7 +166,6 @@ void SchemaAssist::showFaults(int count, const QList<XmlNode> &nodes, const QHas
 
 void SchemaAssist::setLive(bool on)
 {
-    SettingsStore().write(kSection, kLiveKey, on ? QStringLiteral("1") : QStringLiteral("0"));
     if (on) {
         changed();
         return;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "document/SchemaGuide.h"
-#include "document/XmlDocumentObserver.h"
+#include "schema/SchemaGuide.h"
+#include "xml/XmlDocumentObserver.h"
 
 #include <QList>
 #include <QObject>
@@ -25,7 +25,8 @@ class SchemaAssist : public QObject, private XmlDocumentObserver
 {
     Q_OBJECT
 public:
-    // `live` is the View menu's checkable item that turns the check on;
+    // `live` is the View menu's checkable item that turns the check on (its
+    // state as the window's settings give it);
     // `count` the status bar's field that shows how many faults there are.
     SchemaAssist(DocumentHost &host, QAction *live, QLabel *count, QObject *parent = nullptr);
     ~SchemaAssist() override;

@@ -1,13 +1,13 @@
 #include "ToolCommands.h"
 
+#include "base/StringTable.h"
 #include "document/DocumentHost.h"
 #include "document/DocumentLifecycle.h"
 #include "document/DocumentTreeModel.h"
 #include "document/Prompt.h"
 #include "document/Selection.h"
-#include "document/StringTable.h"
 #include "document/TreeBuilder.h"
-#include "document/XmlDocument.h"
+#include "xml/XmlDocument.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "document/XsltTransform.h"
+#include "xml/XsltTransform.h"
 
 #include <QObject>
 #include <QTimer>

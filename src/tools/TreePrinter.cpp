@@ -2,7 +2,7 @@
 
 #include "document/DocumentTreeModel.h"
 #include "document/ImageList.h"
-#include "document/XmlDocument.h"
+#include "xml/XmlDocument.h"
 
 #include <QFontMetrics>
 #include <QGuiApplication>

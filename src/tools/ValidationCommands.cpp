@@ -1,15 +1,15 @@
 #include "ValidationCommands.h"
 
+#include "base/StringTable.h"
 #include "document/DocumentHost.h"
 #include "document/DocumentTreeModel.h"
 #include "document/Prompt.h"
 #include "document/Selection.h"
-#include "document/StringTable.h"
 #include "document/TreeBuilder.h"
-#include "document/XmlDocument.h"
-#include "document/XmlValidation.h"
+#include "schema/XmlValidation.h"
+#include "xml/XmlDocument.h"
 
-#include "document/XmlDocumentObserver.h"
+#include "xml/XmlDocumentObserver.h"
 
 #include <QFileInfo>
 

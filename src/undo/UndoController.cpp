@@ -1,12 +1,12 @@
 #include "UndoController.h"
 
+#include "document/DeferredLayout.h"
 #include "document/DocumentHost.h"
 #include "document/DocumentLifecycle.h"
 #include "document/DocumentTreeModel.h"
 #include "document/Prompt.h"
 #include "document/Selection.h"
-#include "document/XmlDocument.h"
-#include "editing/DeferredLayout.h"
+#include "xml/XmlDocument.h"
 
 #include <QTreeView>
 

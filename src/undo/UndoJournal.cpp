@@ -1,6 +1,6 @@
 #include "UndoJournal.h"
 
-#include "document/XmlDocument.h"
+#include "xml/XmlDocument.h"
 
 #include <algorithm>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "document/XmlDocumentObserver.h"
+#include "xml/XmlDocumentObserver.h"
 
 #include <QString>
 

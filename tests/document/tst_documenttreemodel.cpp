@@ -1,5 +1,5 @@
 #include "document/DocumentTreeModel.h"
-#include "document/XmlDocument.h"
+#include "xml/XmlDocument.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>

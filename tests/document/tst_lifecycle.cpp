@@ -1,7 +1,7 @@
 #include "TestFiles.h"
 #include "TestWindow.h"
 #include "document/DocumentLifecycle.h"
-#include "document/StringTable.h"
+#include "base/StringTable.h"
 
 #include <QDir>
 #include <QSignalSpy>

@@ -1,6 +1,6 @@
 #include "TestTables.h"
 #include "TestWindow.h"
-#include "document/StringTable.h"
+#include "base/StringTable.h"
 #include "document/TreeBuilder.h"
 #include "document/ValuePane.h"
 #include "editing/NodeCreator.h"

@@ -3,7 +3,7 @@
 #include "TestFiles.h"
 #include "TestTables.h"
 #include "XvfbScreen.h"
-#include "document/StringTable.h"
+#include "base/StringTable.h"
 #include "shell/CommandLine.h"
 #include "shell/DisplayCheck.h"
 #include "shell/InstanceLife.h"

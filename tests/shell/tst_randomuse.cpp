@@ -1,6 +1,6 @@
 #include "TestFiles.h"
 #include "document/ValuePane.h"
-#include "document/XmlDocument.h"
+#include "xml/XmlDocument.h"
 #include "shell/frmMain.h"
 #include "undo/UndoController.h"
 

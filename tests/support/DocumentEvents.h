@@ -1,7 +1,7 @@
 #pragma once
 
-#include "document/XmlDocument.h"
-#include "document/XmlDocumentObserver.h"
+#include "xml/XmlDocument.h"
+#include "xml/XmlDocumentObserver.h"
 
 #include <QStringList>
 

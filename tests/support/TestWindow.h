@@ -1,11 +1,11 @@
 #pragma once
 
-#include "ScriptedPrompt.h"
 #include "document/DocumentTreeModel.h"
 #include "document/Selection.h"
-#include "document/XmlDocument.h"
+#include "ScriptedPrompt.h"
 #include "shell/frmMain.h"
 #include "undo/UndoController.h"
+#include "xml/XmlDocument.h"
 
 #include <QAbstractItemModelTester>
 #include <QAction>

@@ -1,9 +1,9 @@
 #include "FaultScan.h"
 
-#include "LibXmlSupport.h"
 #include "SchemaGuide.h"
-#include "XmlDocument.h"
-#include "XmlNodeAccess.h"
+#include "xml/LibXmlSupport.h"
+#include "xml/XmlDocument.h"
+#include "xml/XmlNodeAccess.h"
 
 #include <QSocketNotifier>
 

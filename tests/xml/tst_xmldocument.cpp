@@ -7,7 +7,7 @@
 #include "DocumentEvents.h"
 #include "TestFiles.h"
 #include "TestTables.h"
-#include "document/LibXmlSupport.h"
+#include "xml/LibXmlSupport.h"
 
 #include <QTcpServer>
 

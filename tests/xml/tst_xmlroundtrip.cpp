@@ -2,8 +2,8 @@
 // rewrites only its own markup. Encodings, declaration, white space, entity
 // references, namespaces and indentation all take part in that promise.
 #include "TestTables.h"
-#include "document/XmlDocument.h"
 #include "undo/UndoJournal.h"
+#include "xml/XmlDocument.h"
 
 #include <QDir>
 

@@ -1,8 +1,8 @@
 #include "SchemaGuide.h"
 
-#include "LibXmlSupport.h"
-#include "XmlDocument.h"
-#include "XmlNodeAccess.h"
+#include "xml/LibXmlSupport.h"
+#include "xml/XmlDocument.h"
+#include "xml/XmlNodeAccess.h"
 
 #include <QDir>
 #include <QFileInfo>

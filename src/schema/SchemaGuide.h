@@ -1,6 +1,6 @@
 #pragma once
 
-#include "XmlNode.h"
+#include "xml/XmlNode.h"
 #include "XmlValidation.h"
 
 #include <QString>

@@ -1,6 +1,6 @@
 #include "XdrValidator.h"
 
-#include "XmlDocument.h"
+#include "xml/XmlDocument.h"
 
 #include <QFileInfo>
 #include <QHash>

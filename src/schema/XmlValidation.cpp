@@ -1,10 +1,10 @@
 #include "XmlValidation.h"
 
-#include "LibXmlSupport.h"
+#include "base/StringTable.h"
 #include "XdrValidator.h"
-#include "XmlDocument.h"
-#include "XmlNodeAccess.h"
-#include "StringTable.h"
+#include "xml/LibXmlSupport.h"
+#include "xml/XmlDocument.h"
+#include "xml/XmlNodeAccess.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 // Changing the tree: insertion, removal, attributes, text and names.
 #include "XmlDocument.h"
 
+#include "base/StringTable.h"
 #include "LibXmlSupport.h"
-#include "StringTable.h"
 #include "XmlDocumentInternal.h"
 #include "XmlDocumentObserver.h"
 
