@@ -9,7 +9,6 @@
 #include "document/Recovery.h"
 #include "document/Selection.h"
 #include "document/TempFolder.h"
-#include "document/TextFields.h"
 #include "document/TreeBuilder.h"
 #include "document/ValuePane.h"
 #include "editing/LabelEditDelegate.h"
@@ -29,9 +28,9 @@
 #include "tools/PreviewPane.h"
 #include "tools/SchemaAssist.h"
 #include "tools/ToolCommands.h"
-#include "tools/TreePrinter.h"
 #include "tools/ValidationCommands.h"
 #include "Twips.h"
+#include "WindowToolbar.h"
 #include "undo/UndoController.h"
 #include "xml/XmlDocument.h"
 
@@ -42,15 +41,12 @@
 #include <QDialog>
 #include <QFontInfo>
 #include <QComboBox>
-#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPrinter>
 #include <QSplitter>
 #include <QStatusBar>
-#include <QToolBar>
 #include <QThread>
 #include <QTimer>
 #include <QTreeView>
@@ -74,7 +70,8 @@ frmMain::frmMain(std::unique_ptr<Prompt> prompt, QWidget *parent)
     setWindowIcon(ImageList::icon(QStringLiteral("DOMDocument")));
 
     m_menu = new MainMenu(this);
-    createToolbar();
+    m_toolbar = std::make_unique<WindowToolbar>(this);
+    m_cboPath = m_toolbar->pathBox();
     createPanes();
 
     m_sbrText = new QLabel(this);
@@ -97,11 +94,11 @@ frmMain::frmMain(std::unique_ptr<Prompt> prompt, QWidget *parent)
     m_validation = new ValidationCommands(*this, this);
     m_tools = new ToolCommands(*this, *m_lifecycle, this);
     m_help = new HelpCommands(*this, {AppInfo::title(), AppInfo::version(), AppInfo::legalCopyright()}, this);
-    m_structure = new StructureCommands(*this, *m_lifecycle, *m_menu, m_buttons.value(QStringLiteral("delete")), this);
+    m_structure = new StructureCommands(*this, *m_lifecycle, *m_menu, m_toolbar->button(QStringLiteral("delete")), this);
     m_clipboardSearch = new ClipboardSearchCommands(
         *this, *m_lifecycle, *m_menu, m_structure->editor(), m_structure->navigator(),
-        {m_buttons.value(QStringLiteral("cut")), m_buttons.value(QStringLiteral("copy")),
-         m_buttons.value(QStringLiteral("paste")), m_buttons.value(QStringLiteral("find")), m_go, m_cboPath},
+        {m_toolbar->button(QStringLiteral("cut")), m_toolbar->button(QStringLiteral("copy")),
+         m_toolbar->button(QStringLiteral("paste")), m_toolbar->button(QStringLiteral("find")), m_toolbar->go(), m_cboPath},
         this);
 
     auto *faults = new QLabel(this);
@@ -165,6 +162,11 @@ frmMain::~frmMain()
     m_recovery = nullptr;
 }
 
+QAction *frmMain::button(const QString &key) const
+{
+    return m_toolbar->button(key);
+}
+
 QAction *frmMain::menuItem(const QString &name) const
 {
     return m_menu->item(name);
@@ -173,73 +175,6 @@ QAction *frmMain::menuItem(const QString &name) const
 quint64 frmMain::windowHandle() const
 {
     return quint64(const_cast<frmMain *>(this)->winId());
-}
-
-QAction *frmMain::addButton(const QString &key, const QString &tooltip)
-{
-    QAction *action = m_tbr->addAction(ImageList::icon(key), tooltip);
-    action->setObjectName(key);
-    action->setToolTip(tooltip);
-    m_buttons.insert(key, action);
-    return action;
-}
-
-void frmMain::createToolbar()
-{
-    m_tbr = addToolBar(QStringLiteral("tbr"));
-    m_tbr->setObjectName(QStringLiteral("tbr"));
-    m_tbr->setMovable(false);
-    m_tbr->setFloatable(false);
-    m_tbr->setIconSize(QSize(16, 16));
-    addButton(QStringLiteral("new"), QStringLiteral("新規作成(Ctrl+N)"));
-    addButton(QStringLiteral("open"), QStringLiteral("開く(Ctrl+O)"));
-    addButton(QStringLiteral("save"), QStringLiteral("保存(Ctrl+S)"));
-    m_tbr->addSeparator();
-    addButton(QStringLiteral("print"), QStringLiteral("印刷(Ctrl+P)"));
-    addButton(QStringLiteral("preview"), QStringLiteral("プレビュー(F5)"));
-    m_tbr->addSeparator();
-    addButton(QStringLiteral("cut"), QStringLiteral("切り取り(Ctrl+X)"));
-    addButton(QStringLiteral("copy"), QStringLiteral("コピー(Ctrl+C)"));
-    addButton(QStringLiteral("paste"), QStringLiteral("貼り付け(Ctrl+V)"));
-    addButton(QStringLiteral("delete"), QStringLiteral("削除(Ctrl+D)"));
-    addButton(QStringLiteral("find"), QStringLiteral("検索(F3)"));
-    m_tbr->addSeparator();
-    addButton(QStringLiteral("undo"), QStringLiteral("元に戻す(Ctrl+Z)"));
-    addButton(QStringLiteral("redo"), QStringLiteral("やり直す(Ctrl+Y)"));
-    m_tbr->addSeparator();
-    addButton(QStringLiteral("verify"), QStringLiteral("検証(F7)"));
-    m_tbr->addSeparator();
-
-    // The path bar fills the rest of the toolbar.
-    m_picPath = new QWidget(m_tbr);
-    m_picPath->setObjectName(QStringLiteral("picPath"));
-    auto *layout = new QHBoxLayout(m_picPath);
-    layout->setContentsMargins(4, 0, 0, 0);
-    m_lblPath = new QLabel(QStringLiteral("&XPath"), m_picPath);
-    m_lblPath->setObjectName(QStringLiteral("lblPath"));
-    m_cboPath = new QComboBox(m_picPath);
-    m_cboPath->setObjectName(QStringLiteral("cboPath"));
-    m_cboPath->setEditable(true);
-    m_cboPath->setLineEdit(new HistoryLineEdit(m_cboPath));
-    // The list keeps earlier expressions to choose from; completing typed
-    // text inline to a longer one would run the older query.
-    m_cboPath->setCompleter(nullptr);
-    m_cboPath->setInsertPolicy(QComboBox::NoInsert);
-    m_cboPath->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    m_cboPath->setMinimumWidth(0);
-    m_cboPath->setMinimumContentsLength(1);
-    m_lblPath->setBuddy(m_cboPath);
-    m_tbrMove = new QToolBar(m_picPath);
-    m_tbrMove->setObjectName(QStringLiteral("tbrMove"));
-    m_tbrMove->setIconSize(QSize(16, 16));
-    m_tbrMove->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    m_go = m_tbrMove->addAction(ImageList::icon(QStringLiteral("move")), QStringLiteral("移動"));
-    m_go->setObjectName(QStringLiteral("move"));
-    layout->addWidget(m_lblPath);
-    layout->addWidget(m_cboPath, 1);
-    layout->addWidget(m_tbrMove);
-    m_picPath->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    m_tbr->addWidget(m_picPath);
 }
 
 void frmMain::createPanes()
@@ -289,7 +224,7 @@ void frmMain::connectCommands()
     on("mnuToolPreviewSel", [this] { m_preview->mnuToolPreviewSel_Click(); });
     on("mnuToolPrevHTML", [this] { m_preview->mnuToolPreview_Click(); });
     on("mnuFilePrint", [this] { m_preview->mnuFilePrint_Click(); });
-    on("mnuFilePrintTree", [this] { mnuFilePrintTree_Click(); });
+    on("mnuFilePrintTree", [this] { m_tools->mnuFilePrintTree_Click(); });
     on("mnuWindowTileH", [this] { m_coordinator->tileVertical(); });
     on("mnuToolVerifyNew", [this] { m_validation->mnuToolVerifyNew_Click(); });
     on("mnuToolVerify", [this] { m_validation->mnuToolVerify_Click(); });
@@ -301,7 +236,7 @@ void frmMain::connectCommands()
     // Buttons run their commands directly, whatever state the menu item was
     // left in when its menu last opened.
     auto button = [this](const char *key, auto slot) {
-        connect(m_buttons.value(QString::fromLatin1(key)), &QAction::triggered, this, slot);
+        connect(m_toolbar->button(QString::fromLatin1(key)), &QAction::triggered, this, slot);
     };
     button("new", [this] { m_lifecycle->mnuFileNew_Click(); });
     button("open", [this] { m_lifecycle->mnuFileOpen_Click(); });
@@ -312,9 +247,9 @@ void frmMain::connectCommands()
     button("redo", [this] { m_undo->DoRedo(); });
     button("verify", [this] { m_validation->mnuToolVerify_Click(); });
     for (const char *key : {"new", "open"})
-        m_buttons.value(QString::fromLatin1(key))->setEnabled(true);
+        m_toolbar->button(QString::fromLatin1(key))->setEnabled(true);
     for (const char *key : {"save", "print", "preview", "cut", "copy", "paste", "delete", "find", "verify", "undo", "redo"})
-        m_buttons.value(QString::fromLatin1(key))->setEnabled(false);
+        m_toolbar->button(QString::fromLatin1(key))->setEnabled(false);
 
     m_menu->updateOnOpen(QStringLiteral("mnuFile"), [this] { updateFileMenu(); });
     m_menu->updateOnOpen(QStringLiteral("mnuEdit"), [this] { updateEditMenu(); });
@@ -349,18 +284,6 @@ void frmMain::updateToolMenu()
     m_menu->enable(QStringLiteral("mnuToolRemoveText"), m_tools->canClearValues());
     m_menu->enable(QStringLiteral("mnuToolPreviewSel"), m_selection->selectedItem().isValid());
     m_menu->enable(QStringLiteral("mnuToolOpenEditor"), m_tools->canOpenInProgram());
-}
-
-void frmMain::mnuFilePrintTree_Click()
-{
-    if (!m_DOM)
-        return;
-    QPrinter printer(QPrinter::HighResolution);
-    if (!m_prompt->printDialog(&printer))
-        return;
-    const QList<OutlineLine> lines = treeOutline(*m_DOM, m_model->showText());
-    if (!printOutline(&printer, lines, m_tvw->font()))
-        m_prompt->message(QStringLiteral("印刷できませんでした。"), Prompt::Icon::Exclamation);
 }
 
 void frmMain::applyFont()
@@ -512,7 +435,7 @@ void frmMain::setStatusText(const QString &text)
 
 void frmMain::setButtonEnabled(const QString &key, bool enabled)
 {
-    if (QAction *a = m_buttons.value(key))
+    if (QAction *a = m_toolbar->button(key))
         a->setEnabled(enabled);
 }
 

@@ -21,7 +21,6 @@ class QAction;
 class QComboBox;
 class QLabel;
 class QSplitter;
-class QToolBar;
 class QTreeView;
 class QWidget;
 class RecentFilesMenu;
@@ -34,6 +33,7 @@ class TempFolder;
 class ToolCommands;
 class TreeBuilder;
 class UndoController;
+class WindowToolbar;
 class ValidationCommands;
 class ValuePaneEditor;
 class ValuePane;
@@ -81,7 +81,7 @@ public:
     ValidationCommands &validation() { return *m_validation; }
     PreviewPane *ie() const { return m_ie; }
     QComboBox *cboPath() const { return m_cboPath; }
-    QAction *button(const QString &key) const { return m_buttons.value(key); }
+    QAction *button(const QString &key) const;
     QAction *menuItem(const QString &name) const;
     QString statusText() const;
 
@@ -129,16 +129,13 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    void createToolbar();
     void createPanes();
     void connectCommands();
     void updateFileMenu();
     void updateEditMenu();
     void updateToolMenu();
-    void mnuFilePrintTree_Click();
     void createProgramsMenu();
     void mnuViewFont_Click();
-    QAction *addButton(const QString &key, const QString &tooltip);
 
     std::unique_ptr<Prompt> m_prompt;
     std::unique_ptr<XmlDocument> m_DOM;
@@ -153,13 +150,8 @@ private:
     bool m_unloaded = false;
     quint64 m_registeredHandle = 0; // as the coordinator knows the window
 
-    QToolBar *m_tbr = nullptr;
-    QHash<QString, QAction *> m_buttons;
-    QWidget *m_picPath = nullptr;
-    QLabel *m_lblPath = nullptr;
-    QComboBox *m_cboPath = nullptr;
-    QToolBar *m_tbrMove = nullptr;
-    QAction *m_go = nullptr;
+    std::unique_ptr<WindowToolbar> m_toolbar;
+    QComboBox *m_cboPath = nullptr; // the toolbar's path box
     QSplitter *m_vsp = nullptr;
     QSplitter *m_hsp = nullptr;
     SplitPosition *m_hspPosition = nullptr;

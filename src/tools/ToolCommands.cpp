@@ -1,5 +1,6 @@
 #include "ToolCommands.h"
 
+#include "TreePrinter.h"
 #include "base/StringTable.h"
 #include "document/DocumentHost.h"
 #include "document/DocumentLifecycle.h"
@@ -10,9 +11,11 @@
 #include "xml/XmlDocument.h"
 
 #include <QNetworkAccessManager>
+#include <QPrinter>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QProcess>
+#include <QTreeView>
 #include <QUrl>
 
 ToolCommands::ToolCommands(DocumentHost &host, DocumentLifecycle &lifecycle, QObject *parent)
@@ -144,4 +147,17 @@ void ToolCommands::mnuToolOpen_Click(const QString &program)
     process.setArguments({file});
     if (!process.startDetached())
         warn(process.errorString());
+}
+
+void ToolCommands::mnuFilePrintTree_Click()
+{
+    XmlDocument *document = m_host.dom();
+    if (!document)
+        return;
+    QPrinter printer(QPrinter::HighResolution);
+    if (!m_host.prompt().printDialog(&printer))
+        return;
+    const QList<OutlineLine> lines = treeOutline(*document, m_host.model().showText());
+    if (!printOutline(&printer, lines, m_host.tvw()->font()))
+        m_host.prompt().message(QStringLiteral("印刷できませんでした。"), Prompt::Icon::Exclamation);
 }

@@ -27,6 +27,9 @@ public:
     void mnuToolSend_Click();
     // Starts `program` with the document's file as its one argument.
     void mnuToolOpen_Click(const QString &program);
+    // Asks for a printer and prints the tree's outline, every node as the
+    // tree labels it.
+    void mnuFilePrintTree_Click();
 
     // The removal behind Clear values, for `node` and its subtree. Returns
     // how many nodes it changed.
