@@ -38,7 +38,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
-#include <QTreeView>
+#include "document/NodeTreeView.h"
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
@@ -512,7 +512,7 @@ int measureEditAfterExpand(int argc, char **argv, const QString &path)
     frmMain window;
     if (!openShown(window, path))
         return 1;
-    QTreeView *tvw = window.tvw();
+    NodeTreeView *tvw = window.tvw();
     window.selection().ShowNode(window.model().documentIndex(), true);
     window.structure().navigator().mnuNodeExpand_Click();
     QCoreApplication::processEvents();

@@ -5,7 +5,7 @@
 #include <memory>
 
 class DocumentTreeModel;
-class QTreeView;
+class NodeTreeView;
 class Selection;
 class TreeBuilder;
 class ValuePane;
@@ -23,7 +23,7 @@ public:
     virtual TreeBuilder &treeBuilder() = 0;
     virtual Selection &selection() = 0;
     virtual DocumentTreeModel &model() = 0;
-    virtual QTreeView *tvw() const = 0;
+    virtual NodeTreeView *tvw() const = 0;
     virtual ValuePane *txtEdit() const = 0;
     virtual void setCaption(const QString &caption) = 0;
     // Show the whole document in the preview; blank it when there is none.

@@ -16,7 +16,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTreeView>
+#include "NodeTreeView.h"
 
 namespace {
 

@@ -173,21 +173,6 @@ QModelIndex DocumentTreeModel::indexFor(Item *item) const
     return createIndex(rowOf(item), 0, item);
 }
 
-RowChanges::Indexes DocumentTreeModel::rowsFrom(Item *parent, int from) const
-{
-    return [this, parent, from](const std::function<void(const QModelIndex &)> &visit) {
-        for (size_t i = size_t(from); i < parent->children.size(); ++i)
-            visit(indexFor(parent->children[i].get()));
-    };
-}
-
-void DocumentTreeModel::madeBelow(Item *item, const std::function<void(const QModelIndex &)> &visit) const
-{
-    visit(indexFor(item));
-    for (const auto &child : item->children)
-        madeBelow(child.get(), visit);
-}
-
 QModelIndex DocumentTreeModel::index(int row, int column, const QModelIndex &parent) const
 {
     if (column != 0 || row < 0)
@@ -442,7 +427,7 @@ void DocumentTreeModel::nodeInserted(const XmlNode &parentNode, const XmlNode &n
         // Marked fetched before announcing, or a view asking for the rows
         // in between would fetch the new node twice.
         parent->fetched = true;
-        RowChanges::beginInsert(*this, indexFor(parent), 0, 0, rowsFrom(parent, 0));
+        beginInsertRows(indexFor(parent), 0, 0);
         parent->children.push_back(makeItem(node, parent));
         endInsertRows();
         return;
@@ -450,7 +435,7 @@ void DocumentTreeModel::nodeInserted(const XmlNode &parentNode, const XmlNode &n
     const int row = rowForNewNode(parent, node);
     if (row < 0 || row > int(parent->children.size()))
         return;
-    RowChanges::beginInsert(*this, indexFor(parent), row, row, rowsFrom(parent, row));
+    beginInsertRows(indexFor(parent), row, row);
     parent->children.insert(parent->children.begin() + row, makeItem(node, parent));
     renumber(parent, row);
     endInsertRows();
@@ -465,8 +450,7 @@ void DocumentTreeModel::nodeRemoved(const XmlNode &, const XmlNode &node, const 
         return;
     Item *parent = item->parent;
     const int row = rowOf(item);
-    RowChanges::beginRemove(*this, indexFor(parent), row, row, rowsFrom(parent, row + 1),
-                            [this, item](const auto &visit) { madeBelow(item, visit); });
+    beginRemoveRows(indexFor(parent), row, row);
     forget(item);
     parent->children.erase(parent->children.begin() + row);
     renumber(parent, row);

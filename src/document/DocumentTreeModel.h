@@ -1,6 +1,5 @@
 #pragma once
 
-#include "RowChanges.h"
 #include "xml/XmlDocumentObserver.h"
 #include "xml/XmlNode.h"
 
@@ -118,10 +117,6 @@ private:
     Item *itemFor(const QModelIndex &index) const;
     QModelIndex indexFor(Item *item) const;
     int rowOf(const Item *item) const;
-    // What a row change touches, for RowChanges: the rows of `parent` from
-    // `from` on; `item` and every item made below it.
-    RowChanges::Indexes rowsFrom(Item *parent, int from) const;
-    void madeBelow(Item *item, const std::function<void(const QModelIndex &)> &visit) const;
     void fetch(Item *item) const;
     std::unique_ptr<Item> makeItem(const XmlNode &node, Item *parent) const;
     void forget(Item *item) const;

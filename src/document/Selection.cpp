@@ -8,9 +8,9 @@
 
 #include <QComboBox>
 #include <QItemSelectionModel>
-#include <QTreeView>
+#include "NodeTreeView.h"
 
-Selection::Selection(WindowContext &window, DocumentTreeModel &model, QTreeView &tvw, QComboBox &cboPath,
+Selection::Selection(WindowContext &window, DocumentTreeModel &model, NodeTreeView &tvw, QComboBox &cboPath,
                      ValuePane &txtEdit, QObject *parent)
     : QObject(parent), m_window(window), m_model(model), m_tvw(tvw), m_cboPath(cboPath),
       m_txtEdit(txtEdit)
@@ -19,7 +19,7 @@ Selection::Selection(WindowContext &window, DocumentTreeModel &model, QTreeView 
     // also moved the current item is handled once.
     connect(m_tvw.selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex &current) { onCurrentChanged(current); });
-    connect(&m_tvw, &QTreeView::clicked, this, [this](const QModelIndex &index) { onClicked(index); });
+    connect(&m_tvw, &NodeTreeView::clicked, this, [this](const QModelIndex &index) { onClicked(index); });
 }
 
 XmlNode Selection::GetDOMNode(const QModelIndex &treeNode) const

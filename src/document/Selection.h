@@ -10,7 +10,7 @@
 
 class DocumentTreeModel;
 class QComboBox;
-class QTreeView;
+class NodeTreeView;
 class ValuePane;
 class WindowContext;
 class XmlDocument;
@@ -24,7 +24,7 @@ class Selection : public QObject
     Q_OBJECT
 public:
     // Shows nodes of the document the model shows.
-    Selection(WindowContext &window, DocumentTreeModel &model, QTreeView &tvw, QComboBox &cboPath,
+    Selection(WindowContext &window, DocumentTreeModel &model, NodeTreeView &tvw, QComboBox &cboPath,
               ValuePane &txtEdit, QObject *parent = nullptr);
 
     XmlNode GetDOMNode(const QModelIndex &treeNode) const;
@@ -61,7 +61,7 @@ private:
 
     WindowContext &m_window;
     DocumentTreeModel &m_model;
-    QTreeView &m_tvw;
+    NodeTreeView &m_tvw;
     QComboBox &m_cboPath;
     ValuePane &m_txtEdit;
     std::function<QStringList(const XmlNode &)> m_valueOffer;

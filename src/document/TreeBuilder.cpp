@@ -6,9 +6,9 @@
 #include "WindowContext.h"
 #include "xml/XmlDocument.h"
 
-#include <QTreeView>
+#include "NodeTreeView.h"
 
-TreeBuilder::TreeBuilder(WindowContext &window, DocumentTreeModel &model, QTreeView &tvw)
+TreeBuilder::TreeBuilder(WindowContext &window, DocumentTreeModel &model, NodeTreeView &tvw)
     : m_window(window), m_model(model), m_tvw(tvw)
 {
 }

@@ -6,7 +6,7 @@
 #include <QString>
 
 class DocumentTreeModel;
-class QTreeView;
+class NodeTreeView;
 class WindowContext;
 class XmlDocument;
 
@@ -20,7 +20,7 @@ public:
     enum Relationship { Previous = 3, Child = 4 };
 
     // Works on the document the model shows.
-    TreeBuilder(WindowContext &window, DocumentTreeModel &model, QTreeView &tvw);
+    TreeBuilder(WindowContext &window, DocumentTreeModel &model, NodeTreeView &tvw);
 
     // The next process-wide key: "Node1", "Node2", ...
     static QString NewNodeKey();
@@ -56,5 +56,5 @@ private:
 
     WindowContext &m_window;
     DocumentTreeModel &m_model;
-    QTreeView &m_tvw;
+    NodeTreeView &m_tvw;
 };

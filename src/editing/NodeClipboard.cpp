@@ -13,7 +13,7 @@
 
 #include <QClipboard>
 #include <QGuiApplication>
-#include <QTreeView>
+#include "document/NodeTreeView.h"
 
 namespace {
 

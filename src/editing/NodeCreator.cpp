@@ -7,7 +7,7 @@
 #include "document/TreeBuilder.h"
 #include "xml/XmlDocument.h"
 
-#include <QTreeView>
+#include "document/NodeTreeView.h"
 
 namespace {
 

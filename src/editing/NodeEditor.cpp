@@ -8,7 +8,7 @@
 #include "document/Selection.h"
 #include "xml/XmlDocument.h"
 
-#include <QTreeView>
+#include "document/NodeTreeView.h"
 
 NodeEditor::NodeEditor(DocumentHost &host, DocumentLifecycle &lifecycle, QObject *parent)
     : QObject(parent), m_host(host), m_lifecycle(lifecycle)

@@ -1,6 +1,6 @@
 #include "NodeFinder.h"
 
-#include "document/DeferredLayout.h"
+#include "document/NodeTreeView.h"
 #include "Wildcard.h"
 
 #include "document/DocumentHost.h"
@@ -12,7 +12,6 @@
 
 #include <QComboBox>
 #include <QSet>
-#include <QTreeView>
 
 namespace {
 
@@ -197,11 +196,11 @@ void NodeFinder::RunPathQuery()
     }
 
     DocumentTreeModel &model = m_host.model();
-    QTreeView *tvw = m_host.tvw();
+    NodeTreeView *tvw = m_host.tvw();
     tvw->setUpdatesEnabled(false);
     // One layout of the rows once all marks are set: a change of a row's
     // font otherwise has the view measure the row again, one at a time.
-    layOutOnceAfter(tvw);
+    tvw->deferLayout();
     QPersistentModelIndex first;
     QSet<QPersistentModelIndex> marked;
     marked.reserve(results.size());

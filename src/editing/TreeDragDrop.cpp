@@ -20,7 +20,7 @@
 #include <QMimeData>
 #include <QPointer>
 #include <QTimer>
-#include <QTreeView>
+#include "document/NodeTreeView.h"
 #include <QUrl>
 
 #include <functional>
@@ -138,7 +138,7 @@ void TreeDragDrop::startDrag()
 {
     if (!tvw_OLEStartDrag())
         return;
-    QTreeView *tvw = m_host.tvw();
+    NodeTreeView *tvw = m_host.tvw();
     const XmlNode node = m_host.selection().GetDOMNode(m_DragNode);
     const QPersistentModelIndex dragged = m_DragNode;
     auto *drag = new QDrag(tvw);

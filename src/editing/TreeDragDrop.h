@@ -1,6 +1,6 @@
 #pragma once
 
-#include "NodeTreeView.h"
+#include "document/NodeTreeView.h"
 
 #include <QObject>
 #include <QPersistentModelIndex>

@@ -1,13 +1,12 @@
 #include "TreeNavigator.h"
 
-#include "document/DeferredLayout.h"
 #include "NodeClipboard.h"
 #include "NodeCreator.h"
 #include "NodeEditor.h"
 #include "NodeFinder.h"
-#include "NodeTreeView.h"
 
 #include "document/DocumentHost.h"
+#include "document/NodeTreeView.h"
 #include "document/DocumentTreeModel.h"
 #include "document/Prompt.h"
 #include "document/Selection.h"
@@ -16,7 +15,6 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
-#include <QTreeView>
 
 #include <vector>
 
@@ -62,7 +60,7 @@ void TreeNavigator::mnuNodeExpand_Click()
     const QModelIndex selected = m_host.selection().selectedItem();
     if (!selected.isValid())
         return;
-    QTreeView *tvw = m_host.tvw();
+    NodeTreeView *tvw = m_host.tvw();
     tvw->setUpdatesEnabled(false);
     ExpandAll(selected);
     tvw->setUpdatesEnabled(true);
@@ -74,7 +72,7 @@ void TreeNavigator::mnuNodeCollapse_Click()
     const QModelIndex selected = m_host.selection().selectedItem();
     if (!selected.isValid())
         return;
-    QTreeView *tvw = m_host.tvw();
+    NodeTreeView *tvw = m_host.tvw();
     tvw->setUpdatesEnabled(false);
     CollapseAll(selected);
     tvw->setUpdatesEnabled(true);
@@ -83,7 +81,7 @@ void TreeNavigator::mnuNodeCollapse_Click()
 
 bool TreeNavigator::ExpandAll(const QModelIndex &treeNode)
 {
-    QTreeView *tvw = m_host.tvw();
+    NodeTreeView *tvw = m_host.tvw();
     const DocumentTreeModel &model = m_host.model();
     // Making the items of a large subtree takes seconds: it shows progress
     // and can be cancelled, and then nothing is opened.
@@ -92,10 +90,8 @@ bool TreeNavigator::ExpandAll(const QModelIndex &treeNode)
         m_host.prompt().progress(QStringLiteral("ツリー項目を展開しています..."), rowCount);
     if (progress && !progress->advance(0))
         return false;
-    // Every item of the subtree is made first, and only items with rows are
-    // marked open: the view keeps a persistent index for each, which costs
-    // more than the item itself.
-    std::vector<QModelIndex> withRows;
+    // Every item of the subtree is made first, with progress; the view then
+    // opens them in one pass.
     std::vector<QModelIndex> pending{treeNode};
     model.reserve(rowCount);
     int made = 0;
@@ -105,7 +101,6 @@ bool TreeNavigator::ExpandAll(const QModelIndex &treeNode)
         const int rows = model.rowCount(parent);
         if (rows == 0)
             continue;
-        withRows.push_back(parent);
         if (progress && (made + rows) / kProgressStep != made / kProgressStep && !progress->advance(made + rows))
             return false;
         made += rows;
@@ -115,26 +110,16 @@ bool TreeNavigator::ExpandAll(const QModelIndex &treeNode)
                 pending.push_back(child);
         }
     }
-    if (auto *view = qobject_cast<NodeTreeView *>(tvw)) {
-        view->reserveOpen(qsizetype(withRows.size()), made);
-        m_host.model().setOpeningAll(true);
-        const bool done = view->expandSubtree(treeNode);
-        m_host.model().setOpeningAll(false);
-        if (done)
-            return true;
-    }
-    layOutOnceAfter(tvw);
-    for (auto it = withRows.rbegin(); it != withRows.rend(); ++it)
-        tvw->expand(*it);
+    tvw->expandRecursively(treeNode);
     return true;
 }
 
 void TreeNavigator::CollapseAll(const QModelIndex &treeNode)
 {
-    QTreeView *tvw = m_host.tvw();
+    NodeTreeView *tvw = m_host.tvw();
     const DocumentTreeModel &model = m_host.model();
     // Only items that exist can be open, so items not yet made are not made.
-    layOutOnceAfter(tvw);
+    tvw->deferLayout();
     tvw->collapse(treeNode);
     std::vector<QModelIndex> pending{treeNode};
     while (!pending.empty()) {

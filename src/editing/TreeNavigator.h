@@ -12,7 +12,7 @@ class NodeFinder;
 class QMenu;
 class QMouseEvent;
 class QKeyEvent;
-class QTreeView;
+class NodeTreeView;
 class QWidget;
 
 // Moving about the tree and how it is shown: expanding or collapsing a
@@ -59,7 +59,7 @@ private:
     NodeCreator &m_creator;
     NodeEditor &m_editor;
     QMenu *m_nodeMenu;
-    QTreeView *m_tvw;
+    NodeTreeView *m_tvw;
     QWidget *m_viewport;
     QPersistentModelIndex m_MouseNode;
     NodeClipboard *m_clipboard = nullptr;

@@ -9,7 +9,7 @@
 #include "document/ValuePane.h"
 #include "xml/XmlDocument.h"
 
-#include <QTreeView>
+#include "document/NodeTreeView.h"
 
 namespace {
 
@@ -124,7 +124,7 @@ void ValuePaneEditor::applyDocument(const QString &text, bool wasExpanded)
     // node, so the history and the tree follow as for any other change.
     XmlDocument &dom = *m_host.dom();
     const XmlNode top = dom.documentNode();
-    QTreeView *tvw = m_host.tvw();
+    NodeTreeView *tvw = m_host.tvw();
     tvw->setUpdatesEnabled(false);
     m_host.selection().holdClicks(true);
     while (const XmlNode child = top.firstChild())
@@ -151,7 +151,7 @@ void ValuePaneEditor::applyElement(const QString &text, bool wasExpanded)
     XmlDocument &dom = *m_host.dom();
     QModelIndex selected = m_host.selection().selectedItem();
     const XmlNode old = m_host.model().nodeAt(selected);
-    QTreeView *tvw = m_host.tvw();
+    NodeTreeView *tvw = m_host.tvw();
     WindowFlags &flags = m_host.flags();
 
     flags.m_ApplyingText = true;

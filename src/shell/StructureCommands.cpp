@@ -10,7 +10,7 @@
 
 #include <QAction>
 #include <QMenu>
-#include <QTreeView>
+#include "document/NodeTreeView.h"
 
 StructureCommands::StructureCommands(DocumentHost &host, DocumentLifecycle &lifecycle, MainMenu &menu,
                                      QAction *deleteButton, QObject *parent)
@@ -19,7 +19,7 @@ StructureCommands::StructureCommands(DocumentHost &host, DocumentLifecycle &life
       m_navigator(new TreeNavigator(host, *m_creator, *m_editor, menu.menu(QStringLiteral("mnuNode")), this)),
       m_delegate(new LabelEditDelegate(*m_editor, this))
 {
-    QTreeView *tvw = m_host.tvw();
+    NodeTreeView *tvw = m_host.tvw();
     tvw->setItemDelegate(m_delegate);
     // A click on the selected item opens the label editor too.
     tvw->setEditTriggers(QAbstractItemView::SelectedClicked);

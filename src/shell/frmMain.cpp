@@ -6,6 +6,7 @@
 #include "document/DocumentLifecycle.h"
 #include "document/DocumentTreeModel.h"
 #include "document/ImageList.h"
+#include "document/NodeTreeView.h"
 #include "document/Recovery.h"
 #include "document/Selection.h"
 #include "document/TempFolder.h"
@@ -15,7 +16,6 @@
 #include "editing/NodeClipboard.h"
 #include "editing/NodeCreator.h"
 #include "editing/NodeEditor.h"
-#include "editing/NodeTreeView.h"
 #include "editing/ValuePaneEditor.h"
 #include "MainMenu.h"
 #include "QtPrompt.h"
@@ -41,7 +41,6 @@
 #include <QDialog>
 #include <QFontInfo>
 #include <QComboBox>
-#include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -49,7 +48,6 @@
 #include <QStatusBar>
 #include <QThread>
 #include <QTimer>
-#include <QTreeView>
 
 namespace {
 
@@ -187,13 +185,7 @@ void frmMain::createPanes()
     m_hsp->setHandleWidth(Twips::toPixelsX(60, this));
     m_tvw = new NodeTreeView(m_hsp);
     m_tvw->setObjectName(QStringLiteral("tvw"));
-    m_tvw->setHeaderHidden(true);
-    // Every row has one line of text; lets the view skip measuring rows,
-    // which matters for elements with many thousands of children.
-    m_tvw->setUniformRowHeights(true);
     m_tvw->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_tvw->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    m_tvw->header()->setStretchLastSection(false);
     m_txtEdit = new ValuePane(m_hsp);
     m_vsp->addWidget(m_hsp);
     m_ie = new PreviewPane(m_vsp);

@@ -21,7 +21,7 @@ class QAction;
 class QComboBox;
 class QLabel;
 class QSplitter;
-class QTreeView;
+class NodeTreeView;
 class QWidget;
 class RecentFilesMenu;
 class RecoveryWriter;
@@ -75,7 +75,7 @@ public:
     StructureCommands &structure() { return *m_structure; }
     ClipboardSearchCommands &clipboardSearch() { return *m_clipboardSearch; }
     ValuePane *txtEdit() const override { return m_txtEdit; }
-    QTreeView *tvw() const override { return m_tvw; }
+    NodeTreeView *tvw() const override { return m_tvw; }
     PreviewController &preview() { return *m_preview; }
     SchemaAssist &schemaAssist() { return *m_assist; }
     ValidationCommands &validation() { return *m_validation; }
@@ -158,7 +158,7 @@ private:
     SplitPosition *m_vspPosition = nullptr;
     int m_hspTwips = 3600; // as last set, see hspPosition()
     int m_vspTwips = 3600;
-    QTreeView *m_tvw = nullptr;
+    NodeTreeView *m_tvw = nullptr;
     ValuePane *m_txtEdit = nullptr;
     QLabel *m_sbrText = nullptr;
 

@@ -18,7 +18,7 @@
 #include <QPrinter>
 #include <QSaveFile>
 #include <QShortcut>
-#include <QTreeView>
+#include "document/NodeTreeView.h"
 
 namespace {
 constexpr int kMaxPrintDpi = 300;

@@ -15,7 +15,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QProcess>
-#include <QTreeView>
+#include "document/NodeTreeView.h"
 #include <QUrl>
 
 ToolCommands::ToolCommands(DocumentHost &host, DocumentLifecycle &lifecycle, QObject *parent)

@@ -1,6 +1,6 @@
 #include "UndoController.h"
 
-#include "document/DeferredLayout.h"
+#include "document/NodeTreeView.h"
 #include "document/DocumentHost.h"
 #include "document/DocumentLifecycle.h"
 #include "document/DocumentTreeModel.h"
@@ -8,7 +8,6 @@
 #include "document/Selection.h"
 #include "xml/XmlDocument.h"
 
-#include <QTreeView>
 
 #include <utility>
 #include <vector>
@@ -16,10 +15,10 @@
 UndoController::UndoController(DocumentHost &host, DocumentLifecycle &lifecycle, QObject *parent)
     : QObject(parent), m_host(host), m_lifecycle(lifecycle)
 {
-    QTreeView *tvw = m_host.tvw();
+    NodeTreeView *tvw = m_host.tvw();
     DocumentTreeModel *model = &m_host.model();
-    connect(tvw, &QTreeView::expanded, this, [this](const QModelIndex &i) { viewToggled(i, true); });
-    connect(tvw, &QTreeView::collapsed, this, [this](const QModelIndex &i) { viewToggled(i, false); });
+    connect(tvw, &NodeTreeView::expanded, this, [this](const QModelIndex &i) { viewToggled(i, true); });
+    connect(tvw, &NodeTreeView::collapsed, this, [this](const QModelIndex &i) { viewToggled(i, false); });
     // The view drops the expanded state of removed rows without a word.
     connect(model, &QAbstractItemModel::rowsAboutToBeRemoved, this, &UndoController::rowsGoing);
 }
@@ -46,7 +45,7 @@ void UndoController::rowsGoing(const QModelIndex &parent, int first, int last)
     if (m_restoring)
         return;
     const DocumentTreeModel &model = m_host.model();
-    const QTreeView *tvw = m_host.tvw();
+    const NodeTreeView *tvw = m_host.tvw();
     // Only items whose rows were made can have been opened.
     std::vector<QModelIndex> pending;
     for (int row = first; row <= last; ++row)
@@ -135,13 +134,13 @@ constexpr int kInPlaceExpansions = 16;
 
 void UndoController::restore(const clsUndoInfo::Expansions &expansions, bool forward, const clsUndoInfo &info)
 {
-    QTreeView *tvw = m_host.tvw();
+    NodeTreeView *tvw = m_host.tvw();
     DocumentTreeModel &model = m_host.model();
     // A few items are opened or closed in place, each moving the rows below
     // it; many are only marked while a layout is pending, and the tree is
     // laid out once for all of them.
     if (expansions.size() > kInPlaceExpansions)
-        layOutOnceAfter(tvw);
+        tvw->deferLayout();
     for (auto it = expansions.cbegin(); it != expansions.cend(); ++it)
         if (it.key().isDocument() || it.key().isAttached())
             tvw->setExpanded(model.indexForNode(it.key()), forward ? it->after : it->before);

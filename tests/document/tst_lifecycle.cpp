@@ -6,7 +6,7 @@
 #include <QDir>
 #include <QSignalSpy>
 #include <QStyleFactory>
-#include <QTreeView>
+#include "document/NodeTreeView.h"
 
 #include <csignal>
 #include <functional>
@@ -387,7 +387,7 @@ private slots:
         w.window.show();
         w.window.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&w.window));
-        QTreeView *tvw = w.window.tvw();
+        NodeTreeView *tvw = w.window.tvw();
         const XmlNode a = w.doc().documentElement().firstChild(), b = a.firstChild(), d = a.nextSibling();
         const auto expanded = [&](const XmlNode &n) { return tvw->isExpanded(w.model().indexForNode(n)); };
         const auto key = [&](Qt::Key k, Qt::KeyboardModifiers mods = Qt::ControlModifier) {
@@ -395,7 +395,7 @@ private slots:
             QTest::keyClick(tvw, k, mods);
         };
         tvw->expandAll();
-        QSignalSpy opened(tvw, &QTreeView::expanded), closed(tvw, &QTreeView::collapsed);
+        QSignalSpy opened(tvw, &NodeTreeView::expanded), closed(tvw, &NodeTreeView::collapsed);
 
         // Moved up, the open item d stands collapsed; after another change
         // and its undo it still is, and undoing the move opens it again.
@@ -433,7 +433,7 @@ private slots:
     {
         TestWindow w;
         QVERIFY(open(w, "<r><a x=\"1\"><b>t</b><c/></a><d><e>u</e></d><!--k--></r>"));
-        QTreeView *tvw = w.window.tvw();
+        NodeTreeView *tvw = w.window.tvw();
         tvw->setMinimumSize(300, 400); // every row on the screen
         QVERIFY(w.showWindow());
         // A style that draws the lines between siblings.

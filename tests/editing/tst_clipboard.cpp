@@ -12,7 +12,7 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QTemporaryDir>
-#include <QTreeView>
+#include "document/NodeTreeView.h"
 #include <QUrl>
 
 // Cut, copy and paste of nodes through the system clipboard, dragging and
@@ -31,7 +31,7 @@ class TestClipboard : public QObject
         // the platform delivers it; the effect the drop reports back.
         Qt::DropAction drop(const QModelIndex &target, const QMimeData &data, Qt::KeyboardModifiers keys = {})
         {
-            QTreeView *tvw = window.tvw();
+            NodeTreeView *tvw = window.tvw();
             tvw->scrollTo(target);
             const QPoint pos = target.isValid() ? tvw->visualRect(target).center() : QPoint(5, tvw->height() - 5);
             const Qt::DropActions offered = Qt::CopyAction | Qt::MoveAction;
@@ -49,7 +49,7 @@ class TestClipboard : public QObject
         // Dragging `source` of this window's tree onto `target`.
         Qt::DropAction drag(const QModelIndex &source, const QModelIndex &target, Qt::KeyboardModifiers keys = {})
         {
-            QTreeView *tvw = window.tvw();
+            NodeTreeView *tvw = window.tvw();
             QTest::mousePress(tvw->viewport(), Qt::LeftButton, {}, tvw->visualRect(source).center());
             QTest::mouseRelease(tvw->viewport(), Qt::LeftButton, {}, tvw->visualRect(source).center());
             TreeDragDrop &dnd = window.clipboardSearch().dragDrop();
@@ -372,7 +372,7 @@ private slots:
     {
         Window w(QStringLiteral("<r><a/><b/></r>"));
         QVERIFY(w.showWindow());
-        QTreeView *tvw = w.window.tvw();
+        NodeTreeView *tvw = w.window.tvw();
         tvw->setFocus();
         w.select(w.item({0, 0}));
         QTest::keyClick(tvw, Qt::Key_C, Qt::ControlModifier);
@@ -420,7 +420,7 @@ private slots:
         Window w(QStringLiteral("<r><item/><x n=\"item\"><item2/><item/></x><item/></r>"));
         w.model().setShowText(false);
         QVERIFY(w.showWindow());
-        QTreeView *tvw = w.window.tvw();
+        NodeTreeView *tvw = w.window.tvw();
         tvw->setFocus();
         w.window.selection().setSelectedItem(QModelIndex());
         QVERIFY(!w.selected().isValid());

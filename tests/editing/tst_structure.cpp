@@ -10,7 +10,7 @@
 
 #include <QComboBox>
 #include <QLineEdit>
-#include <QTreeView>
+#include "document/NodeTreeView.h"
 
 using Kind = NodeCreator::Kind;
 
@@ -25,7 +25,7 @@ class TestStructure : public QObject
         explicit Window(const QString &xml) : TestWindow(xml) { window.undo().ResetUndo(); }
         StructureCommands &commands() { return window.structure(); }
         NodeEditor &editor() { return commands().editor(); }
-        QTreeView *tvw() { return window.tvw(); }
+        NodeTreeView *tvw() { return window.tvw(); }
         // The label editor open on `i`, if any.
         QLineEdit *editorOn(const QModelIndex &i) { return qobject_cast<QLineEdit *>(tvw()->indexWidget(i)); }
         QAction *action(const char *name) { return window.menuItem(QString::fromLatin1(name)); }
@@ -383,7 +383,7 @@ private slots:
     {
         Window w(QStringLiteral("<r><a/></r>"));
         QVERIFY(w.showWindow());
-        QTreeView *tvw = w.tvw();
+        NodeTreeView *tvw = w.tvw();
         tvw->setFocus();
         w.select(w.item({0}));
         // A key in the tree, once the label editor has given the focus back.

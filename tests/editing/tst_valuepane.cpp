@@ -7,7 +7,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMimeData>
-#include <QTreeView>
+#include "document/NodeTreeView.h"
 
 // Showing a node (path box, value pane and its lock, clipboard buttons);
 // typing in the value pane changes the document at once, kind by kind.

@@ -12,7 +12,7 @@
 #include <QMessageBox>
 #include <QSignalSpy>
 #include <QTemporaryDir>
-#include <QTreeView>
+#include "document/NodeTreeView.h"
 
 #include <string>
 #include <vector>
@@ -77,7 +77,7 @@ void TestDragDrop::betweenTwoEditorProcesses()
     here.window.setGeometry(0, 0, 690, 560);
     here.window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&here.window));
-    QTreeView *tvw = here.window.tvw();
+    NodeTreeView *tvw = here.window.tvw();
     tvw->expandAll();
     const auto run = [&](const QStringList &arguments) {
         QProcess p;
@@ -141,7 +141,7 @@ void TestDragDrop::betweenTwoEditorProcesses()
     QVERIFY(pane);
     const auto centre = [&](QWidget *w) { return w->mapTo(&here.window, w->rect().center()); };
     const QString pathText = path->currentText();
-    const QSignalSpy collapsed(tvw, &QTreeView::collapsed);
+    const QSignalSpy collapsed(tvw, &NodeTreeView::collapsed);
     const QString paneText = pane->property("plainText").toString();
     QVERIFY(drag(at(2, false), centre(path), false, at(1, false)));
     QVERIFY(drag(at(2, false), centre(pane), false));
@@ -185,7 +185,7 @@ void TestDragDrop::refusedLabelEditGivesTheTreeTheKeys()
     window.setGeometry(0, 0, 690, 560);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QTreeView *tvw = window.tvw();
+    NodeTreeView *tvw = window.tvw();
     tvw->expandAll();
     const QModelIndex r = window.model().index(0, 0, window.model().documentIndex());
     tvw->setCurrentIndex(window.model().index(0, 0, r));

@@ -26,7 +26,7 @@
 #include <QProcess>
 #include <QTimer>
 #include <QToolBar>
-#include <QTreeView>
+#include "document/NodeTreeView.h"
 
 // The window as a frame: menus that follow the document, the font command,
 // external programs, recent files and the geometry kept between runs.

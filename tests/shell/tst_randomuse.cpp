@@ -15,7 +15,7 @@
 #include <QTest>
 #include <QThread>
 #include <QTimer>
-#include <QTreeView>
+#include "document/NodeTreeView.h"
 
 // A real editor window used at random, as a user hammering on it would:
 // tree moves, command and menu keys, markup typed into every text field,

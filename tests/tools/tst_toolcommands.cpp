@@ -24,7 +24,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QToolBar>
-#include <QTreeView>
+#include "document/NodeTreeView.h"
 
 #include <future>
 #include <sys/stat.h>

@@ -1,0 +1,855 @@
+#include "NodeTreeView.h"
+
+#include "TreeAccessible.h"
+
+#include <QAccessible>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyle>
+#include <QTimerEvent>
+#include <QVarLengthArray>
+
+#include <algorithm>
+
+namespace {
+
+using Path = QVarLengthArray<int, 32>;
+
+// The row numbers from the top item down to `index`.
+Path pathOf(const QModelIndex &index)
+{
+    Path path;
+    for (QModelIndex i = index; i.isValid(); i = i.parent())
+        path.append(i.row());
+    std::reverse(path.begin(), path.end());
+    return path;
+}
+
+// Document order: an item comes before its rows, and those before its next
+// sibling.
+bool before(const Path &a, const Path &b)
+{
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end());
+}
+
+} // namespace
+
+NodeTreeView::NodeTreeView(QWidget *parent) : QAbstractItemView(parent)
+{
+    setSelectionBehavior(SelectRows);
+    setSelectionMode(SingleSelection);
+    setDragDropMode(QAbstractItemView::DragDrop);
+    setVerticalScrollMode(ScrollPerItem);
+    setHorizontalScrollMode(ScrollPerPixel);
+    m_indent = style()->pixelMetric(QStyle::PM_TreeViewIndentation, nullptr, this);
+    static const bool accessible = (QAccessible::installFactory(treeAccessibleFactory), true);
+    Q_UNUSED(accessible)
+}
+
+NodeTreeView::~NodeTreeView() = default;
+
+void NodeTreeView::setModel(QAbstractItemModel *newModel)
+{
+    if (model())
+        disconnect(model(), &QAbstractItemModel::rowsRemoved, this, &NodeTreeView::rowsRemoved);
+    m_rows.clear();
+    m_open.clear();
+    m_leaving.clear();
+    QAbstractItemView::setModel(newModel);
+    if (newModel)
+        connect(newModel, &QAbstractItemModel::rowsRemoved, this, &NodeTreeView::rowsRemoved);
+    doItemsLayout();
+}
+
+void NodeTreeView::setIndentation(int pixels)
+{
+    m_indent = pixels;
+    changed();
+}
+
+int NodeTreeView::rowHeight() const
+{
+    if (m_rowHeight == 0) {
+        QStyleOptionViewItem option;
+        initViewItemOption(&option);
+        layOutNow();
+        const QModelIndex sample = m_rows.empty() ? QModelIndex() : m_rows.front().index;
+        m_rowHeight = std::max(1, itemDelegate()->sizeHint(option, sample).height());
+        if (!sample.isValid()) {
+            // No row yet to measure: one line of text with an icon.
+            m_rowHeight = 0;
+            return std::max(fontMetrics().height(), option.decorationSize.height()) + 4;
+        }
+    }
+    return m_rowHeight;
+}
+
+void NodeTreeView::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange)
+        m_rowHeight = 0;
+    QAbstractItemView::changeEvent(event);
+}
+
+void NodeTreeView::deferLayout()
+{
+    m_pending = true;
+    viewport()->update();
+}
+
+void NodeTreeView::layOutNow() const
+{
+    if (!m_pending)
+        return;
+    m_pending = false;
+    m_rows.clear();
+    m_hint = 0;
+    if (model())
+        appendRows(m_rows, rootIndex(), 0, model()->rowCount(rootIndex()) - 1, 0);
+}
+
+void NodeTreeView::doItemsLayout()
+{
+    m_pending = true;
+    layOutNow();
+    QAbstractItemView::doItemsLayout();
+}
+
+void NodeTreeView::reset()
+{
+    m_rows.clear();
+    m_open.clear();
+    m_leaving.clear();
+    m_renumberAt = -1;
+    m_rowHeight = 0;
+    m_pending = true;
+    QAbstractItemView::reset();
+    changed();
+}
+
+bool NodeTreeView::canHaveRows(const QModelIndex &index) const
+{
+    return !(model()->flags(index) & Qt::ItemNeverHasChildren) && model()->hasChildren(index);
+}
+
+void NodeTreeView::appendRows(std::vector<Row> &out, const QModelIndex &parent, int first, int last, int depth) const
+{
+    // Without recursion: documents may nest deeper than the stack allows.
+    struct Level
+    {
+        QModelIndex parent;
+        int next, last, depth;
+    };
+    std::vector<Level> stack{{parent, first, last, depth}};
+    while (!stack.empty()) {
+        Level &level = stack.back();
+        if (level.next > level.last) {
+            stack.pop_back();
+            continue;
+        }
+        const QModelIndex child = model()->index(level.next++, 0, level.parent);
+        const bool rows = canHaveRows(child);
+        out.push_back({child, level.depth, rows});
+        if (rows && m_open.contains(child.internalPointer())) {
+            const int count = model()->rowCount(child);
+            const int childDepth = level.depth + 1;
+            stack.push_back({child, 0, count - 1, childDepth});
+        }
+    }
+}
+
+int NodeTreeView::rowOf(const QModelIndex &index) const
+{
+    layOutNow();
+    if (!index.isValid() || index.model() != model() || m_rows.empty())
+        return -1;
+    const void *item = index.internalPointer();
+    if (m_hint < int(m_rows.size()) && m_rows[size_t(m_hint)].index.internalPointer() == item)
+        return m_hint;
+    const Path path = pathOf(index);
+    const auto found = std::partition_point(m_rows.begin(), m_rows.end(),
+                                            [&](const Row &row) { return before(pathOf(row.index), path); });
+    if (found == m_rows.end() || found->index.internalPointer() != item)
+        return -1;
+    m_hint = int(found - m_rows.begin());
+    return m_hint;
+}
+
+int NodeTreeView::runEnd(int row) const
+{
+    const int depth = m_rows[size_t(row)].depth;
+    int end = row + 1;
+    while (end < int(m_rows.size()) && m_rows[size_t(end)].depth > depth)
+        ++end;
+    return end;
+}
+
+bool NodeTreeView::isExpanded(const QModelIndex &index) const
+{
+    return index.isValid() && m_open.contains(index.internalPointer());
+}
+
+void NodeTreeView::setExpanded(const QModelIndex &index, bool open)
+{
+    if (open)
+        expand(index);
+    else
+        collapse(index);
+}
+
+void NodeTreeView::expand(const QModelIndex &index)
+{
+    if (!index.isValid() || index.model() != model() || isExpanded(index)
+        || (model()->flags(index) & Qt::ItemNeverHasChildren))
+        return;
+    m_open.insert(index.internalPointer());
+    if (!m_pending) {
+        const int at = rowOf(index);
+        if (at >= 0) {
+            std::vector<Row> run;
+            appendRows(run, index, 0, model()->rowCount(index) - 1, m_rows[size_t(at)].depth + 1);
+            m_rows[size_t(at)].hasChildren = !run.empty() || canHaveRows(index);
+            m_rows.insert(m_rows.begin() + at + 1, run.begin(), run.end());
+        }
+    }
+    changed();
+    emit expanded(index);
+}
+
+void NodeTreeView::collapse(const QModelIndex &index)
+{
+    if (!index.isValid() || !m_open.remove(index.internalPointer()))
+        return;
+    if (!m_pending) {
+        const int at = rowOf(index);
+        if (at >= 0)
+            m_rows.erase(m_rows.begin() + at + 1, m_rows.begin() + runEnd(at));
+    }
+    changed();
+    emit collapsed(index);
+}
+
+void NodeTreeView::expandRecursively(const QModelIndex &index)
+{
+    if (!index.isValid() || index.model() != model())
+        return;
+    std::vector<QModelIndex> opened;
+    std::vector<QModelIndex> pending{index};
+    while (!pending.empty()) {
+        const QModelIndex parent = pending.back();
+        pending.pop_back();
+        if ((model()->flags(parent) & Qt::ItemNeverHasChildren) || !model()->hasChildren(parent))
+            continue;
+        const int rows = model()->rowCount(parent);
+        if (rows == 0)
+            continue;
+        if (!m_open.contains(parent.internalPointer())) {
+            m_open.insert(parent.internalPointer());
+            opened.push_back(parent);
+        }
+        for (int row = 0; row < rows; ++row)
+            pending.push_back(model()->index(row, 0, parent));
+    }
+    if (!m_pending) {
+        const int at = rowOf(index);
+        if (at >= 0) {
+            std::vector<Row> run;
+            appendRows(run, index, 0, model()->rowCount(index) - 1, m_rows[size_t(at)].depth + 1);
+            const auto first = m_rows.begin() + at + 1;
+            const auto past = m_rows.begin() + runEnd(at);
+            // The rows after the subtree move once, not once per opened item.
+            const auto kept = first + std::min(past - first, std::ptrdiff_t(run.size()));
+            std::copy(run.begin(), run.begin() + (kept - first), first);
+            if (kept < past)
+                m_rows.erase(kept, past);
+            else
+                m_rows.insert(past, run.begin() + (kept - first), run.end());
+        }
+    }
+    changed();
+    for (const QModelIndex &item : opened)
+        emit expanded(item);
+}
+
+void NodeTreeView::expandAll()
+{
+    if (!model())
+        return;
+    for (int row = 0, rows = model()->rowCount(rootIndex()); row < rows; ++row)
+        expandRecursively(model()->index(row, 0, rootIndex()));
+}
+
+void NodeTreeView::collapseAll()
+{
+    m_open.clear();
+    m_pending = true;
+    changed();
+}
+
+void NodeTreeView::changed()
+{
+    updateGeometries();
+    viewport()->update();
+}
+
+int NodeTreeView::shownCount() const
+{
+    layOutNow();
+    return int(m_rows.size());
+}
+
+QModelIndex NodeTreeView::shownIndex(int row) const
+{
+    layOutNow();
+    return row >= 0 && row < int(m_rows.size()) ? m_rows[size_t(row)].index : QModelIndex();
+}
+
+int NodeTreeView::shownDepth(int row) const
+{
+    layOutNow();
+    return row >= 0 && row < int(m_rows.size()) ? m_rows[size_t(row)].depth : -1;
+}
+
+QModelIndex NodeTreeView::indexBelow(const QModelIndex &index) const
+{
+    const int at = rowOf(index);
+    return at < 0 ? QModelIndex() : shownIndex(at + 1);
+}
+
+QModelIndex NodeTreeView::indexAbove(const QModelIndex &index) const
+{
+    const int at = rowOf(index);
+    return at < 1 ? QModelIndex() : shownIndex(at - 1);
+}
+
+// Rows and their numbers.
+
+void NodeTreeView::renumber(int from, int depth, const QModelIndex &parent, int firstRow)
+{
+    int row = firstRow;
+    for (int at = from; at < int(m_rows.size()) && m_rows[size_t(at)].depth >= depth; ++at)
+        if (m_rows[size_t(at)].depth == depth)
+            m_rows[size_t(at)].index = model()->index(row++, 0, parent);
+}
+
+void NodeTreeView::rowsInserted(const QModelIndex &parent, int start, int end)
+{
+    QAbstractItemView::rowsInserted(parent, start, end);
+    if (m_pending)
+        return;
+    int depth = 0;
+    if (parent != rootIndex()) {
+        const int at = rowOf(parent);
+        if (at < 0)
+            return;
+        m_rows[size_t(at)].hasChildren = true;
+        if (!isExpanded(parent)) {
+            viewport()->update();
+            return;
+        }
+        depth = m_rows[size_t(at)].depth + 1;
+    }
+    int at = 0;
+    if (start > 0) {
+        // The sibling before the new rows keeps its number.
+        const int previous = rowOf(model()->index(start - 1, 0, parent));
+        if (previous < 0) {
+            m_pending = true;
+            changed();
+            return;
+        }
+        at = runEnd(previous);
+    } else {
+        at = parent == rootIndex() ? 0 : rowOf(parent) + 1;
+    }
+    std::vector<Row> run;
+    appendRows(run, parent, start, end, depth);
+    m_rows.insert(m_rows.begin() + at, run.begin(), run.end());
+    const int after = at + int(run.size());
+    renumber(after, depth, parent, end + 1);
+    changed();
+}
+
+void NodeTreeView::openBelow(const QModelIndex &parent, int first, int last, std::vector<const void *> &out) const
+{
+    if (m_open.isEmpty())
+        return;
+    std::vector<QModelIndex> pending;
+    for (int row = first; row <= last; ++row)
+        pending.push_back(model()->index(row, 0, parent));
+    while (!pending.empty()) {
+        const QModelIndex index = pending.back();
+        pending.pop_back();
+        if (!m_open.contains(index.internalPointer()))
+            continue;
+        out.push_back(index.internalPointer());
+        for (int row = 0, rows = model()->rowCount(index); row < rows; ++row)
+            pending.push_back(model()->index(row, 0, index));
+    }
+}
+
+void NodeTreeView::rowsAboutToBeRemoved(const QModelIndex &parent, int start, int end)
+{
+    QAbstractItemView::rowsAboutToBeRemoved(parent, start, end);
+    // Whoever else listens may still ask whether a leaving item is open:
+    // they are forgotten once gone.
+    openBelow(parent, start, end, m_leaving);
+    m_renumberAt = -1;
+    if (m_pending)
+        return;
+    if (parent != rootIndex() && (!isExpanded(parent) || rowOf(parent) < 0))
+        return;
+    const int first = rowOf(model()->index(start, 0, parent));
+    const int last = rowOf(model()->index(end, 0, parent));
+    if (first < 0 || last < 0) {
+        m_pending = true;
+        return;
+    }
+    m_renumberDepth = m_rows[size_t(first)].depth;
+    m_rows.erase(m_rows.begin() + first, m_rows.begin() + runEnd(last));
+    m_hint = 0;
+    m_renumberAt = first;
+}
+
+void NodeTreeView::rowsRemoved(const QModelIndex &parent, int start, int)
+{
+    for (const void *item : m_leaving)
+        m_open.remove(item);
+    m_leaving.clear();
+    if (!m_pending) {
+        if (m_renumberAt >= 0)
+            renumber(m_renumberAt, m_renumberDepth, parent, start);
+        if (parent != rootIndex() && model()->rowCount(parent) == 0) {
+            const int at = rowOf(parent);
+            if (at >= 0)
+                m_rows[size_t(at)].hasChildren = false;
+        }
+    }
+    m_renumberAt = -1;
+    changed();
+}
+
+void NodeTreeView::dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight, const QList<int> &roles)
+{
+    QAbstractItemView::dataChanged(topLeft, bottomRight, roles);
+    // A label's width may change the scrolled width.
+    updateGeometries();
+}
+
+// Geometry: rows of one height, scrolled one row at a time.
+
+int NodeTreeView::topRow() const
+{
+    return verticalScrollBar()->value();
+}
+
+int NodeTreeView::rowsPerPage() const
+{
+    return std::max(1, viewport()->height() / rowHeight());
+}
+
+int NodeTreeView::rowAtY(int y) const
+{
+    if (y < 0)
+        return -1;
+    const int row = topRow() + y / rowHeight();
+    return row < shownCount() ? row : -1;
+}
+
+int NodeTreeView::measureWidth() const
+{
+    // As wide as the widest row in sight, as a column sized to its contents.
+    layOutNow();
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    int width = 0;
+    const int last = std::min(int(m_rows.size()), topRow() + rowsPerPage() + 1);
+    for (int at = topRow(); at < last; ++at) {
+        const Row &row = m_rows[size_t(at)];
+        width = std::max(width, (row.depth + 1) * m_indent + itemDelegate()->sizeHint(option, row.index).width());
+    }
+    return width;
+}
+
+int NodeTreeView::contentWidth() const
+{
+    if (m_width < 0)
+        m_width = measureWidth();
+    return m_width;
+}
+
+int NodeTreeView::sizeHintForColumn(int column) const
+{
+    return column == 0 ? measureWidth() : -1;
+}
+
+QRect NodeTreeView::visualRect(const QModelIndex &index) const
+{
+    const int at = rowOf(index);
+    if (at < 0)
+        return QRect();
+    const int x = (m_rows[size_t(at)].depth + 1) * m_indent - horizontalOffset();
+    const int width = std::max(contentWidth(), x + horizontalOffset() + 1) - (x + horizontalOffset());
+    return QRect(x, (at - topRow()) * rowHeight(), width, rowHeight());
+}
+
+QModelIndex NodeTreeView::indexAt(const QPoint &point) const
+{
+    const int at = rowAtY(point.y());
+    if (at < 0 || point.x() + horizontalOffset() >= contentWidth())
+        return QModelIndex();
+    return m_rows[size_t(at)].index;
+}
+
+void NodeTreeView::scrollTo(const QModelIndex &index, ScrollHint hint)
+{
+    if (!index.isValid() || index.model() != model())
+        return;
+    // An item is scrolled to through its closed parents, opened on the way.
+    if (state() == NoState) {
+        std::vector<QModelIndex> closed;
+        for (QModelIndex p = index.parent(); p.isValid() && p != rootIndex(); p = p.parent())
+            if (!isExpanded(p))
+                closed.push_back(p);
+        for (auto it = closed.rbegin(); it != closed.rend(); ++it)
+            expand(*it);
+    }
+    const int at = rowOf(index);
+    if (at < 0)
+        return;
+    updateGeometries();
+    const int page = rowsPerPage();
+    int top = topRow();
+    switch (hint) {
+    case PositionAtTop: top = at; break;
+    case PositionAtBottom: top = at - page + 1; break;
+    case PositionAtCenter: top = at - page / 2; break;
+    case EnsureVisible:
+        if (at < top)
+            top = at;
+        else if (at >= top + page)
+            top = at - page + 1;
+        break;
+    }
+    verticalScrollBar()->setValue(top);
+    const int width = contentWidth();
+    const int viewportWidth = viewport()->width();
+    if (hint == PositionAtCenter)
+        horizontalScrollBar()->setValue((width - viewportWidth) / 2);
+    else if (width > viewportWidth)
+        horizontalScrollBar()->setValue(0);
+}
+
+int NodeTreeView::horizontalOffset() const
+{
+    return horizontalScrollBar()->value();
+}
+
+int NodeTreeView::verticalOffset() const
+{
+    return topRow() * rowHeight();
+}
+
+bool NodeTreeView::isIndexHidden(const QModelIndex &) const
+{
+    return false;
+}
+
+void NodeTreeView::updateGeometries()
+{
+    const int rows = shownCount();
+    const int page = rowsPerPage();
+    verticalScrollBar()->setRange(0, std::max(0, rows - page));
+    verticalScrollBar()->setPageStep(page);
+    verticalScrollBar()->setSingleStep(1);
+    m_width = -1;
+    const int width = contentWidth();
+    horizontalScrollBar()->setRange(0, std::max(0, width - viewport()->width()));
+    horizontalScrollBar()->setPageStep(viewport()->width());
+    horizontalScrollBar()->setSingleStep(std::max(1, m_indent));
+    QAbstractItemView::updateGeometries();
+}
+
+void NodeTreeView::scrollContentsBy(int dx, int dy)
+{
+    Q_UNUSED(dx)
+    if (dy != 0) {
+        // Rows further down may be wider.
+        m_width = -1;
+        const int width = contentWidth();
+        horizontalScrollBar()->setRange(0, std::max(horizontalScrollBar()->maximum(), width - viewport()->width()));
+    }
+    updateEditorGeometries();
+    viewport()->update();
+}
+
+void NodeTreeView::setSelection(const QRect &rect, QItemSelectionModel::SelectionFlags command)
+{
+    if (!selectionModel())
+        return;
+    const QRect r = rect.normalized();
+    const int first = rowAtY(std::max(0, r.top()));
+    int last = rowAtY(r.bottom());
+    if (last < 0)
+        last = shownCount() - 1;
+    QItemSelection selection;
+    if (first >= 0 && r.left() + horizontalOffset() < contentWidth())
+        for (int at = first; at <= last; ++at)
+            selection.select(m_rows[size_t(at)].index, m_rows[size_t(at)].index);
+    selectionModel()->select(selection, command);
+}
+
+QRegion NodeTreeView::visualRegionForSelection(const QItemSelection &selection) const
+{
+    QRegion region;
+    for (const QItemSelectionRange &range : selection)
+        for (int row = range.top(); row <= range.bottom(); ++row) {
+            const QRect r = visualRect(model()->index(row, 0, range.parent()));
+            if (r.isValid())
+                region += QRect(0, r.top(), viewport()->width(), r.height());
+        }
+    return region;
+}
+
+QModelIndex NodeTreeView::moveCursor(CursorAction cursorAction, Qt::KeyboardModifiers)
+{
+    layOutNow();
+    if (m_rows.empty())
+        return QModelIndex();
+    const QModelIndex current = currentIndex();
+    const int at = rowOf(current);
+    if (at < 0)
+        return m_rows.front().index;
+    const int last = int(m_rows.size()) - 1;
+    const bool leftToRight = !isRightToLeft();
+    switch (cursorAction) {
+    case MoveUp:
+    case MovePrevious: return m_rows[size_t(std::max(0, at - 1))].index;
+    case MoveDown:
+    case MoveNext: return m_rows[size_t(std::min(last, at + 1))].index;
+    case MoveHome: return m_rows.front().index;
+    case MoveEnd: return m_rows.back().index;
+    case MovePageUp: return m_rows[size_t(std::max(0, at - rowsPerPage()))].index;
+    case MovePageDown: return m_rows[size_t(std::min(last, at + rowsPerPage()))].index;
+    case MoveLeft:
+    case MoveRight:
+        if ((cursorAction == MoveLeft) == leftToRight) {
+            if (isExpanded(current) && m_rows[size_t(at)].hasChildren) {
+                collapse(current);
+                return current;
+            }
+            const QModelIndex parent = current.parent();
+            if (parent.isValid() && parent != rootIndex()
+                && style()->styleHint(QStyle::SH_ItemView_ArrowKeysNavigateIntoChildren, nullptr, this))
+                return parent;
+            return current;
+        }
+        if (!isExpanded(current) && m_rows[size_t(at)].hasChildren) {
+            expand(current);
+            return current;
+        }
+        if (m_rows[size_t(at)].hasChildren
+            && style()->styleHint(QStyle::SH_ItemView_ArrowKeysNavigateIntoChildren, nullptr, this))
+            return m_rows[size_t(std::min(last, at + 1))].index;
+        return current;
+    }
+    return current;
+}
+
+// Painting and the mouse.
+
+void NodeTreeView::paintEvent(QPaintEvent *event)
+{
+    layOutNow();
+    QPainter painter(viewport());
+    if (m_rows.empty() || !model())
+        return;
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    const int height = rowHeight();
+    const int first = std::max(topRow(), topRow() + event->rect().top() / height);
+    const int last = std::min(int(m_rows.size()) - 1, topRow() + event->rect().bottom() / height);
+    const QModelIndex current = currentIndex();
+    const bool focus = hasFocus() || viewport()->hasFocus();
+    const bool showSelectedBranch = style()->styleHint(QStyle::SH_ItemView_ShowDecorationSelected, nullptr, this);
+    for (int at = first; at <= last; ++at) {
+        const Row &row = m_rows[size_t(at)];
+        const QRect item = visualRect(row.index);
+        QStyleOptionViewItem o = option;
+        o.rect = item;
+        const bool selected = selectionModel() && selectionModel()->isSelected(row.index);
+        if (selected)
+            o.state |= QStyle::State_Selected;
+        if (row.index == current && focus)
+            o.state |= QStyle::State_HasFocus;
+        if (!(model()->flags(row.index) & Qt::ItemIsEnabled))
+            o.state &= ~QStyle::State_Enabled;
+        // The marks of every level: lines down past later siblings, and the
+        // item's own open or closed mark.
+        QStyleOption branch;
+        branch.initFrom(this);
+        QModelIndex level = row.index;
+        for (int depth = row.depth; depth >= 0; --depth) {
+            branch.rect = QRect(depth * m_indent - horizontalOffset(), item.top(), m_indent, height);
+            branch.state = QStyle::State_None;
+            if (isEnabled())
+                branch.state |= QStyle::State_Enabled;
+            const QModelIndex parent = level.parent();
+            if (level.row() + 1 < model()->rowCount(parent))
+                branch.state |= QStyle::State_Sibling;
+            if (depth == row.depth) {
+                branch.state |= QStyle::State_Item;
+                if (row.hasChildren)
+                    branch.state |= QStyle::State_Children;
+                if (isExpanded(row.index))
+                    branch.state |= QStyle::State_Open;
+                if (selected && showSelectedBranch) {
+                    branch.state |= QStyle::State_Selected;
+                    painter.fillRect(branch.rect, palette().brush(focus ? QPalette::Active : QPalette::Inactive,
+                                                                   QPalette::Highlight));
+                }
+            }
+            style()->drawPrimitive(QStyle::PE_IndicatorBranch, &branch, &painter, this);
+            level = parent;
+        }
+        itemDelegate()->paint(&painter, o, row.index);
+    }
+}
+
+QModelIndex NodeTreeView::pressedRowToggles(const QPoint &pos) const
+{
+    // The item whose open or closed mark is under `pos`.
+    const int at = rowAtY(pos.y());
+    if (at < 0 || !m_rows[size_t(at)].hasChildren)
+        return QModelIndex();
+    const int x = pos.x() + horizontalOffset();
+    const int markLeft = m_rows[size_t(at)].depth * m_indent;
+    return x >= markLeft && x < markLeft + m_indent ? m_rows[size_t(at)].index : QModelIndex();
+}
+
+void NodeTreeView::toggle(const QModelIndex &index)
+{
+    setExpanded(index, !isExpanded(index));
+}
+
+void NodeTreeView::mousePressEvent(QMouseEvent *event)
+{
+    const QModelIndex mark = pressedRowToggles(event->position().toPoint());
+    if (mark.isValid() && event->button() == Qt::LeftButton) {
+        toggle(mark);
+        return;
+    }
+    m_pressed = indexAt(event->position().toPoint());
+    QAbstractItemView::mousePressEvent(event);
+}
+
+void NodeTreeView::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    const QPoint pos = event->position().toPoint();
+    if (state() != NoState || !viewport()->rect().contains(pos))
+        return;
+    if (pressedRowToggles(pos).isValid() || event->button() != Qt::LeftButton) {
+        mousePressEvent(event);
+        return;
+    }
+    const QPersistentModelIndex index = indexAt(pos);
+    if (!index.isValid() || index != m_pressed) {
+        mousePressEvent(event);
+        return;
+    }
+    emit doubleClicked(index);
+    if (!index.isValid() || edit(index, DoubleClicked, event))
+        return;
+    if (!style()->styleHint(QStyle::SH_ItemView_ActivateItemOnSingleClick, nullptr, this))
+        emit activated(index);
+    const int at = rowOf(index);
+    if (at >= 0 && m_rows[size_t(at)].hasChildren)
+        toggle(index);
+}
+
+void NodeTreeView::keyPressEvent(QKeyEvent *event)
+{
+    const QModelIndex current = currentIndex();
+    if (current.isValid() && rowOf(current) >= 0) {
+        switch (event->key()) {
+        case Qt::Key_Asterisk: expandRecursively(current); break;
+        case Qt::Key_Plus: expand(current); break;
+        case Qt::Key_Minus: collapse(current); break;
+        default: break;
+        }
+    }
+    QAbstractItemView::keyPressEvent(event);
+}
+
+// Dragging.
+
+void NodeTreeView::timerEvent(QTimerEvent *event)
+{
+    if (event->timerId() != m_openTimer.timerId()) {
+        QAbstractItemView::timerEvent(event);
+        return;
+    }
+    m_openTimer.stop();
+    if (state() == DraggingState && m_restingOn.isValid() && !isExpanded(m_restingOn))
+        expand(m_restingOn);
+}
+
+void NodeTreeView::startDrag(Qt::DropActions)
+{
+    if (m_handler)
+        m_handler->startDrag();
+}
+
+void NodeTreeView::dragEnterEvent(QDragEnterEvent *event)
+{
+    // Entering is accepted for anything that may carry a node, or no moves
+    // would follow; each move then decides for the item under the pointer.
+    if (!m_handler || !m_handler->dragEnter(event->mimeData())) {
+        event->ignore();
+        return;
+    }
+    setState(DraggingState);
+    event->acceptProposedAction();
+}
+
+void NodeTreeView::dragMoveEvent(QDragMoveEvent *event)
+{
+    // The base class scrolls at the edges; it would refuse every drop, as
+    // the model takes none itself.
+    QAbstractItemView::dragMoveEvent(event);
+    const QModelIndex under = indexAt(event->position().toPoint());
+    if (under != m_restingOn) {
+        m_restingOn = under;
+        m_openTimer.start(kOpenDelayMs, this);
+    }
+    if (m_handler)
+        m_handler->dragOver(event);
+    else
+        event->ignore();
+}
+
+void NodeTreeView::dragLeaveEvent(QDragLeaveEvent *event)
+{
+    m_openTimer.stop();
+    m_restingOn = QPersistentModelIndex();
+    QAbstractItemView::dragLeaveEvent(event);
+    if (m_handler)
+        m_handler->dragLeave();
+}
+
+void NodeTreeView::dropEvent(QDropEvent *event)
+{
+    stopAutoScroll();
+    m_openTimer.stop();
+    m_restingOn = QPersistentModelIndex();
+    setState(NoState);
+    viewport()->update();
+    if (m_handler)
+        m_handler->drop(event);
+    else
+        event->ignore();
+}
