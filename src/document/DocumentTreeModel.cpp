@@ -261,11 +261,8 @@ Qt::ItemFlags DocumentTreeModel::flags(const QModelIndex &index) const
     // start and what it changes is the structure commands' decision. Any
     // item may be dragged; the drag carries its markup.
     const Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable | Qt::ItemIsDragEnabled;
-    // Leaves tell the view so: it keeps no expanded state for them. While a
-    // subtree is opened whole, neither do elements without rows.
-    const Item *item = itemFor(index);
-    const bool leaf = !item->hasRows || (m_openingAll && item->fetched && item->children.empty());
-    return leaf ? flags | Qt::ItemNeverHasChildren : flags;
+    // Leaves tell the view so: it keeps no expanded state for them.
+    return itemFor(index)->hasRows ? flags : flags | Qt::ItemNeverHasChildren;
 }
 
 bool DocumentTreeModel::rowsMade(const QModelIndex &index) const

@@ -49,10 +49,6 @@ public:
     // grow the lookups step by step.
     void reserve(qsizetype more) const { m_byNode.reserve(m_byNode.size() + more); }
 
-    // While on, elements without rows count as leaves, so that opening a
-    // subtree whole opens only items that show rows.
-    void setOpeningAll(bool on) { m_openingAll = on; }
-
     // Labels show text content (name="value" for attributes) when on.
     void setShowText(bool on);
     bool showText() const { return m_showText; }
@@ -137,6 +133,5 @@ private:
     mutable int m_itemCount = 0;
     mutable QHash<XmlNode, Item *> m_byNode;
     bool m_showText = true;
-    bool m_openingAll = false;
     QHash<XmlNode, QString> m_faults;
 };
