@@ -292,8 +292,13 @@ void NodeTreeView::collapseAll()
 
 void NodeTreeView::changed()
 {
-    updateGeometries();
     viewport()->update();
+    // While rows are to be laid out anew, they are laid out once when next
+    // needed, not by each change.
+    if (m_pending)
+        m_geometryTimer.start(0, this);
+    else
+        updateGeometries();
 }
 
 int NodeTreeView::shownCount() const
@@ -436,8 +441,9 @@ void NodeTreeView::rowsRemoved(const QModelIndex &parent, int start, int)
 void NodeTreeView::dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight, const QList<int> &roles)
 {
     QAbstractItemView::dataChanged(topLeft, bottomRight, roles);
-    // A label's width may change the scrolled width.
-    updateGeometries();
+    // A label's width may change the scrolled width: measured once after a
+    // run of changes, such as the marks of a find.
+    m_geometryTimer.start(0, this);
 }
 
 // Geometry: rows of one height, scrolled one row at a time.
@@ -561,6 +567,7 @@ bool NodeTreeView::isIndexHidden(const QModelIndex &) const
 
 void NodeTreeView::updateGeometries()
 {
+    m_geometryTimer.stop();
     const int rows = shownCount();
     const int page = rowsPerPage();
     verticalScrollBar()->setRange(0, std::max(0, rows - page));
@@ -789,6 +796,11 @@ void NodeTreeView::keyPressEvent(QKeyEvent *event)
 
 void NodeTreeView::timerEvent(QTimerEvent *event)
 {
+    if (event->timerId() == m_geometryTimer.timerId()) {
+        m_geometryTimer.stop();
+        updateGeometries();
+        return;
+    }
     if (event->timerId() != m_openTimer.timerId()) {
         QAbstractItemView::timerEvent(event);
         return;

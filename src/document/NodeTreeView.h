@@ -172,5 +172,6 @@ private:
     mutable int m_width = -1;
     QPersistentModelIndex m_pressed;
     QBasicTimer m_openTimer;
+    QBasicTimer m_geometryTimer;
     QPersistentModelIndex m_restingOn;
 };

@@ -2,6 +2,7 @@
 #include "TestWindow.h"
 #include "document/NodeTreeView.h"
 
+#include <QAccessible>
 #include <QRandomGenerator>
 
 // The tree view's rows under a seeded run of everything that changes them:
@@ -53,6 +54,36 @@ class TestTreeView : public QObject
     }
 
 private slots:
+    // Assistive tools see each row with its label, under its parent's row,
+    // open or closed.
+    void rowsAreAccessibleTreeItems()
+    {
+        TestWindow w(QStringLiteral("<r a=\"1\"><c/></r>"));
+        NodeTreeView *tvw = w.window.tvw();
+        const QModelIndex root = w.model().indexForNode(w.doc().documentElement());
+        tvw->expand(w.model().documentIndex());
+        tvw->expand(root);
+        QAccessibleInterface *tree = QAccessible::queryAccessibleInterface(tvw);
+        QVERIFY(tree);
+        QCOMPARE(tree->role(), QAccessible::Tree);
+        QAccessibleInterface *top = tree->child(0);
+        QVERIFY(top);
+        QCOMPARE(top->text(QAccessible::Name), QStringLiteral("#document"));
+        QAccessibleInterface *r = top->child(root.row());
+        QVERIFY(r);
+        QCOMPARE(r->text(QAccessible::Name), QStringLiteral("r"));
+        QCOMPARE(r->role(), QAccessible::TreeItem);
+        QVERIFY(r->state().expanded);
+        QCOMPARE(r->childCount(), 2);
+        QCOMPARE(r->child(0)->text(QAccessible::Name), QStringLiteral("a=\"1\""));
+        QCOMPARE(r->child(0)->parent(), r);
+        QCOMPARE(r->parent(), top);
+        QCOMPARE(top->parent(), tree);
+        tvw->collapse(root);
+        QVERIFY(r->state().collapsed && !r->state().expanded);
+        QCOMPARE(r->childCount(), 0);
+    }
+
     void randomSteps_data()
     {
         addColumns<quint32>({"seed"});
