@@ -237,7 +237,7 @@ void NodeTreeView::expandRecursively(const QModelIndex &index)
 {
     if (!index.isValid() || index.model() != model())
         return;
-    std::vector<QModelIndex> opened;
+    const bool wasOpen = isExpanded(index);
     std::vector<QModelIndex> pending{index};
     while (!pending.empty()) {
         const QModelIndex parent = pending.back();
@@ -247,10 +247,7 @@ void NodeTreeView::expandRecursively(const QModelIndex &index)
         const int rows = model()->rowCount(parent);
         if (rows == 0)
             continue;
-        if (!m_open.contains(parent.internalPointer())) {
-            m_open.insert(parent.internalPointer());
-            opened.push_back(parent);
-        }
+        m_open.insert(parent.internalPointer());
         for (int row = 0; row < rows; ++row)
             pending.push_back(model()->index(row, 0, parent));
     }
@@ -271,8 +268,9 @@ void NodeTreeView::expandRecursively(const QModelIndex &index)
         }
     }
     changed();
-    for (const QModelIndex &item : opened)
-        emit expanded(item);
+    // Told for the item itself, as one change of the view.
+    if (!wasOpen && isExpanded(index))
+        emit expanded(index);
 }
 
 void NodeTreeView::expandAll()
@@ -295,10 +293,10 @@ void NodeTreeView::changed()
     viewport()->update();
     // While rows are to be laid out anew, they are laid out once when next
     // needed, not by each change.
-    if (m_pending)
-        m_geometryTimer.start(0, this);
-    else
+    if (!m_pending)
         updateGeometries();
+    else if (!m_geometryTimer.isActive())
+        m_geometryTimer.start(0, this);
 }
 
 int NodeTreeView::shownCount() const
@@ -443,7 +441,8 @@ void NodeTreeView::dataChanged(const QModelIndex &topLeft, const QModelIndex &bo
     QAbstractItemView::dataChanged(topLeft, bottomRight, roles);
     // A label's width may change the scrolled width: measured once after a
     // run of changes, such as the marks of a find.
-    m_geometryTimer.start(0, this);
+    if (!m_geometryTimer.isActive())
+        m_geometryTimer.start(0, this);
 }
 
 // Geometry: rows of one height, scrolled one row at a time.
