@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake pkg-config ccache
-  qt6-base-dev qt6-base-private-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-qpa-plugins
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-qpa-plugins
   libgl-dev libglx-dev libegl-dev libvulkan-dev
   libxml2-dev libxslt1-dev libxml2-utils
   xml-core docbook-xml docbook5-xml w3c-sgml-lib
