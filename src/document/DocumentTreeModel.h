@@ -59,6 +59,8 @@ public:
     // By key: a scan of the items made, for the rare lookup.
     QModelIndex indexForKey(const QString &key) const;
     XmlNode nodeAt(const QModelIndex &index) const;
+    // The index of the item an index of this model points at.
+    QModelIndex indexOfItem(const void *item) const { return indexFor(static_cast<Item *>(const_cast<void *>(item))); }
     // True once the item's rows have been made (asking for them makes them).
     bool rowsMade(const QModelIndex &index) const;
     QString keyAt(const QModelIndex &index) const;

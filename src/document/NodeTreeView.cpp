@@ -1,5 +1,6 @@
 #include "NodeTreeView.h"
 
+#include "DocumentTreeModel.h"
 #include "TreeAccessible.h"
 
 #include <QAccessible>
@@ -59,6 +60,9 @@ void NodeTreeView::setModel(QAbstractItemModel *newModel)
     m_rows.clear();
     m_open.clear();
     m_leaving.clear();
+    // Rows keep only their item, and ask the model for its index.
+    m_items = qobject_cast<DocumentTreeModel *>(newModel);
+    Q_ASSERT(!newModel || m_items);
     QAbstractItemView::setModel(newModel);
     if (newModel)
         connect(newModel, &QAbstractItemModel::rowsRemoved, this, &NodeTreeView::rowsRemoved);
@@ -77,7 +81,7 @@ int NodeTreeView::rowHeight() const
         QStyleOptionViewItem option;
         initViewItemOption(&option);
         layOutNow();
-        const QModelIndex sample = m_rows.empty() ? QModelIndex() : m_rows.front().index;
+        const QModelIndex sample = m_rows.empty() ? QModelIndex() : rowIndex(m_rows.front());
         m_rowHeight = std::max(1, itemDelegate()->sizeHint(option, sample).height());
         if (!sample.isValid()) {
             // No row yet to measure: one line of text with an icon.
@@ -124,7 +128,6 @@ void NodeTreeView::reset()
     m_rows.clear();
     m_open.clear();
     m_leaving.clear();
-    m_renumberAt = -1;
     m_rowHeight = 0;
     m_pending = true;
     QAbstractItemView::reset();
@@ -153,7 +156,7 @@ void NodeTreeView::appendRows(std::vector<Row> &out, const QModelIndex &parent, 
         }
         const QModelIndex child = model()->index(level.next++, 0, level.parent);
         const bool rows = canHaveRows(child);
-        out.push_back({child, level.depth, rows});
+        out.push_back({child.internalPointer(), level.depth, rows});
         if (rows && m_open.contains(child.internalPointer())) {
             const int count = model()->rowCount(child);
             const int childDepth = level.depth + 1;
@@ -168,15 +171,20 @@ int NodeTreeView::rowOf(const QModelIndex &index) const
     if (!index.isValid() || index.model() != model() || m_rows.empty())
         return -1;
     const void *item = index.internalPointer();
-    if (m_hint < int(m_rows.size()) && m_rows[size_t(m_hint)].index.internalPointer() == item)
+    if (m_hint < int(m_rows.size()) && m_rows[size_t(m_hint)].item == item)
         return m_hint;
     const Path path = pathOf(index);
     const auto found = std::partition_point(m_rows.begin(), m_rows.end(),
-                                            [&](const Row &row) { return before(pathOf(row.index), path); });
-    if (found == m_rows.end() || found->index.internalPointer() != item)
+                                            [&](const Row &row) { return before(pathOf(rowIndex(row)), path); });
+    if (found == m_rows.end() || found->item != item)
         return -1;
     m_hint = int(found - m_rows.begin());
     return m_hint;
+}
+
+QModelIndex NodeTreeView::rowIndex(const Row &row) const
+{
+    return m_items->indexOfItem(row.item);
 }
 
 int NodeTreeView::runEnd(int row) const
@@ -308,7 +316,7 @@ int NodeTreeView::shownCount() const
 QModelIndex NodeTreeView::shownIndex(int row) const
 {
     layOutNow();
-    return row >= 0 && row < int(m_rows.size()) ? m_rows[size_t(row)].index : QModelIndex();
+    return row >= 0 && row < int(m_rows.size()) ? rowIndex(m_rows[size_t(row)]) : QModelIndex();
 }
 
 int NodeTreeView::shownDepth(int row) const
@@ -330,14 +338,6 @@ QModelIndex NodeTreeView::indexAbove(const QModelIndex &index) const
 }
 
 // Rows and their numbers.
-
-void NodeTreeView::renumber(int from, int depth, const QModelIndex &parent, int firstRow)
-{
-    int row = firstRow;
-    for (int at = from; at < int(m_rows.size()) && m_rows[size_t(at)].depth >= depth; ++at)
-        if (m_rows[size_t(at)].depth == depth)
-            m_rows[size_t(at)].index = model()->index(row++, 0, parent);
-}
 
 void NodeTreeView::rowsInserted(const QModelIndex &parent, int start, int end)
 {
@@ -372,8 +372,6 @@ void NodeTreeView::rowsInserted(const QModelIndex &parent, int start, int end)
     std::vector<Row> run;
     appendRows(run, parent, start, end, depth);
     m_rows.insert(m_rows.begin() + at, run.begin(), run.end());
-    const int after = at + int(run.size());
-    renumber(after, depth, parent, end + 1);
     changed();
 }
 
@@ -401,7 +399,6 @@ void NodeTreeView::rowsAboutToBeRemoved(const QModelIndex &parent, int start, in
     // Whoever else listens may still ask whether a leaving item is open:
     // they are forgotten once gone.
     openBelow(parent, start, end, m_leaving);
-    m_renumberAt = -1;
     if (m_pending)
         return;
     if (parent != rootIndex() && (!isExpanded(parent) || rowOf(parent) < 0))
@@ -412,27 +409,22 @@ void NodeTreeView::rowsAboutToBeRemoved(const QModelIndex &parent, int start, in
         m_pending = true;
         return;
     }
-    m_renumberDepth = m_rows[size_t(first)].depth;
     m_rows.erase(m_rows.begin() + first, m_rows.begin() + runEnd(last));
     m_hint = 0;
-    m_renumberAt = first;
 }
 
-void NodeTreeView::rowsRemoved(const QModelIndex &parent, int start, int)
+void NodeTreeView::rowsRemoved(const QModelIndex &parent, int, int)
 {
     for (const void *item : m_leaving)
         m_open.remove(item);
     m_leaving.clear();
     if (!m_pending) {
-        if (m_renumberAt >= 0)
-            renumber(m_renumberAt, m_renumberDepth, parent, start);
         if (parent != rootIndex() && model()->rowCount(parent) == 0) {
             const int at = rowOf(parent);
             if (at >= 0)
                 m_rows[size_t(at)].hasChildren = false;
         }
     }
-    m_renumberAt = -1;
     changed();
 }
 
@@ -475,7 +467,7 @@ int NodeTreeView::measureWidth() const
     const int last = std::min(int(m_rows.size()), topRow() + rowsPerPage() + 1);
     for (int at = topRow(); at < last; ++at) {
         const Row &row = m_rows[size_t(at)];
-        width = std::max(width, (row.depth + 1) * m_indent + itemDelegate()->sizeHint(option, row.index).width());
+        width = std::max(width, (row.depth + 1) * m_indent + itemDelegate()->sizeHint(option, rowIndex(row)).width());
     }
     return width;
 }
@@ -507,7 +499,7 @@ QModelIndex NodeTreeView::indexAt(const QPoint &point) const
     const int at = rowAtY(point.y());
     if (at < 0 || point.x() + horizontalOffset() >= contentWidth())
         return QModelIndex();
-    return m_rows[size_t(at)].index;
+    return rowIndex(m_rows[size_t(at)]);
 }
 
 void NodeTreeView::scrollTo(const QModelIndex &index, ScrollHint hint)
@@ -605,7 +597,7 @@ void NodeTreeView::setSelection(const QRect &rect, QItemSelectionModel::Selectio
     QItemSelection selection;
     if (first >= 0 && r.left() + horizontalOffset() < contentWidth())
         for (int at = first; at <= last; ++at)
-            selection.select(m_rows[size_t(at)].index, m_rows[size_t(at)].index);
+            selection.select(rowIndex(m_rows[size_t(at)]), rowIndex(m_rows[size_t(at)]));
     selectionModel()->select(selection, command);
 }
 
@@ -629,18 +621,18 @@ QModelIndex NodeTreeView::moveCursor(CursorAction cursorAction, Qt::KeyboardModi
     const QModelIndex current = currentIndex();
     const int at = rowOf(current);
     if (at < 0)
-        return m_rows.front().index;
+        return rowIndex(m_rows.front());
     const int last = int(m_rows.size()) - 1;
     const bool leftToRight = !isRightToLeft();
     switch (cursorAction) {
     case MoveUp:
-    case MovePrevious: return m_rows[size_t(std::max(0, at - 1))].index;
+    case MovePrevious: return rowIndex(m_rows[size_t(std::max(0, at - 1))]);
     case MoveDown:
-    case MoveNext: return m_rows[size_t(std::min(last, at + 1))].index;
-    case MoveHome: return m_rows.front().index;
-    case MoveEnd: return m_rows.back().index;
-    case MovePageUp: return m_rows[size_t(std::max(0, at - rowsPerPage()))].index;
-    case MovePageDown: return m_rows[size_t(std::min(last, at + rowsPerPage()))].index;
+    case MoveNext: return rowIndex(m_rows[size_t(std::min(last, at + 1))]);
+    case MoveHome: return rowIndex(m_rows.front());
+    case MoveEnd: return rowIndex(m_rows.back());
+    case MovePageUp: return rowIndex(m_rows[size_t(std::max(0, at - rowsPerPage()))]);
+    case MovePageDown: return rowIndex(m_rows[size_t(std::min(last, at + rowsPerPage()))]);
     case MoveLeft:
     case MoveRight:
         if ((cursorAction == MoveLeft) == leftToRight) {
@@ -660,7 +652,7 @@ QModelIndex NodeTreeView::moveCursor(CursorAction cursorAction, Qt::KeyboardModi
         }
         if (m_rows[size_t(at)].hasChildren
             && style()->styleHint(QStyle::SH_ItemView_ArrowKeysNavigateIntoChildren, nullptr, this))
-            return m_rows[size_t(std::min(last, at + 1))].index;
+            return rowIndex(m_rows[size_t(std::min(last, at + 1))]);
         return current;
     }
     return current;
@@ -684,21 +676,21 @@ void NodeTreeView::paintEvent(QPaintEvent *event)
     const bool showSelectedBranch = style()->styleHint(QStyle::SH_ItemView_ShowDecorationSelected, nullptr, this);
     for (int at = first; at <= last; ++at) {
         const Row &row = m_rows[size_t(at)];
-        const QRect item = visualRect(row.index);
+        const QRect item = visualRect(rowIndex(row));
         QStyleOptionViewItem o = option;
         o.rect = item;
-        const bool selected = selectionModel() && selectionModel()->isSelected(row.index);
+        const bool selected = selectionModel() && selectionModel()->isSelected(rowIndex(row));
         if (selected)
             o.state |= QStyle::State_Selected;
-        if (row.index == current && focus)
+        if (rowIndex(row) == current && focus)
             o.state |= QStyle::State_HasFocus;
-        if (!(model()->flags(row.index) & Qt::ItemIsEnabled))
+        if (!(model()->flags(rowIndex(row)) & Qt::ItemIsEnabled))
             o.state &= ~QStyle::State_Enabled;
         // The marks of every level: lines down past later siblings, and the
         // item's own open or closed mark.
         QStyleOption branch;
         branch.initFrom(this);
-        QModelIndex level = row.index;
+        QModelIndex level = rowIndex(row);
         for (int depth = row.depth; depth >= 0; --depth) {
             branch.rect = QRect(depth * m_indent - horizontalOffset(), item.top(), m_indent, height);
             branch.state = QStyle::State_None;
@@ -711,7 +703,7 @@ void NodeTreeView::paintEvent(QPaintEvent *event)
                 branch.state |= QStyle::State_Item;
                 if (row.hasChildren)
                     branch.state |= QStyle::State_Children;
-                if (isExpanded(row.index))
+                if (isExpanded(rowIndex(row)))
                     branch.state |= QStyle::State_Open;
                 if (selected && showSelectedBranch) {
                     branch.state |= QStyle::State_Selected;
@@ -722,7 +714,7 @@ void NodeTreeView::paintEvent(QPaintEvent *event)
             style()->drawPrimitive(QStyle::PE_IndicatorBranch, &branch, &painter, this);
             level = parent;
         }
-        itemDelegate()->paint(&painter, o, row.index);
+        itemDelegate()->paint(&painter, o, rowIndex(row));
     }
 }
 
@@ -734,7 +726,7 @@ QModelIndex NodeTreeView::pressedRowToggles(const QPoint &pos) const
         return QModelIndex();
     const int x = pos.x() + horizontalOffset();
     const int markLeft = m_rows[size_t(at)].depth * m_indent;
-    return x >= markLeft && x < markLeft + m_indent ? m_rows[size_t(at)].index : QModelIndex();
+    return x >= markLeft && x < markLeft + m_indent ? rowIndex(m_rows[size_t(at)]) : QModelIndex();
 }
 
 void NodeTreeView::toggle(const QModelIndex &index)

@@ -7,6 +7,7 @@
 
 #include <vector>
 
+class DocumentTreeModel;
 class QDragEnterEvent;
 class QDragLeaveEvent;
 class QDragMoveEvent;
@@ -125,12 +126,14 @@ protected:
     void timerEvent(QTimerEvent *event) override;
 
 private:
+    // A few words a row: the model's item, its depth and its mark.
     struct Row
     {
-        QModelIndex index;
+        const void *item = nullptr;
         int depth = 0;
         bool hasChildren = false;
     };
+    QModelIndex rowIndex(const Row &row) const;
 
     void rowsRemoved(const QModelIndex &parent, int start, int end);
     void layOutNow() const;
@@ -142,9 +145,6 @@ private:
     // by its own when open.
     void appendRows(std::vector<Row> &out, const QModelIndex &parent, int first, int last, int depth) const;
     bool canHaveRows(const QModelIndex &index) const;
-    // The rows at `depth` from `from` on, until the run of `parent` ends,
-    // are its children from `firstRow` on.
-    void renumber(int from, int depth, const QModelIndex &parent, int firstRow);
     // The open items at and below the rows of `parent` from `first` to `last`.
     void openBelow(const QModelIndex &parent, int first, int last, std::vector<const void *> &out) const;
     int topRow() const;
@@ -157,6 +157,7 @@ private:
     void changed();
 
     DragDrop *m_handler = nullptr;
+    DocumentTreeModel *m_items = nullptr;
     int m_indent = 20;
     mutable int m_rowHeight = 0;
     mutable std::vector<Row> m_rows;
@@ -166,9 +167,6 @@ private:
     QSet<const void *> m_open;
     // Open items being removed, forgotten once they are gone.
     std::vector<const void *> m_leaving;
-    // Where removed rows were, for their later siblings' new numbers.
-    int m_renumberAt = -1;
-    int m_renumberDepth = 0;
     mutable int m_width = -1;
     QPersistentModelIndex m_pressed;
     QBasicTimer m_openTimer;
