@@ -55,7 +55,7 @@ qsizetype declaredPrefix(const QString &text, qsizetype pair, Declaration *decla
     if (quote == last)
         return last;
     static const QRegularExpression declaration(QStringLiteral("^ xmlns:([^\\s=\"]+)=\"([^\"<]*)\"$"));
-    const QRegularExpressionMatch match = declaration.match(QStringView(text).mid(quote + 1));
+    const QRegularExpressionMatch match = declaration.match(text.mid(quote + 1));
     const QString name = text.left(pair);
     if (!match.hasMatch() || !name.startsWith(match.captured(1) + QLatin1Char(':')))
         return last;

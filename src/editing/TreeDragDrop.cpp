@@ -81,7 +81,7 @@ private:
 void acknowledgeMove(const QMimeData *data, Qt::DropAction effect)
 {
     if (effect == Qt::MoveAction && carriesNode(data))
-        data->data(kInserted);
+        [[maybe_unused]] const QByteArray answer = data->data(kInserted);
 }
 
 } // namespace
