@@ -93,7 +93,7 @@ void TransformJob::readOutput()
         m_output += m_process->readAllStandardOutput();
         return;
     }
-    // One byte past the limit tells that there is more.
+    // What fits; the rest is never read.
     if (room > 0)
         m_output += m_process->read(room);
     TransformResult result;
@@ -101,7 +101,9 @@ void TransformJob::readOutput()
     result.truncated = true;
     result.output = std::move(m_output);
     // The worker says its output method before it writes the output, so
-    // the line is there, if not yet read.
+    // the line is there, if not yet read. Its signals would come while
+    // waiting for it.
+    m_process->disconnect(this);
     m_process->setReadChannel(QProcess::StandardError);
     if (!m_process->canReadLine())
         m_process->waitForReadyRead(1000);

@@ -281,8 +281,10 @@ private slots:
         // An output past the limit: the worker is stopped, and its start is
         // shown with a note of the limit.
         TransformJob::limits().outputBytes = 1024 * 1024;
-        choose("big.xsl", "<x:output method='text'/><x:template match='/' xmlns:str='http://exslt.org/strings'>"
-                          "<x:value-of select=\"str:padding(8000000, 'line&#10;')\"/></x:template>");
+        choose("big.xsl", "<x:output method='text'/><x:template match='/'><x:call-template name='t'/></x:template><x:template name='t'>"
+                          "<x:param name='s' select='\"line&#10;\"'/><x:param name='n' select='0'/><x:choose><x:when test='$n = 21'>"
+                          "<x:value-of select='$s'/></x:when><x:otherwise><x:call-template name='t'><x:with-param name='s' "
+                          "select='concat($s, $s)'/><x:with-param name='n' select='$n + 1'/></x:call-template></x:otherwise></x:choose></x:template>");
         QTRY_VERIFY(shown().endsWith(QStringLiteral("最初の 1 MB だけを表示しています。\n")));
         TransformJob::limits() = {};
         QVERIFY(QFileInfo(preview.previewFile()).size() < 1024 * 1024 + 200 && shown().contains(QStringLiteral("line\nline")));
