@@ -17,9 +17,11 @@
 
 #include <cctype>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <mutex>
 #include <strings.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace libxml {
@@ -85,6 +87,26 @@ QByteArray throughCatalog(const char *url, const char *id)
     return result;
 }
 
+// The kernel's own file systems show their files as regular ones, of
+// size 0, and some of them block or hand out secrets.
+bool onKernelFileSystem(int fd)
+{
+    struct statfs fs {};
+    if (::fstatfs(fd, &fs) != 0)
+        return true;
+    switch (fs.f_type) {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case DEBUGFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+        return true;
+    default:
+        return false;
+    }
+}
+
 // Reads a regular file whole. Opened without blocking and checked on the
 // open descriptor, so a FIFO or a pipe under /proc never stalls the parse,
 // even if it replaced the file after a look at its name.
@@ -96,7 +118,7 @@ bool readRegularFile(const QString &path, QByteArray *bytes, QString *reason)
         return false;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || onKernelFileSystem(fd)) {
         ::close(fd);
         *reason = QStringLiteral("通常のファイルではありません");
         return false;
@@ -185,6 +207,11 @@ ExternalLoadScope::ExternalLoadScope(const QString &folder) : m_previous(LoaderA
 ExternalLoadScope::~ExternalLoadScope()
 {
     LoaderAccess::current = m_previous;
+}
+
+bool readLocalFile(const QString &path, QByteArray *bytes, QString *reason)
+{
+    return readRegularFile(path, bytes, reason);
 }
 
 QByteArray fileUri(const QString &path)

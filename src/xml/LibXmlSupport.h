@@ -46,6 +46,12 @@ private:
     QString m_failure;
 };
 
+// Reads the regular file at `path` whole, as the loader reads external
+// resources: never a FIFO, a device, a folder or a file of /proc or /sys,
+// checked on the opened descriptor, and without blocking. False with the
+// reason otherwise.
+bool readLocalFile(const QString &path, QByteArray *bytes, QString *reason);
+
 // A local path as the file: URI libxml2 resolves relative references
 // against: absolute, UTF-8, with blanks, '%', '#' and non-ASCII escaped.
 QByteArray fileUri(const QString &path);

@@ -163,13 +163,39 @@ void TestDragDrop::betweenTwoEditorProcesses()
     QVERIFY(run({"key", "KP_Enter"}));
     QTRY_COMPARE(here.window.statusText(), QStringLiteral("2件検索されました。"));
 
-    // The other editor saves what it has: the moved subtree, its own kept.
+    // A moved node leaves only once the other tree has inserted it: a
+    // processing instruction it refuses stays, unchanged and unmarked here;
+    // a prefixed attribute brings its namespace and goes.
+    here.window.LoadXML(QStringLiteral("<r xmlns:p=\"urn:p\" p:k=\"v\"><?t d?></r>"));
+    tvw->expandAll();
+    rows.clear();
+    for (QModelIndex index = here.model().documentIndex(); index.isValid(); index = tvw->indexBelow(index))
+        rows << tvw->viewport()->mapTo(&here.window, tvw->visualRect(index).center());
+    QCOMPARE(rows.size(), 5); // #document, r, xmlns:p, p:k, ?t
+    const QString kept = here.flat();
+    const int steps = here.steps();
+    QVERIFY(drag(at(4, false), at(1, true), false));
+    QTest::qWait(1500);
+    QCOMPARE(here.flat(), kept);
+    QCOMPARE(here.steps(), steps);
+    QVERIFY(drag(at(3, false), at(1, true), false));
+    QTRY_COMPARE(here.flat(), QStringLiteral("<r xmlns:p=\"urn:p\"><?t d?></r>"));
+
+    // Dropped on a window without a document, an attribute is no document:
+    // the other editor keeps it. (There: #document, s, xmlns:p, p:k.)
+    TestWindow empty;
+    empty.window.setGeometry(0, 0, 690, 560);
+    QVERIFY(empty.showWindow());
+    QVERIFY(drag(at(3, true), empty.window.rect().center(), false));
+    QTRY_COMPARE(empty.prompt->shown.size(), 1);
+
+    // The other editor saves what it has: the moved nodes, its own kept.
     QVERIFY(run({"windowfocus", "--sync", window, "key", "ctrl+s"}));
     const auto saved = [&] {
         QFile f(other);
         return f.open(QIODevice::ReadOnly) ? flat(QString::fromUtf8(f.readAll())) : QString();
     };
-    QTRY_COMPARE_WITH_TIMEOUT(saved(), QStringLiteral("<s><c/><b><a/></b></s>"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(saved(), QStringLiteral("<s xmlns:p=\"urn:p\" p:k=\"v\"><c/><b><a/></b></s>"), 10000);
 }
 
 // F2, an invalid name, Enter, OK on Qt's own message box, then Down, as
