@@ -127,15 +127,17 @@ xmlParserInputPtr loadGuarded(const char *url, const char *id, xmlParserCtxtPtr 
     return input;
 }
 
-// Called from libxml2's C code, which no exception may pass through.
+// Called from libxml2's C code, which no exception may pass through; what
+// could throw is running out of memory, itself the reason then.
 xmlParserInputPtr guardedLoader(const char *url, const char *id, xmlParserCtxtPtr ctxt)
 {
     try {
         return loadGuarded(url, id, ctxt);
-    } catch (const std::exception &e) {
-        LoaderAccess::fail(QString::fromUtf8(url ? url : ""), QString::fromLocal8Bit(e.what()));
     } catch (...) {
-        LoaderAccess::fail(QString::fromUtf8(url ? url : ""), QStringLiteral("?"));
+    }
+    try {
+        LoaderAccess::fail(QString::fromUtf8(url ? url : ""), QString::fromLocal8Bit(strerror(ENOMEM)));
+    } catch (...) {
     }
     return nullptr;
 }

@@ -67,7 +67,8 @@ constexpr qint64 kMaxPartBytes = qint64(64) << 20;
 // a larger file is refused with a reason that names the limit. Opened
 // without blocking and checked on the open descriptor, so a FIFO or a pipe
 // under /proc never stalls the reader, even if it replaced the file after
-// a look at its name. Throws nothing; false with `reason` on failure.
+// a look at its name. False with `reason` on failure, running out of
+// memory while reading included.
 bool readRegularFile(const QString &path, QByteArray *bytes, QString *reason, qint64 limit = kMaxPartBytes);
 
 // The libxml2 structure behind an XmlNode's opaque pointer.
