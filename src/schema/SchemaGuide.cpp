@@ -3,6 +3,7 @@
 #include "xml/LibXmlSupport.h"
 #include "xml/XmlDocument.h"
 #include "xml/XmlNodeAccess.h"
+#include "ValidationCopy.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -152,15 +153,19 @@ public:
 
     int count = 0;
 
+    void add(xmlNodePtr node, const QString &message)
+    {
+        if (++count <= m_max)
+            m_faults->push_back({node, message});
+    }
+
 private:
     void add(xmlErrorPtr error)
     {
         if (!error || error->level == XML_ERR_WARNING)
             return;
-        if (++count > m_max)
-            return;
         auto *node = static_cast<xmlNodePtr>(error->node);
-        m_faults->push_back({node && node->doc == m_doc ? node : nullptr, fromXml(reinterpret_cast<const xmlChar *>(error->message)).trimmed()});
+        add(node && node->doc == m_doc ? node : nullptr, libxml::withLocalPaths(fromXml(reinterpret_cast<const xmlChar *>(error->message)).trimmed()));
     }
 
     xmlDocPtr m_doc;
@@ -234,6 +239,7 @@ struct SchemaGuide::Schema
     xmlDtdPtr dtd = nullptr; // read from a file; the document's own subset is used where it is
     xmlSchemaPtr xsd = nullptr;
     bool usable = false;
+    QString failure;
 
     ~Schema()
     {
@@ -402,7 +408,8 @@ SchemaGuide::SchemaGuide(const XmlDocument &document, const SchemaSource &source
         if (!source.path.isEmpty()) {
             libxml::ExternalLoadScope localFiles;
             s.dtd = xmlParseDTD(nullptr, reinterpret_cast<const xmlChar *>(libxml::fileUri(source.path).constData()));
-            s.usable = s.dtd && localFiles.failure().isEmpty();
+            s.failure = localFiles.failure();
+            s.usable = s.dtd && s.failure.isEmpty();
         } else {
             auto *doc = static_cast<xmlDocPtr>(document.rawDocument());
             s.usable = source.ownDtd && doc && doc->intSubset;
@@ -413,13 +420,19 @@ SchemaGuide::SchemaGuide(const XmlDocument &document, const SchemaSource &source
             s.xsd = xmlSchemaParse(parser);
             xmlSchemaFreeParserCtxt(parser);
         }
-        s.usable = s.xsd && localFiles.failure().isEmpty();
+        s.failure = localFiles.failure();
+        s.usable = s.xsd && s.failure.isEmpty();
     } else if (source.kind == SchemaKind::Xdr) {
         s.usable = QFileInfo(source.path).isFile();
     }
 }
 
 SchemaGuide::~SchemaGuide() = default;
+
+QString SchemaGuide::failure() const
+{
+    return m_schema->failure;
+}
 
 bool SchemaGuide::isUsable() const
 {
@@ -615,11 +628,6 @@ void locate(xmlDocPtr doc, const std::vector<Collector::Entry> &entries, std::ve
     }
 }
 
-struct DocFree
-{
-    void operator()(xmlDocPtr d) const { xmlFreeDoc(d); }
-};
-
 } // namespace
 
 int SchemaGuide::check(const XmlDocument &document, std::vector<Fault> *faults, int max) const
@@ -638,37 +646,39 @@ int SchemaGuide::check(const XmlDocument &document, std::vector<Fault> *faults, 
         locate(original, entries, faults);
         return result.errorCount;
     }
-    // A copy of its own: validating the document where it lies would write
-    // to pages the process shares with the window, each write a copy.
-    std::unique_ptr<xmlDoc, DocFree> copy(xmlCopyDoc(original, 1));
-    xmlDocPtr doc = copy.get();
+    // The copy F7 validates, entities substituted alike, so that both say
+    // the same; a copy of its own also keeps the check from writing to
+    // pages the process shares with the window, each write a copy.
+    validation::Copied copied = validation::copyWithOrigins(original);
+    xmlDocPtr doc = copied.doc.get();
     if (!doc)
         return 0;
     int count = 0;
     {
+        std::vector<validation::Unexpanded> unexpanded;
+        bool substituted;
+        {
+            Quiet quiet;
+            substituted = validation::substituteEntities(copied, s.dtd, &unexpanded);
+        }
+        if (!substituted)
+            return 0;
         Collector collector(doc, &entries, max);
+        for (const validation::Unexpanded &u : unexpanded)
+            collector.add(u.element, u.message);
         if (s.xsd) {
             if (xmlSchemaValidCtxtPtr context = xmlSchemaNewValidCtxt(s.xsd)) {
                 xmlSchemaValidateDoc(context, doc);
                 xmlSchemaFreeValidCtxt(context);
             }
-        } else if (xmlValidCtxtPtr context = xmlNewValidCtxt()) {
-            SubsetSwap swap(doc, s.dtd, m_source.ownDtd);
-            context->error = nullptr;
-            context->warning = nullptr;
-            if (xmlValidateRoot(context, doc)) {
-                // The copy's table of IDs came with it; the check makes its own.
-                xmlFreeIDTable(static_cast<xmlIDTablePtr>(doc->ids));
-                doc->ids = nullptr;
-                xmlFreeRefTable(static_cast<xmlRefTablePtr>(doc->refs));
-                doc->refs = nullptr;
-                xmlValidateElement(context, doc, xmlDocGetRootElement(doc));
-                xmlValidateDocumentFinal(context, doc);
-            }
-            xmlFreeValidCtxt(context);
+        } else {
+            validation::validateWithDtd(doc, s.dtd, m_source.ownDtd, [](qint64) { return true; });
         }
         count = collector.count;
     }
-    locate(doc, entries, faults);
+    // The faults by the document's nodes, where they stand in it.
+    for (Collector::Entry &e : entries)
+        e.node = e.node ? validation::origin(static_cast<xmlNodePtr>(e.node)) : nullptr;
+    locate(original, entries, faults);
     return count;
 }

@@ -54,6 +54,9 @@ public:
     const SchemaSource &source() const { return m_source; }
     // False when the schema could not be read; it then offers nothing.
     bool isUsable() const;
+    // Why a schema file or a part of it could not be read, naming it;
+    // empty when it could or the engine said no more.
+    QString failure() const;
 
     // The element names that may stand where `element` stands, its own
     // name first. For an element of the document's top, the names a root
@@ -78,10 +81,11 @@ public:
         std::vector<int> route;
         QString message;
     };
-    // Validates `document`, changing it for the duration: only for a
-    // process of its own (a forked child), as the document's schema may
-    // take its place. Keeps the first `max` faults in `faults`; returns how
-    // many there are.
+    // Validates `document` as validateDocument does, on a copy with its
+    // internal entities substituted, and names the faults by the
+    // document's nodes. Meant for a process of its own (a forked child),
+    // as it takes the time of a whole validation. Keeps the first `max`
+    // faults in `faults`; returns how many there are.
     int check(const XmlDocument &document, std::vector<Fault> *faults, int max) const;
 
     struct Schema; // libxml2's side

@@ -146,7 +146,7 @@ xmlDocPtr loadDocument(const xmlChar *uri, xmlDictPtr dict, int options, void *c
     // read, and nothing blocks.
     QByteArray bytes;
     QString reason;
-    if (!libxml::readLocalFile(path, &bytes, &reason)) {
+    if (!libxml::readRegularFile(path, &bytes, &reason)) {
         if (QFileInfo::exists(path))
             refuse(reason.toUtf8().constData(), uri);
         else

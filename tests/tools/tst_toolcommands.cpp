@@ -3,6 +3,7 @@
 #include "TestWindow.h"
 #include "xml/LibXmlSupport.h"
 #include "base/StringTable.h"
+#include "schema/SchemaGuide.h"
 #include "document/ValuePane.h"
 #include "schema/XdrValidator.h"
 #include "schema/XmlValidation.h"
@@ -273,6 +274,9 @@ private slots:
                  QStringLiteral("item@3"));
         const QString missing = firstFault(validate(badN, folder + QStringLiteral("/gone.dtd"), "<!ENTITY % m SYSTEM 'gone.mod'> %m;", &doc));
         QVERIFY2(missing.contains(QStringLiteral("gone.dtd")) && missing.contains(folder + QStringLiteral("/gone.mod")), qPrintable(missing));
+        // A fault of the schema names it by the path a user reads.
+        const QString broken = firstFault(validate(badN, folder + QStringLiteral("/broken.dtd"), "<!ELEMENT order (item+>", &doc));
+        QVERIFY2(broken.contains(folder + QStringLiteral("/broken.dtd:1: ")) && !broken.contains(QStringLiteral("file:")), qPrintable(broken));
     }
 
     // Parts a schema names: through the catalogs first, never from the
@@ -293,6 +297,9 @@ private slots:
                                                   << "schema: http://example.org/far.mod";
         QTest::newRow("fifo") << "fifo.dtd" << pulling(QFile::encodeName(files.path(QStringLiteral("fifo")))) << noN << "schema: 通常のファイルではありません";
         QTest::newRow("standard input") << "stdin.dtd" << pulling("/dev/stdin") << noN << "schema: /dev/stdin";
+        // A sparse file claims a terabyte: refused by its size, never held.
+        QTest::newRow("part of a terabyte") << "huge.dtd" << pulling(QFile::encodeName(files.path(QStringLiteral("huge.mod")))) << noN
+                                            << "schema: 64 MB を超えるファイルは読み込みません: " + files.path(QStringLiteral("huge.mod"));
         const QString html = QStringLiteral("<html xmlns='http://www.w3.org/1999/xhtml'><head><title>t</title></head>"
                                             "<body><p>x</p></body></html>");
         QTest::newRow("installed XHTML 1.1")
@@ -312,6 +319,8 @@ private slots:
         if (content.isNull() && !QFileInfo::exists(schema))
             QSKIP("the package with this schema is not installed");
         ::mkfifo(QFile::encodeName(files.path(QStringLiteral("fifo"))).constData(), 0600);
+        QFile huge(files.path(QStringLiteral("huge.mod")));
+        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(qint64(1) << 40));
         XmlDocument doc;
         QVERIFY(doc.loadXML(xml));
         const QString path = content.isNull() ? schema : files.write(schema, content);
@@ -466,6 +475,8 @@ private slots:
         w.prompt->fileAnswers.enqueue({schema});
         QTest::keyClick(&w.window, Qt::Key_F7);
         QCOMPARE(w.window.statusText(), GetResString(14));
+        QCoreApplication::processEvents(); // nothing said later covers the result
+        QCOMPARE(w.window.statusText(), GetResString(14));
         QVERIFY(w.prompt->shown.isEmpty()); // success shows no box
 
         QVERIFY(w.window.OpenFile(bad));
@@ -508,6 +519,60 @@ private slots:
         w.prompt->fileAnswers.enqueue({files.write(QStringLiteral("notes.txt"), "x")});
         w.window.menuItem(QStringLiteral("mnuToolVerifyNew"))->trigger();
         QVERIFY(w.window.statusText().isEmpty());
+    }
+
+    // The check behind typing says what F7 says: both validate the same
+    // copy, entities substituted (those of the schema too) and values read
+    // as the characters they are. Verdicts as xmllint --valid / --noent
+    // --dtdvalid / --schema give them.
+    void backgroundCheckAgreesWithValidation_data()
+    {
+        addColumns<QString, QByteArray, QByteArray, int>({"schemaName", "schema", "xml", "faults"});
+        const QByteArray kana = "<!ELEMENT r (p)><!ELEMENT p EMPTY><!ATTLIST p k (甲|乙) #REQUIRED n NMTOKEN #IMPLIED>";
+        QTest::newRow("Japanese values") << "kana.dtd" << kana << QByteArray("<!DOCTYPE r SYSTEM 'kana.dtd'><r><p k='甲' n='名前'/></r>") << 0;
+        QTest::newRow("Japanese value outside the list") << "kana.dtd" << kana << QByteArray("<!DOCTYPE r SYSTEM 'kana.dtd'><r><p k='丙'/></r>") << 1;
+        const QByteArray nest = "<!ENTITY inner '<b/>'><!ENTITY outer '&inner;'><!ELEMENT r (a)><!ELEMENT a (b)><!ELEMENT b EMPTY>";
+        QTest::newRow("schema entity naming another") << "nest.dtd" << nest << QByteArray("<!DOCTYPE r SYSTEM 'nest.dtd'><r><a>&outer;</a></r>") << 0;
+        QTest::newRow("entity that cannot be substituted")
+            << "any.dtd" << QByteArray("<!ELEMENT r (a)><!ELEMENT a ANY>")
+            << QByteArray("<!DOCTYPE r SYSTEM 'any.dtd' [<!ENTITY ext SYSTEM 'x.ent'><!ENTITY bad '&ext;'>]><r><a>&bad;</a></r>") << 1;
+        QTest::newRow("internal entity holding markup") << "" << QByteArray()
+            << QByteArray("<!DOCTYPE r [<!ELEMENT r (a)><!ELEMENT a (b)><!ELEMENT b EMPTY><!ENTITY e '<b/>'>]><r><a>&e;</a></r>") << 0;
+        QTest::newRow("internal entities under an XSD") << "guide.xsd" << kGuideXsd
+            << QByteArray("<!DOCTYPE r [<!ENTITY k 'x'><!ENTITY bc '<b/><c/>'>]><r xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' "
+                          "xsi:noNamespaceSchemaLocation='guide.xsd'><a kind='&k;'/>&bc;</r>") << 0;
+    }
+    void backgroundCheckAgreesWithValidation()
+    {
+        QFETCH(QString, schemaName);
+        QFETCH(QByteArray, schema);
+        QFETCH(QByteArray, xml);
+        QFETCH(int, faults);
+        if (!schemaName.isEmpty())
+            files.write(schemaName, schema);
+        const QString path = files.write(QStringLiteral("checked.xml"), xml);
+        XmlDocument doc;
+        QVERIFY(doc.load(path));
+        doc.settle(); // as the check's process finds it
+        const SchemaSource source = schemaInUse(doc, QString(), path);
+        const SchemaGuide guide(doc, source);
+        QVERIFY(guide.isUsable());
+        if (!source.path.isEmpty())
+            QCOMPARE(validateDocument(doc, source.path, source.kind).errorCount, faults);
+        std::vector<SchemaGuide::Fault> found;
+        QCOMPARE(guide.check(doc, &found, 10), faults);
+    }
+
+    // A document naming a DTD of a terabyte opens; the status says why
+    // nothing guides its editing.
+    void openingWithAHugeDtd()
+    {
+        QFile huge(files.path(QStringLiteral("tera.dtd")));
+        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(qint64(1) << 40));
+        TestWindow w;
+        QVERIFY(w.window.OpenFile(files.write(QStringLiteral("tera.xml"), "<!DOCTYPE r SYSTEM 'tera.dtd'><r>x</r>")));
+        QVERIFY(w.window.dom());
+        QTRY_VERIFY2(w.window.statusText().contains(QStringLiteral("64 MB")), qPrintable(w.window.statusText()));
     }
 
     // The document's own schema guides editing in the shown window: the
