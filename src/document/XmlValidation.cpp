@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <future>
 #include <memory>
 #include <unordered_map>
@@ -364,7 +365,8 @@ bool substituteEntities(ValidationWork &w, xmlDtdPtr schemaDtd)
 
 // xmlValidateDtd, element by element, so that it reports progress and can
 // stop.
-void validateDtd(ValidationWork &w, const std::atomic<bool> &cancelled, std::atomic<int> &progress)
+void validateDtd(ValidationWork &w, const std::atomic<bool> &cancelled, std::atomic<int> &progress,
+                 const std::function<void(int)> &report)
 {
     xmlDtdPtr dtd = parseSchema(w, [](const QByteArray &uri) {
         return xmlParseDTD(nullptr, reinterpret_cast<const xmlChar *>(uri.constData()));
@@ -402,8 +404,11 @@ void validateDtd(ValidationWork &w, const std::atomic<bool> &cancelled, std::ato
         for (xmlNodePtr e = root; e && !cancelled;) {
             xmlValidateOneElement(context, doc, e);
             if (e->type == XML_ELEMENT_NODE) {
-                if (++done % 4096 == 0)
+                if (++done % 4096 == 0) {
                     progress = int(std::min<qint64>(999, done * 1000 / total));
+                    if (report)
+                        report(progress);
+                }
                 for (xmlAttrPtr a = e->properties; a; a = a->next) {
                     xmlChar *value = xmlNodeListGetString(doc, a->children, 0);
                     xmlValidateOneAttribute(context, doc, e, a, value);
@@ -519,7 +524,7 @@ void ValidationRun::run()
         return;
     }
     if (w.kind == SchemaKind::Dtd)
-        validateDtd(w, m_cancelled, m_progress);
+        validateDtd(w, m_cancelled, m_progress, m_report);
     else
         validateXsd(w);
     w.copied = Copied(); // the copy goes with the thread that made use of it
