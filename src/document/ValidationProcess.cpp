@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <numeric>
 #include <poll.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <unordered_map>
 
@@ -21,7 +20,8 @@ namespace {
 // The child's answer after its progress lines ("p<per mille>"): "r", the
 // schema error, the count of errors, then one line per error: its node's
 // position in document order (-1: none), its route ("2.0.-1") and its
-// reason. Texts are in Base64, so any line ends they hold stay theirs.
+// reason; "e" ends it. Texts are in Base64, so any line ends they hold
+// stay theirs.
 QByteArray answer(const XmlDocument &document, const ValidationResult &r)
 {
     std::unordered_map<void *, std::pair<qint64, libxml::NodeRoute>> found;
@@ -51,12 +51,13 @@ QByteArray answer(const XmlDocument &document, const ValidationResult &r)
         }
         out += '\t' + e.reason.toUtf8().toBase64() + '\n';
     }
-    return out;
+    return out + "e\n";
 }
 
 bool work(int fd, const XmlDocument &document, const QString &schemaPath, SchemaKind kind)
 {
     ValidationRun run(document, schemaPath, kind);
+    run.leaveCopy();
     run.onProgress([fd](int perMille) { forked::writeAll(fd, 'p' + QByteArray::number(perMille) + '\n'); });
     run.run();
     return forked::writeAll(fd, answer(document, run.result(true)));
@@ -110,6 +111,10 @@ bool ValidationProcess::wait(int ms)
             m_progress = m_received.mid(1, line - 1).toInt();
             m_received.remove(0, line + 1);
         }
+        // The answer is complete before the child has given its memory
+        // back, which takes a while after a large document.
+        if (m_received.endsWith("\ne\n"))
+            break;
         p.revents = 0;
         if (::poll(&p, 1, 0) <= 0)
             return false;
@@ -120,22 +125,19 @@ bool ValidationProcess::wait(int ms)
 
 void ValidationProcess::finish()
 {
-    int status = 0;
-    ::waitpid(m_pid, &status, 0);
-    ::close(m_pipe);
-    m_pid = -1;
-    m_pipe = -1;
+    const bool complete = m_received.startsWith("r\n") && m_received.endsWith("\ne\n");
+    cancel(); // done with, or died
     m_finished = true;
-    const QList<QByteArray> lines = m_received.split('\n');
+    QList<QByteArray> lines = m_received.split('\n');
     m_received.clear();
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || lines.size() < 3 || lines[0] != "r") {
+    if (!complete || lines.size() < 5) {
         // Killed from outside, out of memory or crashed: no verdict.
         m_result.schemaError = GetResString(29).arg(m_schemaName);
         return;
     }
     m_result.schemaError = QString::fromUtf8(QByteArray::fromBase64(lines[1]));
     m_result.errorCount = lines[2].toInt();
-    for (qsizetype i = 3; i < lines.size(); ++i) {
+    for (qsizetype i = 3; i < lines.size() - 2; ++i) {
         const QList<QByteArray> fields = lines[i].split('\t');
         if (fields.size() != 3)
             continue;

@@ -527,6 +527,8 @@ void ValidationRun::run()
         validateDtd(w, m_cancelled, m_progress, m_report);
     else
         validateXsd(w);
+    if (m_leaveCopy)
+        (void)w.copied.doc.release();
     w.copied = Copied(); // the copy goes with the thread that made use of it
     m_progress = 1000;
 }

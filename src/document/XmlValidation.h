@@ -84,6 +84,8 @@ public:
     int progress() const { return m_progress; }
     // Called by run() as progress() changes, on run()'s thread.
     void onProgress(std::function<void(int)> report) { m_report = std::move(report); }
+    // For a process that ends after run(): the copy is left unfreed.
+    void leaveCopy() { m_leaveCopy = true; }
     ValidationResult result(bool withNodes = true) const;
 
 private:
@@ -91,4 +93,5 @@ private:
     std::atomic<bool> m_cancelled{false};
     std::atomic<int> m_progress{-1};
     std::function<void(int)> m_report;
+    bool m_leaveCopy = false;
 };
