@@ -753,6 +753,10 @@ int main(int argc, char **argv)
     // The measured windows keep their recovery copies here, not among the user's.
     QTemporaryDir state;
     qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
+    // And read settings of their own: a user's choice (the check behind
+    // typing turned off) would change what is measured.
+    QTemporaryDir settings;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(settings.path()));
     QTemporaryFile temporary(QDir::tempPath() + QStringLiteral("/ostrel-bench-XXXXXX.xml"));
     if (path.isEmpty()) {
         if (!temporary.open())
