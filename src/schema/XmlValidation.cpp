@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <future>
 #include <memory>
 #include <unordered_map>
@@ -164,7 +165,8 @@ bool substituteEntities(ValidationWork &w, xmlDtdPtr schemaDtd, ErrorCollector &
 
 // xmlValidateDtd, element by element, so that it reports progress and can
 // stop.
-void validateDtd(ValidationWork &w, const std::atomic<bool> &cancelled, std::atomic<int> &progress)
+void validateDtd(ValidationWork &w, const std::atomic<bool> &cancelled, std::atomic<int> &progress,
+                 const std::function<void(int)> &report)
 {
     xmlDtdPtr dtd = parseSchema(w, [](const QByteArray &uri) {
         return xmlParseDTD(nullptr, reinterpret_cast<const xmlChar *>(uri.constData()));
@@ -178,8 +180,11 @@ void validateDtd(ValidationWork &w, const std::atomic<bool> &cancelled, std::ato
     if (substituteEntities(w, dtd, collector)) {
         const qint64 total = std::max<qint64>(1, w.copied.elements);
         validation::validateWithDtd(doc, dtd, false, [&](qint64 done) {
-            if (done % 4096 == 0)
+            if (done % 4096 == 0) {
                 progress = int(std::min<qint64>(999, done * 1000 / total));
+                if (report)
+                    report(progress);
+            }
             return !cancelled;
         });
         keepErrors(collector, w);
@@ -276,9 +281,11 @@ void ValidationRun::run()
         return;
     }
     if (w.kind == SchemaKind::Dtd)
-        validateDtd(w, m_cancelled, m_progress);
+        validateDtd(w, m_cancelled, m_progress, m_report);
     else
         validateXsd(w);
+    if (m_leaveCopy)
+        (void)w.copied.doc.release();
     w.copied = Copied(); // the copy goes with the thread that made use of it
     m_progress = 1000;
 }

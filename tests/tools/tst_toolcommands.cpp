@@ -143,6 +143,23 @@ class TestToolCommands : public QObject
         return n.nodeName() + QLatin1Char('@') + QString::number(at.lineNumber());
     }
 
+    // This process's threads, and its children that have not ended.
+    static std::pair<int, int> workers()
+    {
+        std::pair<int, int> n;
+        for (const QString &task : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            ++n.first;
+            QFile children(QStringLiteral("/proc/self/task/%1/children").arg(task));
+            const QByteArray pids = children.open(QIODevice::ReadOnly) ? children.readAll() : QByteArray();
+            for (const QByteArray &pid : pids.split(' ')) {
+                QFile stat(QStringLiteral("/proc/%1/stat").arg(QString::fromLatin1(pid)));
+                const QByteArray line = !pid.isEmpty() && stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+                n.second += !line.isEmpty() && line.mid(line.lastIndexOf(')') + 2, 1) != "Z";
+            }
+        }
+        return n;
+    }
+
     ValidationResult validate(const QString &xml, const QString &schemaName, const QByteArray &schema, XmlDocument *doc)
     {
         if (!doc->loadXML(xml))
@@ -573,6 +590,44 @@ private slots:
         QVERIFY(w.window.OpenFile(files.write(QStringLiteral("tera.xml"), "<!DOCTYPE r SYSTEM 'tera.dtd'><r>x</r>")));
         QVERIFY(w.window.dom());
         QTRY_VERIFY2(w.window.statusText().contains(QStringLiteral("64 MB")), qPrintable(w.window.statusText()));
+    }
+
+    // F7 on a document that takes the engine a while, for each language:
+    // Cancel leaves nothing working on (no thread, no process); the next
+    // F7's box with the faults opens once the progress dialog has closed.
+    void cancelThenFaults_data()
+    {
+        const QByteArray items = "<ElementType name='item' content='textOnly'><AttributeType name='n' required='yes'/>"
+                                 "<attribute type='n'/></ElementType>"
+                                 "<ElementType name='order' content='eltOnly'><element type='item' maxOccurs='*'/></ElementType>";
+        addColumns<QString, QByteArray>({"schemaName", "schema"});
+        QTest::newRow("dtd") << "order.dtd" << kOrderDtd;
+        QTest::newRow("xsd") << "order.xsd" << orderXsd();
+        QTest::newRow("xdr") << "order.xml" << xdr(items);
+    }
+    void cancelThenFaults()
+    {
+        QFETCH(QString, schemaName);
+        QFETCH(QByteArray, schema);
+        QByteArray xml = "<order>\n";
+        for (int i = 0; i < 20000; ++i)
+            xml += "<item n=\"1\">a</item>\n";
+        TestWindow w;
+        QVERIFY(w.window.OpenFile(files.write(QStringLiteral("long.xml"), xml + "<item>b</item>\n</order>\n")));
+        w.window.validation().useFile(files.write(schemaName, schema));
+        const std::pair<int, int> before = workers();
+        w.prompt->cancelProgressAt = 0;
+        trigger(w, "mnuToolVerify");
+        QCOMPARE(workers().first, before.first);
+        QTRY_COMPARE(workers().second, before.second);
+        QVERIFY(w.prompt->shown.isEmpty());
+
+        w.prompt->cancelProgressAt = -1;
+        trigger(w, "mnuToolVerify");
+        QCOMPARE(w.prompt->shown.size(), 1);
+        QVERIFY(w.prompt->shown[0].text.contains(QStringLiteral("20002 行目: ")));
+        QVERIFY(!w.prompt->shown[0].overProgress);
+        QCOMPARE(w.window.selection().GetSelectedDOMNode().lineNumber(), 20002);
     }
 
     // The document's own schema guides editing in the shown window: the
