@@ -8,8 +8,11 @@
 #include "document/XdrValidator.h"
 #include "document/XmlValidation.h"
 #include "document/XsltTransform.h"
+#include "editing/NodeEditor.h"
 #include "shell/SettingsStore.h"
+#include "shell/StructureCommands.h"
 #include "tools/HelpCommands.h"
+#include "tools/SchemaAssist.h"
 #include "tools/ToolCommands.h"
 #include "tools/ValidationCommands.h"
 
@@ -684,6 +687,29 @@ private slots:
             const ValidationResult result = validateDocument(changed, path, schemaKindOf(schemaName));
             QVERIFY2(result.isValid(), qPrintable(name + QLatin1String(": ") + firstFault(result)));
         }
+    }
+
+    // Taking a name offered in a namespace that nothing declares there
+    // declares it on the element, in the same step as the rename.
+    void renameDeclaresTheNamespaceOffered()
+    {
+        files.write(QStringLiteral("ns.xsd"), "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema' targetNamespace='urn:g' "
+                    "attributeFormDefault='qualified'><xs:element name='doc'><xs:complexType>"
+                    "<xs:attribute name='kind' type='xs:string'/></xs:complexType></xs:element></xs:schema>");
+        TestWindow w;
+        QVERIFY(w.window.OpenFile(files.write(QStringLiteral("ns.xml"), "<doc xmlns='urn:g' xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' "
+                                                                       "xsi:schemaLocation='urn:g ns.xsd' x='1'/>")));
+        w.window.undo().ResetUndo();
+        const QString before = w.flat();
+        const XmlNode x = w.doc().documentElement().attributeNode(QStringLiteral("x"));
+        const QModelIndex item = w.model().indexForNode(x);
+        QCOMPARE(w.window.findChild<SchemaAssist *>()->namesFor(x), (QStringList{"x", "ns1:kind"}));
+        QVERIFY(w.window.structure().editor().tvw_AfterLabelEdit(item, QStringLiteral("ns1:kind")));
+        QCOMPARE(w.flat(), QString(before).replace(QStringLiteral(" x=\"1\""), QStringLiteral(" ns1:kind=\"1\""))
+                               .replace(QStringLiteral("xsi:schemaLocation"), QStringLiteral("xmlns:ns1=\"urn:g\" xsi:schemaLocation")));
+        QVERIFY(validateDocument(w.doc(), files.path(QStringLiteral("ns.xsd")), SchemaKind::Xsd).isValid());
+        w.window.undo().DoUndo();
+        QCOMPARE(w.flat(), before);
     }
 
     // The items follow the window's state each time the menu opens.
