@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 class XmlDocument;
@@ -65,6 +66,11 @@ public:
     // The attribute names `element` may have and has not yet, required
     // ones first; `own` (an attribute being renamed) goes first.
     QStringList attributeNames(const XmlNode &element, const XmlNode &own = XmlNode()) const;
+    // Names in a namespace that nothing declares where they are offered
+    // come with a prefix made up for it. For such a `name` offered for
+    // `element` (its own name, or with `attribute` one of its attributes):
+    // the prefix and the namespace to declare on it; empty for any other.
+    std::pair<QString, QString> declarationFor(const XmlNode &element, const QString &name, bool attribute) const;
     // The first required attribute `element` lacks; empty when none does.
     QString missingRequiredAttribute(const XmlNode &element) const;
     // The values an attribute's type allows when they are a closed list
@@ -89,8 +95,12 @@ public:
     int check(const XmlDocument &document, std::vector<Fault> *faults, int max) const;
 
     struct Schema; // libxml2's side
+    struct Declarations;
 
 private:
+    QStringList elementNames(const XmlNode &element, Declarations *made) const;
+    QStringList attributeNames(const XmlNode &element, const XmlNode &own, Declarations *made) const;
+
     SchemaSource m_source;
     std::unique_ptr<Schema> m_schema;
 };

@@ -110,6 +110,7 @@ frmMain::frmMain(std::unique_ptr<Prompt> prompt, QWidget *parent)
     m_assist->setDocument(m_DOM.get());
     connect(m_validation, &ValidationCommands::fileChosen, this, [this] { m_assist->refresh(m_validation->verifyPath()); });
     m_structure->delegate().setNameOffer([this](const QModelIndex &item) { return m_assist->namesFor(m_model->nodeAt(item)); });
+    m_structure->editor().setDeclarationNeed([this](const XmlNode &node, const QString &name) { return m_assist->declarationFor(node, name); });
     m_selection->setValueOffer([this](const XmlNode &node) { return m_assist->valuesFor(node); });
     m_structure->creator().setAttributeNameProposal([this](const XmlNode &element) { return m_assist->attributeProposal(element); });
     for (const bool forward : {true, false}) {

@@ -204,7 +204,16 @@ QStringList SchemaAssist::namesFor(const XmlNode &node) const
 
 QString SchemaAssist::attributeProposal(const XmlNode &element) const
 {
-    return m_guide ? m_guide->missingRequiredAttribute(element) : QString();
+    const QString name = m_guide ? m_guide->missingRequiredAttribute(element) : QString();
+    // A new attribute is made before it is named: its prefix must be bound.
+    return name.isEmpty() || m_guide->declarationFor(element, name, true).second.isEmpty() ? name : QString();
+}
+
+std::pair<QString, QString> SchemaAssist::declarationFor(const XmlNode &node, const QString &name) const
+{
+    if (!m_guide || node.isNull())
+        return {};
+    return node.isAttribute() ? m_guide->declarationFor(node.ownerElement(), name, true) : m_guide->declarationFor(node, name, false);
 }
 
 QStringList SchemaAssist::valuesFor(const XmlNode &node) const

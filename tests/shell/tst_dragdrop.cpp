@@ -4,12 +4,15 @@
 #include "shell/Fonts.h"
 
 #include <QApplication>
+#include <QAbstractItemView>
 #include <QComboBox>
+#include <QCompleter>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTreeView>
@@ -34,6 +37,7 @@ private slots:
     void betweenTwoEditorProcesses();
     void refusedLabelEditGivesTheTreeTheKeys();
     void schemaFaultsFollowTheKeys();
+    void offeredListsTakeClicks();
 };
 
 // A user drags items with the mouse: inside this process's window, out of
@@ -284,6 +288,76 @@ void TestDragDrop::schemaFaultsFollowTheKeys()
     QTRY_COMPARE_WITH_TIMEOUT(count->text(), QStringLiteral("1 件のエラー"), 10000);
     QCOMPARE(k.text(), QStringLiteral("x"));
     QCOMPARE(window.model().faults().keys(), QList<XmlNode>{root.firstChild()});
+    window.closeWithoutAsking();
+}
+
+// Clicks through the X server on the lists a schema offers: the value
+// pane's opens under the text, wide enough to read its longest value, and
+// takes a clicked value; with it open, a click elsewhere does what it
+// would do without; the label editor's takes a clicked name.
+void TestDragDrop::offeredListsTakeClicks()
+{
+    const QString xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
+    if (QGuiApplication::platformName() != QLatin1String("xcb") || xdotool.isEmpty())
+        QSKIP("needs Xvfb and xdotool");
+    const QString longValue = QStringLiteral("a-value-written-out-at-such-length-that-it-is-wider-than-the-value-pane");
+    QTemporaryDir dir;
+    const auto write = [&](const QString &name, const QByteArray &bytes) {
+        QFile f(dir.filePath(name));
+        return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+    };
+    QVERIFY(write(QStringLiteral("g.dtd"), "<!ELEMENT r (a*, b?)><!ELEMENT a EMPTY><!ELEMENT b EMPTY><!ATTLIST a k (short|" +
+                                               longValue.toLatin1() + ") #REQUIRED>"));
+    QVERIFY(write(QStringLiteral("d.xml"), "<!DOCTYPE r SYSTEM 'g.dtd'>\n<r><a k='short'/><a k='short'/></r>\n"));
+    frmMain window;
+    QVERIFY(window.OpenFile(dir.filePath(QStringLiteral("d.xml"))));
+    window.setGeometry(0, 0, 690, 560);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const auto run = [&](const QStringList &arguments) {
+        QProcess input;
+        input.start(xdotool, arguments);
+        return QTest::qWaitFor([&] { return input.state() == QProcess::NotRunning; }, 30000) && input.exitCode() == 0;
+    };
+    const auto click = [&](const QPoint &at) {
+        return run({"mousemove", "--sync", QString::number(at.x()), QString::number(at.y()), "click", "1"});
+    };
+    const XmlNode root = window.dom()->documentElement();
+    const XmlNode k = root.firstChild().attributeNode(QStringLiteral("k"));
+    window.selection().ShowNode(window.model().indexForNode(k), true);
+    ValuePane *pane = window.txtEdit();
+    QVERIFY(click(pane->mapToGlobal(QPoint(pane->width() / 2, 8))));
+    QTRY_VERIFY(pane->offered() && pane->offered()->popup()->isVisible());
+    // Gone with the pane's list once an element is selected.
+    QPointer<QAbstractItemView> list = pane->offered()->popup();
+    const QRect placed = list->geometry();
+    QVERIFY2(placed.width() > list->fontMetrics().horizontalAdvance(longValue) && placed.width() >= pane->width(),
+             qPrintable(QString::number(placed.width())));
+    QVERIFY(placed.top() >= pane->mapToGlobal(pane->cursorRect().bottomLeft()).y());
+    const auto row = [&](QAbstractItemView *view, int n) {
+        return view->viewport()->mapToGlobal(view->visualRect(view->model()->index(n, 0)).center());
+    };
+    QVERIFY(click(row(list, 1)));
+    QTRY_COMPARE(k.text(), longValue);
+
+    // Open again by typing; the first click on the tree selects there.
+    QVERIFY(run({"key", "BackSpace"}));
+    QTRY_VERIFY(list->isVisible());
+    const XmlNode second = root.lastChild();
+    QTreeView *tvw = window.tvw();
+    const QRect label = tvw->visualRect(window.model().indexForNode(second));
+    QVERIFY(click(tvw->viewport()->mapToGlobal(label.topLeft() + QPoint(12, label.height() / 2))));
+    QTRY_COMPARE(window.selection().GetSelectedDOMNode(), second);
+    QVERIFY(!list || !list->isVisible());
+
+    QVERIFY(run({"key", "F2"}));
+    QLineEdit *editor = nullptr;
+    QTRY_VERIFY((editor = tvw->findChild<QLineEdit *>(QStringLiteral("tvwLabelEdit"))) && editor->findChild<QCompleter *>()
+                && editor->findChild<QCompleter *>()->popup()->isVisible());
+    QAbstractItemView *names = editor->findChild<QCompleter *>()->popup();
+    QCOMPARE(names->model()->index(1, 0).data().toString(), QStringLiteral("b"));
+    QVERIFY(click(row(names, 1)));
+    QTRY_COMPARE(root.lastChild().nodeName(), QStringLiteral("b"));
     window.closeWithoutAsking();
 }
 

@@ -8,8 +8,11 @@
 #include "schema/XdrValidator.h"
 #include "schema/XmlValidation.h"
 #include "xml/XsltTransform.h"
+#include "editing/NodeEditor.h"
 #include "shell/SettingsStore.h"
+#include "shell/StructureCommands.h"
 #include "tools/HelpCommands.h"
+#include "tools/SchemaAssist.h"
 #include "tools/ToolCommands.h"
 #include "tools/ValidationCommands.h"
 
@@ -645,7 +648,7 @@ private slots:
         QTest::newRow("XSD named by the root")
             << "guide.xsd" << kGuideXsd
             << QByteArray("<?xml version='1.0'?>\n<r xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' xsi:noNamespaceSchemaLocation='guide.xsd'>")
-            << QStringList{"b", "a", "c"};
+            << QStringList{"b", "c"};
     }
     void schemaGuidesEditing()
     {
@@ -714,6 +717,118 @@ private slots:
         QTRY_VERIFY(!editor());
         QVERIFY2(w.flat().endsWith(QStringLiteral("<a kind=\"y\"/><c/></r>")), qPrintable(w.flat()));
         QTRY_VERIFY(w.model().faults().isEmpty());
+    }
+
+    // What the schema offers at a place is what the validator then accepts
+    // there: each name offered, put in, leaves the document valid.
+    void offeredNamesAreAccepted_data()
+    {
+        addColumns<QString, QByteArray, QByteArray, QString, QString, QStringList>(
+            {"schemaName", "schema", "xml", "at", "query", "expected"});
+        const QByteArray seq = "<xs:element name='doc'><xs:complexType><xs:sequence><xs:element ref='head'/>"
+                               "<xs:element ref='para' minOccurs='0' maxOccurs='unbounded'/><xs:element ref='footer' minOccurs='0'/>"
+                               "<xs:element ref='appendix' minOccurs='0'/></xs:sequence><xs:attribute ref='xml:lang'/>"
+                               "<xs:attribute name='kind' type='kind'/></xs:complexType></xs:element>"
+                               "<xs:element name='head'/><xs:element name='para'/><xs:element name='footer'/><xs:element name='appendix'/>"
+                               "<xs:simpleType name='kind'><xs:union><xs:simpleType><xs:restriction base='xs:string'>"
+                               "<xs:enumeration value='a'/><xs:enumeration value='b'/></xs:restriction></xs:simpleType>"
+                               "<xs:simpleType><xs:restriction base='xs:token'><xs:enumeration value='c'/></xs:restriction>"
+                               "</xs:simpleType></xs:union></xs:simpleType>";
+        const auto xsd = [&](const QByteArray &attributes) {
+            return "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema'" + attributes +
+                   "><xs:import namespace='http://www.w3.org/XML/1998/namespace' schemaLocation='xmlattrs.xsd'/>" + seq + "</xs:schema>";
+        };
+        const QByteArray plain = xsd(""), qualified = xsd(" xmlns='urn:g' targetNamespace='urn:g' elementFormDefault='qualified'");
+        const QByteArray qualifiedAttributes = xsd(" xmlns='urn:g' targetNamespace='urn:g' attributeFormDefault='qualified'");
+        const QByteArray blocks = "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema'><xs:element name='block' abstract='true'/>"
+                                  "<xs:element name='note' substitutionGroup='block'/><xs:element name='warning' substitutionGroup='block'/>"
+                                  "<xs:element name='doc'><xs:complexType><xs:sequence><xs:element ref='block' maxOccurs='unbounded'/>"
+                                  "</xs:sequence></xs:complexType></xs:element></xs:schema>";
+        const QByteArray dtd = "<!ELEMENT sec (title, x:ext*)><!ATTLIST sec xmlns:x CDATA #FIXED 'urn:x'><!ELEMENT title EMPTY>"
+                               "<!ELEMENT x:ext EMPTY><!ATTLIST x:ext x:mode (on|off) #IMPLIED>";
+        QTest::newRow("sequence, before a later child") << "g.xsd" << plain << QByteArray("<doc><head/><para/><para/></doc>")
+                                                        << "para" << "names" << QStringList{"para"};
+        QTest::newRow("sequence, at its end") << "g.xsd" << plain << QByteArray("<doc><head/><para/></doc>") << "para" << "names"
+                                              << QStringList{"para", "footer", "appendix"};
+        QTest::newRow("prefix in scope") << "q.xsd" << qualified << QByteArray("<g:doc xmlns:g='urn:g'><g:head/><g:para/></g:doc>")
+                                         << "para" << "names" << QStringList{"g:para", "g:footer", "g:appendix"};
+        QTest::newRow("default namespace") << "q.xsd" << qualified << QByteArray("<doc xmlns='urn:g'><head/><para/></doc>") << "para"
+                                           << "names" << QStringList{"para", "footer", "appendix"};
+        QTest::newRow("substitution group") << "b.xsd" << blocks << QByteArray("<doc><note/><note/></doc>") << "note" << "names"
+                                            << QStringList{"note", "warning"};
+        QTest::newRow("attribute of the xml namespace") << "g.xsd" << plain << QByteArray("<doc><head/></doc>") << "doc"
+                                                        << "attributes" << QStringList{"xml:lang", "kind"};
+        QTest::newRow("attribute with a declaration to add")
+            << "a.xsd" << qualifiedAttributes << QByteArray("<doc xmlns='urn:g'><head/></doc>") << "doc"
+            << "attributes" << QStringList{"xml:lang", "ns1:kind"};
+        QTest::newRow("union of enumerations") << "g.xsd" << plain << QByteArray("<doc kind='a'><head/></doc>") << "doc"
+                                               << "values of kind" << QStringList{"a", "b", "c"};
+        QTest::newRow("DTD prefixed name") << "s.dtd" << dtd << QByteArray("<sec xmlns:x='urn:x'><title/><x:ext/></sec>") << "ext"
+                                           << "names" << QStringList{"x:ext"};
+        QTest::newRow("DTD prefixed attribute") << "s.dtd" << dtd << QByteArray("<sec xmlns:x='urn:x'><title/><x:ext x:mode='on'/></sec>")
+                                                << "ext" << "values of x:mode" << QStringList{"on", "off"};
+    }
+    void offeredNamesAreAccepted()
+    {
+        QFETCH(QString, schemaName);
+        QFETCH(QByteArray, schema);
+        QFETCH(QByteArray, xml);
+        QFETCH(QString, at);
+        QFETCH(QString, query);
+        QFETCH(QStringList, expected);
+        files.write(QStringLiteral("xmlattrs.xsd"), "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema' "
+                    "targetNamespace='http://www.w3.org/XML/1998/namespace'><xs:attribute name='lang' type='xs:language'/></xs:schema>");
+        const QString path = files.write(schemaName, schema);
+        const auto element = [&](XmlDocument &doc) {
+            QList<XmlNode> found;
+            doc.selectNodes(QStringLiteral("(//*[local-name()='%1'])[1]").arg(at), doc.documentNode(), &found);
+            return found.value(0);
+        };
+        XmlDocument doc;
+        QVERIFY(doc.loadXML(QString::fromUtf8(xml)));
+        const SchemaGuide guide(doc, {schemaKindOf(schemaName), path, false});
+        QVERIFY(guide.isUsable());
+        const XmlNode e = element(doc);
+        const QString attribute = query.section(QLatin1Char(' '), 2);
+        const QStringList offered = query == QLatin1String("names") ? guide.elementNames(e)
+                                    : query == QLatin1String("attributes") ? guide.attributeNames(e)
+                                                                           : guide.attributeValues(e.attributeNode(attribute));
+        QCOMPARE(offered, expected);
+        for (const QString &name : offered) {
+            XmlDocument changed;
+            QVERIFY(changed.loadXML(QString::fromUtf8(xml)));
+            const XmlNode target = element(changed);
+            const auto [prefix, uri] = guide.declarationFor(target, name, query != QLatin1String("names"));
+            QVERIFY(uri.isEmpty() || changed.setAttribute(target, QStringLiteral("xmlns:") + prefix, uri));
+            QVERIFY(query == QLatin1String("names") ? changed.rename(target, name)
+                    : query == QLatin1String("attributes") ? changed.setAttribute(target, name, QStringLiteral("b"))
+                                                           : changed.setAttribute(target, attribute, name));
+            const ValidationResult result = validateDocument(changed, path, schemaKindOf(schemaName));
+            QVERIFY2(result.isValid(), qPrintable(name + QLatin1String(": ") + firstFault(result)));
+        }
+    }
+
+    // Taking a name offered in a namespace that nothing declares there
+    // declares it on the element, in the same step as the rename.
+    void renameDeclaresTheNamespaceOffered()
+    {
+        files.write(QStringLiteral("ns.xsd"), "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema' targetNamespace='urn:g' "
+                    "attributeFormDefault='qualified'><xs:element name='doc'><xs:complexType>"
+                    "<xs:attribute name='kind' type='xs:string'/></xs:complexType></xs:element></xs:schema>");
+        TestWindow w;
+        QVERIFY(w.window.OpenFile(files.write(QStringLiteral("ns.xml"), "<doc xmlns='urn:g' xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' "
+                                                                       "xsi:schemaLocation='urn:g ns.xsd' x='1'/>")));
+        w.window.undo().ResetUndo();
+        const QString before = w.flat();
+        const XmlNode x = w.doc().documentElement().attributeNode(QStringLiteral("x"));
+        const QModelIndex item = w.model().indexForNode(x);
+        QCOMPARE(w.window.findChild<SchemaAssist *>()->namesFor(x), (QStringList{"x", "ns1:kind"}));
+        QVERIFY(w.window.structure().editor().tvw_AfterLabelEdit(item, QStringLiteral("ns1:kind")));
+        QCOMPARE(w.flat(), QString(before).replace(QStringLiteral(" x=\"1\""), QStringLiteral(" ns1:kind=\"1\""))
+                               .replace(QStringLiteral("xsi:schemaLocation"), QStringLiteral("xmlns:ns1=\"urn:g\" xsi:schemaLocation")));
+        QVERIFY(validateDocument(w.doc(), files.path(QStringLiteral("ns.xsd")), SchemaKind::Xsd).isValid());
+        w.window.undo().DoUndo();
+        QCOMPARE(w.flat(), before);
     }
 
     // The items follow the window's state each time the menu opens.
