@@ -412,9 +412,11 @@ private slots:
         QTest::newRow("quadratic in an attribute") << big + "<r x=\"" + QByteArray("&a;").repeated(20000) + "\"/>" << 0 << 0 << QString();
         QTest::newRow("moderate use is fine") << "<!DOCTYPE r [<!ENTITY c \"" + QByteArray(100, 'c') + "\">]><r x=\"&c;\">"
                 + QByteArray("&c;").repeated(1000) + "</r>" << 100 * 1000 << 0 << QString();
-        // Large texts open; the bounds on expansion hold all the same.
-        const QByteArray tenMb(10 * 1000 * 1000 + 1, 'a');
-        QTest::newRow("text over 10 MB") << "<r>" + tenMb + "</r>" << int(tenMb.size()) << 0 << QString();
+        // Large texts open; the bounds on expansion hold all the same. (Not
+        // ASCII: the parser hands such text over in pieces, and the limit
+        // lies in joining them.)
+        const QByteArray tenMb = QByteArray("\xc3\xa9").repeated(5 * 1000 * 1000 + 1);
+        QTest::newRow("text over 10 MB") << "<r>" + tenMb + "</r>" << 5 * 1000 * 1000 + 1 << 0 << QString();
         QTest::newRow("attribute over 10 MB") << "<r>t<a x=\"" + tenMb + "\"/></r>" << 1 << 0 << QString();
         QTest::newRow("laughs in an attribute") << laughs + "]><r x=\"&l9;\"/>" << 0 << 0 << QString();
         QByteArray parameterLaughs = "<!DOCTYPE r [<!ENTITY % l0 \"lol\">";
