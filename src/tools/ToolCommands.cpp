@@ -1,5 +1,7 @@
 #include "ToolCommands.h"
 
+#include "ChildEnvironment.h"
+
 #include "document/DocumentHost.h"
 #include "document/DocumentLifecycle.h"
 #include "document/DocumentTreeModel.h"
@@ -12,6 +14,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QFileInfo>
 #include <QProcess>
 #include <QUrl>
 
@@ -138,10 +141,12 @@ void ToolCommands::mnuToolOpen_Click(const QString &program)
     const QString file = m_host.flags().m_FileName;
     if (!canOpenInProgram() || program.isEmpty())
         return;
-    // No shell: the path reaches the program as one argument, blanks and all.
+    // No shell: the path reaches the program as one argument, blanks and
+    // all, and absolute, so that a name starting with a dash is no option.
     QProcess process;
     process.setProgram(program);
-    process.setArguments({file});
+    process.setArguments({QFileInfo(file).absoluteFilePath()});
+    process.setProcessEnvironment(ChildEnvironment::forPrograms());
     if (!process.startDetached())
         warn(process.errorString());
 }
