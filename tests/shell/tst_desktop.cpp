@@ -11,6 +11,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -123,6 +124,11 @@ private slots:
     // opener tried first got the environment the editor started with.
     void readmeWindowFitsAndWraps()
     {
+        // The readme is looked for beside the program first.
+        const QString readme = QCoreApplication::applicationDirPath() + QStringLiteral("/readme.txt");
+        QFile::remove(readme);
+        QVERIFY(QFile::copy(QStringLiteral(OSTREL_TEST_DATA "/../../resources/readme.txt"), readme));
+        const auto removeReadme = qScopeGuard([&] { QFile::remove(readme); });
         frmMain window;
         QVERIFY(shown(window));
         QTRY_VERIFY(qEnvironmentVariableIsSet("QTWEBENGINE_CHROMIUM_FLAGS")); // the preview's own
@@ -136,7 +142,7 @@ private slots:
             dialog->reject();
         });
         QVERIFY(keys(window, {"F1"}));
-        QTRY_VERIFY(!text.isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(!text.isEmpty(), 20000);
         QVERIFY(fits && wraps);
         for (const char *topic : {"F8", "入力時に検証", "回復"})
             QVERIFY2(text.contains(QString::fromUtf8(topic)), topic);
@@ -162,7 +168,7 @@ private slots:
         QVERIFY(shown(*window.form()));
         QTRY_COMPARE(static_cast<QWidget *>(window.form())->windowHandle()->title(), QStringLiteral("-data[*].xml - Ostrel XML Editor"));
         QTRY_VERIFY(qEnvironmentVariableIsSet("QTWEBENGINE_CHROMIUM_FLAGS"));
-        window.form()->menuItem(QStringLiteral("mnuToolOpen0"))->trigger();
+        window.form()->findChild<QAction *>(QStringLiteral("mnuToolOpen0"))->trigger();
         QTRY_VERIFY(TestFiles::read(out).contains("PATH="));
         const QList<QByteArray> lines = TestFiles::read(out).split('\n');
         QCOMPARE(QString::fromUtf8(lines.value(0)), dash);
