@@ -283,8 +283,9 @@ private slots:
         t.life().mnuFileNew_Click();
         // The shared template is no file of the user's: choosing it from
         // the recent files would open it for saving over.
-        QVERIFY(!LoadMRU().contains(QFileInfo(templatePath).absoluteFilePath()));
+        const bool listed = LoadMRU().contains(QFileInfo(templatePath).absoluteFilePath());
         QFile::remove(templatePath);
+        QVERIFY(!listed);
         QCOMPARE(t.markup(), QStringLiteral("<template/>"));
         QVERIFY(t.caption() == w.caption() && !t.flags().m_HasFile);
 
