@@ -45,11 +45,16 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPrinter>
+#include <QScreen>
+#include <QStyle>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QThread>
 #include <QTimer>
 #include <QTreeView>
+
+#include <algorithm>
 
 namespace {
 
@@ -482,7 +487,9 @@ void frmMain::setDom(std::unique_ptr<XmlDocument> document)
 
 void frmMain::setCaption(const QString &caption)
 {
-    setWindowTitle(caption);
+    // Qt reads "[*]" as the place of a modified mark and drops it; a file
+    // may be named so. Doubled, it shows as itself.
+    setWindowTitle(QString(caption).replace(QLatin1String("[*]"), QLatin1String("[*][*]")));
 }
 
 void frmMain::addRecentFile(const QString &path)
@@ -499,9 +506,29 @@ QRect frmMain::windowRectTwips() const
 
 void frmMain::setWindowRectTwips(const QRect &rect, bool positionStored)
 {
-    const QSize size(Twips::toPixelsX(rect.width(), this), Twips::toPixelsY(rect.height(), this));
+    QSize size(Twips::toPixelsX(rect.width(), this), Twips::toPixelsY(rect.height(), this));
+    QPoint position(Twips::toPixelsX(rect.x(), this), Twips::toPixelsY(rect.y(), this));
+    // A size stored on a larger screen, or grown by a scale factor, would
+    // put the window's edges and buttons out of reach: it opens inside the
+    // screen's free area, frame included.
+    const QScreen *target = positionStored ? QGuiApplication::screenAt(position) : nullptr;
+    if (!target)
+        target = screen();
+    if (target) {
+        const QRect room = target->availableGeometry();
+        const QMargins frame = isVisible() && frameGeometry() != geometry()
+            ? QMargins(geometry().left() - frameGeometry().left(), geometry().top() - frameGeometry().top(),
+                       frameGeometry().right() - geometry().right(), frameGeometry().bottom() - geometry().bottom())
+            : QMargins(0, style()->pixelMetric(QStyle::PM_TitleBarHeight), 0, 0);
+        const QRect inner = room.marginsRemoved(frame);
+        size = size.boundedTo(inner.size()).expandedTo(minimumSize());
+        if (positionStored) {
+            position.setX(std::clamp(position.x(), inner.left(), std::max(inner.left(), inner.right() + 1 - size.width())));
+            position.setY(std::clamp(position.y(), inner.top(), std::max(inner.top(), inner.bottom() + 1 - size.height())));
+        }
+    }
     if (positionStored)
-        setGeometry(QRect(QPoint(Twips::toPixelsX(rect.x(), this), Twips::toPixelsY(rect.y(), this)), size));
+        setGeometry(QRect(position, size));
     else
         resize(size);
 }
