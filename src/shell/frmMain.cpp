@@ -29,6 +29,7 @@
 #include "tools/SchemaAssist.h"
 #include "tools/ToolCommands.h"
 #include "tools/ValidationCommands.h"
+#include "TiledWindow.h"
 #include "Twips.h"
 #include "WindowToolbar.h"
 #include "undo/UndoController.h"
@@ -499,7 +500,7 @@ void frmMain::addRecentFile(const QString &path)
 
 QRect frmMain::windowRectTwips() const
 {
-    const QRect g = geometry();
+    const QRect g = geometryBeforeTiling(this).value_or(geometry());
     return QRect(Twips::fromPixelsX(g.x(), this), Twips::fromPixelsY(g.y(), this), Twips::fromPixelsX(g.width(), this),
                  Twips::fromPixelsY(g.height(), this));
 }
