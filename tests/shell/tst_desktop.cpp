@@ -217,17 +217,9 @@ int main(int argc, char **argv)
     // The screen of a notebook at twice the scale: 640×400 for the windows.
     XvfbScreen server;
     const QString noServer = server.start("1280x800x24", argc, argv);
-    std::vector<char *> args;
-    for (int i = 0; i < argc; ++i) {
-        if (std::string(argv[i]) == "-platform" && i + 1 < argc) {
-            ++i;
-            continue;
-        }
-        args.push_back(argv[i]);
-    }
+    std::vector<char *> args = XvfbScreen::withoutPlatform(argc, argv);
     if (noServer.isEmpty()) {
-        qputenv("DISPLAY", server.display());
-        qputenv("QT_QPA_PLATFORM", "xcb");
+        server.useForThisProcess();
         qputenv("QT_SCALE_FACTOR", "2");
     }
     int count = int(args.size());

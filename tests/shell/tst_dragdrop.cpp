@@ -368,17 +368,9 @@ int main(int argc, char **argv)
     // process and an editor in another, moved by synthetic mouse events.
     XvfbScreen server;
     const QString noServer = server.start("1400x900x24", argc, argv);
-    std::vector<char *> args;
-    for (int i = 0; i < argc; ++i) {
-        if (std::string(argv[i]) == "-platform" && i + 1 < argc) {
-            ++i;
-            continue;
-        }
-        args.push_back(argv[i]);
-    }
+    std::vector<char *> args = XvfbScreen::withoutPlatform(argc, argv);
     if (noServer.isEmpty()) {
-        qputenv("DISPLAY", server.display());
-        qputenv("QT_QPA_PLATFORM", "xcb");
+        server.useForThisProcess();
     }
     int count = int(args.size());
     // Set up as the editor's own start does, so rows lie alike in both.
