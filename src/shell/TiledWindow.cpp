@@ -29,10 +29,13 @@ std::optional<QRect> geometryBeforeTiling(const QWidget *window)
     if (!reply || reply->format != 32 || xcb_get_property_value_length(reply.get()) != 24)
         return std::nullopt;
     const auto *v = static_cast<const quint32 *>(xcb_get_property_value(reply.get()));
+    // The server's size, not the widget's: a tiling the window has not yet
+    // heard of would otherwise look like a size the user chose.
+    std::unique_ptr<xcb_get_geometry_reply_t, decltype(free)> now(
+        xcb_get_geometry_reply(c, xcb_get_geometry(c, xcb_window_t(window->internalWinId())), nullptr), free);
+    if (!now || std::abs(int(now->width) - int(v[4])) > 1 || std::abs(int(now->height) - int(v[5])) > 1)
+        return std::nullopt;
     // The property speaks in the screen's pixels; the window in its own.
     const qreal ratio = window->devicePixelRatioF();
-    const QSize now(qRound(window->width() * ratio), qRound(window->height() * ratio));
-    if (std::abs(now.width() - int(v[4])) > 1 || std::abs(now.height() - int(v[5])) > 1)
-        return std::nullopt;
     return QRect(qRound(int(v[0]) / ratio), qRound(int(v[1]) / ratio), qRound(int(v[2]) / ratio), qRound(int(v[3]) / ratio));
 }
