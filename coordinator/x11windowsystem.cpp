@@ -42,6 +42,7 @@ X11WindowSystem::X11WindowSystem(xcb_connection_t *connection, quint32 root)
     , m_netWmName(internAtom("_NET_WM_NAME"))
     , m_netFrameExtents(internAtom("_NET_FRAME_EXTENTS"))
     , m_netMoveResizeWindow(internAtom("_NET_MOVERESIZE_WINDOW"))
+    , m_untiled(internAtom("_OSTREL_UNTILED"))
 {
 }
 
@@ -82,12 +83,44 @@ void X11WindowSystem::tileColumns(const QList<WindowId> &windows, const QRect &a
         const quint32 parent = parentOf(windows[i]);
         if (parent == 0)
             continue; // gone; the sweep will drop it
+        const QRect before = clientRect(windows[i]);
+        QSize tiled = columns[i].size();
         if (parent == m_root)
             configure(windows[i], columns[i]);
         else
-            moveResizeFramed(windows[i], columns[i]);
+            tiled = moveResizeFramed(windows[i], columns[i]);
+        markUntiled(windows[i], before, tiled);
     }
     xcb_flush(m_connection);
+}
+
+QRect X11WindowSystem::clientRect(WindowId window)
+{
+    const auto size = xcb_get_geometry(m_connection, window);
+    const auto origin = xcb_translate_coordinates(m_connection, window, m_root, 0, 0);
+    XcbPtr<xcb_get_geometry_reply_t> geometry(xcb_get_geometry_reply(m_connection, size, nullptr));
+    XcbPtr<xcb_translate_coordinates_reply_t> at(xcb_translate_coordinates_reply(m_connection, origin, nullptr));
+    if (!geometry || !at)
+        return {};
+    return QRect(at->dst_x, at->dst_y, geometry->width, geometry->height);
+}
+
+void X11WindowSystem::markUntiled(WindowId window, const QRect &before, const QSize &tiled)
+{
+    if (before.isEmpty() || m_untiled == XCB_ATOM_NONE)
+        return;
+    // A window still at the size an earlier tiling gave it keeps the size it
+    // had before that one; a window the user has sized since starts anew.
+    quint32 values[6] = {quint32(before.x()), quint32(before.y()), quint32(before.width()), quint32(before.height()),
+                         quint32(qMax(1, tiled.width())), quint32(qMax(1, tiled.height()))};
+    const auto cookie = xcb_get_property(m_connection, 0, window, m_untiled, XCB_ATOM_CARDINAL, 0, 6);
+    XcbPtr<xcb_get_property_reply_t> reply(xcb_get_property_reply(m_connection, cookie, nullptr));
+    if (reply && reply->format == 32 && xcb_get_property_value_length(reply.get()) == 24) {
+        const auto *earlier = static_cast<const quint32 *>(xcb_get_property_value(reply.get()));
+        if (QSize(int(earlier[4]), int(earlier[5])) == before.size())
+            std::memcpy(values, earlier, 4 * sizeof(quint32));
+    }
+    xcb_change_property(m_connection, XCB_PROP_MODE_REPLACE, window, m_untiled, XCB_ATOM_CARDINAL, 32, 6, values);
 }
 
 void X11WindowSystem::configure(WindowId window, const QRect &rect)
@@ -102,7 +135,7 @@ void X11WindowSystem::configure(WindowId window, const QRect &rect)
     XcbPtr<xcb_generic_error_t> error(xcb_request_check(m_connection, cookie));
 }
 
-void X11WindowSystem::moveResizeFramed(WindowId window, const QRect &rect)
+QSize X11WindowSystem::moveResizeFramed(WindowId window, const QRect &rect)
 {
     // The size the manager is asked for is the client's; the decorations
     // (_NET_FRAME_EXTENTS: left, right, top, bottom) come on top of it.
@@ -134,6 +167,7 @@ void X11WindowSystem::moveResizeFramed(WindowId window, const QRect &rect)
     xcb_send_event(m_connection, 0, m_root,
                    XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                    reinterpret_cast<const char *>(&event));
+    return QSize(int(event.data.data32[3]), int(event.data.data32[4]));
 }
 
 int X11WindowSystem::titleLength(WindowId window)

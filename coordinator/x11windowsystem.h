@@ -11,7 +11,10 @@ struct xcb_connection_t;
 // Xvfb, or a non-reparenting one) is configured directly. A window a window
 // manager has put into a frame is moved through the manager with
 // _NET_MOVERESIZE_WINDOW, so that the frame, decorations included, fills the
-// column.
+// column. Each tiled window carries _OSTREL_UNTILED (CARDINAL[6]): where its
+// client was and how large (x, y, width, height) before it was first tiled,
+// then the client size tiling gave it, so the editor keeps the size the user
+// chose rather than the tile's.
 class X11WindowSystem : public WindowSystem
 {
 public:
@@ -34,11 +37,16 @@ private:
     // The window's parent, 0 when the window does not exist.
     quint32 parentOf(WindowId window);
     void configure(WindowId window, const QRect &rect);
-    void moveResizeFramed(WindowId window, const QRect &rect);
+    // The client size asked for.
+    QSize moveResizeFramed(WindowId window, const QRect &rect);
+    // The window's client area in root coordinates; empty when it is gone.
+    QRect clientRect(WindowId window);
+    void markUntiled(WindowId window, const QRect &before, const QSize &tiled);
 
     xcb_connection_t *m_connection;
     quint32 m_root;
     quint32 m_netWmName;
     quint32 m_netFrameExtents;
     quint32 m_netMoveResizeWindow;
+    quint32 m_untiled;
 };

@@ -6,6 +6,7 @@
 #include "shell/HugePages.h"
 #include "shell/Translations.h"
 #include "shell/basGlobal.h"
+#include "tools/ChildEnvironment.h"
 
 #include <QApplication>
 #include <QFont>
@@ -36,12 +37,12 @@ int main(int argc, char *argv[])
         return 1;
     }
     if (!screen->platform().isEmpty())
-        qputenv("QT_QPA_PLATFORM", screen->platform().toLocal8Bit());
+        ChildEnvironment::setOwn("QT_QPA_PLATFORM", screen->platform().toLocal8Bit());
 
     // The preview's browser engine cannot sandbox itself for root, and
     // refuses to start then; administrators edit files as root.
     if (::geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+        ChildEnvironment::setOwn("QTWEBENGINE_DISABLE_SANDBOX", "1");
     // The preview's web engine shares its rendering contexts with the windows.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);

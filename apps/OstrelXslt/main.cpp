@@ -6,7 +6,7 @@
 //
 // On success the exit code is 0, the output is on standard output and its
 // output method (html, text, xml or empty) is the one line on standard
-// error. Otherwise standard error holds the reason: exit code 1 for an
+// error, written before the output. Otherwise standard error holds the reason: exit code 1 for an
 // error of the style sheet or the document, 3 for the memory limit.
 
 #include "xml/XsltTransform.h"
@@ -73,6 +73,7 @@ int main(int argc, char *argv[])
         ::setrlimit(RLIMIT_AS, &limit);
     }
     std::set_new_handler(outOfMemory);
+    countAllocationFailures();
 
     QByteArray document;
     char buffer[1 << 16];
@@ -86,5 +87,7 @@ int main(int argc, char *argv[])
         writeAll(stderr, result.error.toUtf8());
         return 1;
     }
-    return writeAll(stdout, result.output) && writeAll(stderr, result.method.toUtf8() + '\n') ? 0 : 1;
+    // The method first: an editor that reads only the start of a long
+    // output still knows how to show it.
+    return writeAll(stderr, result.method.toUtf8() + '\n') && writeAll(stdout, result.output) ? 0 : 1;
 }

@@ -22,7 +22,7 @@ namespace {
 
 const QString kTitle = QStringLiteral("Ostrel XML Editor");
 const QString kOpenFilter = QStringLiteral("XMLファイル(*.xml)|*.xml|XSLファイル(*.xsl)|*.xsl|すべてのファイル(*.*)|*.*");
-const QString kSaveFilter = QStringLiteral("XML File(*.xml)|*.xml|XSL File(*.xsl)|*.xsl");
+const QString kSaveFilter = QStringLiteral("XML File(*.xml)|*.xml|XSL File(*.xsl)|*.xsl|すべてのファイル (*)|*");
 
 QString namePart(const QString &path)
 {
@@ -156,7 +156,7 @@ void DocumentLifecycle::ClearStatus()
     // With the document gone, so is its history (setDom above).
 }
 
-bool DocumentLifecycle::OpenFile(const QString &path, const std::function<void()> &beforeReplacing)
+bool DocumentLifecycle::OpenFile(const QString &path, const std::function<void()> &beforeReplacing, bool remember)
 {
     m_cancelled = false;
     if (path.isEmpty())
@@ -207,7 +207,8 @@ bool DocumentLifecycle::OpenFile(const QString &path, const std::function<void()
     f.m_HasFile = true;
     enableDocumentButtons();
     ResetUndo();
-    m_host.addRecentFile(info.absoluteFilePath());
+    if (remember)
+        m_host.addRecentFile(info.absoluteFilePath());
     return true;
 }
 
@@ -430,9 +431,8 @@ void DocumentLifecycle::mnuFileNew_Click()
         return;
     ClearStatus();
     const QString templatePath = programFile(QStringLiteral("default.xml"));
-    if (!templatePath.isEmpty()) {
-        OpenFile(templatePath);
-    }
+    if (!templatePath.isEmpty())
+        OpenFile(templatePath, {}, false);
     if (!m_host.dom()) {
         // No template, or one that does not parse: an empty document.
         m_host.setDom(std::make_unique<XmlDocument>());

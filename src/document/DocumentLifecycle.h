@@ -33,7 +33,9 @@ public:
     // shows its progress; cancelled, or refused for want of memory, it
     // changes nothing at all and says nothing. `beforeReplacing` runs once
     // the file is read and is not cancelled, before the window changes.
-    bool OpenFile(const QString &path, const std::function<void()> &beforeReplacing = {});
+    // `remember`: the file becomes a recent file (not so File > New's
+    // template, which is no file of the user's).
+    bool OpenFile(const QString &path, const std::function<void()> &beforeReplacing = {}, bool remember = true);
     // True when the last OpenFile or SaveFile was cancelled by the user.
     bool wasCancelled() const { return m_cancelled; }
     // Shows a recovery copy as the unsaved document of `sourcePath` (empty:

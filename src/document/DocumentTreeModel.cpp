@@ -22,6 +22,26 @@ QString nodeKeyText(int number)
     return QStringLiteral("Node") + QString::number(number);
 }
 
+// A row shows one line: a text that starts with a line break (a notice in
+// a comment, laid out below its "<!--") would show as blank or as an
+// ellipsis. Such a text is shown from its first line that is not blank.
+QString leadingLine(const QString &text)
+{
+    qsizetype start = 0;
+    while (start < text.size()) {
+        qsizetype end = text.indexOf(QLatin1Char('\n'), start);
+        if (end < 0)
+            end = text.size();
+        const QStringView line = QStringView(text).mid(start, end - start);
+        if (!line.trimmed().isEmpty())
+            return start == 0 ? text : line.trimmed().toString();
+        if (end == text.size())
+            break;
+        start = end + 1;
+    }
+    return text;
+}
+
 QString nodeLabel(const XmlNode &node, bool showText)
 {
     if (!showText)
@@ -32,7 +52,7 @@ QString nodeLabel(const XmlNode &node, bool showText)
     case NodeKind::Text:
     case NodeKind::Comment:
     case NodeKind::CData:
-        return node.text();
+        return leadingLine(node.text());
     default:
         return node.nodeName();
     }

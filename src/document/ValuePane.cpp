@@ -1,10 +1,15 @@
 #include "ValuePane.h"
 
+#include "PopupClicks.h"
+
 #include <QAbstractItemView>
 #include <QCompleter>
 #include <QKeyEvent>
+#include <QScrollBar>
 #include <QStringListModel>
 #include <QTextDocument>
+
+#include <algorithm>
 
 namespace {
 
@@ -17,6 +22,9 @@ QString toView(const QString &value)
     shown.replace(QLatin1Char('\r'), QChar::ParagraphSeparator);
     return shown;
 }
+
+// A list wider than this many average characters is cut.
+constexpr int kMaxListChars = 80;
 
 QString typed(const QString &shown)
 {
@@ -73,7 +81,12 @@ void ValuePane::focusInEvent(QFocusEvent *event)
 void ValuePane::setOffered(const QStringList &values)
 {
     if (values.isEmpty()) {
-        delete m_values;
+        // Later: a click on the open list may be what selected another node.
+        if (m_values) {
+            m_values->popup()->hide();
+            disconnect(m_values, nullptr, this, nullptr);
+            m_values->deleteLater();
+        }
         m_values = nullptr;
         return;
     }
@@ -86,6 +99,7 @@ void ValuePane::setOffered(const QStringList &values)
         connect(m_values, qOverload<const QString &>(&QCompleter::activated), this, &ValuePane::take);
     }
     m_values->setModel(new QStringListModel(values, m_values));
+    passOnClicksOutside(m_values->popup());
     if (hasFocus() && !isReadOnly())
         offer(QString());
 }
@@ -98,7 +112,20 @@ void ValuePane::offer(const QString &typed)
         m_values->popup()->hide();
         return;
     }
-    m_values->complete(cursorRect());
+    m_values->complete(listPlace());
+}
+
+QRect ValuePane::listPlace() const
+{
+    // Under the line with the cursor, from the text's left edge: as wide as
+    // the longest value, at least as the pane, at most a sane limit.
+    QAbstractItemView *list = m_values->popup();
+    int wanted = list->sizeHintForColumn(0) + 2 * list->frameWidth();
+    if (m_values->completionCount() > m_values->maxVisibleItems())
+        wanted += list->verticalScrollBar()->sizeHint().width();
+    const int limit = std::max(width(), fontMetrics().averageCharWidth() * kMaxListChars);
+    const QRect line = cursorRect().translated(viewport()->pos());
+    return QRect(0, line.top(), std::clamp(wanted, width(), limit), line.height());
 }
 
 void ValuePane::take(const QString &value)

@@ -46,6 +46,8 @@ private:
     void onTextChanged();
     void offer(const QString &typed);
     void take(const QString &value);
+    // Where the list opens, in the pane's coordinates.
+    QRect listPlace() const;
 
     QString m_value;
     // What the text view holds, one character for each of m_value's.

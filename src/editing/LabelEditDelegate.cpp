@@ -1,6 +1,7 @@
 #include "LabelEditDelegate.h"
 
 #include "NodeEditor.h"
+#include "document/PopupClicks.h"
 
 #include <QAbstractItemView>
 #include <QCompleter>
@@ -45,6 +46,7 @@ void LabelEditDelegate::setEditorData(QWidget *editor, const QModelIndex &index)
     completer->setFilterMode(Qt::MatchContains);
     completer->setMaxVisibleItems(12);
     completer->setWidget(line);
+    passOnClicksOutside(completer->popup());
     // Every name at first, the current one chosen; what is typed then
     // narrows the list.
     completer->setCompletionMode(QCompleter::UnfilteredPopupCompletion);

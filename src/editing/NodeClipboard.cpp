@@ -14,6 +14,7 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include "document/NodeTreeView.h"
+#include <QRegularExpression>
 
 namespace {
 
@@ -33,6 +34,38 @@ QString trimSpaces(const QString &text)
     while (to > from && text[to - 1] == QLatin1Char(' '))
         --to;
     return text.mid(from, to - from);
+}
+
+// A namespace declaration that follows a copied prefixed attribute.
+struct Declaration
+{
+    QString prefix;
+    QString uri;
+    bool needed = false; // the prefix is bound nowhere at the target
+};
+
+// Where the attribute's value in `text` ends (its closing quote), after
+// `pair` (its "=\""); a declaration of the name's prefix that follows it
+// goes to `declared`. Values as copied hold no quote; anything else after
+// the value belongs to it, as before.
+qsizetype declaredPrefix(const QString &text, qsizetype pair, Declaration *declared)
+{
+    const qsizetype last = text.size() - 1;
+    const qsizetype quote = text.indexOf(QLatin1Char('"'), pair + 2);
+    if (quote == last)
+        return last;
+    static const QRegularExpression declaration(QStringLiteral("^ xmlns:([^\\s=\"]+)=\"([^\"<]*)\"$"));
+    const QRegularExpressionMatch match = declaration.match(text.mid(quote + 1));
+    const QString name = text.left(pair);
+    if (!match.hasMatch() || !name.startsWith(match.captured(1) + QLatin1Char(':')))
+        return last;
+    declared->prefix = match.captured(1);
+    declared->uri = match.captured(2)
+                        .replace(QLatin1String("&quot;"), QLatin1String("\""))
+                        .replace(QLatin1String("&lt;"), QLatin1String("<"))
+                        .replace(QLatin1String("&gt;"), QLatin1String(">"))
+                        .replace(QLatin1String("&amp;"), QLatin1String("&"));
+    return quote;
 }
 
 } // namespace
@@ -115,14 +148,16 @@ NodeClipboard::Inserted NodeClipboard::InsertFromText(const QModelIndex &treeNod
     const std::unique_ptr<XmlDocument> parsed = XmlDocument::parse(text);
     XmlNode candidate = parsed ? parsed->documentElement() : XmlNode();
     QString error;
+    Declaration declared;
     if (!candidate) {
         if (wildcardMatch(text, QStringLiteral("<!--*-->"))) {
             candidate = dom.createComment(text.mid(4, text.size() - 7), &error);
         } else if (wildcardMatch(text, QStringLiteral("*=\"*\""))) {
             const qsizetype pair = text.indexOf(QStringLiteral("=\""));
+            const qsizetype end = declaredPrefix(text, pair, &declared);
             // An invalid name is refused by the document: said, and nothing changes.
             candidate = dom.createAttribute(text.left(pair), &error);
-            if (candidate && !dom.setText(candidate, text.mid(pair + 2, text.size() - pair - 3), &error))
+            if (candidate && !dom.setText(candidate, text.mid(pair + 2, end - pair - 2), &error))
                 candidate = XmlNode();
         } else if (wildcardMatch(text, QStringLiteral("<[?]*[?]>"))) {
             m_host.setStatusText(QStringLiteral("処理命令は貼り付けられません。"));
@@ -142,7 +177,8 @@ NodeClipboard::Inserted NodeClipboard::InsertFromText(const QModelIndex &treeNod
     // namespace-well-formed; refused as an invalid name is.
     if (target.isElement() || target.isDocument()) {
         const QString prefix = dom.unboundPrefix(candidate, target);
-        if (!prefix.isEmpty()) {
+        declared.needed = !prefix.isEmpty() && prefix == declared.prefix && target.isElement();
+        if (!prefix.isEmpty() && !declared.needed) {
             prompt.message(QStringLiteral("接頭辞「%1」の名前空間が宣言されていません。").arg(prefix),
                            Prompt::Icon::Exclamation);
             return {};
@@ -169,7 +205,16 @@ NodeClipboard::Inserted NodeClipboard::InsertFromText(const QModelIndex &treeNod
         if (candidate.isAttribute()) {
             const XmlNode existing = target.attributeNode(candidate.nodeName());
             const QString before = existing ? existing.text() : QString();
+            // The attribute's namespace is declared on the element it joins,
+            // and taken off again when it does not join.
+            const QString declaration = QStringLiteral("xmlns:") + declared.prefix;
+            if (declared.needed && !dom.setAttribute(target, declaration, declared.uri, &error)) {
+                prompt.message(error, Prompt::Icon::Exclamation);
+                return {};
+            }
             result.item = builder.AddAttributeNode(treeNode, candidate, false);
+            if (declared.needed && !result.item.isValid())
+                dom.removeAttribute(target, declaration);
             result.changed = result.item.isValid() || (existing && existing.text() != before);
             if (existing && before == candidate.text())
                 m_host.setStatusText(QStringLiteral("同じ値の属性がすでにあります。"));

@@ -181,7 +181,8 @@ bool NodeEditor::renameElement(const QModelIndex &item, const QString &newString
 {
     // Renamed in place: the subtree, its items and their expanded state stay.
     QString error;
-    if (!m_host.dom()->rename(m_host.selection().GetDOMNode(item), newString, &error))
+    const XmlNode node = m_host.selection().GetDOMNode(item);
+    if (!declareFor(node, newString, &error) || !m_host.dom()->rename(node, newString, &error))
         return refuse(error);
     // The path box and the pane show the new name at once: markup left with
     // the old name would rename the element back at the next keystroke.
@@ -202,13 +203,23 @@ bool NodeEditor::renameAttribute(const QModelIndex &item, const QString &newStri
         return refuse(QStringLiteral("Already Exists. Cannot change"));
     // Renamed in place, so it keeps its position among the attributes.
     QString error;
-    if (!m_host.dom()->rename(attribute, newString, &error))
+    const bool selected = item == m_host.selection().selectedItem();
+    if (!declareFor(attribute, newString, &error) || !m_host.dom()->rename(attribute, newString, &error))
         return refuse(error);
-    if (item == m_host.selection().selectedItem())
-        m_host.selection().ShowNode(item, false);
+    if (selected)
+        m_host.selection().ShowNode(m_host.model().indexForNode(attribute), false);
     m_lifecycle.DocumentModified();
     m_host.refreshPreview();
     return true;
+}
+
+bool NodeEditor::declareFor(const XmlNode &node, const QString &name, QString *error)
+{
+    const auto [prefix, uri] = m_declarationNeed ? m_declarationNeed(node, name) : std::pair<QString, QString>();
+    if (uri.isEmpty())
+        return true;
+    const XmlNode element = node.isAttribute() ? node.ownerElement() : node;
+    return m_host.dom()->setAttribute(element, QStringLiteral("xmlns:") + prefix, uri, error);
 }
 
 bool NodeEditor::setContent(const QModelIndex &item, const QString &newString)

@@ -4,8 +4,12 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+#include <utility>
+
 class DocumentHost;
 class DocumentLifecycle;
+class XmlNode;
 
 // Deleting, moving and renaming nodes from the tree. Renames go through the
 // tree's own label editor: however an edit starts, tvw_BeforeLabelEdit
@@ -39,13 +43,20 @@ public:
     // label stays as it was and the document unchanged).
     bool tvw_AfterLabelEdit(const QModelIndex &item, const QString &newString);
 
+    // For a name a schema offered whose prefix nothing declares where the
+    // node stands: the prefix and namespace a rename declares on the element.
+    using DeclarationNeed = std::function<std::pair<QString, QString>(const XmlNode &node, const QString &name)>;
+    void setDeclarationNeed(DeclarationNeed need) { m_declarationNeed = std::move(need); }
+
 private:
     void move(bool up);
     bool renameElement(const QModelIndex &item, const QString &newString);
     bool renameAttribute(const QModelIndex &item, const QString &newString);
     bool setContent(const QModelIndex &item, const QString &newString);
     bool refuse(const QString &description);
+    bool declareFor(const XmlNode &node, const QString &name, QString *error);
 
     DocumentHost &m_host;
     DocumentLifecycle &m_lifecycle;
+    DeclarationNeed m_declarationNeed;
 };

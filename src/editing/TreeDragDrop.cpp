@@ -28,11 +28,15 @@
 namespace {
 
 const QString kPlainText = QStringLiteral("text/plain");
+// Asked for by a tree once it has inserted a moved node: only then does
+// the source delete it. Reading the node itself says nothing yet, as the
+// target may still refuse it.
+const QString kInserted = QStringLiteral("application/x-ostrel-node-inserted");
 
 // The dragged node's markup, made only when a target asks for it: a drag
 // that ends nowhere never serialises a large subtree. It goes out as plain
-// text and in the node format; a target that reads the latter is a tree,
-// and only then does a move delete the source.
+// text and in the node format; a tree that has inserted it asks for the
+// acknowledgement format, and only then does a move delete the source.
 class NodeDragData : public QMimeData
 {
 public:
@@ -43,7 +47,7 @@ public:
 
     QStringList formats() const override
     {
-        return {nodeDragFormat(), kPlainText, kPlainText + QStringLiteral(";charset=utf-8")};
+        return {nodeDragFormat(), kPlainText, kPlainText + QStringLiteral(";charset=utf-8"), kInserted};
     }
     bool hasFormat(const QString &mimeType) const override { return formats().contains(mimeType); }
 
@@ -52,12 +56,15 @@ protected:
     {
         if (!hasFormat(mimeType))
             return {};
+        if (mimeType == kInserted) {
+            if (m_taken)
+                std::exchange(m_taken, nullptr)();
+            return QByteArray("1");
+        }
         if (!m_made) {
             m_text = m_markup();
             m_made = true;
         }
-        if (mimeType == nodeDragFormat() && m_taken)
-            std::exchange(m_taken, nullptr)();
         if (type.id() == QMetaType::QString)
             return m_text;
         return m_text.toUtf8();
@@ -69,6 +76,13 @@ private:
     mutable QString m_text;
     mutable bool m_made = false;
 };
+
+// Tells the source of a moved node that it was inserted here.
+void acknowledgeMove(const QMimeData *data, Qt::DropAction effect)
+{
+    if (effect == Qt::MoveAction && carriesNode(data))
+        [[maybe_unused]] const QByteArray answer = data->data(kInserted);
+}
 
 } // namespace
 
@@ -101,9 +115,9 @@ void TreeDragDrop::tvw_OLECompleteDrag(Qt::DropAction effect)
     if (effect != Qt::MoveAction || !dragged.isValid() || m_host.flags().m_ReadOnly)
         return;
     // A target that took the markup as text (a text field, another
-    // program) has not taken the node. A tree of another process asks for
-    // the node only after the platform has ended the drag here: the move
-    // is completed then.
+    // program) has not taken the node. A tree of another process reads
+    // and inserts the node only after the platform has ended the drag
+    // here: the move is completed when it says it has.
     if (m_taken)
         deleteMoved(dragged);
     else
@@ -178,7 +192,7 @@ TreeDragDrop::Dropped TreeDragDrop::readDropped(const QMimeData *data, bool cont
     if (!data)
         return {};
     // A node of a tree: what it carries is read only when it is dropped,
-    // as reading it tells the source that a tree took the node.
+    // so a drag that passes over makes no markup.
     if (carriesNode(data))
         return {Dropped::Kind::Text, content ? QString::fromUtf8(data->data(nodeDragFormat())) : QString()};
     // Files come as a list of URLs, often with their names as text too:
@@ -307,6 +321,7 @@ bool TreeDragDrop::dropOnEmptyWindow(QDropEvent *event, const Dropped &dropped)
         return false;
     event->setDropAction(effectFor(event, dropped));
     event->accept();
+    acknowledgeMove(event->mimeData(), event->dropAction());
     return true;
 }
 
@@ -352,6 +367,7 @@ void TreeDragDrop::drop(QDropEvent *event)
     m_beforeHover = QPersistentModelIndex();
     event->setDropAction(effect);
     event->accept();
+    acknowledgeMove(event->mimeData(), effect);
 }
 
 bool TreeDragDrop::eventFilter(QObject *watched, QEvent *event)

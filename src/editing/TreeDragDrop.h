@@ -15,8 +15,8 @@ class TreeNavigator;
 // Dragging nodes out of the tree and dropping text, nodes and files on it.
 // A dragged item travels as its markup in plain text, so the same drop
 // takes nodes from this window, another window or another editor process,
-// and text from other programs. A move deletes the dragged node once the
-// target has taken it. Files dropped on a window without a document open
+// and text from other programs. A move deletes the dragged node once a
+// tree has inserted it and said so; a refused drop leaves it. Files dropped on a window without a document open
 // there; on an element, the file's root element is inserted.
 class TreeDragDrop : public QObject, public NodeTreeView::DragDrop
 {
@@ -29,11 +29,11 @@ public:
     // drag between them. The start takes the item under the last press;
     // false when there is none.
     bool tvw_OLEStartDrag();
-    // Deletes the dragged node when a tree took it and moved it; when the
-    // tree has yet to read it (another process), once it has.
+    // Deletes the dragged node when a tree inserted it and moved it; when
+    // the tree has yet to say so (another process), once it has.
     void tvw_OLECompleteDrag(Qt::DropAction effect);
     // What the started drag carries (owned by the caller): the markup, and
-    // the node format whose reading tells that a tree took it.
+    // the format a tree asks for once it has inserted the node.
     QMimeData *dragData();
     // The item being dragged out of this window, or invalid.
     QModelIndex dragNode() const { return m_DragNode; }
@@ -71,7 +71,7 @@ private:
     // Load or open into a window without a document.
     bool dropOnEmptyWindow(QDropEvent *event, const Dropped &dropped);
     void endHover();
-    // A tree read the node of drag number `drag`.
+    // A tree inserted the node of drag number `drag`.
     void nodeTaken(quint64 drag);
     void deleteMoved(const QModelIndex &dragged);
 
@@ -81,8 +81,8 @@ private:
     NodeEditor &m_editor;
     TreeNavigator &m_navigator;
     QPersistentModelIndex m_DragNode;
-    // The running drag's number; whether a tree has read its node; a moved
-    // node whose target has yet to read it.
+    // The running drag's number; whether a tree has inserted its node; a
+    // moved node whose target has yet to say that it inserted it.
     quint64 m_drag = 0;
     bool m_taken = false;
     QPersistentModelIndex m_pendingMove;

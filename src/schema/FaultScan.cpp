@@ -1,5 +1,7 @@
 #include "FaultScan.h"
 
+#include "ForkedChild.h"
+#include "xml/LibXmlSupport.h"
 #include "SchemaGuide.h"
 #include "xml/LibXmlSupport.h"
 #include "xml/XmlDocument.h"
@@ -9,100 +11,14 @@
 
 #include <algorithm>
 #include <numeric>
-#include <cstring>
-#include <malloc.h>
-#include <sys/mman.h>
 #include <vector>
-#include <csignal>
-#include <fcntl.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
 
 // A child may hang on a lock another thread held when it was forked.
 constexpr int kChildTimeoutMs = 120000;
-
-bool writeAll(int fd, const QByteArray &data)
-{
-    const char *p = data.constData();
-    qint64 left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        left -= n;
-    }
-    return true;
-}
-
-// The child's memory for libxml2: taken from fresh pages in order and
-// never given back (the child ends when done). Reusing the heap's free
-// blocks instead would write to pages the child still shares with the
-// window, and each such write copies its page first.
-namespace childHeap {
-
-char *next = nullptr;
-char *end = nullptr;
-std::vector<std::pair<char *, char *>> chunks;
-
-void *allocate(size_t size)
-{
-    size = (size + 15) & ~size_t(15);
-    if (size_t(end - next) < size + 16) {
-        const size_t chunk = std::max<size_t>(size + 16, size_t(64) << 20);
-        void *fresh = ::mmap(nullptr, chunk, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (fresh == MAP_FAILED)
-            return nullptr;
-        ::madvise(fresh, chunk, MADV_HUGEPAGE);
-        next = static_cast<char *>(fresh);
-        end = next + chunk;
-        chunks.emplace_back(next, end);
-    }
-    // Each block keeps its size before it, for realloc.
-    *reinterpret_cast<size_t *>(next) = size;
-    void *block = next + 16;
-    next += size + 16;
-    return block;
-}
-
-void release(void *) {}
-
-size_t sizeOf(void *block)
-{
-    auto *p = static_cast<char *>(block);
-    for (const auto &[from, to] : chunks) {
-        if (p > from && p < to)
-            return *reinterpret_cast<size_t *>(p - 16);
-    }
-    return ::malloc_usable_size(block); // the window's, from before the fork
-}
-
-void *reallocate(void *block, size_t size)
-{
-    if (!block)
-        return allocate(size);
-    void *moved = allocate(size);
-    if (moved)
-        std::memcpy(moved, block, std::min(size, sizeOf(block)));
-    return moved;
-}
-
-char *duplicate(const char *text)
-{
-    const size_t length = std::strlen(text) + 1;
-    auto *copy = static_cast<char *>(allocate(length));
-    if (copy)
-        std::memcpy(copy, text, length);
-    return copy;
-}
-
-} // namespace childHeap
 
 // The child's answer: the count, then one line per fault, its node's
 // position (-1: none), its route ("2.0.-1") and its message.
@@ -137,30 +53,13 @@ FaultScan::~FaultScan()
 void FaultScan::start(const XmlDocument &document, const SchemaGuide &guide)
 {
     cancel();
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0)
+    int pipe = -1;
+    const int pid = forked::start(document, [&](int fd) { return forked::writeAll(fd, answer(document, guide)); }, &pipe);
+    if (pid < 0)
         return;
-    const pid_t parent = ::getpid();
-    // The child has this thread only: nothing it reads may be left to another.
-    document.settle();
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (::getppid() != parent)
-            ::_exit(1);
-        ::close(fds[0]);
-        libxml::useChildHeap(childHeap::release, childHeap::allocate, childHeap::reallocate, childHeap::duplicate);
-        const bool sent = writeAll(fds[1], answer(document, guide));
-        ::_exit(sent ? 0 : 1);
-    }
-    ::close(fds[1]);
-    if (pid < 0) {
-        ::close(fds[0]);
-        return;
-    }
     m_document = &document;
     m_pid = pid;
-    m_pipe = fds[0];
+    m_pipe = pipe;
     m_received.clear();
     m_notifier = new QSocketNotifier(m_pipe, QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &FaultScan::readChild);
@@ -171,10 +70,8 @@ void FaultScan::cancel()
 {
     if (m_pid == 0)
         return;
-    ::kill(m_pid, SIGKILL);
-    // A killed child with a large copy of the editor takes a while to be
-    // torn down; the keystroke that ended it does not wait for that.
-    std::thread([pid = m_pid] { ::waitpid(pid, nullptr, 0); }).detach();
+    // The keystroke that ended it does not wait for its teardown.
+    forked::end(m_pid);
     m_pid = 0;
     release();
 }

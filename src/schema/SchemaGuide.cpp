@@ -3,13 +3,10 @@
 #include "xml/LibXmlSupport.h"
 #include "xml/XmlDocument.h"
 #include "xml/XmlNodeAccess.h"
+#include "ValidationCopy.h"
 
-#include <QDir>
 #include <QFileInfo>
-#include <QRegularExpression>
-#include <QUrl>
 
-#include <libxml/catalog.h>
 #include <libxml/globals.h>
 #include <libxml/hash.h>
 #include <libxml/parser.h>
@@ -17,6 +14,7 @@
 #include <libxml/tree.h>
 #include <libxml/valid.h>
 #include <libxml/xmlerror.h>
+#include <libxml/xmlregexp.h>
 #include <libxml/xmlschemas.h>
 #include <libxml/xpath.h>
 
@@ -27,8 +25,6 @@
 using libxml::fromXml;
 
 namespace {
-
-const xmlChar *xsiNamespace = reinterpret_cast<const xmlChar *>("http://www.w3.org/2001/XMLSchema-instance");
 
 // libxml2 keeps a compiled schema's content models and attribute uses in
 // structures of its own source file; these mirror the leading members
@@ -56,63 +52,6 @@ struct SchemaAttributeUse
     xmlNodePtr node;
     int occurs;
 };
-
-bool remote(const QString &location)
-{
-    const QUrl url(location);
-    return url.scheme().size() > 1 && url.scheme() != QLatin1String("file");
-}
-
-// A location a document names, as a local regular file.
-QString localFile(const QString &location, const QString &folder)
-{
-    if (location.isEmpty() || remote(location))
-        return QString();
-    QString path = location.startsWith(QLatin1String("file:")) ? QUrl(location).toLocalFile() : location;
-    if (QDir::isRelativePath(path)) {
-        if (folder.isEmpty())
-            return QString();
-        path = QDir(folder).absoluteFilePath(path);
-    }
-    const QFileInfo info(path);
-    return info.isFile() ? info.absoluteFilePath() : QString();
-}
-
-// The external part of the document's own DTD: through the catalogs first,
-// then beside the document.
-QString ownDtdFile(xmlDtdPtr subset, const QString &folder)
-{
-    if (!subset->SystemID && !subset->ExternalID)
-        return QString();
-    if (xmlChar *mapped = xmlCatalogResolve(subset->ExternalID, subset->SystemID)) {
-        const QString found = localFile(fromXml(mapped), folder);
-        xmlFree(mapped);
-        if (!found.isEmpty())
-            return found;
-    }
-    return subset->SystemID ? localFile(fromXml(subset->SystemID), folder) : QString();
-}
-
-QString xsiLocation(xmlNodePtr root, const QString &folder)
-{
-    if (xmlChar *plain = xmlGetNsProp(root, reinterpret_cast<const xmlChar *>("noNamespaceSchemaLocation"), xsiNamespace)) {
-        const QString found = localFile(fromXml(plain).trimmed(), folder);
-        xmlFree(plain);
-        if (!found.isEmpty())
-            return found;
-    }
-    xmlChar *pairs = xmlGetNsProp(root, reinterpret_cast<const xmlChar *>("schemaLocation"), xsiNamespace);
-    if (!pairs)
-        return QString();
-    const QStringList words = fromXml(pairs).split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
-    xmlFree(pairs);
-    const QString rootNs = root->ns && root->ns->href ? fromXml(root->ns->href) : QString();
-    for (int i = 0; i + 1 < words.size(); i += 2) {
-        if (words[i] == rootNs)
-            return localFile(words[i + 1], folder);
-    }
-    return QString();
-}
 
 // Silences libxml2's reports while a query tries names out.
 class Quiet
@@ -152,15 +91,19 @@ public:
 
     int count = 0;
 
+    void add(xmlNodePtr node, const QString &message)
+    {
+        if (++count <= m_max)
+            m_faults->push_back({node, message});
+    }
+
 private:
     void add(xmlErrorPtr error)
     {
         if (!error || error->level == XML_ERR_WARNING)
             return;
-        if (++count > m_max)
-            return;
         auto *node = static_cast<xmlNodePtr>(error->node);
-        m_faults->push_back({node && node->doc == m_doc ? node : nullptr, fromXml(reinterpret_cast<const xmlChar *>(error->message)).trimmed()});
+        add(node && node->doc == m_doc ? node : nullptr, libxml::withLocalPaths(fromXml(reinterpret_cast<const xmlChar *>(error->message)).trimmed()));
     }
 
     xmlDocPtr m_doc;
@@ -190,50 +133,12 @@ QStringList ordered(const QString &first, const QStringList &names)
 
 } // namespace
 
-QString SchemaSource::shownName() const
-{
-    if (!path.isEmpty())
-        return QFileInfo(path).fileName();
-    return ownDtd ? QStringLiteral("DOCTYPE") : QString();
-}
-
-bool precedesInDocument(const XmlNode &a, const XmlNode &b)
-{
-    auto *x = static_cast<xmlNodePtr>(XmlNodeAccess::raw(a));
-    auto *y = static_cast<xmlNodePtr>(XmlNodeAccess::raw(b));
-    return x && y && xmlXPathCmpNodes(x, y) == 1;
-}
-
-SchemaSource schemaInUse(const XmlDocument &document, const QString &chosenPath, const QString &documentPath)
-{
-    if (!chosenPath.isEmpty() && schemaKindOf(chosenPath) != SchemaKind::None)
-        return {schemaKindOf(chosenPath), chosenPath, false};
-    auto *doc = static_cast<xmlDocPtr>(document.rawDocument());
-    xmlNodePtr root = doc ? xmlDocGetRootElement(doc) : nullptr;
-    if (!root)
-        return {};
-    libxml::ensureInitialized();
-    // Where the document was read from, else where the window keeps it.
-    QString from = doc->URL ? localFile(fromXml(doc->URL), QString()) : QString();
-    if (from.isEmpty())
-        from = documentPath;
-    const QString folder = from.isEmpty() ? QString() : QFileInfo(from).absolutePath();
-    if (xmlDtdPtr own = doc->intSubset) {
-        const QString file = ownDtdFile(own, folder);
-        if (!file.isEmpty() || own->elements)
-            return {SchemaKind::Dtd, file, true};
-    }
-    const QString xsd = xsiLocation(root, folder);
-    if (!xsd.isEmpty())
-        return {SchemaKind::Xsd, xsd, false};
-    return {};
-}
-
 struct SchemaGuide::Schema
 {
     xmlDtdPtr dtd = nullptr; // read from a file; the document's own subset is used where it is
     xmlSchemaPtr xsd = nullptr;
     bool usable = false;
+    QString failure;
 
     ~Schema()
     {
@@ -337,11 +242,11 @@ struct SchemaGuide::Schema
         return out;
     }
 
-    // A simple type's enumeration, through its restrictions; a boolean's
-    // two values.
-    static QStringList values(xmlSchemaTypePtr type)
+    // A simple type's enumeration, through its restrictions; a union's
+    // members' values; a boolean's two values.
+    static QStringList values(xmlSchemaTypePtr type, int depth = 0)
     {
-        for (int depth = 0; type && depth < 32; type = type->baseType, ++depth) {
+        for (; type && depth < 32; type = type->baseType, ++depth) {
             if (type->type == XML_SCHEMA_TYPE_BASIC)
                 return type->builtInType == XML_SCHEMAS_BOOLEAN ? QStringList{QStringLiteral("true"), QStringLiteral("false")}
                                                                  : QStringList();
@@ -352,6 +257,13 @@ struct SchemaGuide::Schema
             }
             if (!out.isEmpty())
                 return out;
+            // A union: its members' values.
+            if ((type->flags & XML_SCHEMAS_TYPE_VARIETY_UNION) && type->memberTypes) {
+                for (xmlSchemaTypeLinkPtr member = type->memberTypes; member; member = member->next)
+                    out += values(member->type, depth + 1);
+                out.removeDuplicates();
+                return out;
+            }
         }
         return QStringList();
     }
@@ -402,7 +314,8 @@ SchemaGuide::SchemaGuide(const XmlDocument &document, const SchemaSource &source
         if (!source.path.isEmpty()) {
             libxml::ExternalLoadScope localFiles;
             s.dtd = xmlParseDTD(nullptr, reinterpret_cast<const xmlChar *>(libxml::fileUri(source.path).constData()));
-            s.usable = s.dtd && localFiles.failure().isEmpty();
+            s.failure = localFiles.failure();
+            s.usable = s.dtd && s.failure.isEmpty();
         } else {
             auto *doc = static_cast<xmlDocPtr>(document.rawDocument());
             s.usable = source.ownDtd && doc && doc->intSubset;
@@ -413,7 +326,8 @@ SchemaGuide::SchemaGuide(const XmlDocument &document, const SchemaSource &source
             s.xsd = xmlSchemaParse(parser);
             xmlSchemaFreeParserCtxt(parser);
         }
-        s.usable = s.xsd && localFiles.failure().isEmpty();
+        s.failure = localFiles.failure();
+        s.usable = s.xsd && s.failure.isEmpty();
     } else if (source.kind == SchemaKind::Xdr) {
         s.usable = QFileInfo(source.path).isFile();
     }
@@ -421,46 +335,231 @@ SchemaGuide::SchemaGuide(const XmlDocument &document, const SchemaSource &source
 
 SchemaGuide::~SchemaGuide() = default;
 
+QString SchemaGuide::failure() const
+{
+    return m_schema->failure;
+}
+
 bool SchemaGuide::isUsable() const
 {
     return m_schema->usable;
 }
 
+namespace {
+
+// How a name fits where an element stands, by the parent's content model.
+enum class Fit
+{
+    Rejected,   // the model refuses it, or a later child once it stands there
+    Unfinished, // every child accepted; the parent's content lacks more to come
+    Valid,      // the parent's whole content is accepted
+};
+
+// A name to try: an XSD declaration's local name and namespace, or a name
+// as a DTD writes it (prefix included, no namespace).
+struct Candidate
+{
+    const xmlChar *name;
+    const xmlChar *ns;
+};
+
+QByteArray dtdName(xmlNodePtr n)
+{
+    const QByteArray local(reinterpret_cast<const char *>(n->name));
+    return n->ns && n->ns->prefix ? QByteArray(reinterpret_cast<const char *>(n->ns->prefix)) + ':' + local : local;
+}
+
+// Runs the element children of `parent` through `model` as validation
+// does (XSD by local name and namespace, DTD by qualified name), `at`
+// named `candidate`.
+Fit tryContent(xmlRegexpPtr model, xmlNodePtr parent, xmlNodePtr at, const Candidate &candidate, bool dtd)
+{
+    xmlRegExecCtxtPtr exec = xmlRegNewExecCtxt(model, nullptr, nullptr);
+    if (!exec)
+        return Fit::Rejected;
+    bool reached = false;
+    int state = 0;
+    for (xmlNodePtr child = parent->children; child && state >= 0; child = child->next) {
+        if (child->type != XML_ELEMENT_NODE)
+            continue;
+        if (child == at) {
+            state = xmlRegExecPushString2(exec, candidate.name, candidate.ns, nullptr);
+            reached = true;
+        } else if (dtd) {
+            state = xmlRegExecPushString(exec, reinterpret_cast<const xmlChar *>(dtdName(child).constData()), nullptr);
+        } else {
+            state = xmlRegExecPushString2(exec, child->name, child->ns ? child->ns->href : nullptr, nullptr);
+        }
+    }
+    const bool complete = state >= 0 && xmlRegExecPushString(exec, nullptr, nullptr) == 1;
+    xmlRegFreeExecCtxt(exec);
+    return !reached || state < 0 ? Fit::Rejected : complete ? Fit::Valid : Fit::Unfinished;
+}
+
+// The declaration of `ns` in scope at `at` that binds a prefix to it, the
+// prefix not hidden by a nearer declaration; null when there is none.
+xmlNsPtr prefixFor(xmlDocPtr doc, xmlNodePtr at, const xmlChar *ns)
+{
+    if (xmlStrEqual(ns, XML_XML_NAMESPACE))
+        return xmlSearchNs(doc, at, reinterpret_cast<const xmlChar *>("xml"));
+    for (xmlNodePtr n = at; n && n->type == XML_ELEMENT_NODE; n = n->parent) {
+        for (xmlNsPtr d = n->nsDef; d; d = d->next) {
+            if (d->prefix && xmlStrEqual(d->href, ns) && xmlSearchNs(doc, at, d->prefix) == d)
+                return d;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+// Prefixes made up for namespaces that nothing declares where a name is
+// offered, each namespace one prefix, none in scope there.
+struct SchemaGuide::Declarations
+{
+    std::vector<std::pair<QByteArray, QString>> made; // namespace name, prefix
+
+    QString prefixOf(xmlDocPtr doc, xmlNodePtr at, const xmlChar *ns)
+    {
+        const QByteArray uri(reinterpret_cast<const char *>(ns));
+        for (const auto &[bound, prefix] : made) {
+            if (bound == uri)
+                return prefix;
+        }
+        for (int n = 1;; ++n) {
+            const QString prefix = QStringLiteral("ns%1").arg(n);
+            const bool taken = std::any_of(made.begin(), made.end(), [&](const auto &m) { return m.second == prefix; });
+            if (!taken && !xmlSearchNs(doc, at, reinterpret_cast<const xmlChar *>(prefix.toUtf8().constData()))) {
+                made.emplace_back(uri, prefix);
+                return prefix;
+            }
+        }
+    }
+};
+
+namespace {
+
+// How an element named `name` in `ns` is written at `at` so that it lands
+// in that namespace: unprefixed where the default namespace is `ns`, else
+// with a prefix in scope, else with one made up in `made`. Empty when no
+// way of writing it fits (no namespace under a default one).
+QString elementSpelling(xmlDocPtr doc, xmlNodePtr at, const xmlChar *name, const xmlChar *ns, SchemaGuide::Declarations *made)
+{
+    const xmlNsPtr fallback = xmlSearchNs(doc, at, nullptr);
+    const xmlChar *defaultNs = fallback && fallback->href && fallback->href[0] ? fallback->href : nullptr;
+    if (!ns || !ns[0])
+        return defaultNs ? QString() : fromXml(name);
+    if (defaultNs && xmlStrEqual(defaultNs, ns))
+        return fromXml(name);
+    if (const xmlNsPtr bound = prefixFor(doc, at, ns))
+        return qualifiedName(bound->prefix, name);
+    return made->prefixOf(doc, at, ns) + QLatin1Char(':') + fromXml(name);
+}
+
+// Attributes take no default namespace: one in a namespace needs a prefix.
+QString attributeSpelling(xmlDocPtr doc, xmlNodePtr at, const xmlChar *name, const xmlChar *ns, SchemaGuide::Declarations *made)
+{
+    if (!ns || !ns[0])
+        return fromXml(name);
+    if (const xmlNsPtr bound = prefixFor(doc, at, ns))
+        return qualifiedName(bound->prefix, name);
+    return made->prefixOf(doc, at, ns) + QLatin1Char(':') + fromXml(name);
+}
+
+// The names that fit, each once: those that leave the parent's content
+// valid ahead of those after which it still lacks something, `own` first
+// when it fits at all.
+QStringList ranked(const QString &own, const QStringList &valid, const QStringList &unfinished)
+{
+    const QStringList all = ordered(QString(), valid + unfinished);
+    return all.contains(own) ? ordered(own, all) : all;
+}
+
+void collectDtdNames(xmlElementContentPtr content, QStringList *names, int depth = 0)
+{
+    for (; content && depth < 256; content = content->c2, ++depth) {
+        if (content->type == XML_ELEMENT_CONTENT_ELEMENT && content->name) {
+            *names << qualifiedName(content->prefix, content->name);
+            return;
+        }
+        if (content->type == XML_ELEMENT_CONTENT_PCDATA)
+            return;
+        collectDtdNames(content->c1, names, depth + 1);
+    }
+}
+
+} // namespace
+
 QStringList SchemaGuide::elementNames(const XmlNode &element) const
+{
+    Declarations made;
+    return elementNames(element, &made);
+}
+
+QStringList SchemaGuide::elementNames(const XmlNode &element, Declarations *made) const
 {
     auto *e = static_cast<xmlNodePtr>(XmlNodeAccess::raw(element));
     if (!m_schema->usable || !e || e->type != XML_ELEMENT_NODE || !e->doc)
         return QStringList();
     const Schema &s = *m_schema;
+    xmlDocPtr doc = e->doc;
     const QString own = qualifiedName(e->ns ? e->ns->prefix : nullptr, e->name);
     xmlNodePtr parent = e->parent;
     const bool top = !parent || parent->type != XML_ELEMENT_NODE;
-    QStringList names;
+    const bool tried = !top && xmlChildElementCount(parent) <= kMaxTriedChildren;
+    QStringList valid, unfinished;
     if (s.xsd) {
-        if (top) {
+        // The parent's own particles first, then every global declaration
+        // (members of substitution groups, matches of wildcards); the
+        // content model the validator runs decides.
+        std::vector<xmlSchemaElementPtr> candidates;
+        xmlSchemaElementPtr parentDecl = top ? nullptr : s.declaration(parent);
+        xmlSchemaTypePtr type = parentDecl ? parentDecl->subtypes : nullptr;
+        // An element of no declared type takes any element.
+        const bool anything = top || (type && type->type == XML_SCHEMA_TYPE_BASIC && type->builtInType == XML_SCHEMAS_ANYTYPE);
+        if (!anything && (!Schema::hasElementContent(type) || !type->contModel))
+            return QStringList();
+        if (!top)
+            candidates = Schema::children(parentDecl);
+        std::vector<xmlSchemaElementPtr> globals;
+        // Beyond the children tried, only the parent's own particles.
+        if (anything || tried) {
             xmlHashScan(s.xsd->elemDecl, [](void *payload, void *data, const xmlChar *) {
                 auto *decl = static_cast<xmlSchemaElementPtr>(payload);
                 if (!(decl->flags & XML_SCHEMAS_ELEM_ABSTRACT))
-                    static_cast<QStringList *>(data)->append(fromXml(decl->name));
-            }, &names);
-            names.sort();
-        } else if (xmlSchemaElementPtr decl = s.declaration(parent)) {
-            for (xmlSchemaElementPtr c : Schema::children(decl))
-                names << fromXml(c->name);
+                    static_cast<std::vector<xmlSchemaElementPtr> *>(data)->push_back(decl);
+            }, &globals);
         }
-        return ordered(own, names);
+        std::sort(globals.begin(), globals.end(), [](auto a, auto b) { return xmlStrcmp(a->name, b->name) < 0; });
+        for (xmlSchemaElementPtr g : globals) {
+            if (std::find(candidates.begin(), candidates.end(), g) == candidates.end())
+                candidates.push_back(g);
+        }
+        for (xmlSchemaElementPtr c : candidates) {
+            const Fit fit = anything ? Fit::Valid
+                          : tried    ? tryContent(type->contModel, parent, e, {c->name, c->targetNamespace}, false)
+                                     : Fit::Unfinished;
+            const QString shown = fit == Fit::Rejected ? QString() : elementSpelling(doc, e, c->name, c->targetNamespace, made);
+            if (!shown.isEmpty())
+                (fit == Fit::Valid ? valid : unfinished) << shown;
+        }
+        return ranked(own, valid, unfinished);
     }
     if (!s.dtd && !m_source.ownDtd)
         return QStringList();
-    const std::vector<xmlDtdPtr> subsets = s.subsets(e->doc, m_source.ownDtd);
-    if (top) {
-        if (m_source.ownDtd && e->doc->intSubset && e->doc->intSubset->name)
-            names << fromXml(e->doc->intSubset->name);
+    const std::vector<xmlDtdPtr> subsets = s.subsets(doc, m_source.ownDtd);
+    const auto declared = [&subsets] {
+        QStringList names;
         for (xmlDtdPtr d : subsets)
             for (xmlNodePtr n = d->children; n; n = n->next)
                 if (n->type == XML_ELEMENT_DECL)
                     names << qualifiedName(reinterpret_cast<xmlElementPtr>(n)->prefix, n->name);
-        return ordered(own, names);
+        return names;
+    };
+    if (top) {
+        if (m_source.ownDtd && doc->intSubset && doc->intSubset->name)
+            valid << fromXml(doc->intSubset->name);
+        return ranked(own, valid + declared(), {});
     }
     xmlElementPtr decl = nullptr;
     for (xmlDtdPtr d : subsets) {
@@ -468,42 +567,30 @@ QStringList SchemaGuide::elementNames(const XmlNode &element) const
             break;
         decl = nullptr;
     }
-    if (!decl)
-        return QStringList{own};
+    if (!decl || decl->etype == XML_ELEMENT_TYPE_EMPTY)
+        return QStringList();
+    if (decl->etype == XML_ELEMENT_TYPE_ANY)
+        return ranked(own, declared(), {});
     QStringList model;
-    if (decl->etype == XML_ELEMENT_TYPE_ANY) {
-        for (xmlDtdPtr d : subsets)
-            for (xmlNodePtr n = d->children; n; n = n->next)
-                if (n->type == XML_ELEMENT_DECL)
-                    model << qualifiedName(reinterpret_cast<xmlElementPtr>(n)->prefix, n->name);
-        return ordered(own, model);
-    }
-    const xmlChar *found[256];
-    int count = 0;
-    if (decl->content)
-        xmlValidGetPotentialChildren(decl->content, found, &count, 256);
-    std::vector<const xmlChar *> candidates;
-    for (int i = 0; i < count; ++i) {
-        if (found[i] && found[i][0] != '#') {
-            candidates.push_back(found[i]);
-            model << fromXml(found[i]);
-        }
-    }
-    // Of the model's names, those that keep the parent's content valid in
-    // this place, as libxml2's valid-elements query tries them.
-    if (xmlChildElementCount(parent) <= kMaxTriedChildren && !e->ns) {
+    collectDtdNames(decl->content, &model);
+    model.removeDuplicates();
+    // Mixed content takes its names in any order and number.
+    if (decl->etype == XML_ELEMENT_TYPE_MIXED)
+        return ranked(own, model, {});
+    if (!decl->contModel) {
         Quiet quiet;
-        SubsetSwap swap(e->doc, s.dtd, m_source.ownDtd);
         xmlValidCtxt context{};
-        const xmlChar *name = e->name;
-        for (const xmlChar *candidate : candidates) {
-            e->name = candidate;
-            if (xmlValidateOneElement(&context, e->doc, parent))
-                names << fromXml(candidate);
-        }
-        e->name = name;
+        xmlValidBuildContentModel(&context, decl);
     }
-    return ordered(own, names.isEmpty() ? model : names);
+    if (!tried || !decl->contModel)
+        return ranked(own, model, {});
+    for (const QString &name : model) {
+        const QByteArray written = name.toUtf8();
+        const Fit fit = tryContent(decl->contModel, parent, e, {reinterpret_cast<const xmlChar *>(written.constData()), nullptr}, true);
+        if (fit != Fit::Rejected)
+            (fit == Fit::Valid ? valid : unfinished) << name;
+    }
+    return ranked(own, valid, unfinished);
 }
 
 namespace {
@@ -516,12 +603,16 @@ struct AttributeChoice
 
 } // namespace
 
-static std::vector<AttributeChoice> declaredAttributes(const SchemaGuide::Schema &s, bool ownDtd, xmlNodePtr e)
+static std::vector<AttributeChoice> declaredAttributes(const SchemaGuide::Schema &s, bool ownDtd, xmlNodePtr e,
+                                                      SchemaGuide::Declarations *made)
 {
     std::vector<AttributeChoice> out;
     if (s.xsd) {
-        for (SchemaAttributeUse *use : SchemaGuide::Schema::attributeUses(s.declaration(e)))
-            out.push_back({fromXml(use->attrDecl->name), use->occurs == XML_SCHEMAS_ATTR_USE_REQUIRED});
+        for (SchemaAttributeUse *use : SchemaGuide::Schema::attributeUses(s.declaration(e))) {
+            const QString shown = attributeSpelling(e->doc, e, use->attrDecl->name, use->attrDecl->targetNamespace, made);
+            if (!shown.isEmpty())
+                out.push_back({shown, use->occurs == XML_SCHEMAS_ATTR_USE_REQUIRED});
+        }
         return out;
     }
     for (xmlDtdPtr d : s.subsets(e->doc, ownDtd)) {
@@ -534,11 +625,17 @@ static std::vector<AttributeChoice> declaredAttributes(const SchemaGuide::Schema
 
 QStringList SchemaGuide::attributeNames(const XmlNode &element, const XmlNode &own) const
 {
+    Declarations made;
+    return attributeNames(element, own, &made);
+}
+
+QStringList SchemaGuide::attributeNames(const XmlNode &element, const XmlNode &own, Declarations *made) const
+{
     auto *e = static_cast<xmlNodePtr>(XmlNodeAccess::raw(element));
     if (!m_schema->usable || !e || e->type != XML_ELEMENT_NODE)
         return QStringList();
     QStringList required, optional;
-    for (const AttributeChoice &a : declaredAttributes(*m_schema, m_source.ownDtd, e)) {
+    for (const AttributeChoice &a : declaredAttributes(*m_schema, m_source.ownDtd, e, made)) {
         if (!element.attributeNode(a.name).isNull())
             continue;
         (a.required ? required : optional) << a.name;
@@ -551,11 +648,30 @@ QString SchemaGuide::missingRequiredAttribute(const XmlNode &element) const
     auto *e = static_cast<xmlNodePtr>(XmlNodeAccess::raw(element));
     if (!m_schema->usable || !e || e->type != XML_ELEMENT_NODE)
         return QString();
-    for (const AttributeChoice &a : declaredAttributes(*m_schema, m_source.ownDtd, e)) {
+    Declarations made;
+    for (const AttributeChoice &a : declaredAttributes(*m_schema, m_source.ownDtd, e, &made)) {
         if (a.required && element.attributeNode(a.name).isNull())
             return a.name;
     }
     return QString();
+}
+
+std::pair<QString, QString> SchemaGuide::declarationFor(const XmlNode &element, const QString &name, bool attribute) const
+{
+    auto *e = static_cast<xmlNodePtr>(XmlNodeAccess::raw(element));
+    const qsizetype colon = name.indexOf(QLatin1Char(':'));
+    if (!e || e->type != XML_ELEMENT_NODE || colon <= 0
+        || xmlSearchNs(e->doc, e, reinterpret_cast<const xmlChar *>(name.left(colon).toUtf8().constData())))
+        return {};
+    Declarations made;
+    const QStringList offered = attribute ? attributeNames(element, XmlNode(), &made) : elementNames(element, &made);
+    if (!offered.contains(name))
+        return {};
+    for (const auto &[uri, prefix] : made.made) {
+        if (prefix == name.left(colon))
+            return {prefix, QString::fromUtf8(uri)};
+    }
+    return {};
 }
 
 QStringList SchemaGuide::attributeValues(const XmlNode &attribute) const
@@ -567,13 +683,15 @@ QStringList SchemaGuide::attributeValues(const XmlNode &attribute) const
     const Schema &s = *m_schema;
     if (s.xsd) {
         for (SchemaAttributeUse *use : Schema::attributeUses(s.declaration(e))) {
-            if (xmlStrEqual(use->attrDecl->name, a->name))
+            if (xmlStrEqual(use->attrDecl->name, a->name) && xmlStrEqual(use->attrDecl->targetNamespace, a->ns ? a->ns->href : nullptr))
                 return Schema::values(use->attrDecl->subtypes);
         }
         return QStringList();
     }
+    // Declared for the element's name as written, prefix and all.
+    const QByteArray owner = dtdName(e);
     for (xmlDtdPtr d : s.subsets(e->doc, m_source.ownDtd)) {
-        xmlAttributePtr decl = xmlGetDtdQAttrDesc(d, e->name, a->name, a->ns ? a->ns->prefix : nullptr);
+        xmlAttributePtr decl = xmlGetDtdQAttrDesc(d, reinterpret_cast<const xmlChar *>(owner.constData()), a->name, a->ns ? a->ns->prefix : nullptr);
         if (!decl)
             continue;
         QStringList out;
@@ -615,11 +733,6 @@ void locate(xmlDocPtr doc, const std::vector<Collector::Entry> &entries, std::ve
     }
 }
 
-struct DocFree
-{
-    void operator()(xmlDocPtr d) const { xmlFreeDoc(d); }
-};
-
 } // namespace
 
 int SchemaGuide::check(const XmlDocument &document, std::vector<Fault> *faults, int max) const
@@ -638,37 +751,39 @@ int SchemaGuide::check(const XmlDocument &document, std::vector<Fault> *faults, 
         locate(original, entries, faults);
         return result.errorCount;
     }
-    // A copy of its own: validating the document where it lies would write
-    // to pages the process shares with the window, each write a copy.
-    std::unique_ptr<xmlDoc, DocFree> copy(xmlCopyDoc(original, 1));
-    xmlDocPtr doc = copy.get();
+    // The copy F7 validates, entities substituted alike, so that both say
+    // the same; a copy of its own also keeps the check from writing to
+    // pages the process shares with the window, each write a copy.
+    validation::Copied copied = validation::copyWithOrigins(original);
+    xmlDocPtr doc = copied.doc.get();
     if (!doc)
         return 0;
     int count = 0;
     {
+        std::vector<validation::Unexpanded> unexpanded;
+        bool substituted;
+        {
+            Quiet quiet;
+            substituted = validation::substituteEntities(copied, s.dtd, &unexpanded);
+        }
+        if (!substituted)
+            return 0;
         Collector collector(doc, &entries, max);
+        for (const validation::Unexpanded &u : unexpanded)
+            collector.add(u.element, u.message);
         if (s.xsd) {
             if (xmlSchemaValidCtxtPtr context = xmlSchemaNewValidCtxt(s.xsd)) {
                 xmlSchemaValidateDoc(context, doc);
                 xmlSchemaFreeValidCtxt(context);
             }
-        } else if (xmlValidCtxtPtr context = xmlNewValidCtxt()) {
-            SubsetSwap swap(doc, s.dtd, m_source.ownDtd);
-            context->error = nullptr;
-            context->warning = nullptr;
-            if (xmlValidateRoot(context, doc)) {
-                // The copy's table of IDs came with it; the check makes its own.
-                xmlFreeIDTable(static_cast<xmlIDTablePtr>(doc->ids));
-                doc->ids = nullptr;
-                xmlFreeRefTable(static_cast<xmlRefTablePtr>(doc->refs));
-                doc->refs = nullptr;
-                xmlValidateElement(context, doc, xmlDocGetRootElement(doc));
-                xmlValidateDocumentFinal(context, doc);
-            }
-            xmlFreeValidCtxt(context);
+        } else {
+            validation::validateWithDtd(doc, s.dtd, m_source.ownDtd, [](qint64) { return true; });
         }
         count = collector.count;
     }
-    locate(doc, entries, faults);
+    // The faults by the document's nodes, where they stand in it.
+    for (Collector::Entry &e : entries)
+        e.node = e.node ? validation::origin(static_cast<xmlNodePtr>(e.node)) : nullptr;
+    locate(original, entries, faults);
     return count;
 }

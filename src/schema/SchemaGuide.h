@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 class XmlDocument;
@@ -54,6 +55,9 @@ public:
     const SchemaSource &source() const { return m_source; }
     // False when the schema could not be read; it then offers nothing.
     bool isUsable() const;
+    // Why a schema file or a part of it could not be read, naming it;
+    // empty when it could or the engine said no more.
+    QString failure() const;
 
     // The element names that may stand where `element` stands, its own
     // name first. For an element of the document's top, the names a root
@@ -62,6 +66,11 @@ public:
     // The attribute names `element` may have and has not yet, required
     // ones first; `own` (an attribute being renamed) goes first.
     QStringList attributeNames(const XmlNode &element, const XmlNode &own = XmlNode()) const;
+    // Names in a namespace that nothing declares where they are offered
+    // come with a prefix made up for it. For such a `name` offered for
+    // `element` (its own name, or with `attribute` one of its attributes):
+    // the prefix and the namespace to declare on it; empty for any other.
+    std::pair<QString, QString> declarationFor(const XmlNode &element, const QString &name, bool attribute) const;
     // The first required attribute `element` lacks; empty when none does.
     QString missingRequiredAttribute(const XmlNode &element) const;
     // The values an attribute's type allows when they are a closed list
@@ -78,15 +87,20 @@ public:
         std::vector<int> route;
         QString message;
     };
-    // Validates `document`, changing it for the duration: only for a
-    // process of its own (a forked child), as the document's schema may
-    // take its place. Keeps the first `max` faults in `faults`; returns how
-    // many there are.
+    // Validates `document` as validateDocument does, on a copy with its
+    // internal entities substituted, and names the faults by the
+    // document's nodes. Meant for a process of its own (a forked child),
+    // as it takes the time of a whole validation. Keeps the first `max`
+    // faults in `faults`; returns how many there are.
     int check(const XmlDocument &document, std::vector<Fault> *faults, int max) const;
 
     struct Schema; // libxml2's side
+    struct Declarations;
 
 private:
+    QStringList elementNames(const XmlNode &element, Declarations *made) const;
+    QStringList attributeNames(const XmlNode &element, const XmlNode &own, Declarations *made) const;
+
     SchemaSource m_source;
     std::unique_ptr<Schema> m_schema;
 };

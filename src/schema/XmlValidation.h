@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 
 class XmlDocument;
@@ -81,10 +82,16 @@ public:
     void cancel() { m_cancelled = true; }
     // How far run() is, per mille; -1 when the engine cannot tell.
     int progress() const { return m_progress; }
+    // Called by run() as progress() changes, on run()'s thread.
+    void onProgress(std::function<void(int)> report) { m_report = std::move(report); }
+    // For a process that ends after run(): the copy is left unfreed.
+    void leaveCopy() { m_leaveCopy = true; }
     ValidationResult result(bool withNodes = true) const;
 
 private:
     std::unique_ptr<ValidationWork> m_work;
     std::atomic<bool> m_cancelled{false};
     std::atomic<int> m_progress{-1};
+    std::function<void(int)> m_report;
+    bool m_leaveCopy = false;
 };

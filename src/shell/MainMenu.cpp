@@ -13,20 +13,22 @@ MainMenu::MainMenu(QMainWindow *window) : m_window(window)
     add(file, QStringLiteral("mnuFileReload"), QStringLiteral("再読込(&R)"));
     addSeparator(file);
     add(file, QStringLiteral("mnuFileSave"), QStringLiteral("保存(&S)"), QStringLiteral("Ctrl+S"));
-    add(file, QStringLiteral("mnuFileSaveAs"), QStringLiteral("名前を付けて保存(&A)..."));
+    add(file, QStringLiteral("mnuFileSaveAs"), QStringLiteral("名前を付けて保存(&A)..."), QStringLiteral("Ctrl+Shift+S"));
     addSeparator(file);
     add(file, QStringLiteral("mnuFilePrint"), QStringLiteral("プレビューの印刷(&P)..."), QStringLiteral("Ctrl+P"));
     add(file, QStringLiteral("mnuFilePrintTree"), QStringLiteral("ツリーの印刷(&T)..."));
     addSeparator(file);
     addMenu(file, QStringLiteral("mnuFileMRU"), QStringLiteral("最近使ったファイル(&M)"));
     addSeparator(file);
-    add(file, QStringLiteral("mnuFileClose"), QStringLiteral("閉じる(&C)"));
+    add(file, QStringLiteral("mnuFileClose"), QStringLiteral("閉じる(&C)"), QStringLiteral("Ctrl+W"));
     // Key texts after a tab: keys handled elsewhere, shown for the user.
-    add(file, QStringLiteral("mnuFileQuit"), QStringLiteral("終了(&X)\tAlt+F4"));
+    add(file, QStringLiteral("mnuFileQuit"), QStringLiteral("終了(&X)\tAlt+F4"), QStringLiteral("Ctrl+Q"));
 
     QMenu *edit = addMenu(nullptr, QStringLiteral("mnuEdit"), QStringLiteral("編集(&E)"));
     add(edit, QStringLiteral("mnuEditUndo"), QStringLiteral("元に戻す(&U)"), QStringLiteral("Ctrl+Z"));
-    add(edit, QStringLiteral("mnuEditRedo"), QStringLiteral("やり直す(&R)"), QStringLiteral("Ctrl+Y"));
+    // The key other programs use for redo works too; the menu shows Ctrl+Y.
+    add(edit, QStringLiteral("mnuEditRedo"), QStringLiteral("やり直す(&R)"), QStringLiteral("Ctrl+Y"))
+        ->setShortcuts({QKeySequence(QStringLiteral("Ctrl+Y")), QKeySequence(QStringLiteral("Ctrl+Shift+Z"))});
     add(edit, QStringLiteral("mnuEditUndoAll"), QStringLiteral("開いた時の状態に戻す(&A)"));
     addSeparator(edit);
     add(edit, QStringLiteral("mnuEditCut"), QStringLiteral("切り取り(&T)\tCtrl+X"));
@@ -94,7 +96,7 @@ MainMenu::MainMenu(QMainWindow *window) : m_window(window)
     add(windows, QStringLiteral("mnuWindowTileH"), QStringLiteral("横に並べる(&H)"));
 
     QMenu *help = addMenu(nullptr, QStringLiteral("mnuHelp"), QStringLiteral("ヘルプ(&H)"));
-    add(help, QStringLiteral("mnuHelpReadme"), QStringLiteral("Readme.txt表示(&R)..."));
+    add(help, QStringLiteral("mnuHelpReadme"), QStringLiteral("Readme.txt表示(&R)..."), QStringLiteral("F1"));
     add(help, QStringLiteral("mnuHelpAbout"), QStringLiteral("バージョン情報(&A)..."));
 
     QMenu *popup = addMenu(nullptr, QStringLiteral("mnuNodeContext"), QStringLiteral("Popup"));

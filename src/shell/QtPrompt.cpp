@@ -20,6 +20,9 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QScreen>
+#include <QStyle>
+#include <QTextDocument>
+#include <QGuiApplication>
 #include <QTimer>
 
 #include <algorithm>
@@ -178,7 +181,16 @@ bool QtPrompt::saveFileDialog(const QString &filter, const QString &initialPath,
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setProxyModel(new LocaleFileColumns(&dialog));
-    dialog.setDefaultSuffix(QStringLiteral("xml"));
+    // A name typed without an ending gets the chosen type's; with "all
+    // files" it is kept as typed.
+    const auto useSuffixOfFilter = [&dialog] {
+        const QString filter = dialog.selectedNameFilter();
+        const qsizetype open = filter.lastIndexOf(QLatin1Char('('));
+        const QString pattern = open < 0 ? QString() : filter.mid(open + 1).section(QLatin1Char(' '), 0, 0).remove(QLatin1Char(')'));
+        dialog.setDefaultSuffix(pattern.startsWith(QLatin1String("*.")) ? pattern.mid(2) : QString());
+    };
+    useSuffixOfFilter();
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, useSuffixOfFilter);
     fitFileColumns(dialog);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return false;
@@ -247,11 +259,29 @@ void QtPrompt::showText(const QString &title, const QString &text)
     auto *view = new QPlainTextEdit(&dialog);
     view->setReadOnly(true);
     view->setPlainText(text);
-    view->setLineWrapMode(QPlainTextEdit::NoWrap);
+    view->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     layout->addWidget(view);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     layout->addWidget(buttons);
-    dialog.resize(640, 480);
+    // Wide enough for the longest line and tall enough for the whole text
+    // where the screen has room; long lines wrap on smaller screens.
+    const QFontMetrics metrics(view->font());
+    int longest = 0;
+    const QStringList lines = text.split(QLatin1Char('\n'));
+    for (const QString &line : lines)
+        longest = std::max(longest, metrics.horizontalAdvance(line));
+    const int chrome = 2 * (view->frameWidth() + int(view->document()->documentMargin()))
+        + view->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + layout->contentsMargins().left()
+        + layout->contentsMargins().right();
+    QSize wanted(longest + chrome + metrics.averageCharWidth() * 2,
+                 int(lines.size() + 2) * metrics.lineSpacing() + buttons->sizeHint().height() + layout->spacing()
+                     + layout->contentsMargins().top() + layout->contentsMargins().bottom() + chrome);
+    const QScreen *screen = m_parent ? m_parent->screen() : QGuiApplication::primaryScreen();
+    if (screen) {
+        const QSize room = screen->availableGeometry().size() * 9 / 10;
+        wanted = wanted.boundedTo(room).expandedTo(QSize(std::min(480, room.width()), std::min(320, room.height())));
+    }
+    dialog.resize(wanted);
     dialog.exec();
 }

@@ -82,11 +82,15 @@ Window::Result Window::setVisible(bool visible)
     return r;
 }
 
-Window::Result Window::OpenFile(const QString &path)
+Window::Result Window::OpenFile(const QString &name)
 {
     Result r = begin();
     if (!r.ok())
         return r;
+    // The window keeps the file by its absolute path: programs started
+    // on it later neither depend on the editor's folder nor read a name
+    // starting with a dash as an option.
+    const QString path = name.isEmpty() ? name : QFileInfo(name).absoluteFilePath();
     const bool hadDocument = m_frmMain->dom() != nullptr;
     const bool opened = m_frmMain->OpenFile(path);
     // A load the user cancelled leaves the window as it was, caption included.

@@ -58,7 +58,11 @@ frmMain *startStandAlone(const QString &commandLine, InstanceLife &life, std::un
     window.setVisible(true);
     splash.close();
     // Work left unsaved by editors that ended without closing their windows.
-    Recovery::offerOrphans(form->prompt(), [&life](const QString &copy, const QString &source, QString *error) {
+    Recovery::offerOrphans(form->prompt(), [&life, form](const QString &copy, const QString &source, QString *error) {
+        // The first recovered document takes the start-up window while it
+        // is still empty, rather than leaving it behind the new one.
+        if (!form->dom() && form->flags().m_FileName.isEmpty())
+            return form->lifecycle().Recover(copy, source, error);
         Window restored;
         life.holdWindow(restored.form());
         if (!restored.form()->lifecycle().Recover(copy, source, error)) {

@@ -29,6 +29,7 @@
 #include "tools/SchemaAssist.h"
 #include "tools/ToolCommands.h"
 #include "tools/ValidationCommands.h"
+#include "TiledWindow.h"
 #include "Twips.h"
 #include "WindowToolbar.h"
 #include "undo/UndoController.h"
@@ -44,10 +45,15 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPrinter>
+#include <QScreen>
+#include <QStyle>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QThread>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
@@ -108,6 +114,7 @@ frmMain::frmMain(std::unique_ptr<Prompt> prompt, QWidget *parent)
     m_assist->setDocument(m_DOM.get());
     connect(m_validation, &ValidationCommands::fileChosen, this, [this] { m_assist->refresh(m_validation->verifyPath()); });
     m_structure->delegate().setNameOffer([this](const QModelIndex &item) { return m_assist->namesFor(m_model->nodeAt(item)); });
+    m_structure->editor().setDeclarationNeed([this](const XmlNode &node, const QString &name) { return m_assist->declarationFor(node, name); });
     m_selection->setValueOffer([this](const XmlNode &node) { return m_assist->valuesFor(node); });
     m_structure->creator().setAttributeNameProposal([this](const XmlNode &element) { return m_assist->attributeProposal(element); });
     for (const bool forward : {true, false}) {
@@ -473,7 +480,9 @@ void frmMain::setDom(std::unique_ptr<XmlDocument> document)
 
 void frmMain::setCaption(const QString &caption)
 {
-    setWindowTitle(caption);
+    // Qt reads "[*]" as the place of a modified mark and drops it; a file
+    // may be named so. Doubled, it shows as itself.
+    setWindowTitle(QString(caption).replace(QLatin1String("[*]"), QLatin1String("[*][*]")));
 }
 
 void frmMain::addRecentFile(const QString &path)
@@ -483,16 +492,36 @@ void frmMain::addRecentFile(const QString &path)
 
 QRect frmMain::windowRectTwips() const
 {
-    const QRect g = geometry();
+    const QRect g = geometryBeforeTiling(this).value_or(geometry());
     return QRect(Twips::fromPixelsX(g.x(), this), Twips::fromPixelsY(g.y(), this), Twips::fromPixelsX(g.width(), this),
                  Twips::fromPixelsY(g.height(), this));
 }
 
 void frmMain::setWindowRectTwips(const QRect &rect, bool positionStored)
 {
-    const QSize size(Twips::toPixelsX(rect.width(), this), Twips::toPixelsY(rect.height(), this));
+    QSize size(Twips::toPixelsX(rect.width(), this), Twips::toPixelsY(rect.height(), this));
+    QPoint position(Twips::toPixelsX(rect.x(), this), Twips::toPixelsY(rect.y(), this));
+    // A size stored on a larger screen, or grown by a scale factor, would
+    // put the window's edges and buttons out of reach: it opens inside the
+    // screen's free area, frame included.
+    const QScreen *target = positionStored ? QGuiApplication::screenAt(position) : nullptr;
+    if (!target)
+        target = screen();
+    if (target) {
+        const QRect room = target->availableGeometry();
+        const QMargins frame = isVisible() && frameGeometry() != geometry()
+            ? QMargins(geometry().left() - frameGeometry().left(), geometry().top() - frameGeometry().top(),
+                       frameGeometry().right() - geometry().right(), frameGeometry().bottom() - geometry().bottom())
+            : QMargins(0, style()->pixelMetric(QStyle::PM_TitleBarHeight), 0, 0);
+        const QRect inner = room.marginsRemoved(frame);
+        size = size.boundedTo(inner.size()).expandedTo(minimumSize());
+        if (positionStored) {
+            position.setX(std::clamp(position.x(), inner.left(), std::max(inner.left(), inner.right() + 1 - size.width())));
+            position.setY(std::clamp(position.y(), inner.top(), std::max(inner.top(), inner.bottom() + 1 - size.height())));
+        }
+    }
     if (positionStored)
-        setGeometry(QRect(QPoint(Twips::toPixelsX(rect.x(), this), Twips::toPixelsY(rect.y(), this)), size));
+        setGeometry(QRect(position, size));
     else
         resize(size);
 }

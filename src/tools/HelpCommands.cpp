@@ -1,5 +1,7 @@
 #include "HelpCommands.h"
 
+#include "ChildEnvironment.h"
+
 #include "document/Prompt.h"
 #include "document/TempFolder.h"
 #include "document/WindowContext.h"
@@ -35,6 +37,7 @@ void HelpCommands::mnuHelpReadme_Click()
     // (QDesktopServices reports success once the opener has started), and
     // it may take a while: the window goes on meanwhile.
     auto *opener = new QProcess(this);
+    opener->setProcessEnvironment(ChildEnvironment::forPrograms());
     connect(opener, &QProcess::finished, this, [this, opener, path](int code, QProcess::ExitStatus status) {
         opener->deleteLater();
         if (status != QProcess::NormalExit || code != 0)

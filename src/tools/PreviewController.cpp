@@ -20,9 +20,21 @@
 #include <QShortcut>
 #include "document/NodeTreeView.h"
 
+#include <algorithm>
+
 namespace {
 constexpr int kMaxPrintDpi = 300;
+
+// An html start tag in any case, looked for without a lowered copy.
+bool containsHtmlTag(QByteArrayView output)
+{
+    const QByteArrayView tag("<html");
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+    return std::search(output.begin(), output.end(), tag.begin(), tag.end(),
+                       [&](char a, char b) { return lower(a) == b; })
+        != output.end();
 }
+} // namespace
 
 PreviewController::PreviewController(DocumentHost &host, PreviewPane &pane, QObject *parent)
     : QObject(parent), m_host(host), m_pane(pane), m_job(new TransformJob(this)),
@@ -44,10 +56,17 @@ void PreviewController::setTransforming(bool on)
     m_host.setStatusText(on ? QStringLiteral("プレビューを作成しています…") : QString());
 }
 
+void PreviewController::dropPendingPrint()
+{
+    disconnect(m_printWhenShown);
+    disconnect(m_printDropped);
+}
+
 void PreviewController::stopTransform()
 {
     if (!m_transforming)
         return;
+    dropPendingPrint();
     ++m_request;
     m_job->stop();
     setTransforming(false);
@@ -58,6 +77,8 @@ void PreviewController::ShowPreview(const XmlNode &node)
     if (!node || !m_host.dom())
         return;
     const quint64 request = ++m_request;
+    // A print waits for the preview it asked for, never a later one.
+    dropPendingPrint();
     m_job->stop();
     setTransforming(false);
     m_PreviewWhole = node.isDocument();
@@ -80,26 +101,42 @@ void PreviewController::ShowPreview(const XmlNode &node)
             return;
         setTransforming(false);
         if (result.ok)
-            show(result.output, asHtml, result.method);
+            show(result.output, asHtml, result.method, false, result.truncated);
         else
             fail(result.error);
     });
 }
 
-void PreviewController::show(const QByteArray &rendered, bool asHtml, const QString &method, bool builtIn)
+void PreviewController::show(const QByteArray &rendered, bool asHtml, const QString &method, bool builtIn, bool truncated)
 {
-    QByteArray output = rendered;
-    const int meta = int(output.indexOf("<META http-equiv=\"Content-Type\" content=\"text/html; charset=UTF-16\">"));
-    if (meta >= 0)
-        output.remove(meta, 68);
+    // Written in pieces from the one copy of the output, which may be large.
+    QByteArrayView output(rendered);
+    if (truncated) {
+        // Whole lines; without any, never half a character.
+        qsizetype end = output.lastIndexOf('\n') + 1;
+        if (end == 0) {
+            end = output.size();
+            while (end > 0 && (uchar(output[end - 1]) & 0xC0) == 0x80)
+                --end;
+            if (end > 0 && uchar(output[end - 1]) >= 0xC0)
+                --end;
+        }
+        output.truncate(end);
+    }
+    const QByteArrayView meta("<META http-equiv=\"Content-Type\" content=\"text/html; charset=UTF-16\">");
+    const qsizetype metaAt = output.indexOf(meta);
     // The declared output method decides; without one, an html start tag.
     QString extension = asHtml ? QStringLiteral("htm") : QStringLiteral("xml");
-    if (method == QLatin1String("html") || (method != QLatin1String("text") && output.toLower().contains("<html")))
+    if (method == QLatin1String("html") || (method != QLatin1String("text") && containsHtmlTag(output)))
         extension = QStringLiteral("htm");
-    else if (method == QLatin1String("text")) {
-        // Plain text, and the mark tells the browser it is UTF-8.
-        extension = QStringLiteral("txt");
-        output.prepend("\xEF\xBB\xBF");
+    else if (method == QLatin1String("text") || truncated)
+        extension = QStringLiteral("txt"); // a cut XML text shows as text
+    QByteArray note;
+    if (truncated) {
+        const QByteArray text = QStringLiteral("変換結果が大きいため、最初の %1 MB だけを表示しています。")
+                                    .arg(TransformJob::limits().outputBytes / (1024 * 1024)).toUtf8();
+        note = extension == QLatin1String("htm") ? "\n<div style=\"border-top:1px solid;margin-top:1em\">" + text + "</div>\n"
+                                                 : "\n\n" + text + "\n";
     }
     const QString folder = m_host.tempFolder();
     if (folder.isEmpty()) {
@@ -108,7 +145,14 @@ void PreviewController::show(const QByteArray &rendered, bool asHtml, const QStr
     }
     const QString path = QDir(folder).filePath(QStringLiteral("preview.") + extension);
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(output) != output.size() || !file.commit()) {
+    const auto write = [&file](QByteArrayView bytes) { return file.write(bytes.data(), bytes.size()) == bytes.size(); };
+    // Plain text gets the mark that tells the browser it is UTF-8.
+    bool written = file.open(QIODevice::WriteOnly) && (extension != QLatin1String("txt") || write("\xEF\xBB\xBF"));
+    if (metaAt >= 0)
+        written = written && write(output.first(metaAt)) && write(output.sliced(metaAt + meta.size()));
+    else
+        written = written && write(output);
+    if (!written || !write(note) || !file.commit()) {
         fail(file.errorString());
         return;
     }
@@ -135,6 +179,7 @@ void PreviewController::RefreshPreview()
 
 void PreviewController::clear()
 {
+    dropPendingPrint();
     ++m_request;
     m_job->stop();
     setTransforming(false);
@@ -214,17 +259,11 @@ void PreviewController::mnuFilePrint_Click()
         print();
         return;
     }
-    auto shown = std::make_shared<QMetaObject::Connection>();
-    auto failed = std::make_shared<QMetaObject::Connection>();
-    *shown = connect(this, &PreviewController::previewShown, this, [shown, failed, print] {
-        disconnect(*shown);
-        disconnect(*failed);
+    m_printWhenShown = connect(this, &PreviewController::previewShown, this, [this, print] {
+        dropPendingPrint();
         print();
     });
-    *failed = connect(this, &PreviewController::previewFailed, this, [shown, failed] {
-        disconnect(*shown);
-        disconnect(*failed);
-    });
+    m_printDropped = connect(this, &PreviewController::previewFailed, this, &PreviewController::dropPendingPrint);
 }
 
 void PreviewController::onClicked(const QString &id)

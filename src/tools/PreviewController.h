@@ -57,9 +57,12 @@ signals:
 
 private:
     void onClicked(const QString &id);
-    void show(const QByteArray &output, bool asHtml, const QString &method, bool builtIn = false);
+    // Writes the page file and shows it; a cut output ends in a note.
+    void show(const QByteArray &output, bool asHtml, const QString &method, bool builtIn = false, bool truncated = false);
     void setTransforming(bool on);
     void fail(const QString &reason);
+    // Forgets a print waiting for the running preview.
+    void dropPendingPrint();
 
     DocumentHost &m_host;
     PreviewPane &m_pane;
@@ -71,5 +74,8 @@ private:
     quint64 m_request = 0;
     bool m_transforming = false; // a style sheet is running for the pane
     TransformJob *m_job;
+    // A print waiting for the running preview: it ends with that preview.
+    QMetaObject::Connection m_printWhenShown;
+    QMetaObject::Connection m_printDropped;
     QShortcut *m_stop;
 };

@@ -1,5 +1,7 @@
 #include "PreviewPane.h"
 
+#include "ChildEnvironment.h"
+
 #include <QApplication>
 #include <QFile>
 #include <QLabel>
@@ -115,7 +117,7 @@ void closeEngineChannels()
     for (const char *flag : {"--force-webrtc-ip-handling-policy=disable_non_proxied_udp", "--proxy-server=http://127.0.0.1:9",
                              "--proxy-bypass-list=<-loopback>", "--disable-background-networking"})
         flags += QByteArray(flags.isEmpty() ? "" : " ") + flag;
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
+    ChildEnvironment::setOwn("QTWEBENGINE_CHROMIUM_FLAGS", flags);
 }
 
 } // namespace

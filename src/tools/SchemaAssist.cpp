@@ -100,6 +100,7 @@ void SchemaAssist::refresh(const QString &chosenPath)
     if (m_guide && source == m_source && chosenPath == m_chosenPath && documentPath == m_documentPath)
         return;
     const bool sameSchema = m_guide && source == m_source;
+    const bool chosen = chosenPath != m_chosenPath;
     m_chosenPath = chosenPath;
     m_documentPath = documentPath;
     if (sameSchema)
@@ -107,22 +108,39 @@ void SchemaAssist::refresh(const QString &chosenPath)
     m_source = source;
     m_scan->cancel();
     m_guide.reset();
+    QString said; // what the status bar says of the schema
     if (!source.isNone()) {
-        auto guide = std::make_unique<SchemaGuide>(*m_document, source);
+        // A schema too large to hold is no reason to stop the editor.
+        try {
+            auto guide = std::make_unique<SchemaGuide>(*m_document, source);
+            // Why nothing guides: a part refused (too large, remote, no
+            // regular file), named.
+            said = guide->failure();
             if (guide->isUsable())
-            m_guide = std::move(guide);
+                m_guide = std::move(guide);
+        } catch (const std::exception &) {
+        }
     }
     m_live->setEnabled(m_guide != nullptr);
+    if (m_guide)
+        said = GetResString(23).arg(source.shownName());
+    if (said.isEmpty()) {
+    } else if (chosen) {
+        // The validation the choice starts reports next, and its result
+        // is what stays.
+        m_host.setStatusText(said);
+    } else {
+        // Said once the opened document is shown, which empties the status.
+        QTimer::singleShot(0, this, [this, said, guide = m_guide.get()] {
+            if (m_guide.get() == guide)
+                m_host.setStatusText(said);
+        });
+    }
     if (!m_guide) {
         if (!m_host.model().faults().isEmpty())
             showFaults(0, {}, {});
         return;
     }
-    // Said once the opened document is shown, which empties the status.
-    QTimer::singleShot(0, this, [this, notice = GetResString(23).arg(source.shownName())] {
-        if (m_guide)
-            m_host.setStatusText(notice);
-    });
     if (m_live->isChecked())
         m_delay.start(0);
 }
@@ -186,7 +204,16 @@ QStringList SchemaAssist::namesFor(const XmlNode &node) const
 
 QString SchemaAssist::attributeProposal(const XmlNode &element) const
 {
-    return m_guide ? m_guide->missingRequiredAttribute(element) : QString();
+    const QString name = m_guide ? m_guide->missingRequiredAttribute(element) : QString();
+    // A new attribute is made before it is named: its prefix must be bound.
+    return name.isEmpty() || m_guide->declarationFor(element, name, true).second.isEmpty() ? name : QString();
+}
+
+std::pair<QString, QString> SchemaAssist::declarationFor(const XmlNode &node, const QString &name) const
+{
+    if (!m_guide || node.isNull())
+        return {};
+    return node.isAttribute() ? m_guide->declarationFor(node.ownerElement(), name, true) : m_guide->declarationFor(node, name, false);
 }
 
 QStringList SchemaAssist::valuesFor(const XmlNode &node) const

@@ -44,6 +44,9 @@ public:
     QStringList namesFor(const XmlNode &node) const;
     QString attributeProposal(const XmlNode &element) const;
     QStringList valuesFor(const XmlNode &node) const;
+    // For a name offered for `node` whose prefix nothing declares there:
+    // the prefix and namespace to declare on the element first.
+    std::pair<QString, QString> declarationFor(const XmlNode &node, const QString &name) const;
 
     // F8 and Shift+F8: select the next (previous) faulty node after the
     // selected one, in document order, coming round at the end.

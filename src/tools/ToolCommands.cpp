@@ -2,6 +2,7 @@
 
 #include "TreePrinter.h"
 #include "base/StringTable.h"
+#include "ChildEnvironment.h"
 #include "document/DocumentHost.h"
 #include "document/DocumentLifecycle.h"
 #include "document/DocumentTreeModel.h"
@@ -14,6 +15,7 @@
 #include <QPrinter>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QFileInfo>
 #include <QProcess>
 #include "document/NodeTreeView.h"
 #include <QUrl>
@@ -141,10 +143,12 @@ void ToolCommands::mnuToolOpen_Click(const QString &program)
     const QString file = m_host.flags().m_FileName;
     if (!canOpenInProgram() || program.isEmpty())
         return;
-    // No shell: the path reaches the program as one argument, blanks and all.
+    // No shell: the path reaches the program as one argument, blanks and
+    // all, and absolute, so that a name starting with a dash is no option.
     QProcess process;
     process.setProgram(program);
-    process.setArguments({file});
+    process.setArguments({QFileInfo(file).absoluteFilePath()});
+    process.setProcessEnvironment(ChildEnvironment::forPrograms());
     if (!process.startDetached())
         warn(process.errorString());
 }

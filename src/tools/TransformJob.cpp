@@ -68,6 +68,7 @@ void TransformJob::stop()
     QProcess *process = m_process;
     m_process = nullptr;
     process->disconnect(this);
+    m_output.clear();
     process->kill();
     process->waitForFinished(1000);
     // This may run inside one of its own signals.
@@ -82,10 +83,39 @@ void TransformJob::finish(const TransformResult &result)
         done(result);
 }
 
+void TransformJob::readOutput()
+{
+    if (!m_process)
+        return;
+    const qint64 limit = limits().outputBytes;
+    const qint64 room = limit - m_output.size();
+    if (room >= 0 && m_process->bytesAvailable() <= room) {
+        m_output += m_process->readAllStandardOutput();
+        return;
+    }
+    // What fits; the rest is never read.
+    if (room > 0)
+        m_output += m_process->read(room);
+    TransformResult result;
+    result.ok = true;
+    result.truncated = true;
+    result.output = std::move(m_output);
+    // The worker says its output method before it writes the output, so
+    // the line is there, if not yet read. Its signals would come while
+    // waiting for it.
+    m_process->disconnect(this);
+    m_process->setReadChannel(QProcess::StandardError);
+    if (!m_process->canReadLine())
+        m_process->waitForReadyRead(1000);
+    result.method = QString::fromUtf8(m_process->readLine()).trimmed();
+    finish(result);
+}
+
 void TransformJob::start(const QByteArray &markup, const QString &styleSheet, std::function<void(const TransformResult &)> done)
 {
     stop();
     m_done = std::move(done);
+    m_output.clear();
     const QString worker = workerPath();
     if (worker.isEmpty()) {
         finish(failure(QStringLiteral("変換用のプログラム %1 が見つかりません。").arg(kWorker)));
@@ -97,12 +127,17 @@ void TransformJob::start(const QByteArray &markup, const QString &styleSheet, st
         if (error == QProcess::FailedToStart && m_process)
             finish(failure(m_process->errorString()));
     });
+    m_process->setReadChannel(QProcess::StandardOutput);
+    connect(m_process, &QProcess::readyReadStandardOutput, this, &TransformJob::readOutput);
     connect(m_process, &QProcess::finished, this, [this, memoryMb](int code, QProcess::ExitStatus status) {
+        readOutput();
+        if (!m_process)
+            return; // ended at the output's limit
         const QString err = QString::fromUtf8(m_process->readAllStandardError()).trimmed();
         TransformResult result;
         if (status == QProcess::NormalExit && code == 0) {
             result.ok = true;
-            result.output = m_process->readAllStandardOutput();
+            result.output = std::move(m_output);
             result.method = err;
         } else if (status == QProcess::NormalExit && code == 3) {
             result.outOfMemory = true;

@@ -20,6 +20,7 @@ public:
     {
         int timeMs = 60000;
         qint64 memoryMb = 0; // 0: half the machine's memory, 2 GB to 8 GB
+        qint64 outputBytes = 32 * 1024 * 1024; // read from the worker at most
     };
     // For every job of the process; tests shorten them.
     static Limits &limits();
@@ -29,14 +30,20 @@ public:
 
     // Starts the style sheet over `markup`, ending a running one first;
     // `done` gets the outcome unless the job is stopped or restarted first.
+    // Output past the limit is not read: the worker is stopped and the
+    // outcome holds what came before it, marked as cut.
     void start(const QByteArray &markup, const QString &styleSheet, std::function<void(const TransformResult &)> done);
     void stop();
     bool isRunning() const { return m_process != nullptr; }
 
 private:
     void finish(const TransformResult &result);
+    // Takes what the worker wrote so far; past the limit, ends the job.
+    void readOutput();
 
     QProcess *m_process = nullptr;
     QTimer m_timer;
     std::function<void(const TransformResult &)> m_done;
+    // The output as it comes, held once.
+    QByteArray m_output;
 };

@@ -8,35 +8,14 @@
 #include "document/TreeBuilder.h"
 #include "schema/XmlValidation.h"
 #include "xml/XmlDocument.h"
+#include "schema/ValidationProcess.h"
 
 #include "xml/XmlDocumentObserver.h"
 
 #include <QFileInfo>
-
-#include <condition_variable>
-#include <mutex>
-#include <thread>
+#include <QScopeGuard>
 
 namespace {
-
-struct Finished
-{
-    std::mutex mutex;
-    std::condition_variable condition;
-    bool done = false;
-
-    void set()
-    {
-        std::lock_guard lock(mutex);
-        done = true;
-        condition.notify_all();
-    }
-    bool wait(int ms)
-    {
-        std::unique_lock lock(mutex);
-        return condition.wait_for(lock, std::chrono::milliseconds(ms), [this] { return done; });
-    }
-};
 
 // Whether the document changed while it was validated: the faults found
 // then name nodes of a document that is no more.
@@ -124,27 +103,29 @@ void ValidationCommands::Validate()
         m_host.setStatusText(QString());
         return;
     }
-    // The engine runs on a thread of its own, on a copy of the document;
-    // what takes longer than a moment shows progress and can be cancelled.
-    auto run = std::make_shared<ValidationRun>(*document, m_verifyPath, kind);
-    auto finished = std::make_shared<Finished>();
-    std::thread([run, finished] {
-        run->run();
-        finished->set();
-    }).detach();
+    // The progress dialog lets events through: F7 again meanwhile waits
+    // for this one to end rather than starting a second.
+    if (m_running)
+        return;
+    m_running = true;
+    const auto done = qScopeGuard([this] { m_running = false; });
+    // The engine runs in a child process, on the document as it is now;
+    // what takes longer than a moment shows progress, and Cancel ends the
+    // child, its work and its memory at once.
+    ValidationProcess run(*document, m_verifyPath, kind);
     ChangeWatch watch(m_host, document);
     // The dialog itself appears only once the work has lasted a moment.
-    // A DTD validation tells how far it is; an XSD's shows a busy bar.
+    // A DTD validation tells how far it is; the others show a busy bar.
     std::unique_ptr<Prompt::Progress> progress =
         m_host.prompt().progress(GetResString(20).arg(m_VerifyFile), kind == SchemaKind::Dtd ? 1000 : 0);
     do {
-        if (m_host.dom() != document || (progress && !progress->advance(std::max(0, run->progress())))) {
-            // The thread ends on its own and frees its copy.
-            run->cancel();
-            return;
-        }
-    } while (!finished->wait(50));
-    report(run->result(!watch.changed));
+        if (m_host.dom() != document || (progress && !progress->advance(std::max(0, run.progress()))))
+            return; // the child ends with `run`
+    } while (!run.wait(50));
+    // The result's box must not open under a progress dialog still shown.
+    progress.reset();
+    if (m_host.dom() == document)
+        report(run.result(!watch.changed));
 }
 
 void ValidationCommands::report(const ValidationResult &result)

@@ -48,4 +48,5 @@ private:
     DocumentHost &m_host;
     QString m_VerifyFile;
     QString m_verifyPath;
+    bool m_running = false;
 };

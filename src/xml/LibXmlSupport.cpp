@@ -1,10 +1,12 @@
 #include "LibXmlSupport.h"
 
 #include "Encodings.h"
+#include "base/StringTable.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QUrl>
 
 #include <libxml/catalog.h>
@@ -17,9 +19,11 @@
 
 #include <cctype>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <mutex>
 #include <strings.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 namespace libxml {
@@ -34,6 +38,7 @@ struct LoaderAccess
             current->m_failure = QStringLiteral("%1: %2").arg(reason, what);
     }
     static const QString &folder() { return current->m_folder; }
+    static bool refusing() { return current->m_refusing; }
 };
 thread_local ExternalLoadScope *LoaderAccess::current = nullptr;
 
@@ -85,48 +90,16 @@ QByteArray throughCatalog(const char *url, const char *id)
     return result;
 }
 
-// Reads a regular file whole. Opened without blocking and checked on the
-// open descriptor, so a FIFO or a pipe under /proc never stalls the parse,
-// even if it replaced the file after a look at its name.
-bool readRegularFile(const QString &path, QByteArray *bytes, QString *reason)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        *reason = QString::fromLocal8Bit(strerror(errno));
-        return false;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        *reason = QStringLiteral("通常のファイルではありません");
-        return false;
-    }
-    bytes->resize(qsizetype(st.st_size));
-    qsizetype done = 0;
-    for (;;) {
-        if (done == bytes->size())
-            bytes->resize(done + 65536);
-        const ssize_t n = ::read(fd, bytes->data() + done, size_t(bytes->size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const bool ok = n == 0;
-            if (!ok)
-                *reason = QString::fromLocal8Bit(strerror(errno));
-            ::close(fd);
-            bytes->resize(done);
-            return ok;
-        }
-        done += n;
-    }
-}
-
-xmlParserInputPtr guardedLoader(const char *url, const char *id, xmlParserCtxtPtr ctxt)
+xmlParserInputPtr loadGuarded(const char *url, const char *id, xmlParserCtxtPtr ctxt)
 {
     if (!LoaderAccess::current)
         return nullptr;
     const QByteArray resolved = throughCatalog(url, id);
     const QString shown = QString::fromUtf8(resolved.isEmpty() ? QByteArray(id ? id : "") : resolved);
+    if (LoaderAccess::refusing()) {
+        LoaderAccess::fail(shown, GetResString(2303));
+        return nullptr;
+    }
     if (!isLocal(resolved)) {
         LoaderAccess::fail(shown, QStringLiteral("ネットワークからは読み込みません"));
         return nullptr;
@@ -156,7 +129,108 @@ xmlParserInputPtr guardedLoader(const char *url, const char *id, xmlParserCtxtPt
     return input;
 }
 
+// Called from libxml2's C code, which no exception may pass through; what
+// could throw is running out of memory, itself the reason then.
+xmlParserInputPtr guardedLoader(const char *url, const char *id, xmlParserCtxtPtr ctxt)
+{
+    try {
+        return loadGuarded(url, id, ctxt);
+    } catch (...) {
+    }
+    try {
+        LoaderAccess::fail(QString::fromUtf8(url ? url : ""), QString::fromLocal8Bit(strerror(ENOMEM)));
+    } catch (...) {
+    }
+    return nullptr;
+}
+
 } // namespace
+
+// The kernel's own file systems show their files as regular ones, of
+// size 0, and some of them block or hand out secrets.
+static bool onKernelFileSystem(int fd)
+{
+    struct statfs fs {};
+    if (::fstatfs(fd, &fs) != 0)
+        return true;
+    switch (fs.f_type) {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case DEBUGFS_MAGIC:
+    case SECURITYFS_MAGIC:
+    case CGROUP_SUPER_MAGIC:
+    case CGROUP2_SUPER_MAGIC:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool readRegularFile(const QString &path, QByteArray *bytes, QString *reason, qint64 limit)
+{
+    bytes->clear();
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *reason = QString::fromLocal8Bit(strerror(errno));
+        return false;
+    }
+    const auto tooLarge = [&] {
+        ::close(fd);
+        bytes->clear();
+        *reason = GetResString(2301).arg(limit >> 20);
+        return false;
+    };
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || onKernelFileSystem(fd)) {
+        ::close(fd);
+        *reason = QStringLiteral("通常のファイルではありません");
+        return false;
+    }
+    // The size a file claims may be any (a sparse file has terabytes of
+    // nothing): it only decides refusal, and the bytes grow as they come.
+    if (st.st_size > limit)
+        return tooLarge();
+    try {
+        char chunk[65536];
+        for (;;) {
+            const ssize_t n = ::read(fd, chunk, sizeof chunk);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                *reason = QString::fromLocal8Bit(strerror(errno));
+                ::close(fd);
+                bytes->clear();
+                return false;
+            }
+            if (n == 0)
+                break;
+            if (bytes->size() + n > limit) // grown since it was measured
+                return tooLarge();
+            bytes->append(chunk, n);
+        }
+    } catch (const std::bad_alloc &) {
+        ::close(fd);
+        bytes->clear();
+        *reason = QString::fromLocal8Bit(strerror(ENOMEM));
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
+QString withLocalPaths(const QString &text)
+{
+    static const QRegularExpression uri(QStringLiteral("file:/[^\\s\"'<>]*"));
+    QString out = text;
+    QRegularExpressionMatch m;
+    for (qsizetype from = 0; (m = uri.match(out, from)).hasMatch();) {
+        const QString path = QUrl::fromEncoded(m.captured().toUtf8()).toLocalFile();
+        const QString shown = path.isEmpty() ? m.captured() : path;
+        out.replace(m.capturedStart(), m.capturedLength(), shown);
+        from = m.capturedStart() + shown.size();
+    }
+    return out;
+}
 
 void ensureInitialized()
 {
@@ -180,6 +254,11 @@ ExternalLoadScope::ExternalLoadScope(const QString &folder) : m_previous(LoaderA
     if (!folder.isEmpty() && m_folder.isEmpty())
         m_folder = QStringLiteral("/nonexistent/"); // a folder that is gone allows nothing
     LoaderAccess::current = this;
+}
+
+ExternalLoadScope::ExternalLoadScope(Refusing) : ExternalLoadScope()
+{
+    m_refusing = true;
 }
 
 ExternalLoadScope::~ExternalLoadScope()

@@ -31,6 +31,10 @@ class ExternalLoadScope
 {
 public:
     explicit ExternalLoadScope(const QString &folder = QString());
+    // A scope that reads nothing but notes the first resource asked for:
+    // for parses that must tell content left out from content that is empty.
+    enum class Refusing { All };
+    explicit ExternalLoadScope(Refusing);
     ~ExternalLoadScope();
     ExternalLoadScope(const ExternalLoadScope &) = delete;
     ExternalLoadScope &operator=(const ExternalLoadScope &) = delete;
@@ -44,11 +48,28 @@ private:
     ExternalLoadScope *m_previous;
     QString m_folder;
     QString m_failure;
+    bool m_refusing = false;
 };
 
 // A local path as the file: URI libxml2 resolves relative references
 // against: absolute, UTF-8, with blanks, '%', '#' and non-ASCII escaped.
 QByteArray fileUri(const QString &path);
+
+// `text` with each file: URI in it (as libxml2 names files in its
+// messages) written as the local path it stands for.
+QString withLocalPaths(const QString &text);
+
+// The most bytes a schema, a part of one or a style sheet may have: more
+// is no file a person wrote, and holding it could exhaust memory.
+constexpr qint64 kMaxPartBytes = qint64(64) << 20;
+
+// Reads a regular file whole into `bytes`, never more than `limit` bytes:
+// a larger file is refused with a reason that names the limit. Opened
+// without blocking and checked on the open descriptor (no FIFO, device,
+// folder, nor file of /proc or /sys), so a pipe under /proc never stalls the reader, even if it replaced the file after
+// a look at its name. False with `reason` on failure, running out of
+// memory while reading included.
+bool readRegularFile(const QString &path, QByteArray *bytes, QString *reason, qint64 limit = kMaxPartBytes);
 
 // The libxml2 structure behind an XmlNode's opaque pointer.
 inline struct _xmlNode *asNode(void *p)

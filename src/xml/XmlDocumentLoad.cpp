@@ -230,13 +230,15 @@ xmlNodePtr excessiveExpansion(xmlDocPtr doc, qint64 limit)
     return excess;
 }
 
-// The errors of the parse running on this thread. The first fatal error is
-// the reason a load fails; a namespace slip reported before it (an error, but
-// not fatal) would only hide it.
+// The errors of the parse running on this thread. The first error is the
+// reason a load fails (what follows it is often only its consequence, as
+// "Extra content" after a text node the parser refused); a namespace slip
+// (an error that leaves the document well-formed) is the reason only when
+// nothing else went wrong.
 struct ParseErrors
 {
-    XmlParseError firstFatal;
-    XmlParseError firstError;
+    XmlParseError first;
+    XmlParseError firstNamespace;
 };
 
 thread_local ParseErrors *t_parseErrors = nullptr;
@@ -245,7 +247,7 @@ void recordParseError(void *, xmlErrorPtr error)
 {
     if (!t_parseErrors || !error || error->level < XML_ERR_ERROR)
         return;
-    XmlParseError &slot = error->level == XML_ERR_FATAL ? t_parseErrors->firstFatal : t_parseErrors->firstError;
+    XmlParseError &slot = error->domain == XML_FROM_NAMESPACE ? t_parseErrors->firstNamespace : t_parseErrors->first;
     if (slot.errorCode != 0)
         return;
     slot.errorCode = error->code ? error->code : -1;
@@ -254,9 +256,29 @@ void recordParseError(void *, xmlErrorPtr error)
     slot.column = error->int2;
 }
 
+// Texts, comments and attribute values over 10 MB (an embedded image, an
+// attachment) need XML_PARSE_HUGE, which also lifts libxml2's bounds on
+// entity expansion. Those bounds matter only where an expansion can grow
+// exponentially: a parameter entity, or a general entity whose value
+// refers to others. The first such declaration puts the bounds back for
+// the rest of the parse, before any reference to it can be expanded.
+thread_local entityDeclSAXFunc t_entityDecl = nullptr;
+
+void entityDeclWithBounds(void *context, const xmlChar *name, int type, const xmlChar *publicId,
+                          const xmlChar *systemId, xmlChar *content)
+{
+    auto *ctxt = static_cast<xmlParserCtxtPtr>(context);
+    const bool parameter = type == XML_INTERNAL_PARAMETER_ENTITY || type == XML_EXTERNAL_PARAMETER_ENTITY;
+    if (parameter || (content && (xmlStrchr(content, '&') || xmlStrchr(content, '%'))))
+        ctxt->options &= ~XML_PARSE_HUGE;
+    if (t_entityDecl)
+        t_entityDecl(context, name, type, publicId, systemId, content);
+}
+
 // Short texts are kept inside their nodes (XML_PARSE_COMPACT), which saves
 // one allocation each: about a twentieth of a large document's memory.
-constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_BIG_LINES | XML_PARSE_COMPACT;
+constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_NOBLANKS | XML_PARSE_BIG_LINES | XML_PARSE_COMPACT
+    | XML_PARSE_HUGE;
 
 // Progress of the parse running on this thread: every so many start tags
 // the caller hears how many bytes the parser has consumed, and may stop it.
@@ -331,6 +353,8 @@ static XmlDocument::ParseResult parseBytesInternal(const QByteArray &bytes, cons
         return result;
     }
     ctxt->sax->serror = recordParseError;
+    t_entityDecl = ctxt->sax->entityDecl;
+    ctxt->sax->entityDecl = entityDeclWithBounds;
     ParseErrors errors;
     t_parseErrors = &errors;
     std::optional<ParseProgress> parseProgress;
@@ -362,7 +386,7 @@ static XmlDocument::ParseResult parseBytesInternal(const QByteArray &bytes, cons
     if (!doc || !ctxt->wellFormed) {
         if (doc)
             xmlFreeDoc(doc);
-        result.error = errors.firstFatal.errorCode != 0 ? errors.firstFatal : errors.firstError;
+        result.error = errors.first.errorCode != 0 ? errors.first : errors.firstNamespace;
         if (result.error.errorCode == 0) {
             const xmlError *last = xmlCtxtGetLastError(ctxt);
             result.error.errorCode = last && last->code ? last->code : -1;

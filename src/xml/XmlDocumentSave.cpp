@@ -417,6 +417,18 @@ QString XmlDocument::xml(const XmlNode &node) const
 
 QString XmlDocument::portableXml(const XmlNode &node) const
 {
+    if (owns(node) && !node.m_owner && node.isAttribute()) {
+        // A prefixed attribute carries its declaration after it, as an
+        // element carries its own.
+        const xmlNsPtr ns = namespaceOf(asNode(node.m_ptr));
+        QString result = xml(node);
+        const xmlNodePtr element = asNode(node.m_ptr)->parent;
+        if (element && ns && ns->prefix && ns->href && !xmlStrEqual(ns->prefix, reinterpret_cast<const xmlChar *>("xml"))) {
+            const XmlNode declaration(ns, element);
+            result += QLatin1Char(' ') + xml(declaration);
+        }
+        return result;
+    }
     if (!owns(node) || node.m_owner || !node.isElement())
         return xml(node);
     settle(); // the tree is changed for as long as it is written

@@ -9,6 +9,7 @@
 
 #include <libexslt/exslt.h>
 #include <libxml/parser.h>
+#include <libxml/xmlmemory.h>
 #include <libxml/xmlerror.h>
 #include <libxslt/documents.h>
 #include <libxslt/extra.h>
@@ -17,7 +18,10 @@
 #include <libxslt/xsltInternals.h>
 #include <libxslt/xsltutils.h>
 
+#include <atomic>
 #include <cstdarg>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <optional>
 
@@ -29,6 +33,32 @@ constexpr int kParseOptions = XML_PARSE_NONET | XML_PARSE_BIG_LINES;
 // style sheet was refused.
 thread_local QString t_errors;
 thread_local QString t_refused;
+// An allocation failed: the engine goes on after some of them (a string
+// function then gives -1 or nothing), so its output cannot be trusted.
+thread_local bool t_outOfMemory = false;
+std::atomic<quint64> g_failedAllocations{0};
+
+void *countedMalloc(size_t size)
+{
+    void *p = std::malloc(size);
+    if (!p && size)
+        ++g_failedAllocations;
+    return p;
+}
+void *countedRealloc(void *old, size_t size)
+{
+    void *p = std::realloc(old, size);
+    if (!p && size)
+        ++g_failedAllocations;
+    return p;
+}
+char *countedStrdup(const char *text)
+{
+    char *p = ::strdup(text);
+    if (!p)
+        ++g_failedAllocations;
+    return p;
+}
 
 // A local path for a URI the style sheet names; empty for another scheme.
 QString localPath(const QString &uri)
@@ -84,12 +114,16 @@ void collectError(void *, const char *format, ...)
     va_start(args, format);
     std::vsnprintf(buffer, sizeof buffer, format, args);
     va_end(args);
+    if (std::strstr(buffer, "Memory allocation failed") || std::strstr(buffer, "out of memory"))
+        t_outOfMemory = true;
     if (t_errors.size() < 4096)
         t_errors += QString::fromUtf8(buffer);
 }
 
 void collectStructured(void *, xmlErrorPtr error)
 {
+    if (error && error->code == XML_ERR_NO_MEMORY)
+        t_outOfMemory = true;
     if (!error || !error->message || t_errors.size() >= 4096)
         return;
     t_errors += QString::fromUtf8(error->message).trimmed();
@@ -108,16 +142,17 @@ xmlDocPtr loadDocument(const xmlChar *uri, xmlDictPtr dict, int options, void *c
         refuse("ネットワークへのアクセスは許可されていません", uri);
         return nullptr;
     }
-    if (QFileInfo::exists(path) && !readable(path)) {
-        refuse("通常のファイルではありません", uri);
+    // Checked on the opened file: /proc, /sys, devices and FIFOs are never
+    // read, and nothing blocks.
+    QByteArray bytes;
+    QString reason;
+    if (!libxml::readRegularFile(path, &bytes, &reason)) {
+        if (QFileInfo::exists(path))
+            refuse(reason.toUtf8().constData(), uri);
+        else
+            collectError(nullptr, "%s: %s\n", text.toUtf8().constData(), reason.toUtf8().constData());
         return nullptr;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        collectError(nullptr, "%s: %s\n", text.toUtf8().constData(), file.errorString().toUtf8().constData());
-        return nullptr;
-    }
-    const QByteArray bytes = file.readAll();
     Q_UNUSED(ctxt);
     xmlParserCtxtPtr parser = xmlNewParserCtxt();
     if (!parser)
@@ -160,12 +195,19 @@ QString takeErrors(const QString &fallback)
 
 } // namespace
 
+void countAllocationFailures()
+{
+    xmlMemSetup(std::free, countedMalloc, countedRealloc, countedStrdup);
+}
+
 TransformResult transformWithStyleSheet(const QByteArray &documentMarkup, const QString &styleSheetPath)
 {
     ensureXslt();
     TransformResult result;
     t_errors.clear();
     t_refused.clear();
+    t_outOfMemory = false;
+    const quint64 failedBefore = g_failedAllocations;
     xmlSetGenericErrorFunc(nullptr, collectError); // per thread in libxml2
     xmlSetStructuredErrorFunc(nullptr, collectStructured);
     const QFileInfo info(styleSheetPath);
@@ -176,7 +218,7 @@ TransformResult transformWithStyleSheet(const QByteArray &documentMarkup, const 
     if (!style) {
         if (styleDoc)
             xmlFreeDoc(styleDoc);
-        result.error = takeErrors(QStringLiteral("XSLスタイルシートとして読み込めません。"));
+        result.error = !t_refused.isEmpty() ? t_refused : takeErrors(QStringLiteral("XSLスタイルシートとして読み込めません。"));
         return result;
     }
     // The preview file is written in UTF-8, so the output says UTF-8.
@@ -224,6 +266,12 @@ TransformResult transformWithStyleSheet(const QByteArray &documentMarkup, const 
         result.error = !t_refused.isEmpty()
             ? t_refused
             : takeErrors(source ? QStringLiteral("変換に失敗しました。") : QStringLiteral("文書を読み込めません。"));
+    if (t_outOfMemory || g_failedAllocations != failedBefore) {
+        result.ok = false;
+        result.output.clear();
+        result.method.clear();
+        result.error = QStringLiteral("Memory allocation failed");
+    }
     result.outOfMemory = !result.ok && result.error.contains(QLatin1String("Memory allocation failed"));
     t_errors.clear();
     if (context)

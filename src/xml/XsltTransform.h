@@ -11,6 +11,7 @@ struct TransformResult
     QString error;     // the engine's reason, with the style sheet's line
     QString method;    // the declared output method: "html", "text", "xml" or empty
     bool outOfMemory = false;
+    bool truncated = false; // the output is the first part of a longer one
 };
 
 // Runs the XSLT 1.0 style sheet at `styleSheetPath` (EXSLT available) over
@@ -20,4 +21,11 @@ struct TransformResult
 // writing files, creating folders and every network access are refused.
 // Entities declared in the document's internal subset are substituted;
 // external ones are never loaded.
+// A transform during which an allocation failed fails as out of memory,
+// even when the engine went on and made output.
 TransformResult transformWithStyleSheet(const QByteArray &documentMarkup, const QString &styleSheetPath);
+
+// For a process of its own, before anything else uses libxml2: every
+// allocation of libxml2 and libxslt that fails is counted, so that a
+// transform meeting one fails even where the engine says nothing.
+void countAllocationFailures();

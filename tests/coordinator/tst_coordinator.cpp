@@ -11,17 +11,20 @@
 #include <QDBusConnectionInterface>
 #include <QDBusInterface>
 #include <QDBusReply>
+#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
 #include <QScopeGuard>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include <memory>
 
 #include <csignal>
+#include <cstdlib>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -421,15 +424,35 @@ private slots:
         QVERIFY(startEditor({QStringLiteral("--automation")}) && connection.isConnected());
         QTRY_VERIFY_WITH_TIMEOUT(connection.interface()->isServiceRegistered(service), 30000);
         QDBusInterface editor1(service, QStringLiteral("/org/ostrel/OstrelEdit"), service, connection);
+        QStringList paths;
         const auto createShownWindow = [&]() -> quint32 {
             const QDBusReply<QDBusObjectPath> path = editor1.call(QStringLiteral("CreateWindow"));
             if (!path.isValid())
                 return 0;
+            paths << path.value().path();
             QDBusInterface window(service, path.value().path(), QStringLiteral("org.ostrel.OstrelEdit.Window"), connection);
             return window.setProperty("Visible", true) ? quint32(window.property("hWnd").toLongLong()) : 0;
         };
-        const quint32 first = createShownWindow(), second = createShownWindow();
-        QVERIFY(first != 0 && second != 0);
+        // The size a closing window leaves for the next one, in twips.
+        const auto closeAndStoredSize = [&](const QString &path) {
+            const QString ini = dir + QStringLiteral("/config/Ostrel XML Editor/Ostrel XML Editor.ini");
+            QFile::remove(ini);
+            QDBusInterface(service, path, QStringLiteral("org.ostrel.OstrelEdit.Window"), connection).call(QStringLiteral("CloseWindow"));
+            QSize size;
+            for (QDeadlineTimer wait(10000); size.isEmpty() && !wait.hasExpired(); QTest::qWait(50)) {
+                const QSettings stored(ini, QSettings::IniFormat);
+                size = QSize(stored.value(QStringLiteral("Application/Width")).toInt(), stored.value(QStringLiteral("Application/Height")).toInt());
+            }
+            return size;
+        };
+        // A window closed untiled tells the size windows open at (one stays
+        // open, or the coordinator would end with the last).
+        const quint32 first = createShownWindow();
+        QVERIFY(first != 0 && createShownWindow() != 0);
+        const QSize chosen = closeAndStoredSize(paths.takeLast());
+        QVERIFY(!chosen.isEmpty());
+        const quint32 second = createShownWindow();
+        QVERIFY(second != 0);
 
         // Sends TILE_VERTICAL as the Window menu does; run again and again by
         // QTRY, each run sees what the previous one did, and the first success
@@ -455,6 +478,10 @@ private slots:
         const auto kill = [](QProcess *editor) { return editor->kill(), editor->waitForFinished(5000); };
         QVERIFY(kill(m_processes.last()));
         QTRY_VERIFY_WITH_TIMEOUT(tiled({first, second}), 2000);
+        // Tiled windows keep the size they had: the tile's is not stored.
+        const QSize kept = closeAndStoredSize(paths.takeLast());
+        QVERIFY2(std::abs(kept.width() - chosen.width()) <= 30 && std::abs(kept.height() - chosen.height()) <= 30,
+                 qPrintable(QStringLiteral("%1x%2, not %3x%4").arg(kept.width()).arg(kept.height()).arg(chosen.width()).arg(chosen.height())));
         // With the last window gone the coordinator ends by itself.
         QVERIFY(kill(m_processes.first()));
         QTRY_VERIFY_WITH_TIMEOUT(coordinatorPid() != coordinator, 20000);

@@ -48,20 +48,21 @@ private:
 private slots:
     void structureOfALoadedDocument()
     {
-        Fixture f(QStringLiteral("<?xml version=\"1.0\"?><!-- c --><root a=\"1\" b=\"2\">text<x/><![CDATA[cd]]></root>"));
+        Fixture f(QStringLiteral("<?xml version=\"1.0\"?><!-- c --><root a=\"1\" b=\"2\">text<x/><![CDATA[cd]]><!--\n \n  notice\n  more--></root>"));
         const QModelIndex top = f.model.documentIndex();
         QCOMPARE(std::pair(f.model.labelAt(top), f.model.imageKeyAt(top)), std::pair(QStringLiteral("#document"), QStringLiteral("DOMDocument")));
         QCOMPARE(f.labels(top), (QStringList{"xml", " c ", "root"}));
         QCOMPARE(f.labels(top, &DocumentTreeModel::imageKeyAt), (QStringList{"IXMLDOMProcessingInstruction", "IXMLDOMComment", "IXMLDOMElement"}));
         // Attributes first, in document order, then the children in order;
-        // CDATA has the comment's image.
-        QCOMPARE(f.labels(f.at({2})), (QStringList{"a=\"1\"", "b=\"2\"", "text", "x", "cd"}));
+        // CDATA has the comment's image. A comment laid out below its
+        // "<!--" shows its first line that says something.
+        QCOMPARE(f.labels(f.at({2})), (QStringList{"a=\"1\"", "b=\"2\"", "text", "x", "cd", "notice"}));
         QCOMPARE(f.labels(f.at({2}), &DocumentTreeModel::imageKeyAt),
-                 (QStringList{"IXMLDOMAttribute", "IXMLDOMAttribute", "IXMLDOMText", "IXMLDOMElement", "IXMLDOMComment"}));
+                 (QStringList{"IXMLDOMAttribute", "IXMLDOMAttribute", "IXMLDOMText", "IXMLDOMElement", "IXMLDOMComment", "IXMLDOMComment"}));
         QCOMPARE(f.model.fullPath(f.at({2, 3})), QStringLiteral("#document/root/x"));
 
         f.model.setShowText(false);
-        QCOMPARE(f.labels(f.at({2})), (QStringList{"a", "b", "#text", "x", "#cdata-section"}));
+        QCOMPARE(f.labels(f.at({2})), (QStringList{"a", "b", "#text", "x", "#cdata-section", "#comment"}));
         QCOMPARE(f.labels(f.model.documentIndex()), (QStringList{"xml", "#comment", "root"}));
 
         // A document type and entity references share the comment's image.

@@ -2,6 +2,7 @@
 #include "TestWindow.h"
 #include "document/DocumentLifecycle.h"
 #include "base/StringTable.h"
+#include "shell/Settings.h"
 
 #include <QDir>
 #include <QSignalSpy>
@@ -280,7 +281,11 @@ private slots:
         QVERIFY(QFile::copy(m_files.path("t.xml"), templatePath));
         Window t;
         t.life().mnuFileNew_Click();
+        // The shared template is no file of the user's: choosing it from
+        // the recent files would open it for saving over.
+        const bool listed = LoadMRU().contains(QFileInfo(templatePath).absoluteFilePath());
         QFile::remove(templatePath);
+        QVERIFY(!listed);
         QCOMPARE(t.markup(), QStringLiteral("<template/>"));
         QVERIFY(t.caption() == w.caption() && !t.flags().m_HasFile);
 

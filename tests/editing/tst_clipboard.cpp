@@ -141,6 +141,8 @@ private slots:
             << "<r xmlns:q=\"u\"/>" << root << "<q:n q:y=\"1\"/>" << "<r xmlns:q=\"u\"><q:n q:y=\"1\"/></r>" << false;
         QTest::newRow("element prefix bound nowhere") << r << root << "<q:n/>" << "" << true;
         QTest::newRow("attribute prefix bound nowhere") << r << root << "q:y=\"1\"" << "" << true;
+        QTest::newRow("attribute with its declaration")
+            << r << root << "q:y=\"1\" xmlns:q=\"u\"" << "<r xmlns:q=\"u\" q:y=\"1\"><a/></r>" << false;
     }
     void pasteText()
     {
@@ -215,6 +217,8 @@ private slots:
         QCOMPARE(clipboardText(), QStringLiteral("<p:a xmlns:p=\"u\" xmlns=\"d\" p:k=\"1\">\n  <c/>\n</p:a>"));
         w.clipboard().CopyNode(w.item({0, 3, 1}));
         QCOMPARE(clipboardText(), QStringLiteral("<c xmlns=\"d\"/>"));
+        w.clipboard().CopyNode(w.item({0, 3, 0}));
+        QCOMPARE(clipboardText(), QStringLiteral("p:k=\"1\" xmlns:p=\"u\""));
     }
 
     void readOnlyAndMenuStates()

@@ -4,12 +4,15 @@
 #include "shell/Fonts.h"
 
 #include <QApplication>
+#include <QAbstractItemView>
 #include <QComboBox>
+#include <QCompleter>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include "document/NodeTreeView.h"
@@ -34,6 +37,7 @@ private slots:
     void betweenTwoEditorProcesses();
     void refusedLabelEditGivesTheTreeTheKeys();
     void schemaFaultsFollowTheKeys();
+    void offeredListsTakeClicks();
 };
 
 // A user drags items with the mouse: inside this process's window, out of
@@ -163,13 +167,39 @@ void TestDragDrop::betweenTwoEditorProcesses()
     QVERIFY(run({"key", "KP_Enter"}));
     QTRY_COMPARE(here.window.statusText(), QStringLiteral("2件検索されました。"));
 
-    // The other editor saves what it has: the moved subtree, its own kept.
+    // A moved node leaves only once the other tree has inserted it: a
+    // processing instruction it refuses stays, unchanged and unmarked here;
+    // a prefixed attribute brings its namespace and goes.
+    here.window.LoadXML(QStringLiteral("<r xmlns:p=\"urn:p\" p:k=\"v\"><?t d?></r>"));
+    tvw->expandAll();
+    rows.clear();
+    for (QModelIndex index = here.model().documentIndex(); index.isValid(); index = tvw->indexBelow(index))
+        rows << tvw->viewport()->mapTo(&here.window, tvw->visualRect(index).center());
+    QCOMPARE(rows.size(), 5); // #document, r, xmlns:p, p:k, ?t
+    const QString kept = here.flat();
+    const int steps = here.steps();
+    QVERIFY(drag(at(4, false), at(1, true), false));
+    QTest::qWait(1500);
+    QCOMPARE(here.flat(), kept);
+    QCOMPARE(here.steps(), steps);
+    QVERIFY(drag(at(3, false), at(1, true), false));
+    QTRY_COMPARE(here.flat(), QStringLiteral("<r xmlns:p=\"urn:p\"><?t d?></r>"));
+
+    // Dropped on a window without a document, an attribute is no document:
+    // the other editor keeps it. (There: #document, s, xmlns:p, p:k.)
+    TestWindow empty;
+    empty.window.setGeometry(0, 0, 690, 560);
+    QVERIFY(empty.showWindow());
+    QVERIFY(drag(at(3, true), empty.window.rect().center(), false));
+    QTRY_COMPARE(empty.prompt->shown.size(), 1);
+
+    // The other editor saves what it has: the moved nodes, its own kept.
     QVERIFY(run({"windowfocus", "--sync", window, "key", "ctrl+s"}));
     const auto saved = [&] {
         QFile f(other);
         return f.open(QIODevice::ReadOnly) ? flat(QString::fromUtf8(f.readAll())) : QString();
     };
-    QTRY_COMPARE_WITH_TIMEOUT(saved(), QStringLiteral("<s><c/><b><a/></b></s>"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(saved(), QStringLiteral("<s xmlns:p=\"urn:p\" p:k=\"v\"><c/><b><a/></b></s>"), 10000);
 }
 
 // F2, an invalid name, Enter, OK on Qt's own message box, then Down, as
@@ -261,6 +291,76 @@ void TestDragDrop::schemaFaultsFollowTheKeys()
     window.closeWithoutAsking();
 }
 
+// Clicks through the X server on the lists a schema offers: the value
+// pane's opens under the text, wide enough to read its longest value, and
+// takes a clicked value; with it open, a click elsewhere does what it
+// would do without; the label editor's takes a clicked name.
+void TestDragDrop::offeredListsTakeClicks()
+{
+    const QString xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
+    if (QGuiApplication::platformName() != QLatin1String("xcb") || xdotool.isEmpty())
+        QSKIP("needs Xvfb and xdotool");
+    const QString longValue = QStringLiteral("a-value-written-out-at-such-length-that-it-is-wider-than-the-value-pane");
+    QTemporaryDir dir;
+    const auto write = [&](const QString &name, const QByteArray &bytes) {
+        QFile f(dir.filePath(name));
+        return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+    };
+    QVERIFY(write(QStringLiteral("g.dtd"), "<!ELEMENT r (a*, b?)><!ELEMENT a EMPTY><!ELEMENT b EMPTY><!ATTLIST a k (short|" +
+                                               longValue.toLatin1() + ") #REQUIRED>"));
+    QVERIFY(write(QStringLiteral("d.xml"), "<!DOCTYPE r SYSTEM 'g.dtd'>\n<r><a k='short'/><a k='short'/></r>\n"));
+    frmMain window;
+    QVERIFY(window.OpenFile(dir.filePath(QStringLiteral("d.xml"))));
+    window.setGeometry(0, 0, 690, 560);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const auto run = [&](const QStringList &arguments) {
+        QProcess input;
+        input.start(xdotool, arguments);
+        return QTest::qWaitFor([&] { return input.state() == QProcess::NotRunning; }, 30000) && input.exitCode() == 0;
+    };
+    const auto click = [&](const QPoint &at) {
+        return run({"mousemove", "--sync", QString::number(at.x()), QString::number(at.y()), "click", "1"});
+    };
+    const XmlNode root = window.dom()->documentElement();
+    const XmlNode k = root.firstChild().attributeNode(QStringLiteral("k"));
+    window.selection().ShowNode(window.model().indexForNode(k), true);
+    ValuePane *pane = window.txtEdit();
+    QVERIFY(click(pane->mapToGlobal(QPoint(pane->width() / 2, 8))));
+    QTRY_VERIFY(pane->offered() && pane->offered()->popup()->isVisible());
+    // Gone with the pane's list once an element is selected.
+    QPointer<QAbstractItemView> list = pane->offered()->popup();
+    const QRect placed = list->geometry();
+    QVERIFY2(placed.width() > list->fontMetrics().horizontalAdvance(longValue) && placed.width() >= pane->width(),
+             qPrintable(QString::number(placed.width())));
+    QVERIFY(placed.top() >= pane->mapToGlobal(pane->cursorRect().bottomLeft()).y());
+    const auto row = [&](QAbstractItemView *view, int n) {
+        return view->viewport()->mapToGlobal(view->visualRect(view->model()->index(n, 0)).center());
+    };
+    QVERIFY(click(row(list, 1)));
+    QTRY_COMPARE(k.text(), longValue);
+
+    // Open again by typing; the first click on the tree selects there.
+    QVERIFY(run({"key", "BackSpace"}));
+    QTRY_VERIFY(list->isVisible());
+    const XmlNode second = root.lastChild();
+    NodeTreeView *tvw = window.tvw();
+    const QRect label = tvw->visualRect(window.model().indexForNode(second));
+    QVERIFY(click(tvw->viewport()->mapToGlobal(label.topLeft() + QPoint(12, label.height() / 2))));
+    QTRY_COMPARE(window.selection().GetSelectedDOMNode(), second);
+    QVERIFY(!list || !list->isVisible());
+
+    QVERIFY(run({"key", "F2"}));
+    QLineEdit *editor = nullptr;
+    QTRY_VERIFY((editor = tvw->findChild<QLineEdit *>(QStringLiteral("tvwLabelEdit"))) && editor->findChild<QCompleter *>()
+                && editor->findChild<QCompleter *>()->popup()->isVisible());
+    QAbstractItemView *names = editor->findChild<QCompleter *>()->popup();
+    QCOMPARE(names->model()->index(1, 0).data().toString(), QStringLiteral("b"));
+    QVERIFY(click(row(names, 1)));
+    QTRY_COMPARE(root.lastChild().nodeName(), QStringLiteral("b"));
+    window.closeWithoutAsking();
+}
+
 int main(int argc, char **argv)
 {
     // Drags are the X server's business, so this test runs on an X server
@@ -268,17 +368,9 @@ int main(int argc, char **argv)
     // process and an editor in another, moved by synthetic mouse events.
     XvfbScreen server;
     const QString noServer = server.start("1400x900x24", argc, argv);
-    std::vector<char *> args;
-    for (int i = 0; i < argc; ++i) {
-        if (std::string(argv[i]) == "-platform" && i + 1 < argc) {
-            ++i;
-            continue;
-        }
-        args.push_back(argv[i]);
-    }
+    std::vector<char *> args = XvfbScreen::withoutPlatform(argc, argv);
     if (noServer.isEmpty()) {
-        qputenv("DISPLAY", server.display());
-        qputenv("QT_QPA_PLATFORM", "xcb");
+        server.useForThisProcess();
     }
     int count = int(args.size());
     // Set up as the editor's own start does, so rows lie alike in both.

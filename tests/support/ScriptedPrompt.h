@@ -20,6 +20,7 @@ public:
         Icon icon;
         Buttons buttons;
         bool defaultNo;
+        bool overProgress; // a progress dialog was still open
     };
     // A scripted file-dialog answer: the path chosen, or cancel when empty.
     struct FileAnswer
@@ -30,7 +31,7 @@ public:
 
     Answer message(const QString &text, Icon icon, Buttons buttons, bool defaultNo = false) override
     {
-        shown.append({text, icon, buttons, defaultNo});
+        shown.append({text, icon, buttons, defaultNo, openProgress > 0});
         if (!answers.isEmpty())
             return answers.dequeue();
         return buttons == Buttons::Ok || buttons == Buttons::OkCancel ? Answer::Ok : Answer::Yes;
@@ -91,10 +92,12 @@ public:
         struct Scripted : Progress
         {
             int cancelAt;
-            explicit Scripted(int at) : cancelAt(at) {}
+            int &open;
+            Scripted(int at, int &counter) : cancelAt(at), open(++counter) {}
+            ~Scripted() override { --open; }
             bool advance(int done) override { return cancelAt < 0 || done < cancelAt; }
         };
-        return std::make_unique<Scripted>(cancelProgressAt);
+        return std::make_unique<Scripted>(cancelProgressAt, openProgress);
     }
 
     // The last dialog asked for; empty when none was (a failed check rather
@@ -103,6 +106,7 @@ public:
 
     QList<Shown> shown;
     int cancelProgressAt = -1;
+    int openProgress = 0; // progress dialogs not yet closed
     QQueue<Answer> answers;
     QStringList asked;
     QQueue<FileAnswer> fileAnswers;

@@ -15,8 +15,9 @@
 #include <xcb/xcb.h>
 
 #include <cstdlib>
-#include <memory>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 class XvfbScreen
 {
@@ -36,6 +37,27 @@ public:
 
     // Starts the server. Empty when it runs; otherwise why not, for QSKIP.
     // Before a QApplication exists, `boot` gives its start an event loop.
+    // A test's arguments without "-platform NAME": a test on this server
+    // runs on xcb, whatever it was started with.
+    static std::vector<char *> withoutPlatform(int argc, char **argv)
+    {
+        std::vector<char *> args;
+        for (int i = 0; i < argc; ++i) {
+            if (std::strcmp(argv[i], "-platform") == 0 && i + 1 < argc) {
+                ++i;
+                continue;
+            }
+            args.push_back(argv[i]);
+        }
+        return args;
+    }
+    // Makes this process's windows appear on the server.
+    void useForThisProcess() const
+    {
+        qputenv("DISPLAY", display());
+        qputenv("QT_QPA_PLATFORM", "xcb");
+    }
+
     QString start(const char *size = "1200x800x24", int argc = 0, char **argv = nullptr)
     {
         const std::unique_ptr<QCoreApplication> boot(argv ? new QCoreApplication(argc, argv) : nullptr);

@@ -52,6 +52,14 @@ class TestPreview : public QObject
         }
         return found;
     }
+    // Two calls per level, forty levels deep: endless, in little memory.
+    static QByteArray endlessBody()
+    {
+        return "<x:template match='/'><x:call-template name='t'/></x:template><x:template name='t'>"
+               "<x:param name='d' select='0'/><x:if test='$d &lt; 40'><x:call-template name='t'><x:with-param name='d'"
+               " select='$d + 1'/></x:call-template><x:call-template name='t'><x:with-param name='d' select='$d + 1'/>"
+               "</x:call-template></x:if></x:template>";
+    }
     // What a poppler tool prints about a PDF file.
     static QString pdfInfo(const char *tool, const QStringList &arguments)
     {
@@ -127,6 +135,9 @@ private slots:
                                        << false << "ネットワーク" << doc;
         QTest::newRow("reading a FIFO") << QByteArray("<x:template match='/'><x:copy-of select=\"document('fifo')\"/></x:template>") << false
                                         << "通常のファイルではありません" << doc;
+        QTest::newRow("reading /proc") << QByteArray("<x:template match='/'><x:copy-of select=\"document('/proc/self/environ')\"/></x:template>")
+                                       << false << "通常のファイルではありません" << doc;
+        QTest::newRow("including /proc") << QByteArray("<x:include href='/proc/self/environ'/>") << false << "通常のファイルではありません" << doc;
         const QByteArray text("<x:template match='/'><o><x:value-of select='r'/></o></x:template>");
         QTest::newRow("internal entity substituted") << text << true << "<o>株式会社様</o>" << "<!DOCTYPE r [<!ENTITY co '株式会社'>]><r>&co;様</r>";
         QTest::newRow("external entity never loaded") << text << true << "<o/>"
@@ -196,6 +207,28 @@ private slots:
         QVERIFY(w.prompt->shown.isEmpty());
     }
 
+    // A print waits for the preview it was asked with: stopped with Esc,
+    // it never prints when a later preview is shown.
+    void abandonedPrintsNeverPrint()
+    {
+        TestWindow w(QStringLiteral("<r/>"));
+        QVERIFY(w.showWindow());
+        PreviewController &preview = w.window.preview();
+        preview.useStyleSheet(m_files.write(QStringLiteral("endless.xsl"), xslt(endlessBody()).toUtf8()));
+        w.prompt->printAnswer = m_files.path(QStringLiteral("abandoned.pdf"));
+        w.window.menuItem(QStringLiteral("mnuFilePrint"))->trigger();
+        QVERIFY(preview.isTransforming());
+        QTest::keyClick(&w.window, Qt::Key_Escape);
+        QVERIFY(!preview.isTransforming());
+        QSignalSpy printed(&preview, &PreviewController::printed);
+        w.prompt->fileAnswers.enqueue({QString()}); // back to the built-in view
+        w.window.menuItem(QStringLiteral("mnuToolSelXSL"))->trigger();
+        w.prompt->printAnswer = m_files.path(QStringLiteral("later.pdf"));
+        w.window.menuItem(QStringLiteral("mnuFilePrint"))->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(w.prompt->printAnswer).size() > 0 && printed.size() == 1, 30000);
+        QVERIFY(!QFile::exists(m_files.path(QStringLiteral("abandoned.pdf"))));
+    }
+
     void chosenStyleSheets()
     {
         TestWindow w(QStringLiteral("<r>t</r>"));
@@ -244,6 +277,18 @@ private slots:
         w.window.menuItem(QStringLiteral("mnuToolPreviewSync"))->setChecked(true);
         QVERIFY(w.window.structure().editor().tvw_AfterLabelEdit(w.item({0}), QStringLiteral("renamed")));
         QTRY_VERIFY(shown().contains(QStringLiteral(">renamed</span>")));
+
+        // An output past the limit: the worker is stopped, and its start is
+        // shown with a note of the limit.
+        TransformJob::limits().outputBytes = 1024 * 1024;
+        choose("big.xsl", "<x:output method='text'/><x:template match='/'><x:call-template name='t'/></x:template><x:template name='t'>"
+                          "<x:param name='s' select='\"line&#10;\"'/><x:param name='n' select='0'/><x:choose><x:when test='$n = 21'>"
+                          "<x:value-of select='$s'/></x:when><x:otherwise><x:call-template name='t'><x:with-param name='s' "
+                          "select='concat($s, $s)'/><x:with-param name='n' select='$n + 1'/></x:call-template></x:otherwise></x:choose></x:template>");
+        QTRY_VERIFY(shown().endsWith(QStringLiteral("最初の 1 MB だけを表示しています。\n")));
+        TransformJob::limits() = {};
+        QVERIFY(QFileInfo(preview.previewFile()).size() < 1024 * 1024 + 200 && shown().contains(QStringLiteral("line\nline")));
+        QVERIFY(workers().isEmpty() && w.prompt->shown.size() == 1);
     }
 
     void docBookStyleSheets()
@@ -290,11 +335,7 @@ private slots:
     {
         // stop: a key; 0: a limit; -1: closing the window
         addColumns<QByteArray, int, QString>({"body", "stop", "message"});
-        // Two calls per level, forty levels deep: endless, in little memory.
-        const QByteArray endless("<x:template match='/'><x:call-template name='t'/></x:template><x:template name='t'>"
-                                 "<x:param name='d' select='0'/><x:if test='$d &lt; 40'><x:call-template name='t'><x:with-param name='d'"
-                                 " select='$d + 1'/></x:call-template><x:call-template name='t'><x:with-param name='d' select='$d + 1'/>"
-                                 "</x:call-template></x:if></x:template>");
+        const QByteArray endless = endlessBody();
         QTest::newRow("Esc") << endless << int(Qt::Key_Escape) << QString();
         QTest::newRow("a newer preview") << endless << int(Qt::Key_F5) << QString();
         QTest::newRow("closing the window") << endless << -1 << QString();
@@ -302,6 +343,12 @@ private slots:
         QTest::newRow("memory limit") << QByteArray("<x:template match='/'><x:call-template name='t'/></x:template><x:template name='t'>"
                                                     "<x:param name='s' select='\"ab\"'/><x:call-template name='t'><x:with-param "
                                                     "name='s' select='concat($s, $s)'/></x:call-template></x:template>") << 0 << "メモリの上限 (512 MB)";
+        // The engine goes on after a failed allocation and prints -1.
+        QTest::newRow("memory failure with output") << QByteArray("<x:template match='/'><x:call-template name='t'/></x:template><x:template name='t'>"
+                                                                  "<x:param name='s' select='\"ab\"'/><x:param name='n' select='0'/><x:choose><x:when test='$n = 40'>"
+                                                                  "RESULT: <x:value-of select='string-length($s)'/></x:when><x:otherwise><x:call-template name='t'>"
+                                                                  "<x:with-param name='s' select='concat($s, $s)'/><x:with-param name='n' select='$n + 1'/>"
+                                                                  "</x:call-template></x:otherwise></x:choose></x:template>") << 0 << "メモリの上限 (512 MB)";
     }
     void runawayStyleSheetsAreStopped()
     {

@@ -3,12 +3,16 @@
 #include "TestWindow.h"
 #include "xml/LibXmlSupport.h"
 #include "base/StringTable.h"
+#include "schema/SchemaGuide.h"
 #include "document/ValuePane.h"
 #include "schema/XdrValidator.h"
 #include "schema/XmlValidation.h"
 #include "xml/XsltTransform.h"
+#include "editing/NodeEditor.h"
 #include "shell/SettingsStore.h"
+#include "shell/StructureCommands.h"
 #include "tools/HelpCommands.h"
+#include "tools/SchemaAssist.h"
 #include "tools/ToolCommands.h"
 #include "tools/ValidationCommands.h"
 
@@ -142,6 +146,23 @@ class TestToolCommands : public QObject
         return n.nodeName() + QLatin1Char('@') + QString::number(at.lineNumber());
     }
 
+    // This process's threads, and its children that have not ended.
+    static std::pair<int, int> workers()
+    {
+        std::pair<int, int> n;
+        for (const QString &task : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            ++n.first;
+            QFile children(QStringLiteral("/proc/self/task/%1/children").arg(task));
+            const QByteArray pids = children.open(QIODevice::ReadOnly) ? children.readAll() : QByteArray();
+            for (const QByteArray &pid : pids.split(' ')) {
+                QFile stat(QStringLiteral("/proc/%1/stat").arg(QString::fromLatin1(pid)));
+                const QByteArray line = !pid.isEmpty() && stat.open(QIODevice::ReadOnly) ? stat.readAll() : QByteArray();
+                n.second += !line.isEmpty() && line.mid(line.lastIndexOf(')') + 2, 1) != "Z";
+            }
+        }
+        return n;
+    }
+
     ValidationResult validate(const QString &xml, const QString &schemaName, const QByteArray &schema, XmlDocument *doc)
     {
         if (!doc->loadXML(xml))
@@ -273,6 +294,9 @@ private slots:
                  QStringLiteral("item@3"));
         const QString missing = firstFault(validate(badN, folder + QStringLiteral("/gone.dtd"), "<!ENTITY % m SYSTEM 'gone.mod'> %m;", &doc));
         QVERIFY2(missing.contains(QStringLiteral("gone.dtd")) && missing.contains(folder + QStringLiteral("/gone.mod")), qPrintable(missing));
+        // A fault of the schema names it by the path a user reads.
+        const QString broken = firstFault(validate(badN, folder + QStringLiteral("/broken.dtd"), "<!ELEMENT order (item+>", &doc));
+        QVERIFY2(broken.contains(folder + QStringLiteral("/broken.dtd:1: ")) && !broken.contains(QStringLiteral("file:")), qPrintable(broken));
     }
 
     // Parts a schema names: through the catalogs first, never from the
@@ -293,6 +317,9 @@ private slots:
                                                   << "schema: http://example.org/far.mod";
         QTest::newRow("fifo") << "fifo.dtd" << pulling(QFile::encodeName(files.path(QStringLiteral("fifo")))) << noN << "schema: 通常のファイルではありません";
         QTest::newRow("standard input") << "stdin.dtd" << pulling("/dev/stdin") << noN << "schema: /dev/stdin";
+        // A sparse file claims a terabyte: refused by its size, never held.
+        QTest::newRow("part of a terabyte") << "huge.dtd" << pulling(QFile::encodeName(files.path(QStringLiteral("huge.mod")))) << noN
+                                            << "schema: 64 MB を超えるファイルは読み込みません: " + files.path(QStringLiteral("huge.mod"));
         const QString html = QStringLiteral("<html xmlns='http://www.w3.org/1999/xhtml'><head><title>t</title></head>"
                                             "<body><p>x</p></body></html>");
         QTest::newRow("installed XHTML 1.1")
@@ -312,6 +339,8 @@ private slots:
         if (content.isNull() && !QFileInfo::exists(schema))
             QSKIP("the package with this schema is not installed");
         ::mkfifo(QFile::encodeName(files.path(QStringLiteral("fifo"))).constData(), 0600);
+        QFile huge(files.path(QStringLiteral("huge.mod")));
+        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(qint64(1) << 40));
         XmlDocument doc;
         QVERIFY(doc.loadXML(xml));
         const QString path = content.isNull() ? schema : files.write(schema, content);
@@ -466,6 +495,8 @@ private slots:
         w.prompt->fileAnswers.enqueue({schema});
         QTest::keyClick(&w.window, Qt::Key_F7);
         QCOMPARE(w.window.statusText(), GetResString(14));
+        QCoreApplication::processEvents(); // nothing said later covers the result
+        QCOMPARE(w.window.statusText(), GetResString(14));
         QVERIFY(w.prompt->shown.isEmpty()); // success shows no box
 
         QVERIFY(w.window.OpenFile(bad));
@@ -510,6 +541,98 @@ private slots:
         QVERIFY(w.window.statusText().isEmpty());
     }
 
+    // The check behind typing says what F7 says: both validate the same
+    // copy, entities substituted (those of the schema too) and values read
+    // as the characters they are. Verdicts as xmllint --valid / --noent
+    // --dtdvalid / --schema give them.
+    void backgroundCheckAgreesWithValidation_data()
+    {
+        addColumns<QString, QByteArray, QByteArray, int>({"schemaName", "schema", "xml", "faults"});
+        const QByteArray kana = "<!ELEMENT r (p)><!ELEMENT p EMPTY><!ATTLIST p k (甲|乙) #REQUIRED n NMTOKEN #IMPLIED>";
+        QTest::newRow("Japanese values") << "kana.dtd" << kana << QByteArray("<!DOCTYPE r SYSTEM 'kana.dtd'><r><p k='甲' n='名前'/></r>") << 0;
+        QTest::newRow("Japanese value outside the list") << "kana.dtd" << kana << QByteArray("<!DOCTYPE r SYSTEM 'kana.dtd'><r><p k='丙'/></r>") << 1;
+        const QByteArray nest = "<!ENTITY inner '<b/>'><!ENTITY outer '&inner;'><!ELEMENT r (a)><!ELEMENT a (b)><!ELEMENT b EMPTY>";
+        QTest::newRow("schema entity naming another") << "nest.dtd" << nest << QByteArray("<!DOCTYPE r SYSTEM 'nest.dtd'><r><a>&outer;</a></r>") << 0;
+        QTest::newRow("entity that cannot be substituted")
+            << "any.dtd" << QByteArray("<!ELEMENT r (a)><!ELEMENT a ANY>")
+            << QByteArray("<!DOCTYPE r SYSTEM 'any.dtd' [<!ENTITY ext SYSTEM 'x.ent'><!ENTITY bad '&ext;'>]><r><a>&bad;</a></r>") << 1;
+        QTest::newRow("internal entity holding markup") << "" << QByteArray()
+            << QByteArray("<!DOCTYPE r [<!ELEMENT r (a)><!ELEMENT a (b)><!ELEMENT b EMPTY><!ENTITY e '<b/>'>]><r><a>&e;</a></r>") << 0;
+        QTest::newRow("internal entities under an XSD") << "guide.xsd" << kGuideXsd
+            << QByteArray("<!DOCTYPE r [<!ENTITY k 'x'><!ENTITY bc '<b/><c/>'>]><r xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' "
+                          "xsi:noNamespaceSchemaLocation='guide.xsd'><a kind='&k;'/>&bc;</r>") << 0;
+    }
+    void backgroundCheckAgreesWithValidation()
+    {
+        QFETCH(QString, schemaName);
+        QFETCH(QByteArray, schema);
+        QFETCH(QByteArray, xml);
+        QFETCH(int, faults);
+        if (!schemaName.isEmpty())
+            files.write(schemaName, schema);
+        const QString path = files.write(QStringLiteral("checked.xml"), xml);
+        XmlDocument doc;
+        QVERIFY(doc.load(path));
+        doc.settle(); // as the check's process finds it
+        const SchemaSource source = schemaInUse(doc, QString(), path);
+        const SchemaGuide guide(doc, source);
+        QVERIFY(guide.isUsable());
+        if (!source.path.isEmpty())
+            QCOMPARE(validateDocument(doc, source.path, source.kind).errorCount, faults);
+        std::vector<SchemaGuide::Fault> found;
+        QCOMPARE(guide.check(doc, &found, 10), faults);
+    }
+
+    // A document naming a DTD of a terabyte opens; the status says why
+    // nothing guides its editing.
+    void openingWithAHugeDtd()
+    {
+        QFile huge(files.path(QStringLiteral("tera.dtd")));
+        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(qint64(1) << 40));
+        TestWindow w;
+        QVERIFY(w.window.OpenFile(files.write(QStringLiteral("tera.xml"), "<!DOCTYPE r SYSTEM 'tera.dtd'><r>x</r>")));
+        QVERIFY(w.window.dom());
+        QTRY_VERIFY2(w.window.statusText().contains(QStringLiteral("64 MB")), qPrintable(w.window.statusText()));
+    }
+
+    // F7 on a document that takes the engine a while, for each language:
+    // Cancel leaves nothing working on (no thread, no process); the next
+    // F7's box with the faults opens once the progress dialog has closed.
+    void cancelThenFaults_data()
+    {
+        const QByteArray items = "<ElementType name='item' content='textOnly'><AttributeType name='n' required='yes'/>"
+                                 "<attribute type='n'/></ElementType>"
+                                 "<ElementType name='order' content='eltOnly'><element type='item' maxOccurs='*'/></ElementType>";
+        addColumns<QString, QByteArray>({"schemaName", "schema"});
+        QTest::newRow("dtd") << "order.dtd" << kOrderDtd;
+        QTest::newRow("xsd") << "order.xsd" << orderXsd();
+        QTest::newRow("xdr") << "order.xml" << xdr(items);
+    }
+    void cancelThenFaults()
+    {
+        QFETCH(QString, schemaName);
+        QFETCH(QByteArray, schema);
+        QByteArray xml = "<order>\n";
+        for (int i = 0; i < 20000; ++i)
+            xml += "<item n=\"1\">a</item>\n";
+        TestWindow w;
+        QVERIFY(w.window.OpenFile(files.write(QStringLiteral("long.xml"), xml + "<item>b</item>\n</order>\n")));
+        w.window.validation().useFile(files.write(schemaName, schema));
+        const std::pair<int, int> before = workers();
+        w.prompt->cancelProgressAt = 0;
+        trigger(w, "mnuToolVerify");
+        QCOMPARE(workers().first, before.first);
+        QTRY_COMPARE(workers().second, before.second);
+        QVERIFY(w.prompt->shown.isEmpty());
+
+        w.prompt->cancelProgressAt = -1;
+        trigger(w, "mnuToolVerify");
+        QCOMPARE(w.prompt->shown.size(), 1);
+        QVERIFY(w.prompt->shown[0].text.contains(QStringLiteral("20002 行目: ")));
+        QVERIFY(!w.prompt->shown[0].overProgress);
+        QCOMPARE(w.window.selection().GetSelectedDOMNode().lineNumber(), 20002);
+    }
+
     // The document's own schema guides editing in the shown window: the
     // label editor offers the names it allows, a new attribute is the
     // missing required one, the value pane offers its values, and the check
@@ -525,7 +648,7 @@ private slots:
         QTest::newRow("XSD named by the root")
             << "guide.xsd" << kGuideXsd
             << QByteArray("<?xml version='1.0'?>\n<r xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' xsi:noNamespaceSchemaLocation='guide.xsd'>")
-            << QStringList{"b", "a", "c"};
+            << QStringList{"b", "c"};
     }
     void schemaGuidesEditing()
     {
@@ -594,6 +717,118 @@ private slots:
         QTRY_VERIFY(!editor());
         QVERIFY2(w.flat().endsWith(QStringLiteral("<a kind=\"y\"/><c/></r>")), qPrintable(w.flat()));
         QTRY_VERIFY(w.model().faults().isEmpty());
+    }
+
+    // What the schema offers at a place is what the validator then accepts
+    // there: each name offered, put in, leaves the document valid.
+    void offeredNamesAreAccepted_data()
+    {
+        addColumns<QString, QByteArray, QByteArray, QString, QString, QStringList>(
+            {"schemaName", "schema", "xml", "at", "query", "expected"});
+        const QByteArray seq = "<xs:element name='doc'><xs:complexType><xs:sequence><xs:element ref='head'/>"
+                               "<xs:element ref='para' minOccurs='0' maxOccurs='unbounded'/><xs:element ref='footer' minOccurs='0'/>"
+                               "<xs:element ref='appendix' minOccurs='0'/></xs:sequence><xs:attribute ref='xml:lang'/>"
+                               "<xs:attribute name='kind' type='kind'/></xs:complexType></xs:element>"
+                               "<xs:element name='head'/><xs:element name='para'/><xs:element name='footer'/><xs:element name='appendix'/>"
+                               "<xs:simpleType name='kind'><xs:union><xs:simpleType><xs:restriction base='xs:string'>"
+                               "<xs:enumeration value='a'/><xs:enumeration value='b'/></xs:restriction></xs:simpleType>"
+                               "<xs:simpleType><xs:restriction base='xs:token'><xs:enumeration value='c'/></xs:restriction>"
+                               "</xs:simpleType></xs:union></xs:simpleType>";
+        const auto xsd = [&](const QByteArray &attributes) {
+            return "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema'" + attributes +
+                   "><xs:import namespace='http://www.w3.org/XML/1998/namespace' schemaLocation='xmlattrs.xsd'/>" + seq + "</xs:schema>";
+        };
+        const QByteArray plain = xsd(""), qualified = xsd(" xmlns='urn:g' targetNamespace='urn:g' elementFormDefault='qualified'");
+        const QByteArray qualifiedAttributes = xsd(" xmlns='urn:g' targetNamespace='urn:g' attributeFormDefault='qualified'");
+        const QByteArray blocks = "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema'><xs:element name='block' abstract='true'/>"
+                                  "<xs:element name='note' substitutionGroup='block'/><xs:element name='warning' substitutionGroup='block'/>"
+                                  "<xs:element name='doc'><xs:complexType><xs:sequence><xs:element ref='block' maxOccurs='unbounded'/>"
+                                  "</xs:sequence></xs:complexType></xs:element></xs:schema>";
+        const QByteArray dtd = "<!ELEMENT sec (title, x:ext*)><!ATTLIST sec xmlns:x CDATA #FIXED 'urn:x'><!ELEMENT title EMPTY>"
+                               "<!ELEMENT x:ext EMPTY><!ATTLIST x:ext x:mode (on|off) #IMPLIED>";
+        QTest::newRow("sequence, before a later child") << "g.xsd" << plain << QByteArray("<doc><head/><para/><para/></doc>")
+                                                        << "para" << "names" << QStringList{"para"};
+        QTest::newRow("sequence, at its end") << "g.xsd" << plain << QByteArray("<doc><head/><para/></doc>") << "para" << "names"
+                                              << QStringList{"para", "footer", "appendix"};
+        QTest::newRow("prefix in scope") << "q.xsd" << qualified << QByteArray("<g:doc xmlns:g='urn:g'><g:head/><g:para/></g:doc>")
+                                         << "para" << "names" << QStringList{"g:para", "g:footer", "g:appendix"};
+        QTest::newRow("default namespace") << "q.xsd" << qualified << QByteArray("<doc xmlns='urn:g'><head/><para/></doc>") << "para"
+                                           << "names" << QStringList{"para", "footer", "appendix"};
+        QTest::newRow("substitution group") << "b.xsd" << blocks << QByteArray("<doc><note/><note/></doc>") << "note" << "names"
+                                            << QStringList{"note", "warning"};
+        QTest::newRow("attribute of the xml namespace") << "g.xsd" << plain << QByteArray("<doc><head/></doc>") << "doc"
+                                                        << "attributes" << QStringList{"xml:lang", "kind"};
+        QTest::newRow("attribute with a declaration to add")
+            << "a.xsd" << qualifiedAttributes << QByteArray("<doc xmlns='urn:g'><head/></doc>") << "doc"
+            << "attributes" << QStringList{"xml:lang", "ns1:kind"};
+        QTest::newRow("union of enumerations") << "g.xsd" << plain << QByteArray("<doc kind='a'><head/></doc>") << "doc"
+                                               << "values of kind" << QStringList{"a", "b", "c"};
+        QTest::newRow("DTD prefixed name") << "s.dtd" << dtd << QByteArray("<sec xmlns:x='urn:x'><title/><x:ext/></sec>") << "ext"
+                                           << "names" << QStringList{"x:ext"};
+        QTest::newRow("DTD prefixed attribute") << "s.dtd" << dtd << QByteArray("<sec xmlns:x='urn:x'><title/><x:ext x:mode='on'/></sec>")
+                                                << "ext" << "values of x:mode" << QStringList{"on", "off"};
+    }
+    void offeredNamesAreAccepted()
+    {
+        QFETCH(QString, schemaName);
+        QFETCH(QByteArray, schema);
+        QFETCH(QByteArray, xml);
+        QFETCH(QString, at);
+        QFETCH(QString, query);
+        QFETCH(QStringList, expected);
+        files.write(QStringLiteral("xmlattrs.xsd"), "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema' "
+                    "targetNamespace='http://www.w3.org/XML/1998/namespace'><xs:attribute name='lang' type='xs:language'/></xs:schema>");
+        const QString path = files.write(schemaName, schema);
+        const auto element = [&](XmlDocument &doc) {
+            QList<XmlNode> found;
+            doc.selectNodes(QStringLiteral("(//*[local-name()='%1'])[1]").arg(at), doc.documentNode(), &found);
+            return found.value(0);
+        };
+        XmlDocument doc;
+        QVERIFY(doc.loadXML(QString::fromUtf8(xml)));
+        const SchemaGuide guide(doc, {schemaKindOf(schemaName), path, false});
+        QVERIFY(guide.isUsable());
+        const XmlNode e = element(doc);
+        const QString attribute = query.section(QLatin1Char(' '), 2);
+        const QStringList offered = query == QLatin1String("names") ? guide.elementNames(e)
+                                    : query == QLatin1String("attributes") ? guide.attributeNames(e)
+                                                                           : guide.attributeValues(e.attributeNode(attribute));
+        QCOMPARE(offered, expected);
+        for (const QString &name : offered) {
+            XmlDocument changed;
+            QVERIFY(changed.loadXML(QString::fromUtf8(xml)));
+            const XmlNode target = element(changed);
+            const auto [prefix, uri] = guide.declarationFor(target, name, query != QLatin1String("names"));
+            QVERIFY(uri.isEmpty() || changed.setAttribute(target, QStringLiteral("xmlns:") + prefix, uri));
+            QVERIFY(query == QLatin1String("names") ? changed.rename(target, name)
+                    : query == QLatin1String("attributes") ? changed.setAttribute(target, name, QStringLiteral("b"))
+                                                           : changed.setAttribute(target, attribute, name));
+            const ValidationResult result = validateDocument(changed, path, schemaKindOf(schemaName));
+            QVERIFY2(result.isValid(), qPrintable(name + QLatin1String(": ") + firstFault(result)));
+        }
+    }
+
+    // Taking a name offered in a namespace that nothing declares there
+    // declares it on the element, in the same step as the rename.
+    void renameDeclaresTheNamespaceOffered()
+    {
+        files.write(QStringLiteral("ns.xsd"), "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema' targetNamespace='urn:g' "
+                    "attributeFormDefault='qualified'><xs:element name='doc'><xs:complexType>"
+                    "<xs:attribute name='kind' type='xs:string'/></xs:complexType></xs:element></xs:schema>");
+        TestWindow w;
+        QVERIFY(w.window.OpenFile(files.write(QStringLiteral("ns.xml"), "<doc xmlns='urn:g' xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' "
+                                                                       "xsi:schemaLocation='urn:g ns.xsd' x='1'/>")));
+        w.window.undo().ResetUndo();
+        const QString before = w.flat();
+        const XmlNode x = w.doc().documentElement().attributeNode(QStringLiteral("x"));
+        const QModelIndex item = w.model().indexForNode(x);
+        QCOMPARE(w.window.findChild<SchemaAssist *>()->namesFor(x), (QStringList{"x", "ns1:kind"}));
+        QVERIFY(w.window.structure().editor().tvw_AfterLabelEdit(item, QStringLiteral("ns1:kind")));
+        QCOMPARE(w.flat(), QString(before).replace(QStringLiteral(" x=\"1\""), QStringLiteral(" ns1:kind=\"1\""))
+                               .replace(QStringLiteral("xsi:schemaLocation"), QStringLiteral("xmlns:ns1=\"urn:g\" xsi:schemaLocation")));
+        QVERIFY(validateDocument(w.doc(), files.path(QStringLiteral("ns.xsd")), SchemaKind::Xsd).isValid());
+        w.window.undo().DoUndo();
+        QCOMPARE(w.flat(), before);
     }
 
     // The items follow the window's state each time the menu opens.

@@ -397,40 +397,55 @@ private slots:
     // Entity expansion is bounded; a document that fails says why and where.
     void untrustedBytes_data()
     {
-        // line: 0: anywhere
-        addColumns<QByteArray, bool, int, QString>({"input", "loads", "line", "reasonHas"});
+        // loads: the length of the root's text, 0: refused; line: 0: anywhere
+        addColumns<QByteArray, int, int, QString>({"input", "loads", "line", "reasonHas"});
 
         QByteArray laughs = "<!DOCTYPE r [<!ENTITY l0 \"lol\">";
         for (int i = 1; i < 10; ++i)
             laughs += "<!ENTITY l" + QByteArray::number(i) + " \"" + QByteArray("&l" + QByteArray::number(i - 1) + ";").repeated(10) + "\">";
-        QTest::newRow("billion laughs") << laughs + "]><r>&l9;</r>" << false << 0 << QString();
+        QTest::newRow("billion laughs") << laughs + "]><r>&l9;</r>" << 0 << 0 << QString();
         // One large entity, many references: the parser keeps references as
         // nodes, so it is text() and XPath string values that would expand to
         // gigabytes.
         const QByteArray big = "<!DOCTYPE r [<!ENTITY a \"" + QByteArray(50000, 'a') + "\">]>";
-        QTest::newRow("quadratic in content") << big + "<r>" + QByteArray("&a;").repeated(20000) + "</r>" << false << 0 << QString();
-        QTest::newRow("quadratic in an attribute") << big + "<r x=\"" + QByteArray("&a;").repeated(20000) + "\"/>" << false << 0 << QString();
+        QTest::newRow("quadratic in content") << big + "<r>" + QByteArray("&a;").repeated(20000) + "</r>" << 0 << 0 << QString();
+        QTest::newRow("quadratic in an attribute") << big + "<r x=\"" + QByteArray("&a;").repeated(20000) + "\"/>" << 0 << 0 << QString();
         QTest::newRow("moderate use is fine") << "<!DOCTYPE r [<!ENTITY c \"" + QByteArray(100, 'c') + "\">]><r x=\"&c;\">"
-                + QByteArray("&c;").repeated(1000) + "</r>" << true << 0 << QString();
-        QTest::newRow("deep nesting") << QByteArray("<a>").repeated(100000) << false << 0 << QString();
-        QTest::newRow("mismatched end tag") << QByteArray("<r>\n<a>\n</r>") << false << 3 << "mismatch";
-        QTest::newRow("truncated") << QByteArray("<r>\n<a>\ntext") << false << 3 << QString();
-        QTest::newRow("empty") << QByteArray() << false << 1 << QString();
-        QTest::newRow("undefined entity") << QByteArray("<r>\n&nope;</r>") << false << 2 << "nope";
-        QTest::newRow("invalid UTF-8") << QByteArray("<r>\n\xff</r>") << false << 2 << QString();
+                + QByteArray("&c;").repeated(1000) + "</r>" << 100 * 1000 << 0 << QString();
+        // Large texts open; the bounds on expansion hold all the same. (Not
+        // ASCII: the parser hands such text over in pieces, and the limit
+        // lies in joining them.)
+        const QByteArray tenMb = QByteArray("\xc3\xa9").repeated(5 * 1000 * 1000 + 1);
+        QTest::newRow("text over 10 MB") << "<r>" + tenMb + "</r>" << 5 * 1000 * 1000 + 1 << 0 << QString();
+        QTest::newRow("attribute over 10 MB") << "<r>t<a x=\"" + tenMb + "\"/></r>" << 1 << 0 << QString();
+        QTest::newRow("laughs in an attribute") << laughs + "]><r x=\"&l9;\"/>" << 0 << 0 << QString();
+        QByteArray parameterLaughs = "<!DOCTYPE r [<!ENTITY % l0 \"lol\">";
+        for (int i = 1; i < 10; ++i)
+            parameterLaughs += "<!ENTITY % l" + QByteArray::number(i) + " \"" + QByteArray("%l" + QByteArray::number(i - 1) + ";").repeated(10) + "\">";
+        QTest::newRow("laughs in parameter entities") << parameterLaughs + "]><r/>" << 0 << 0 << QString();
+        // Where entities nest, texts are bounded again; the refusal names
+        // the text, not what the parser stumbled over after it.
+        QTest::newRow("large text beside nesting entities") << "<!DOCTYPE r [<!ENTITY a \"&#38;#38;\">]>\n<r>" + tenMb + "</r>"
+            << 0 << 2 << "huge text";
+        QTest::newRow("deep nesting") << QByteArray("<a>").repeated(100000) << 0 << 0 << QString();
+        QTest::newRow("mismatched end tag") << QByteArray("<r>\n<a>\n</r>") << 0 << 3 << "mismatch";
+        QTest::newRow("truncated") << QByteArray("<r>\n<a>\ntext") << 0 << 3 << QString();
+        QTest::newRow("empty") << QByteArray() << 0 << 1 << QString();
+        QTest::newRow("undefined entity") << QByteArray("<r>\n&nope;</r>") << 0 << 2 << "nope";
+        QTest::newRow("invalid UTF-8") << QByteArray("<r>\n\xff</r>") << 0 << 2 << QString();
         // A namespace slip reported first must not hide the fatal reason.
-        QTest::newRow("fatal after a namespace error") << QByteArray("<p:r>\n<a></r>") << false << 2 << "mismatch";
+        QTest::newRow("fatal after a namespace error") << QByteArray("<p:r>\n<a></r>") << 0 << 2 << "mismatch";
     }
     void untrustedBytes()
     {
         QFETCH(QByteArray, input);
         QFETCH(int, line);
         QFETCH(QString, reasonHas);
-        QFETCH(bool, loads);
+        QFETCH(int, loads);
         XmlDocument doc;
-        QCOMPARE(doc.loadBytes(input), loads);
+        QCOMPARE(doc.loadBytes(input), loads > 0);
         if (loads) {
-            QCOMPARE(doc.documentElement().text().size(), 100 * 1000);
+            QCOMPARE(doc.documentElement().text().size(), loads);
             return;
         }
         QVERIFY2(doc.parseError().errorCode != 0 && !doc.parseError().reason.isEmpty() && doc.parseError().reason.contains(reasonHas),

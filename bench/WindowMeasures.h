@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+#include <chrono>
+
+class frmMain;
+
+// Measurements of a shown editor window, each in a process of its own: they
+// print their figures on standard output and return the exit code.
+
+using Clock = std::chrono::steady_clock;
+
+// A field of /proc/self/status, in kB.
+long statusKb(const char *field);
+// Starts a measured load: the resident size now, with the peak reset to it.
+long startLoad();
+// Prints the time since `start` and the peak memory beyond `baseKb`, and the
+// node count when one is given.
+void report(Clock::time_point start, long baseKb, long nodes = -1);
+// Shows the window with the file open in it, painted.
+bool openShown(frmMain &window, const QString &path);
+
+// Expanding the whole document, then collapsing it.
+int measureExpandAll(int argc, char **argv, const QString &path);
+// Changes and undos with the whole document expanded.
+int measureEditAfterExpand(int argc, char **argv, const QString &path);
+// Find next and the path query.
+int measureSearch(int argc, char **argv, const QString &path);
