@@ -2,10 +2,12 @@
 
 #include "ImageList.h"
 #include "xml/XmlDocument.h"
+#include "xml/XmlNodeAccess.h"
 
 #include <QColor>
 #include <QFont>
 
+#include <algorithm>
 #include <climits>
 
 int nextNodeKeyNumber()
@@ -85,10 +87,7 @@ void DocumentTreeModel::setDocument(XmlDocument *document)
     beginResetModel();
     if (m_document)
         m_document->removeObserver(this);
-    m_root.reset();
-    m_byNode.clear();
-    m_itemCount = 0;
-    m_faults.clear();
+    m_shown = false;
     m_document = document;
     if (m_document)
         m_document->addObserver(this);
@@ -98,22 +97,24 @@ void DocumentTreeModel::setDocument(XmlDocument *document)
 void DocumentTreeModel::rebuild()
 {
     beginResetModel();
-    m_root.reset();
-    m_byNode.clear();
-    m_itemCount = 0;
+    m_shown = m_document != nullptr;
+    m_keys.clear();
+    m_bold.clear();
     m_faults.clear();
-    if (m_document)
-        m_root = makeItem(m_document->documentNode(), nullptr);
+    m_declaredOn.clear();
+    forgetRows();
     endResetModel();
 }
 
 void DocumentTreeModel::clear()
 {
     beginResetModel();
-    m_root.reset();
-    m_byNode.clear();
-    m_itemCount = 0;
+    m_shown = false;
+    m_keys.clear();
+    m_bold.clear();
     m_faults.clear();
+    m_declaredOn.clear();
+    forgetRows();
     endResetModel();
 }
 
@@ -127,70 +128,93 @@ void DocumentTreeModel::setShowText(bool on)
     emit layoutChanged();
 }
 
-static bool hasTreeRows(const XmlNode &node)
+// Addresses are at least 4-aligned: the low bit marks a namespace
+// declaration, whose element is kept aside.
+void *DocumentTreeModel::idOf(const XmlNode &node) const
 {
-    const NodeKind k = node.kind();
-    return k == NodeKind::Document || k == NodeKind::Element;
+    void *address = XmlNodeAccess::address(node);
+    if (void *owner = XmlNodeAccess::owner(node)) {
+        m_declaredOn.insert(address, owner);
+        return reinterpret_cast<void *>(quintptr(address) | 1);
+    }
+    return address;
 }
 
-std::unique_ptr<DocumentTreeModel::Item> DocumentTreeModel::makeItem(const XmlNode &node, Item *parent) const
+XmlNode DocumentTreeModel::nodeOf(const void *id) const
 {
-    auto item = std::make_unique<Item>();
-    item->node = node;
-    item->parent = parent;
-    item->hasRows = hasTreeRows(node);
-    item->key = nextNodeKeyNumber();
-    ++m_itemCount;
-    m_byNode.insert(node, item.get());
-    return item;
+    if (!id)
+        return XmlNode();
+    if (quintptr(id) & 1) {
+        void *address = reinterpret_cast<void *>(quintptr(id) & ~quintptr(1));
+        return XmlNodeAccess::make(address, m_declaredOn.value(address));
+    }
+    return XmlNodeAccess::make(const_cast<void *>(id), nullptr);
 }
 
-void DocumentTreeModel::forget(Item *item) const
+QModelIndex DocumentTreeModel::indexOf(const XmlNode &node) const
 {
-    --m_itemCount;
-    const auto it = m_byNode.constFind(item->node);
-    if (it != m_byNode.cend() && it.value() == item)
-        m_byNode.erase(it);
-    for (const auto &child : item->children)
-        forget(child.get());
-}
-
-void DocumentTreeModel::fetch(Item *item) const
-{
-    if (item->fetched)
-        return;
-    item->fetched = true;
-    if (!item->hasRows)
-        return;
-    item->children.reserve(size_t(item->node.attributeCount() + item->node.childCount()));
-    for (XmlNode a = item->node.firstAttribute(); a; a = a.nextSibling())
-        item->children.push_back(makeItem(a, item));
-    for (XmlNode c = item->node.firstChild(); c; c = c.nextSibling())
-        item->children.push_back(makeItem(c, item));
-    renumber(item, 0);
-}
-
-DocumentTreeModel::Item *DocumentTreeModel::itemFor(const QModelIndex &index) const
-{
-    return index.isValid() ? static_cast<Item *>(index.internalPointer()) : nullptr;
-}
-
-int DocumentTreeModel::rowOf(const Item *item) const
-{
-    return item->parent ? item->row : 0;
-}
-
-void DocumentTreeModel::renumber(Item *parent, int from)
-{
-    for (size_t i = size_t(from); i < parent->children.size(); ++i)
-        parent->children[i]->row = int(i);
-}
-
-QModelIndex DocumentTreeModel::indexFor(Item *item) const
-{
-    if (!item)
+    if (!node)
         return QModelIndex();
-    return createIndex(rowOf(item), 0, item);
+    return createIndex(node.isDocument() ? 0 : rowOfNode(node), 0, idOf(node));
+}
+
+XmlNode DocumentTreeModel::above(const XmlNode &node) const
+{
+    if (m_change.extra > 0 && node == m_change.node)
+        return m_change.parent;
+    return node.isAttribute() ? node.ownerElement() : node.parentNode();
+}
+
+void DocumentTreeModel::forgetRows() const
+{
+    m_rowNumbers.clear();
+}
+
+int DocumentTreeModel::rowOfNode(const XmlNode &node) const
+{
+    if (m_change.extra != 0) {
+        // Counted in the tree as it stood.
+        if (node == m_change.node)
+            return m_change.row;
+        const XmlNode parent = above(node);
+        const int row = node.isAttribute() ? node.indexInParent() : parent.attributeCount() + node.indexInParent();
+        return changing(parent) && row >= m_change.row ? row + m_change.extra : row;
+    }
+    const void *address = XmlNodeAccess::address(node);
+    const auto known = m_rowNumbers.constFind(address);
+    if (known != m_rowNumbers.cend())
+        return known.value();
+    const int row = node.isAttribute() ? node.indexInParent() : above(node).attributeCount() + node.indexInParent();
+    // Numbers are kept for the rows in sight and their parents; a walk
+    // through millions of rows starts the memory over.
+    if (m_rowNumbers.size() >= (1 << 16))
+        m_rowNumbers.clear();
+    m_rowNumbers.insert(address, row);
+    return row;
+}
+
+XmlNode DocumentTreeModel::rowAt(const XmlNode &parent, int row) const
+{
+    if (changing(parent)) {
+        if (m_change.extra > 0 && row == m_change.row)
+            return m_change.node;
+        if (row >= m_change.row + std::max(m_change.extra, 0))
+            row -= m_change.extra;
+    }
+    if (row < 0)
+        return XmlNode();
+    int attributes = 0;
+    for (XmlNode a = parent.firstAttribute(); a; a = a.nextSibling(), ++attributes)
+        if (attributes == row)
+            return a;
+    return parent.child(row - attributes);
+}
+
+bool DocumentTreeModel::inTree(const XmlNode &node) const
+{
+    if (!m_shown || !node)
+        return false;
+    return node.isDocument() ? node == m_document->documentNode() : node.isAttached();
 }
 
 QModelIndex DocumentTreeModel::index(int row, int column, const QModelIndex &parent) const
@@ -198,32 +222,29 @@ QModelIndex DocumentTreeModel::index(int row, int column, const QModelIndex &par
     if (column != 0 || row < 0)
         return QModelIndex();
     if (!parent.isValid())
-        return row == 0 && m_root ? createIndex(0, 0, m_root.get()) : QModelIndex();
-    Item *p = itemFor(parent);
-    fetch(p);
-    if (size_t(row) >= p->children.size())
-        return QModelIndex();
-    return createIndex(row, 0, p->children[size_t(row)].get());
+        return row == 0 ? documentIndex() : QModelIndex();
+    const XmlNode node = rowAt(nodeOf(parent.internalPointer()), row);
+    return node ? createIndex(row, 0, idOf(node)) : QModelIndex();
 }
 
 QModelIndex DocumentTreeModel::parent(const QModelIndex &child) const
 {
-    Item *item = itemFor(child);
-    if (!item || !item->parent)
+    if (!child.isValid())
         return QModelIndex();
-    return indexFor(item->parent);
+    return indexOf(above(nodeOf(child.internalPointer())));
 }
 
 int DocumentTreeModel::rowCount(const QModelIndex &parent) const
 {
     if (!parent.isValid())
-        return m_root ? 1 : 0;
+        return m_shown ? 1 : 0;
     if (parent.column() != 0)
         return 0;
-    Item *p = itemFor(parent);
-    // Rows come into being the first time anyone asks for them.
-    fetch(p);
-    return int(p->children.size());
+    const XmlNode node = nodeOf(parent.internalPointer());
+    if (!node.isElement() && !node.isDocument())
+        return 0;
+    const int rows = node.attributeCount() + node.childCount();
+    return changing(node) ? rows + m_change.extra : rows;
 }
 
 int DocumentTreeModel::columnCount(const QModelIndex &) const
@@ -234,40 +255,66 @@ int DocumentTreeModel::columnCount(const QModelIndex &) const
 bool DocumentTreeModel::hasChildren(const QModelIndex &parent) const
 {
     if (!parent.isValid())
-        return bool(m_root);
-    Item *p = itemFor(parent);
-    if (p->fetched)
-        return !p->children.empty();
-    return p->hasRows && (p->node.hasAttributes() || p->node.hasChildNodes());
+        return m_shown;
+    const XmlNode node = nodeOf(parent.internalPointer());
+    if (!node.isElement() && !node.isDocument())
+        return false;
+    if (changing(node))
+        return rowCount(parent) > 0;
+    return node.hasAttributes() || node.hasChildNodes();
+}
+
+QModelIndex DocumentTreeModel::firstRowIndex(const QModelIndex &parent) const
+{
+    if (!parent.isValid() || changing(nodeOf(parent.internalPointer())))
+        return index(0, 0, parent);
+    const XmlNode node = nodeOf(parent.internalPointer());
+    if (!node.isElement() && !node.isDocument())
+        return QModelIndex();
+    const XmlNode first = node.firstAttribute() ? node.firstAttribute() : node.firstChild();
+    return first ? createIndex(0, 0, idOf(first)) : QModelIndex();
+}
+
+QModelIndex DocumentTreeModel::nextRowIndex(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return QModelIndex();
+    const XmlNode node = nodeOf(index.internalPointer());
+    if (m_change.extra != 0 && (node == m_change.node || changing(above(node))))
+        return this->index(index.row() + 1, 0, index.parent());
+    XmlNode next = node.nextSibling();
+    if (!next && node.isAttribute())
+        next = node.ownerElement().firstChild();
+    return next ? createIndex(index.row() + 1, 0, idOf(next)) : QModelIndex();
 }
 
 QVariant DocumentTreeModel::data(const QModelIndex &index, int role) const
 {
-    Item *item = itemFor(index);
-    if (!item)
+    if (!index.isValid())
         return QVariant();
+    const XmlNode node = nodeOf(index.internalPointer());
     switch (role) {
     case Qt::DisplayRole:
     case Qt::EditRole:
-        return nodeLabel(item->node, m_showText);
+        return nodeLabel(node, m_showText);
     case Qt::DecorationRole:
-        return ImageList::icon(nodeImageKey(item->node));
+        return ImageList::icon(nodeImageKey(node));
     case Qt::FontRole:
-        if (item->bold) {
+        if (m_bold.contains(node)) {
             QFont f;
             f.setBold(true);
             return f;
         }
         return QVariant();
     case KeyRole:
-        return nodeKeyText(item->key);
+        return keyAt(index);
     case ImageKeyRole:
-        return nodeImageKey(item->node);
+        return nodeImageKey(node);
     case Qt::ForegroundRole:
-        return m_faults.contains(item->node) ? QVariant(QColor(Qt::red)) : QVariant();
+        return m_faults.contains(node) ? QVariant(QColor(Qt::red)) : QVariant();
     case Qt::ToolTipRole:
     case FaultRole:
-        return m_faults.contains(item->node) ? QVariant(m_faults.value(item->node)) : QVariant();
+        return m_faults.contains(node) ? QVariant(m_faults.value(node)) : QVariant();
     default:
         return QVariant();
     }
@@ -282,39 +329,23 @@ Qt::ItemFlags DocumentTreeModel::flags(const QModelIndex &index) const
     // item may be dragged; the drag carries its markup.
     const Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable | Qt::ItemIsDragEnabled;
     // Leaves tell the view so: it keeps no expanded state for them.
-    return itemFor(index)->hasRows ? flags : flags | Qt::ItemNeverHasChildren;
-}
-
-bool DocumentTreeModel::rowsMade(const QModelIndex &index) const
-{
-    const Item *item = itemFor(index);
-    return item && item->fetched;
+    const XmlNode node = nodeOf(index.internalPointer());
+    return node.isElement() || node.isDocument() ? flags : flags | Qt::ItemNeverHasChildren;
 }
 
 QModelIndex DocumentTreeModel::documentIndex() const
 {
-    return m_root ? createIndex(0, 0, m_root.get()) : QModelIndex();
-}
-
-DocumentTreeModel::Item *DocumentTreeModel::ensureItem(const XmlNode &node) const
-{
-    if (!node || !m_root)
-        return nullptr;
-    if (Item *found = m_byNode.value(node))
-        return found;
-    const XmlNode parentNode = node.isAttribute() ? node.ownerElement() : node.parentNode();
-    if (!parentNode)
-        return nullptr;
-    Item *parent = ensureItem(parentNode);
-    if (!parent)
-        return nullptr;
-    fetch(parent);
-    return m_byNode.value(node);
+    return m_shown ? createIndex(0, 0, idOf(m_document->documentNode())) : QModelIndex();
 }
 
 QModelIndex DocumentTreeModel::indexForNode(const XmlNode &node) const
 {
-    return indexFor(ensureItem(node));
+    return inTree(node) ? indexOf(node) : QModelIndex();
+}
+
+QModelIndex DocumentTreeModel::indexOfItem(const void *item) const
+{
+    return item ? indexOf(nodeOf(item)) : QModelIndex();
 }
 
 QModelIndex DocumentTreeModel::indexForKey(const QString &key) const
@@ -325,152 +356,108 @@ QModelIndex DocumentTreeModel::indexForKey(const QString &key) const
     const int number = QStringView(key).mid(4).toInt(&ok);
     if (!ok || nodeKeyText(number) != key)
         return QModelIndex();
-    // Keys are looked up rarely; a map of millions of them would cost more
-    // than a scan does.
-    for (Item *item : std::as_const(m_byNode))
-        if (item->key == number)
-            return indexFor(item);
+    for (auto it = m_keys.cbegin(); it != m_keys.cend(); ++it)
+        if (it.value() == number)
+            return indexForNode(it.key());
     return QModelIndex();
 }
 
 XmlNode DocumentTreeModel::nodeAt(const QModelIndex &index) const
 {
-    Item *item = itemFor(index);
-    return item ? item->node : XmlNode();
+    return index.isValid() ? nodeOf(index.internalPointer()) : XmlNode();
 }
 
 QString DocumentTreeModel::keyAt(const QModelIndex &index) const
 {
-    Item *item = itemFor(index);
-    return item ? nodeKeyText(item->key) : QString();
+    const XmlNode node = nodeAt(index);
+    if (!node)
+        return QString();
+    auto key = m_keys.find(node);
+    if (key == m_keys.end())
+        key = m_keys.insert(node, nextNodeKeyNumber());
+    return nodeKeyText(key.value());
 }
 
 QString DocumentTreeModel::labelAt(const QModelIndex &index) const
 {
-    Item *item = itemFor(index);
-    return item ? nodeLabel(item->node, m_showText) : QString();
+    return index.isValid() ? nodeLabel(nodeAt(index), m_showText) : QString();
 }
 
 QString DocumentTreeModel::imageKeyAt(const QModelIndex &index) const
 {
-    Item *item = itemFor(index);
-    return item ? nodeImageKey(item->node) : QString();
+    return index.isValid() ? nodeImageKey(nodeAt(index)) : QString();
 }
 
 QString DocumentTreeModel::fullPath(const QModelIndex &index) const
 {
     QStringList labels;
-    for (Item *item = itemFor(index); item; item = item->parent)
-        labels.prepend(nodeLabel(item->node, m_showText));
+    for (XmlNode node = nodeAt(index); node; node = above(node))
+        labels.prepend(nodeLabel(node, m_showText));
     return labels.join(QLatin1Char('/'));
-}
-
-int DocumentTreeModel::preOrderIndex(const QModelIndex &index) const
-{
-    const Item *target = itemFor(index);
-    if (!target || !m_root)
-        return 0;
-    int position = 0;
-    std::vector<const Item *> stack{m_root.get()};
-    while (!stack.empty()) {
-        const Item *item = stack.back();
-        stack.pop_back();
-        ++position;
-        if (item == target)
-            return position;
-        for (auto it = item->children.rbegin(); it != item->children.rend(); ++it)
-            stack.push_back(it->get());
-    }
-    return 0;
-}
-
-QModelIndex DocumentTreeModel::itemAtPreOrder(int index) const
-{
-    if (index < 1 || !m_root)
-        return QModelIndex();
-    int position = 0;
-    std::vector<Item *> stack{m_root.get()};
-    while (!stack.empty()) {
-        Item *item = stack.back();
-        stack.pop_back();
-        if (++position == index)
-            return indexFor(item);
-        for (auto it = item->children.rbegin(); it != item->children.rend(); ++it)
-            stack.push_back(it->get());
-    }
-    return QModelIndex();
 }
 
 void DocumentTreeModel::setBold(const QModelIndex &index, bool bold)
 {
-    Item *item = itemFor(index);
-    if (!item || item->bold == bold)
+    const XmlNode node = nodeAt(index);
+    if (!node || m_bold.contains(node) == bold)
         return;
-    item->bold = bold;
+    if (bold)
+        m_bold.insert(node);
+    else
+        m_bold.remove(node);
     emit dataChanged(index, index, {Qt::FontRole});
 }
 
 bool DocumentTreeModel::isBold(const QModelIndex &index) const
 {
-    Item *item = itemFor(index);
-    return item && item->bold;
+    return index.isValid() && m_bold.contains(nodeAt(index));
 }
 
-int DocumentTreeModel::rowForNewNode(Item *parent, const XmlNode &node) const
+// Drops what is kept for `top`, the nodes below it and their attributes.
+template <typename Map>
+static void eraseWithin(Map &map, const XmlNode &top)
 {
-    // Attributes come first, then children, each in document order.
-    if (node.isAttribute())
-        return node.indexInParent();
-    int attributes = 0;
-    for (const auto &child : parent->children) {
-        if (!child->node.isAttribute())
-            break;
-        ++attributes;
+    for (auto it = map.begin(); it != map.end();) {
+        const XmlNode &node = it.key();
+        it = top.isAncestorOf(node) || (node.isAttribute() && top.isAncestorOf(node.ownerElement())) ? map.erase(it) : std::next(it);
     }
-    return attributes + node.indexInParent();
 }
 
 void DocumentTreeModel::nodeInserted(const XmlNode &parentNode, const XmlNode &node, const XmlNode &)
 {
-    Item *parent = m_byNode.value(parentNode);
-    if (!parent)
+    // Nodes put together outside the tree have no rows to announce.
+    if (!inTree(parentNode))
         return;
-    if (!parent->fetched) {
-        // A view may have been told this item had no rows; when this is its
-        // first row, say so, otherwise the rows appear when first asked for.
-        const XmlNode first = parentNode.firstAttribute() ? parentNode.firstAttribute() : parentNode.firstChild();
-        if (first != node || node.nextSibling() || (node.isAttribute() && parentNode.firstChild()))
-            return;
-        // Marked fetched before announcing, or a view asking for the rows
-        // in between would fetch the new node twice.
-        parent->fetched = true;
-        beginInsertRows(indexFor(parent), 0, 0);
-        parent->children.push_back(makeItem(node, parent));
-        endInsertRows();
-        return;
-    }
-    const int row = rowForNewNode(parent, node);
-    if (row < 0 || row > int(parent->children.size()))
-        return;
-    beginInsertRows(indexFor(parent), row, row);
-    parent->children.insert(parent->children.begin() + row, makeItem(node, parent));
-    renumber(parent, row);
+    forgetRows();
+    const int row = rowOfNode(node);
+    const QModelIndex parent = indexOf(parentNode);
+    m_change = {parentNode, node, row, -1};
+    beginInsertRows(parent, row, row);
+    m_change = {};
     endInsertRows();
 }
 
-void DocumentTreeModel::nodeRemoved(const XmlNode &, const XmlNode &node, const XmlNode &)
+void DocumentTreeModel::nodeRemoved(const XmlNode &parentNode, const XmlNode &node, const XmlNode &formerNextSibling)
 {
-    for (auto it = m_faults.begin(); it != m_faults.end();)
-        it = node.isAncestorOf(it.key()) || (it.key().isAttribute() && node.isAncestorOf(it.key().ownerElement())) ? m_faults.erase(it) : std::next(it);
-    Item *item = m_byNode.value(node);
-    if (!item || !item->parent)
+    eraseWithin(m_faults, node);
+    if (!inTree(parentNode))
         return;
-    Item *parent = item->parent;
-    const int row = rowOf(item);
-    beginRemoveRows(indexFor(parent), row, row);
-    forget(item);
-    parent->children.erase(parent->children.begin() + row);
-    renumber(parent, row);
+    // A node that comes back, by a move or an undo, is a new item: it gets
+    // a new key, and no mark.
+    eraseWithin(m_keys, node);
+    m_bold.remove(node);
+    forgetRows();
+    // The row it stood in is the one its former next sibling has now; the
+    // last attribute stood before the children.
+    int row = 0;
+    if (formerNextSibling)
+        row = rowOfNode(formerNextSibling);
+    else
+        row = node.isAttribute() ? parentNode.attributeCount() : parentNode.attributeCount() + parentNode.childCount();
+    const QModelIndex parent = indexOf(parentNode);
+    m_change = {parentNode, node, row, 1};
+    beginRemoveRows(parent, row, row);
+    m_change = {};
     endRemoveRows();
 }
 
@@ -479,20 +466,18 @@ void DocumentTreeModel::setFaults(const QHash<XmlNode, QString> &faults)
     const QHash<XmlNode, QString> old = std::exchange(m_faults, faults);
     for (const QHash<XmlNode, QString> *marks : {&old, const_cast<const QHash<XmlNode, QString> *>(&m_faults)}) {
         for (auto it = marks->begin(); it != marks->end(); ++it) {
-            if (Item *item = m_byNode.value(it.key())) {
-                const QModelIndex i = indexFor(item);
+            const QModelIndex i = indexForNode(it.key());
+            if (i.isValid())
                 emit dataChanged(i, i, {Qt::ForegroundRole, Qt::ToolTipRole, FaultRole});
-            }
         }
     }
 }
 
 void DocumentTreeModel::nodeRenamed(const XmlNode &node, const QString &)
 {
-    if (Item *item = m_byNode.value(node)) {
-        const QModelIndex i = indexFor(item);
+    const QModelIndex i = indexForNode(node);
+    if (i.isValid())
         emit dataChanged(i, i);
-    }
 }
 
 void DocumentTreeModel::textChanged(const XmlNode &node, const QString &)
@@ -502,6 +487,6 @@ void DocumentTreeModel::textChanged(const XmlNode &node, const QString &)
 
 void DocumentTreeModel::documentReplaced()
 {
-    // Every handle the items hold is gone; the owner rebuilds when ready.
+    // Every address the indexes hold is gone; the owner rebuilds when ready.
     clear();
 }

@@ -5,9 +5,8 @@
 
 #include <QAbstractItemModel>
 #include <QHash>
+#include <QSet>
 
-#include <memory>
-#include <vector>
 
 class XmlDocument;
 
@@ -20,14 +19,20 @@ QString nodeKeyText(int number);
 QString nodeLabel(const XmlNode &node, bool showText);
 QString nodeImageKey(const XmlNode &node);
 
-// A lazy item model mirroring an XmlDocument. Row 0 at the top is the
-// document node; an element's rows are its attributes, then its children;
-// the document's rows are its children. An item is created (and given its
-// key) only when its parent's rows are first needed. Labels and icons are
-// computed from the node when asked for, so they never go stale.
+// An item model mirroring an XmlDocument. Row 0 at the top is the document
+// node; an element's rows are its attributes, then its children; the
+// document's rows are its children.
 //
-// The model follows the document: it observes every mutation and inserts,
-// removes and updates its rows itself.
+// The model keeps nothing per node: an index names its node by address,
+// and labels, icons and row numbers are read from the document when asked,
+// so they never go stale and a document of millions of nodes costs no
+// memory here. A row's number among its siblings is counted and kept until
+// the next change of the tree. Keys are given to nodes when first asked for.
+//
+// The model follows the document: it observes every mutation and announces
+// the rows that came or went. The document has changed by the time it is
+// told, so while a change is announced the model shows the rows as they
+// stood: a leaving row in its place, an arriving one not yet.
 class DocumentTreeModel : public QAbstractItemModel, private XmlDocumentObserver
 {
     Q_OBJECT
@@ -40,40 +45,38 @@ public:
     void setDocument(XmlDocument *document);
     XmlDocument *document() const { return m_document; }
 
-    // Drop every item and make the document's item anew, with a new key.
+    // Shows the document's item anew; every node gets a new key when next
+    // asked for.
     void rebuild();
-    // Drop every item and show nothing (no document item).
+    // Shows nothing (no document item).
     void clear();
-
-    // Room for `more` items about to be made, so that making them does not
-    // grow the lookups step by step.
-    void reserve(qsizetype more) const { m_byNode.reserve(m_byNode.size() + more); }
 
     // Labels show text content (name="value" for attributes) when on.
     void setShowText(bool on);
     bool showText() const { return m_showText; }
 
-    // Lookups. Items are made on the way when needed.
+    // Lookups.
     QModelIndex documentIndex() const;
+    // Invalid for a node not in the document's tree.
     QModelIndex indexForNode(const XmlNode &node) const;
-    // By key: a scan of the items made, for the rare lookup.
+    // By key: a scan of the keys given, for the rare lookup.
     QModelIndex indexForKey(const QString &key) const;
     XmlNode nodeAt(const QModelIndex &index) const;
-    // The index of the item an index of this model points at.
-    QModelIndex indexOfItem(const void *item) const { return indexFor(static_cast<Item *>(const_cast<void *>(item))); }
-    // True once the item's rows have been made (asking for them makes them).
-    bool rowsMade(const QModelIndex &index) const;
+    // The index of the row whose index had this internal pointer.
+    QModelIndex indexOfItem(const void *item) const;
+    // The first row under `parent`, and the row after `index` among its
+    // siblings: walking rows so costs one step a row, where index() counts
+    // from the first.
+    QModelIndex firstRowIndex(const QModelIndex &parent) const;
+    QModelIndex nextRowIndex(const QModelIndex &index) const;
+    // Whether the row's item can have rows of its own (an element or the
+    // document) and has some.
+    bool hasRows(const QModelIndex &index) const { return hasChildren(index); }
     QString keyAt(const QModelIndex &index) const;
     QString labelAt(const QModelIndex &index) const;
     QString imageKeyAt(const QModelIndex &index) const;
     // Labels from the top item down, joined by "/".
     QString fullPath(const QModelIndex &index) const;
-
-    // The items that exist, counted and numbered in document order
-    // (pre-order), 1-based.
-    int createdCount() const { return m_itemCount; }
-    int preOrderIndex(const QModelIndex &index) const;
-    QModelIndex itemAtPreOrder(int index) const;
 
     void setBold(const QModelIndex &index, bool bold);
     bool isBold(const QModelIndex &index) const;
@@ -97,30 +100,27 @@ public:
     enum Role { KeyRole = Qt::UserRole + 1, ImageKeyRole, FaultRole };
 
 private:
-    struct Item
+    // A row arriving or leaving while the change is announced: the rows
+    // are shown as they stood before it, `extra` more than the document has
+    // now (1 while a row leaves, -1 while one arrives).
+    struct Change
     {
+        XmlNode parent;
         XmlNode node;
-        int key = 0;
-        int row = 0; // position among the parent's rows, kept current
-        Item *parent = nullptr;
-        std::vector<std::unique_ptr<Item>> children;
-        bool fetched = false;
-        bool bold = false;
-        // Whether the node can have rows (an element or the document): kept
-        // here because the view asks for every row's flags on each layout,
-        // and reading the node's kind then touches all of the document.
-        bool hasRows = false;
+        int row = -1;
+        int extra = 0;
     };
+    bool changing(const XmlNode &parent) const { return m_change.extra != 0 && parent == m_change.parent; }
 
-    Item *itemFor(const QModelIndex &index) const;
-    QModelIndex indexFor(Item *item) const;
-    int rowOf(const Item *item) const;
-    void fetch(Item *item) const;
-    std::unique_ptr<Item> makeItem(const XmlNode &node, Item *parent) const;
-    void forget(Item *item) const;
-    static void renumber(Item *parent, int from);
-    Item *ensureItem(const XmlNode &node) const;
-    int rowForNewNode(Item *parent, const XmlNode &node) const;
+    XmlNode nodeOf(const void *id) const;
+    void *idOf(const XmlNode &node) const;
+    QModelIndex indexOf(const XmlNode &node) const;
+    // The node whose rows hold `node`: an attribute's element, a child's parent.
+    XmlNode above(const XmlNode &node) const;
+    int rowOfNode(const XmlNode &node) const;
+    XmlNode rowAt(const XmlNode &parent, int row) const;
+    bool inTree(const XmlNode &node) const;
+    void forgetRows() const;
 
     void nodeInserted(const XmlNode &parent, const XmlNode &node, const XmlNode &nextSibling) override;
     void nodeRemoved(const XmlNode &parent, const XmlNode &node, const XmlNode &formerNextSibling) override;
@@ -129,11 +129,15 @@ private:
     void documentReplaced() override;
 
     XmlDocument *m_document = nullptr;
-    // The one top item, the document's; mutable because items are made
-    // when a view first asks for them.
-    mutable std::unique_ptr<Item> m_root;
-    mutable int m_itemCount = 0;
-    mutable QHash<XmlNode, Item *> m_byNode;
+    bool m_shown = false;
     bool m_showText = true;
+    Change m_change;
+    // Row numbers counted since the tree last changed, by address.
+    mutable QHash<const void *, int> m_rowNumbers;
+    // Namespace declarations have no parent pointer: their elements, by
+    // the declaration's address.
+    mutable QHash<const void *, void *> m_declaredOn;
+    mutable QHash<XmlNode, int> m_keys;
+    QSet<XmlNode> m_bold;
     QHash<XmlNode, QString> m_faults;
 };

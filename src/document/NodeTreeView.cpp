@@ -2,6 +2,7 @@
 
 #include "DocumentTreeModel.h"
 #include "TreeAccessible.h"
+#include "xml/XmlNode.h"
 
 #include <QAccessible>
 #include <QDragEnterEvent>
@@ -113,7 +114,7 @@ void NodeTreeView::layOutNow() const
     m_rows.clear();
     m_hint = 0;
     if (model())
-        appendRows(m_rows, rootIndex(), 0, model()->rowCount(rootIndex()) - 1, 0);
+        appendRows(m_rows, rootIndex(), 0, -1, 0);
 }
 
 void NodeTreeView::doItemsLayout()
@@ -139,29 +140,30 @@ bool NodeTreeView::canHaveRows(const QModelIndex &index) const
     return !(model()->flags(index) & Qt::ItemNeverHasChildren) && model()->hasChildren(index);
 }
 
-void NodeTreeView::appendRows(std::vector<Row> &out, const QModelIndex &parent, int first, int last, int depth) const
+void NodeTreeView::appendRows(std::vector<Row> &out, const QModelIndex &parent, int first, int count, int depth) const
 {
     // Without recursion: documents may nest deeper than the stack allows.
+    // Rows are walked from one to the next, never counted from the first.
     struct Level
     {
-        QModelIndex parent;
-        int next, last, depth;
+        QModelIndex next;
+        int left, depth;
     };
-    std::vector<Level> stack{{parent, first, last, depth}};
+    std::vector<Level> stack{{first == 0 ? m_items->firstRowIndex(parent) : model()->index(first, 0, parent), count, depth}};
     while (!stack.empty()) {
         Level &level = stack.back();
-        if (level.next > level.last) {
+        if (!level.next.isValid() || level.left == 0) {
             stack.pop_back();
             continue;
         }
-        const QModelIndex child = model()->index(level.next++, 0, level.parent);
+        const QModelIndex child = level.next;
+        level.next = m_items->nextRowIndex(child);
+        --level.left;
+        const int childDepth = level.depth + 1;
         const bool rows = canHaveRows(child);
         out.push_back({child.internalPointer(), level.depth, rows});
-        if (rows && m_open.contains(child.internalPointer())) {
-            const int count = model()->rowCount(child);
-            const int childDepth = level.depth + 1;
-            stack.push_back({child, 0, count - 1, childDepth});
-        }
+        if (rows && m_open.contains(child.internalPointer()))
+            stack.push_back({m_items->firstRowIndex(child), -1, childDepth});
     }
 }
 
@@ -219,7 +221,7 @@ void NodeTreeView::expand(const QModelIndex &index)
         const int at = rowOf(index);
         if (at >= 0) {
             std::vector<Row> run;
-            appendRows(run, index, 0, model()->rowCount(index) - 1, m_rows[size_t(at)].depth + 1);
+            appendRows(run, index, 0, -1, m_rows[size_t(at)].depth + 1);
             m_rows[size_t(at)].hasChildren = !run.empty() || canHaveRows(index);
             m_rows.insert(m_rows.begin() + at + 1, run.begin(), run.end());
         }
@@ -241,52 +243,130 @@ void NodeTreeView::collapse(const QModelIndex &index)
     emit collapsed(index);
 }
 
-void NodeTreeView::expandRecursively(const QModelIndex &index)
+bool NodeTreeView::expandRecursively(const QModelIndex &index, const std::function<bool(int)> &progress, int expected)
 {
     if (!index.isValid() || index.model() != model())
-        return;
+        return false;
     const bool wasOpen = isExpanded(index);
-    std::vector<QModelIndex> pending{index};
-    while (!pending.empty()) {
-        const QModelIndex parent = pending.back();
-        pending.pop_back();
-        if ((model()->flags(parent) & Qt::ItemNeverHasChildren) || !model()->hasChildren(parent))
-            continue;
-        const int rows = model()->rowCount(parent);
-        if (rows == 0)
-            continue;
-        m_open.insert(parent.internalPointer());
-        for (int row = 0; row < rows; ++row)
-            pending.push_back(model()->index(row, 0, parent));
+    const int at = m_pending ? -1 : rowOf(index);
+    // Everything below opens, so its rows are the subtree in document
+    // order: one walk makes them and notes the items to open, straight
+    // into the list when the item is shown (the rows after it wait aside).
+    std::vector<Row> after;
+    if (at >= 0) {
+        after.assign(m_rows.begin() + runEnd(at), m_rows.end());
+        m_rows.resize(size_t(at) + 1);
+        m_rows.reserve(m_rows.size() + size_t(std::max(0, expected)) + after.size());
     }
-    if (!m_pending) {
-        const int at = rowOf(index);
-        if (at >= 0) {
-            std::vector<Row> run;
-            appendRows(run, index, 0, model()->rowCount(index) - 1, m_rows[size_t(at)].depth + 1);
-            const auto first = m_rows.begin() + at + 1;
-            const auto past = m_rows.begin() + runEnd(at);
-            // The rows after the subtree move once, not once per opened item.
-            const auto kept = first + std::min(past - first, std::ptrdiff_t(run.size()));
-            std::copy(run.begin(), run.begin() + (kept - first), first);
-            if (kept < past)
-                m_rows.erase(kept, past);
-            else
-                m_rows.insert(past, run.begin() + (kept - first), run.end());
+    int made = 0;
+    std::vector<const void *> opening;
+    struct Level
+    {
+        QModelIndex next;
+        int depth;
+    };
+    const int depth = at >= 0 ? m_rows[size_t(at)].depth + 1 : 0;
+    std::vector<Level> stack;
+    if (canHaveRows(index)) {
+        opening.push_back(index.internalPointer());
+        stack.push_back({m_items->firstRowIndex(index), depth});
+    }
+    bool cancelled = false;
+    while (!stack.empty()) {
+        Level &level = stack.back();
+        if (!level.next.isValid()) {
+            stack.pop_back();
+            continue;
+        }
+        const QModelIndex child = level.next;
+        level.next = m_items->nextRowIndex(child);
+        const int childDepth = level.depth + 1;
+        const bool hasRows = canHaveRows(child);
+        if (at >= 0)
+            m_rows.push_back({child.internalPointer(), level.depth, hasRows});
+        if (hasRows) {
+            opening.push_back(child.internalPointer());
+            stack.push_back({m_items->firstRowIndex(child), childDepth});
+        }
+        if (progress && (++made & 0xFFFF) == 0 && !progress(made)) {
+            cancelled = true;
+            break;
         }
     }
+    if (at >= 0) {
+        if (cancelled)
+            m_pending = true; // what was there is laid out again
+        else
+            m_rows.insert(m_rows.end(), after.begin(), after.end());
+    }
+    if (cancelled) {
+        changed();
+        return false;
+    }
+    m_open.reserve(m_open.size() + qsizetype(opening.size()));
+    for (const void *item : opening)
+        m_open.insert(item);
     changed();
     // Told for the item itself, as one change of the view.
     if (!wasOpen && isExpanded(index))
         emit expanded(index);
+    return true;
+}
+
+void NodeTreeView::collapseRecursively(const QModelIndex &index)
+{
+    if (!index.isValid() || index.model() != model())
+        return;
+    const bool wasOpen = isExpanded(index);
+    if (!index.parent().isValid()) {
+        // Every item is below a top one.
+        m_open.clear();
+    } else {
+        for (const void *item : openUnder(index))
+            m_open.remove(item);
+    }
+    if (!m_pending) {
+        const int at = rowOf(index);
+        if (at >= 0)
+            m_rows.erase(m_rows.begin() + at + 1, m_rows.begin() + runEnd(at));
+    }
+    changed();
+    if (wasOpen)
+        emit collapsed(index);
+}
+
+std::vector<const void *> NodeTreeView::openUnder(const QModelIndex &index) const
+{
+    std::vector<const void *> out;
+    // A walk of the subtree while it is smaller than the set of open items;
+    // past that, the set is searched for the items below.
+    qsizetype budget = m_open.size();
+    std::vector<QModelIndex> pending{index};
+    while (!pending.empty() && budget-- > 0) {
+        const QModelIndex at = pending.back();
+        pending.pop_back();
+        if (m_open.contains(at.internalPointer()))
+            out.push_back(at.internalPointer());
+        if (canHaveRows(at))
+            for (QModelIndex child = m_items->firstRowIndex(at); child.isValid(); child = m_items->nextRowIndex(child))
+                pending.push_back(child);
+    }
+    if (pending.empty())
+        return out;
+    out.clear();
+    const XmlNode top = m_items->nodeAt(index);
+    for (const void *item : m_open)
+        if (top.isAncestorOf(m_items->nodeAt(m_items->indexOfItem(item))))
+            out.push_back(item);
+    return out;
 }
 
 void NodeTreeView::expandAll()
 {
     if (!model())
         return;
-    for (int row = 0, rows = model()->rowCount(rootIndex()); row < rows; ++row)
-        expandRecursively(model()->index(row, 0, rootIndex()));
+    for (QModelIndex top = m_items->firstRowIndex(rootIndex()); top.isValid(); top = m_items->nextRowIndex(top))
+        expandRecursively(top);
 }
 
 void NodeTreeView::collapseAll()
@@ -370,7 +450,7 @@ void NodeTreeView::rowsInserted(const QModelIndex &parent, int start, int end)
         at = parent == rootIndex() ? 0 : rowOf(parent) + 1;
     }
     std::vector<Row> run;
-    appendRows(run, parent, start, end, depth);
+    appendRows(run, parent, start, end - start + 1, depth);
     m_rows.insert(m_rows.begin() + at, run.begin(), run.end());
     changed();
 }
@@ -388,8 +468,8 @@ void NodeTreeView::openBelow(const QModelIndex &parent, int first, int last, std
         if (!m_open.contains(index.internalPointer()))
             continue;
         out.push_back(index.internalPointer());
-        for (int row = 0, rows = model()->rowCount(index); row < rows; ++row)
-            pending.push_back(model()->index(row, 0, index));
+        for (QModelIndex child = m_items->firstRowIndex(index); child.isValid(); child = m_items->nextRowIndex(child))
+            pending.push_back(child);
     }
 }
 
@@ -419,7 +499,7 @@ void NodeTreeView::rowsRemoved(const QModelIndex &parent, int, int)
         m_open.remove(item);
     m_leaving.clear();
     if (!m_pending) {
-        if (parent != rootIndex() && model()->rowCount(parent) == 0) {
+        if (parent != rootIndex() && !model()->hasChildren(parent)) {
             const int at = rowOf(parent);
             if (at >= 0)
                 m_rows[size_t(at)].hasChildren = false;

@@ -5,6 +5,7 @@
 #include <QPersistentModelIndex>
 #include <QSet>
 
+#include <functional>
 #include <vector>
 
 class DocumentTreeModel;
@@ -74,6 +75,10 @@ public:
     QModelIndex shownIndex(int row) const;
     int shownDepth(int row) const;
 
+    // The open items at and below `index`, shown or not, by the internal
+    // pointers of their indexes.
+    std::vector<const void *> openUnder(const QModelIndex &index) const;
+
     // Opening and closing items then only records them, and the rows are
     // laid out once when next needed: for changes of many items at once.
     void deferLayout();
@@ -89,8 +94,12 @@ public slots:
     void expand(const QModelIndex &index);
     void collapse(const QModelIndex &index);
     // Opens every item with rows below `index`, and it, making their rows
-    // in one pass.
-    void expandRecursively(const QModelIndex &index);
+    // in one pass. `progress` hears the rows made so far now and then and
+    // may stop it, and then nothing opens; `expected` is how many rows are
+    // likely, so the list grows once.
+    bool expandRecursively(const QModelIndex &index, const std::function<bool(int)> &progress = {}, int expected = 0);
+    // Closes `index` and every item below it; told once, for `index`.
+    void collapseRecursively(const QModelIndex &index);
     void expandAll();
     void collapseAll();
 
@@ -141,9 +150,9 @@ private:
     int rowOf(const QModelIndex &index) const;
     // Past the last row of the item shown at `row` and its open rows.
     int runEnd(int row) const;
-    // The rows of `parent`'s children from `first` to `last`, each followed
-    // by its own when open.
-    void appendRows(std::vector<Row> &out, const QModelIndex &parent, int first, int last, int depth) const;
+    // `count` rows of `parent`'s children from `first` (all when negative),
+    // each followed by its own when open.
+    void appendRows(std::vector<Row> &out, const QModelIndex &parent, int first, int count, int depth) const;
     bool canHaveRows(const QModelIndex &index) const;
     // The open items at and below the rows of `parent` from `first` to `last`.
     void openBelow(const QModelIndex &parent, int first, int last, std::vector<const void *> &out) const;

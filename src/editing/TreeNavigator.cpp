@@ -40,8 +40,6 @@ int countRows(const XmlNode &top)
     return count;
 }
 
-constexpr int kProgressStep = 1 << 16;
-
 } // namespace
 
 TreeNavigator::TreeNavigator(DocumentHost &host, NodeCreator &creator, NodeEditor &editor, QMenu *nodeMenu,
@@ -83,58 +81,20 @@ bool TreeNavigator::ExpandAll(const QModelIndex &treeNode)
 {
     NodeTreeView *tvw = m_host.tvw();
     const DocumentTreeModel &model = m_host.model();
-    // Making the items of a large subtree takes seconds: it shows progress
-    // and can be cancelled, and then nothing is opened.
+    // Opening a large subtree takes a while: it shows progress and can be
+    // cancelled, and then nothing is opened.
     const int rowCount = countRows(model.nodeAt(treeNode));
     const std::unique_ptr<Prompt::Progress> progress =
         m_host.prompt().progress(QStringLiteral("ツリー項目を展開しています..."), rowCount);
     if (progress && !progress->advance(0))
         return false;
-    // Every item of the subtree is made first, with progress; the view then
-    // opens them in one pass.
-    std::vector<QModelIndex> pending{treeNode};
-    model.reserve(rowCount);
-    int made = 0;
-    while (!pending.empty()) {
-        const QModelIndex parent = pending.back();
-        pending.pop_back();
-        const int rows = model.rowCount(parent);
-        if (rows == 0)
-            continue;
-        if (progress && (made + rows) / kProgressStep != made / kProgressStep && !progress->advance(made + rows))
-            return false;
-        made += rows;
-        for (int row = 0; row < rows; ++row) {
-            const QModelIndex child = model.index(row, 0, parent);
-            if (!(model.flags(child) & Qt::ItemNeverHasChildren))
-                pending.push_back(child);
-        }
-    }
-    tvw->expandRecursively(treeNode);
-    return true;
+    const auto advance = [&progress](int made) { return !progress || progress->advance(made); };
+    return tvw->expandRecursively(treeNode, advance, rowCount);
 }
 
 void TreeNavigator::CollapseAll(const QModelIndex &treeNode)
 {
-    NodeTreeView *tvw = m_host.tvw();
-    const DocumentTreeModel &model = m_host.model();
-    // Only items that exist can be open, so items not yet made are not made.
-    tvw->deferLayout();
-    tvw->collapse(treeNode);
-    std::vector<QModelIndex> pending{treeNode};
-    while (!pending.empty()) {
-        const QModelIndex parent = pending.back();
-        pending.pop_back();
-        if (!model.rowsMade(parent))
-            continue;
-        const int rows = model.rowCount(parent);
-        for (int row = 0; row < rows; ++row) {
-            const QModelIndex child = model.index(row, 0, parent);
-            if (tvw->isExpanded(child))
-                tvw->collapse(child);
-            pending.push_back(child);
-        }
-    }
+    m_host.tvw()->collapseRecursively(treeNode);
 }
 
 void TreeNavigator::mnuViewText_Click(bool checked)

@@ -46,21 +46,9 @@ void UndoController::rowsGoing(const QModelIndex &parent, int first, int last)
         return;
     const DocumentTreeModel &model = m_host.model();
     const NodeTreeView *tvw = m_host.tvw();
-    // Only items whose rows were made can have been opened.
-    std::vector<QModelIndex> pending;
     for (int row = first; row <= last; ++row)
-        pending.push_back(model.index(row, 0, parent));
-    while (!pending.empty()) {
-        const QModelIndex index = pending.back();
-        pending.pop_back();
-        if (!model.rowsMade(index))
-            continue;
-        if (tvw->isExpanded(index))
-            noteExpansion(model.nodeAt(index), true, false);
-        const int rows = model.rowCount(index);
-        for (int row = 0; row < rows; ++row)
-            pending.push_back(model.index(row, 0, index));
-    }
+        for (const void *item : tvw->openUnder(model.index(row, 0, parent)))
+            noteExpansion(model.nodeAt(model.indexOfItem(item)), true, false);
 }
 
 void UndoController::documentChanged()
