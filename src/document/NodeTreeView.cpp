@@ -256,7 +256,10 @@ bool NodeTreeView::expandRecursively(const QModelIndex &index, const std::functi
     if (at >= 0) {
         after.assign(m_rows.begin() + runEnd(at), m_rows.end());
         m_rows.resize(size_t(at) + 1);
-        m_rows.reserve(m_rows.size() + size_t(std::max(0, expected)) + after.size());
+        // With room for edits to come: growing a list of millions later
+        // would copy it whole at a keystroke.
+        const size_t needed = m_rows.size() + size_t(std::max(0, expected)) + after.size();
+        m_rows.reserve(needed + needed / 64 + 1024);
     }
     int made = 0;
     std::vector<const void *> opening;
