@@ -88,6 +88,7 @@ void DocumentTreeModel::setDocument(XmlDocument *document)
     if (m_document)
         m_document->removeObserver(this);
     m_shown = false;
+    forgetRows();
     m_document = document;
     if (m_document)
         m_document->addObserver(this);
@@ -168,6 +169,8 @@ XmlNode DocumentTreeModel::above(const XmlNode &node) const
 void DocumentTreeModel::forgetRows() const
 {
     m_rowNumbers.clear();
+    m_last.clear();
+    m_counted.clear();
 }
 
 int DocumentTreeModel::rowOfNode(const XmlNode &node) const
@@ -203,11 +206,25 @@ XmlNode DocumentTreeModel::rowAt(const XmlNode &parent, int row) const
     }
     if (row < 0)
         return XmlNode();
-    int attributes = 0;
-    for (XmlNode a = parent.firstAttribute(); a; a = a.nextSibling(), ++attributes)
-        if (attributes == row)
-            return a;
-    return parent.child(row - attributes);
+    // Rows asked for one after another (a walk over all of them) step on
+    // from the last one found instead of counting from the first. Rows are
+    // the document's as it is now, also while a change is announced.
+    int at = 0;
+    XmlNode node = parent.firstAttribute() ? parent.firstAttribute() : parent.firstChild();
+    if (m_last.size() >= (1 << 12))
+        m_last.clear();
+    Found &last = m_last[XmlNodeAccess::address(parent)];
+    if (last.node && last.row <= row) {
+        at = last.row;
+        node = last.node;
+    }
+    for (; node && at < row; ++at) {
+        const XmlNode next = node.nextSibling();
+        node = next || !node.isAttribute() ? next : parent.firstChild();
+    }
+    if (node)
+        last = {parent, node, row};
+    return node;
 }
 
 bool DocumentTreeModel::inTree(const XmlNode &node) const
@@ -243,8 +260,13 @@ int DocumentTreeModel::rowCount(const QModelIndex &parent) const
     const XmlNode node = nodeOf(parent.internalPointer());
     if (!node.isElement() && !node.isDocument())
         return 0;
-    const int rows = node.attributeCount() + node.childCount();
-    return changing(node) ? rows + m_change.extra : rows;
+    const void *address = XmlNodeAccess::address(node);
+    auto counted = m_counted.constFind(address);
+    if (counted == m_counted.cend() && m_counted.size() >= (1 << 12))
+        m_counted.clear();
+    if (counted == m_counted.cend())
+        counted = m_counted.insert(address, node.attributeCount() + node.childCount());
+    return changing(node) ? counted.value() + m_change.extra : counted.value();
 }
 
 int DocumentTreeModel::columnCount(const QModelIndex &) const

@@ -132,6 +132,16 @@ private:
     bool m_shown = false;
     bool m_showText = true;
     Change m_change;
+    // By parent: the row rowAt() found last, and how many rows it has,
+    // until the tree changes.
+    struct Found
+    {
+        XmlNode parent;
+        XmlNode node;
+        int row = 0;
+    };
+    mutable QHash<const void *, Found> m_last;
+    mutable QHash<const void *, int> m_counted;
     // Row numbers counted since the tree last changed, by address.
     mutable QHash<const void *, int> m_rowNumbers;
     // Namespace declarations have no parent pointer: their elements, by
