@@ -33,6 +33,8 @@ namespace {
 // after kMaxDelayMs at the latest, even during uninterrupted typing.
 constexpr int kIdleMs = 1000;
 constexpr int kMaxDelayMs = 5000;
+// A journal is appended without a fork: a shorter pause will do.
+constexpr int kJournalIdleMs = 250;
 // A child may hang on a lock another thread of the editor held when it was
 // forked; it gets this long.
 constexpr int kChildTimeoutMs = 120000;
@@ -317,7 +319,8 @@ void RecoveryWriter::schedule()
 {
     if (!m_pendingSince.isValid())
         m_pendingSince.start();
-    m_delay.start(int(std::clamp<qint64>(kMaxDelayMs - m_pendingSince.elapsed(), 0, kIdleMs)));
+    m_delay.start(int(std::clamp<qint64>(kMaxDelayMs - m_pendingSince.elapsed(), 0,
+                                          m_journalling ? kJournalIdleMs : kIdleMs)));
 }
 
 void RecoveryWriter::write()
