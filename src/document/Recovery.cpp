@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -341,6 +342,13 @@ void RecoveryWriter::write()
         return;
     }
     if (m_journalling) {
+        // The file's hash is still being made (seconds for the largest
+        // files): the window does not wait for it; the journal comes later.
+        if (m_base.hash.isEmpty() && m_hashing.valid()
+            && m_hashing.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+            m_delay.start(kJournalIdleMs);
+            return;
+        }
         if (writeJournal()) {
             emit written();
             return;

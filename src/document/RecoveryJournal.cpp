@@ -381,7 +381,8 @@ bool RecoveryJournal::restore(XmlDocument &document, const QString &journalPath,
     // The bytes hashed are the bytes loaded: the file may change meanwhile.
     QByteArray bytes;
     QFile source(named.path);
-    if (FileIdentity::stat(named.path).sameStat(named) && source.open(QIODevice::ReadOnly))
+    // Only a regular file has a size (stat() gives none for others).
+    if (named.size >= 0 && FileIdentity::stat(named.path).sameStat(named) && source.open(QIODevice::ReadOnly))
         bytes = source.readAll();
     if (bytes.size() != named.size || QCryptographicHash::hash(bytes, QCryptographicHash::Sha256) != named.hash) {
         *error = resourceString(1030).arg(named.path);
