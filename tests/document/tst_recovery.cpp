@@ -157,6 +157,7 @@ private slots:
         QTest::newRow("undo and redo mixed")
             << QStringList{"delete", "move", "undo", "rename", "paste", "undo", "redo", "insert", "undo", "value"} << true;
         QTest::newRow("edited after a save") << QStringList{"rename", "move", "save", "value", "delete", "undo"} << true;
+        QTest::newRow("undone to the saved state, then edited") << QStringList{"rename", "move", "undo", "undo", "value"} << true;
         // The node comes back with the file's bytes the journal never had.
         QTest::newRow("deleted before a save, back after") << QStringList{"delete", "save", "undo"} << false;
     }
