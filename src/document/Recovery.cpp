@@ -34,8 +34,10 @@ namespace {
 // after kMaxDelayMs at the latest, even during uninterrupted typing.
 constexpr int kIdleMs = 1000;
 constexpr int kMaxDelayMs = 5000;
-// A journal is appended without a fork: a shorter pause will do.
+// A journal is appended without a fork: a shorter pause will do, and
+// uninterrupted typing is appended every two seconds.
 constexpr int kJournalIdleMs = 250;
+constexpr int kJournalMaxDelayMs = 2000;
 // A child may hang on a lock another thread of the editor held when it was
 // forked; it gets this long.
 constexpr int kChildTimeoutMs = 120000;
@@ -320,8 +322,8 @@ void RecoveryWriter::schedule()
 {
     if (!m_pendingSince.isValid())
         m_pendingSince.start();
-    m_delay.start(int(std::clamp<qint64>(kMaxDelayMs - m_pendingSince.elapsed(), 0,
-                                          m_journalling ? kJournalIdleMs : kIdleMs)));
+    const qint64 latest = (m_journalling ? kJournalMaxDelayMs : kMaxDelayMs) - m_pendingSince.elapsed();
+    m_delay.start(int(std::clamp<qint64>(latest, 0, m_journalling ? kJournalIdleMs : kIdleMs)));
 }
 
 void RecoveryWriter::write()
