@@ -32,14 +32,17 @@
 #include <QLineEdit>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFont>
 #include <QKeyEvent>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include "document/NodeTreeView.h"
+#include <QTimer>
 
 #include <libxml/parser.h>
 #include <libxml/tree.h>
@@ -66,13 +69,8 @@ namespace {
 
 // --- Measurement in a child process --------------------------------------
 
-// What a process and all its descendants hold, in kB: the sum of their
-// proportional set sizes. A page shared by several processes counts once in
-// all (each gets its share), so the web engine's processes, which share its
-// large library and their zygote's pages, are not counted several times
-// over as summed resident sizes would. A process whose figure cannot be read
-// (it is not dumpable) counts with its resident size.
-long processTreeKb(pid_t root)
+// A process and all its descendants, the process first.
+std::vector<pid_t> processTree(pid_t root)
 {
     std::multimap<pid_t, pid_t> children;
     for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
@@ -87,6 +85,21 @@ long processTreeKb(pid_t root)
         if (fields.size() > 1)
             children.emplace(pid_t(fields[1].toInt()), pid);
     }
+    std::vector<pid_t> tree{root};
+    for (size_t i = 0; i < tree.size(); ++i)
+        for (auto [it, end] = children.equal_range(tree[i]); it != end; ++it)
+            tree.push_back(it->second);
+    return tree;
+}
+
+// What a process and all its descendants hold, in kB: the sum of their
+// proportional set sizes. A page shared by several processes counts once in
+// all (each gets its share), so the web engine's processes, which share its
+// large library and their zygote's pages, are not counted several times
+// over as summed resident sizes would. A process whose figure cannot be read
+// (it is not dumpable) counts with its resident size.
+long processTreeKb(pid_t root)
+{
     auto fieldKb = [](pid_t pid, const char *file, const QByteArray &field) {
         QFile in(QStringLiteral("/proc/%1/%2").arg(pid).arg(QLatin1String(file)));
         if (!in.open(QIODevice::ReadOnly))
@@ -97,14 +110,48 @@ long processTreeKb(pid_t root)
         return -1L;
     };
     long total = 0;
-    std::vector<pid_t> pending{root};
-    while (!pending.empty()) {
-        const pid_t pid = pending.back();
-        pending.pop_back();
+    for (const pid_t pid : processTree(root)) {
         const long pss = fieldKb(pid, "smaps_rollup", "Pss");
         total += std::max(0L, pss >= 0 ? pss : fieldKb(pid, "status", "VmRSS"));
-        for (auto [it, end] = children.equal_range(pid); it != end; ++it)
-            pending.push_back(it->second);
+    }
+    return total;
+}
+
+// The processor time a process and its descendants have used, in ms: the
+// living ones' own, and the root's ended children it has waited for.
+double processTreeCpuMs(pid_t root)
+{
+    const double tick = 1000.0 / double(::sysconf(_SC_CLK_TCK));
+    double total = 0;
+    for (const pid_t pid : processTree(root)) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        // After the name: state is field 3, utime 14, stime 15, cutime 16, cstime 17.
+        const QList<QByteArray> f = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (f.size() > 14)
+            total += (f[11].toDouble() + f[12].toDouble() + (pid == root ? f[13].toDouble() + f[14].toDouble() : 0)) * tick;
+    }
+    return total;
+}
+
+// The pages of their own that this process's forked children (those with
+// its name: the web engine's have their own) hold, in kB.
+long forkedChildrenPrivateKb(pid_t root)
+{
+    auto read = [](pid_t pid, const char *file) {
+        QFile in(QStringLiteral("/proc/%1/%2").arg(pid).arg(QLatin1String(file)));
+        return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+    };
+    const QByteArray name = read(root, "comm");
+    long total = 0;
+    for (const pid_t pid : processTree(root)) {
+        if (pid == root || read(pid, "comm") != name)
+            continue;
+        for (const QByteArray &line : read(pid, "smaps_rollup").split('\n'))
+            if (line.startsWith("Private_Clean:") || line.startsWith("Private_Dirty:"))
+                total += line.mid(14).trimmed().split(' ').value(0).toLong();
     }
     return total;
 }
@@ -304,24 +351,60 @@ int measureEditing(int argc, char **argv, const QString &path)
     const long held = statusKb("VmRSS") - before;
     runEventLoop(250);
 
-    // The recovery copy holding the last key: its run of x's, whole.
-    const QByteArray typed = QByteArray(kKeys + 1, 'x') + '<';
-    const auto changed = Clock::now();
-    keystroke();
-    double lagMs = -1;
+    // The recovery update for the last key alone: the keys before it are
+    // written first. A whole copy must hold the key's run of x's (a copy
+    // begun before it would not); a journal is appended with what was typed
+    // when it is written.
     double writtenMs = -1; // the last copy completed, read outside the event loop
+    auto changed = Clock::now();
     QObject::connect(window.recovery(), &RecoveryWriter::written, [&] {
         writtenMs = std::chrono::duration<double, std::milli>(Clock::now() - changed).count();
     });
     QElapsedTimer waited;
     waited.start();
-    while (lagMs < 0 && waited.elapsed() < 60000) {
+    while (writtenMs < 0 && waited.elapsed() < 60000)
         runEventLoop(50);
+    auto copySize = [&window] { return QFileInfo(window.recovery()->copyPath()).size(); };
+    const qint64 sizeBefore = copySize();
+    const QByteArray typed = QByteArray(kKeys + 1, 'x') + '<';
+    // Waited for in an event loop that sleeps between events: the loop
+    // above never sleeps, and would count its own processor time.
+    auto sleepUntil = [](int ms, const std::function<bool()> &done) {
+        QEventLoop loop;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (done())
+                loop.quit();
+        });
+        poll.start(10);
+        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+        loop.exec();
+    };
+    const double cpuBefore = processTreeCpuMs(::getpid());
+    changed = Clock::now();
+    writtenMs = -1;
+    keystroke();
+    double lagMs = -1;
+    sleepUntil(60000, [&] {
         QFile copy(window.recovery()->copyPath());
-        if (writtenMs >= 0 && copy.open(QIODevice::ReadOnly) && copy.readAll().contains(typed))
+        const bool journal = copy.fileName().endsWith(QLatin1String(".journal"));
+        if (writtenMs >= 0 && (journal || (copy.open(QIODevice::ReadOnly) && copy.readAll().contains(typed))))
             lagMs = writtenMs;
         writtenMs = -1;
-    }
+        return lagMs >= 0;
+    });
+    const bool journal = window.recovery()->copyPath().endsWith(QLatin1String(".journal"));
+    const qint64 writtenBytes = journal ? copySize() - sizeBefore : copySize();
+    // Quiet: whatever the key set off (copies, checks) has ended by now.
+    sleepUntil(3000, [] { return false; });
+    const double backgroundMs = processTreeCpuMs(::getpid()) - cpuBefore;
+    // The same time with nothing typed: what the window and its web engine
+    // use anyway.
+    const double idleBefore = processTreeCpuMs(::getpid());
+    sleepUntil(int(lagMs) + 3000, [] { return false; });
+    const double idleMs = processTreeCpuMs(::getpid()) - idleBefore;
+    std::printf("recovery_write_kb %.1f\nbackground_cpu_ms %.0f\nidle_cpu_ms %.0f\n", writtenBytes / 1024.0,
+                backgroundMs, idleMs);
 
     const auto start = Clock::now();
     window.undo().DoUndo();
@@ -412,7 +495,18 @@ int measureGuided(int argc, char **argv, const QString &path)
         keys.push_back(std::chrono::duration<double, std::milli>(Clock::now() - last).count());
     }
     checked = false;
-    runEventLoop([&] { return checked; }, 120000);
+    // The check's child: what it holds of its own (pages it shares with the
+    // window are the window's), at its largest.
+    long childPeakKb = 0;
+    QElapsedTimer sampled;
+    sampled.start();
+    runEventLoop([&] {
+        if (sampled.elapsed() >= 100) {
+            sampled.restart();
+            childPeakKb = std::max(childPeakKb, forkedChildrenPrivateKb(::getpid()));
+        }
+        return checked;
+    }, 120000);
     window.tvw()->viewport()->repaint();
     const double liveMs = std::chrono::duration<double, std::milli>(Clock::now() - last).count();
     // The engine names the element of a wrong attribute value.
@@ -428,6 +522,7 @@ int measureGuided(int argc, char **argv, const QString &path)
     std::sort(keys.begin(), keys.end());
     std::printf("completion_ms %.1f\nkeystroke_live_ms %.2f\nui_stall_live_ms %.1f\nlive_validation_ms %.0f\nxmllint_schema_ms %.0f\n",
                 completionMs, keys[keys.size() / 2], stallMs, liveMs, xmllintMs);
+    std::printf("live_check_peak_mb %.0f\n", childPeakKb / 1024.0);
     std::fflush(stdout);
     window.closeWithoutAsking();
     return 0;
@@ -613,6 +708,8 @@ int main(int argc, char **argv)
     std::printf("keystroke_ms %.2f\nundo_ms %.2f\nundo_memory_mb %.2f\n", editing.at("keystroke_ms"),
                 editing.at("undo_ms"), editing.at("undo_memory_kb") / 1024);
     std::printf("ui_stall_ms %.1f\nrecovery_lag_ms %.0f\n", editing.at("ui_stall_ms"), editing.at("recovery_lag_ms"));
+    std::printf("recovery_write_kb %.1f\nbackground_cpu_ms %.0f\nidle_cpu_ms %.0f\n", editing.at("recovery_write_kb"),
+                editing.at("background_cpu_ms"), editing.at("idle_cpu_ms"));
     std::printf("preview_ms %.0f\n", preview.at("preview_ms"));
     // Not a number where the transform did not fit in the worker's memory.
     const double xslMs = preview.count("preview_xsl_ms") ? preview.at("preview_xsl_ms") : std::nan("");
@@ -643,6 +740,7 @@ int main(int argc, char **argv)
                 validation.at("xmllint_dtd_ms") + validation.at("xmllint_xsd_ms"));
     std::printf("completion_ms %.1f\nkeystroke_live_ms %.2f\nui_stall_live_ms %.1f\n", guided.at("completion_ms"),
                 guided.at("keystroke_live_ms"), guided.at("ui_stall_live_ms"));
+    std::printf("live_check_peak_mb %.0f\n", guided.at("live_check_peak_mb"));
     std::printf("live_validation_ms %.0f\nxmllint_schema_ms %.0f\nlive_validation_ratio %.2f\n", guided.at("live_validation_ms"),
                 guided.at("xmllint_schema_ms"), guided.at("live_validation_ms") / guided.at("xmllint_schema_ms"));
     std::printf("roundtrip_files %.0f\nroundtrip_identical_pct %.1f\n", roundTrip.at("roundtrip_files"),

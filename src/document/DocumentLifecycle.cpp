@@ -4,6 +4,7 @@
 #include "DocumentHost.h"
 #include "DocumentTreeModel.h"
 #include "Prompt.h"
+#include "RecoveryJournal.h"
 #include "Selection.h"
 #include "TempFolder.h"
 #include "TreeBuilder.h"
@@ -230,7 +231,10 @@ void DocumentLifecycle::showDocument(std::unique_ptr<XmlDocument> document)
 bool DocumentLifecycle::Recover(const QString &copyPath, const QString &sourcePath, QString *error)
 {
     auto document = std::make_unique<XmlDocument>();
-    if (!document->load(copyPath) || !document->documentElement()) {
+    if (copyPath.endsWith(QLatin1String(".journal"))) {
+        if (!RecoveryJournal::restore(*document, copyPath, error))
+            return false;
+    } else if (!document->load(copyPath) || !document->documentElement()) {
         const XmlParseError &e = document->parseError();
         *error = e.line > 0 ? QStringLiteral("%1 (%2行目)").arg(e.reason).arg(e.line) : e.reason;
         return false;

@@ -18,6 +18,8 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -32,11 +34,17 @@ namespace {
 // after kMaxDelayMs at the latest, even during uninterrupted typing.
 constexpr int kIdleMs = 1000;
 constexpr int kMaxDelayMs = 5000;
+// A journal is appended without a fork: a shorter pause will do, and
+// uninterrupted typing is appended every two seconds.
+constexpr int kJournalIdleMs = 250;
+constexpr int kJournalMaxDelayMs = 2000;
 // A child may hang on a lock another thread of the editor held when it was
 // forked; it gets this long.
 constexpr int kChildTimeoutMs = 120000;
 
 const QString kLockName = QStringLiteral("lock");
+// A folder's copies: whole ones and journals of changes to a file.
+const QStringList kCopyPatterns = {QStringLiteral("*.xml"), QStringLiteral("*.journal")};
 
 // A lock file held with an exclusive flock(); the kernel lets go of it when
 // the process ends, however it ends. Close-on-exec, so programs the editor
@@ -87,7 +95,7 @@ private:
     }
     ~ProcessFolder()
     {
-        if (!m_path.isEmpty() && QDir(m_path).entryList({QStringLiteral("*.xml")}, QDir::Files).isEmpty())
+        if (!m_path.isEmpty() && QDir(m_path).entryList(kCopyPatterns, QDir::Files).isEmpty())
             QDir(m_path).removeRecursively();
         if (m_lock >= 0)
             ::close(m_lock);
@@ -103,9 +111,9 @@ QString readSource(const QString &sourceFile)
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
-QString sourceFileOf(const QString &copyPath)
+QString stemOf(const QString &copyPath)
 {
-    return copyPath.left(copyPath.size() - 4) + QStringLiteral(".source");
+    return copyPath.left(copyPath.lastIndexOf(QLatin1Char('.')));
 }
 
 } // namespace
@@ -139,9 +147,17 @@ void offerOrphans(Prompt &prompt, const Restorer &restore)
         if (lock < 0)
             continue;
         const QDir dir(folder);
-        for (const QFileInfo &copy : dir.entryInfoList({QStringLiteral("*.xml")}, QDir::Files, QDir::Time)) {
-            const QString copyPath = copy.absoluteFilePath();
-            const QString source = readSource(sourceFileOf(copyPath));
+        QStringList offered;
+        for (const QFileInfo &copy : dir.entryInfoList(kCopyPatterns, QDir::Files, QDir::Time)) {
+            const QString stem = stemOf(copy.absoluteFilePath());
+            if (offered.contains(stem))
+                continue;
+            offered << stem;
+            // Both are left only by a crash right after a whole copy
+            // replaced the journal: the copy is the later state.
+            const QString whole = stem + QStringLiteral(".xml");
+            const QString copyPath = QFileInfo::exists(whole) ? whole : copy.absoluteFilePath();
+            const QString source = readSource(stem + QStringLiteral(".source"));
             const QString name = source.isEmpty() ? DocumentLifecycle::newFileName() : source;
             const QString when = copy.lastModified().toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
             if (prompt.message(resourceString(1015).arg(name, when), Prompt::Icon::Question, Prompt::Buttons::YesNo)
@@ -152,10 +168,10 @@ void offerOrphans(Prompt &prompt, const Restorer &restore)
                     continue;
                 }
             }
-            QFile::remove(copyPath);
-            QFile::remove(sourceFileOf(copyPath));
+            for (const char *suffix : {".xml", ".journal", ".source"})
+                QFile::remove(stem + QLatin1String(suffix));
         }
-        if (dir.entryList({QStringLiteral("*.xml")}, QDir::Files).isEmpty())
+        if (dir.entryList(kCopyPatterns, QDir::Files).isEmpty())
             QDir(folder).removeRecursively();
         ::close(lock);
     }
@@ -182,6 +198,105 @@ RecoveryWriter::~RecoveryWriter()
     discard();
 }
 
+QString RecoveryWriter::copyPath() const
+{
+    return m_written ? m_copyPath : m_journalBytes > 0 ? m_journalPath : QString();
+}
+
+void RecoveryWriter::nodeInserted(const XmlNode &parent, const XmlNode &node, const XmlNode &next)
+{
+    noted(!m_journalling || m_journal.inserted(*m_document, parent, node, next));
+}
+
+void RecoveryWriter::nodeRemoved(const XmlNode &parent, const XmlNode &node, const XmlNode &formerNext)
+{
+    noted(!m_journalling || m_journal.removed(parent, node, formerNext));
+}
+
+void RecoveryWriter::nodeRenamed(const XmlNode &node, const QString &)
+{
+    noted(!m_journalling || m_journal.renamed(node));
+}
+
+void RecoveryWriter::textChanged(const XmlNode &node, const QString &oldText)
+{
+    noted(!m_journalling || m_journal.textChanged(node, oldText));
+}
+
+void RecoveryWriter::documentReplaced()
+{
+    stopJournal();
+    schedule();
+}
+
+void RecoveryWriter::noted(bool ok)
+{
+    // Records that would outgrow the file are worth less than a copy.
+    if (!ok || (m_journalling && m_journalBytes + m_journal.pendingSize() > m_base.size))
+        stopJournal();
+    schedule();
+}
+
+void RecoveryWriter::stopJournal()
+{
+    m_journalling = false;
+    m_journal.restart();
+}
+
+void RecoveryWriter::startJournal()
+{
+    const WindowFlags &f = m_host.flags();
+    if (!m_document || !f.m_HasFile) {
+        stopJournal();
+        m_base = FileIdentity();
+        return;
+    }
+    const FileIdentity now = FileIdentity::stat(f.m_FileName);
+    if (now.path != m_base.path || !now.sameStat(m_base)) {
+        // Hashed beside the window: it takes a fraction of a second for
+        // the largest files, and is not needed before the first change.
+        m_base = now;
+        m_hashing = std::async(std::launch::async, [path = now.path] { return FileIdentity::hashOf(path); }).share();
+    }
+    m_journal.restart();
+    m_journalling = m_base.size >= 0;
+}
+
+bool RecoveryWriter::writeJournal()
+{
+    if (!prepare() || !FileIdentity::stat(m_base.path).sameStat(m_base))
+        return false;
+    if (m_base.hash.isEmpty() && m_hashing.valid())
+        m_base.hash = m_hashing.get();
+    // Hashed as the file stood at the start: one changed meanwhile differs now.
+    if (m_base.hash.isEmpty() || !FileIdentity::stat(m_base.path).sameStat(m_base))
+        return false;
+    QByteArray bytes = m_journal.takePending();
+    if (m_journalBytes == 0) {
+        bytes.prepend(RecoveryJournal::header(m_base));
+        QFile::remove(m_journalPath);
+    }
+    const int fd = ::open(QFile::encodeName(m_journalPath).constData(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        return false;
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    const bool ok = done == bytes.size() && ::fdatasync(fd) == 0;
+    ::close(fd);
+    if (!ok)
+        return false;
+    m_journalBytes += bytes.size();
+    return true;
+}
+
 void RecoveryWriter::setDocument(XmlDocument *document)
 {
     if (m_document)
@@ -189,22 +304,26 @@ void RecoveryWriter::setDocument(XmlDocument *document)
     m_document = document;
     if (m_document)
         m_document->addObserver(this);
+    stopJournal();
     schedule();
 }
 
 void RecoveryWriter::stateChanged()
 {
-    if (m_host.flags().m_Dirty && m_document)
+    if (m_host.flags().m_Dirty && m_document) {
         schedule();
-    else
+    } else {
         discard();
+        startJournal();
+    }
 }
 
 void RecoveryWriter::schedule()
 {
     if (!m_pendingSince.isValid())
         m_pendingSince.start();
-    m_delay.start(int(std::clamp<qint64>(kMaxDelayMs - m_pendingSince.elapsed(), 0, kIdleMs)));
+    const qint64 latest = (m_journalling ? kJournalMaxDelayMs : kMaxDelayMs) - m_pendingSince.elapsed();
+    m_delay.start(int(std::clamp<qint64>(latest, 0, m_journalling ? kJournalIdleMs : kIdleMs)));
 }
 
 void RecoveryWriter::write()
@@ -223,6 +342,20 @@ void RecoveryWriter::write()
     if (m_host.flags().m_Saving) {
         schedule();
         return;
+    }
+    if (m_journalling) {
+        // The file's hash is still being made (seconds for the largest
+        // files): the window does not wait for it; the journal comes later.
+        if (m_base.hash.isEmpty() && m_hashing.valid()
+            && m_hashing.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+            m_delay.start(kJournalIdleMs);
+            return;
+        }
+        if (writeJournal()) {
+            emit written();
+            return;
+        }
+        stopJournal();
     }
     if (!prepare())
         return;
@@ -264,11 +397,12 @@ bool RecoveryWriter::prepare()
     if (m_copyPath.isEmpty()) {
         const QString stem = folder + QLatin1Char('/') + QString::number(ProcessFolder::instance().nextSerial());
         m_copyPath = stem + QStringLiteral(".xml");
+        m_journalPath = stem + QStringLiteral(".journal");
         m_sourceFile = stem + QStringLiteral(".source");
     }
     const WindowFlags &f = m_host.flags();
     const QString source = f.m_HasFile ? QFileInfo(f.m_FileName).absoluteFilePath() : QString();
-    if (!m_written || source != m_sourceWritten) {
+    if ((!m_written && m_journalBytes == 0) || source != m_sourceWritten) {
         QSaveFile file(m_sourceFile);
         if (!file.open(QIODevice::WriteOnly) || file.write(source.toUtf8()) < 0 || !file.commit())
             return false;
@@ -287,11 +421,14 @@ void RecoveryWriter::keep()
     stopChild();
     // Written here: the window is going, there is no pause to wait for.
     m_document->settle();
-    const bool saved = prepare() && m_document->save(m_copyPath);
+    const bool saved = (m_journalling && writeJournal()) || (prepare() && m_document->save(m_copyPath));
     // An older copy is better than none.
-    if (!saved && !m_written)
+    if (!saved && !m_written && m_journalBytes == 0)
         return;
     m_copyPath.clear();
+    m_journalPath.clear();
+    m_journalBytes = 0;
+    stopJournal();
     m_sourceFile.clear();
     m_written = false;
     m_sourceWritten.clear();
@@ -305,6 +442,9 @@ void RecoveryWriter::childFinished()
     releaseChild();
     if (ok) {
         m_written = true;
+        // The whole copy stands for the document now.
+        QFile::remove(m_journalPath);
+        m_journalBytes = 0;
         emit written();
     }
     if (m_again) {
@@ -340,8 +480,11 @@ void RecoveryWriter::discard()
     stopChild();
     if (!m_copyPath.isEmpty()) {
         QFile::remove(m_copyPath);
+        QFile::remove(m_journalPath);
         QFile::remove(m_sourceFile);
     }
+    m_journal.restart();
+    m_journalBytes = 0;
     m_written = false;
     m_sourceWritten.clear();
 }

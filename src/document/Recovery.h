@@ -1,5 +1,6 @@
 #pragma once
 
+#include "RecoveryJournal.h"
 #include "xml/XmlDocumentObserver.h"
 
 #include <QElapsedTimer>
@@ -8,6 +9,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <future>
 
 class DocumentHost;
 class Prompt;
@@ -25,8 +27,9 @@ namespace Recovery {
 // empty when neither it nor a private fallback folder can be had.
 QString root();
 
-// Opens an orphaned copy in a window: false, with the reason, when it
-// cannot. `sourcePath` is the file it belongs to; empty for a new document.
+// Opens an orphaned copy (a whole copy, or a journal of the changes to
+// its file) in a window: false, with the reason, when it cannot.
+// `sourcePath` is the file it belongs to; empty for a new document.
 using Restorer = std::function<bool(const QString &copyPath, const QString &sourcePath, QString *error)>;
 
 // Asks about every copy whose process has ended, one question each: a yes
@@ -37,9 +40,16 @@ void offerOrphans(Prompt &prompt, const Restorer &restore);
 
 } // namespace Recovery
 
-// Keeps one window's recovery copy current. Changes are collected until
-// the user pauses, then a forked child process writes the document as it
-// stands at the fork: the child has its own copy-on-write image of the
+// Keeps one window's recovery copy current. A document opened from a file
+// (or saved to one) is kept as a journal of its changes since then
+// (RecoveryJournal), appended and synced on each pause in typing, so the
+// cost follows the change, not the document. A whole copy is written
+// instead for a document without a file, once the journal would outgrow
+// the file, when the file changed on disk, or after a change the journal
+// cannot replay; it stays the copy until the document is saved again.
+//
+// A whole copy is written by a forked child process, from the document as
+// it stands at the fork: the child has its own copy-on-write image of the
 // tree, so the window goes on at once and nothing it does can change the
 // tree being written. The fork itself stops the window while the kernel
 // copies the page tables, hence the wait for a pause; the editor keeps its
@@ -69,19 +79,28 @@ public:
     // the copy is brought up to date now and left for the next start.
     void keep();
 
-    // Where the copy is kept; empty while there is none.
-    QString copyPath() const { return m_written ? m_copyPath : QString(); }
+    // Where the copy (or else the journal) is kept; empty while there is none.
+    QString copyPath() const;
 
 signals:
     // A copy of the document is complete on disk.
     void written();
 
 private:
-    void nodeInserted(const XmlNode &, const XmlNode &, const XmlNode &) override { schedule(); }
-    void nodeRemoved(const XmlNode &, const XmlNode &, const XmlNode &) override { schedule(); }
-    void nodeRenamed(const XmlNode &, const QString &) override { schedule(); }
-    void textChanged(const XmlNode &, const QString &) override { schedule(); }
-    void documentReplaced() override { schedule(); }
+    void nodeInserted(const XmlNode &parent, const XmlNode &node, const XmlNode &next) override;
+    void nodeRemoved(const XmlNode &parent, const XmlNode &node, const XmlNode &formerNext) override;
+    void nodeRenamed(const XmlNode &node, const QString &) override;
+    void textChanged(const XmlNode &node, const QString &oldText) override;
+    void documentReplaced() override;
+
+    // The document now matches its file: a new journal starts from it.
+    void startJournal();
+    // Whether the journal may go on after a change was (`ok`) or was not recorded.
+    void noted(bool ok);
+    void stopJournal();
+    // Appends what was recorded to the journal file: false when the
+    // journal cannot stand for the document any more.
+    bool writeJournal();
 
     void schedule();
     void write();
@@ -102,6 +121,12 @@ private:
     QString m_sourceWritten;
     bool m_written = false;
     bool m_again = false; // changed while a child was writing
+    RecoveryJournal m_journal;
+    bool m_journalling = false;
+    FileIdentity m_base;                // the file the journal starts from
+    std::shared_future<QByteArray> m_hashing; // its hash, made beside the window
+    qint64 m_journalBytes = 0;          // written to the journal file
+    QString m_journalPath;              // <process folder>/<n>.journal
     int m_childPid = 0;
     int m_childPipe = -1;
     QSocketNotifier *m_childDone = nullptr;

@@ -131,7 +131,12 @@ PreviewPane::PreviewPane(QWidget *parent)
     m_busy->hide();
     m_startView->setSingleShot(true);
     m_startView->setInterval(0);
-    connect(m_startView, &QTimer::timeout, this, &PreviewPane::ensureView);
+    connect(m_startView, &QTimer::timeout, this, [this] {
+        if (wantsView())
+            ensureView();
+        else if (!m_printing)
+            releaseView();
+    });
     setObjectName(QStringLiteral("ie"));
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -150,6 +155,11 @@ PreviewPane::PreviewPane(QWidget *parent)
 
 PreviewPane::~PreviewPane()
 {
+    releaseView();
+}
+
+void PreviewPane::releaseView()
+{
     if (!m_view)
         return;
     QWebEnginePage *page = m_view->page();
@@ -160,15 +170,18 @@ PreviewPane::~PreviewPane()
         delete page;
         delete profile;
     };
+    QWebEngineView *view = m_view;
+    m_view = nullptr;
+    m_loaded = false;
     if (!m_printing) {
         release();
         return;
     }
     // A print job uses the view and its printer until it ends; they stay
     // until then, out of sight.
-    m_view->setParent(nullptr);
-    m_view->hide();
-    connect(m_view, &QWebEngineView::printFinished, m_view, [release] { QMetaObject::invokeMethod(qApp, release, Qt::QueuedConnection); });
+    view->setParent(nullptr);
+    view->hide();
+    connect(view, &QWebEngineView::printFinished, view, [release] { QMetaObject::invokeMethod(qApp, release, Qt::QueuedConnection); });
 }
 
 void PreviewPane::showFile(const QString &path, Scripts scripts)
@@ -177,10 +190,28 @@ void PreviewPane::showFile(const QString &path, Scripts scripts)
     m_allowed->url = m_url;
     m_loaded = false;
     m_scripts = scripts;
-    if (m_view) {
+    if (m_view && wantsView()) {
         applyScripts();
         m_view->load(m_url);
+    } else {
+        updateView();
     }
+}
+
+bool PreviewPane::wantsView() const
+{
+    // Smaller than this shows no page anybody could read.
+    constexpr int kRoom = 16;
+    return isVisible() && width() >= kRoom && height() >= kRoom && !m_url.isEmpty()
+        && m_url != QUrl(QStringLiteral("about:blank"));
+}
+
+void PreviewPane::updateView()
+{
+    // Printing needs the view until the job has it; the pane looks again then.
+    if (m_printing || (!m_windowPainted && !m_view))
+        return;
+    m_startView->start();
 }
 
 void PreviewPane::applyScripts()
@@ -208,8 +239,22 @@ void PreviewPane::showEvent(QShowEvent *event)
     // and a pass of the loop has gone by without painting again: the tree
     // of a document opened before the window shows, or just after, is on
     // the screen first.
-    if (!m_view)
+    if (!m_windowPainted)
         window()->installEventFilter(this);
+    updateView();
+}
+
+void PreviewPane::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    updateView();
+}
+
+void PreviewPane::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    if (m_view ? !wantsView() : wantsView())
+        updateView();
 }
 
 void PreviewPane::ensureView()
@@ -296,8 +341,10 @@ void PreviewPane::print(QPrinter *printer, const std::function<void(bool)> &done
         QPointer<PreviewPane> pane(this);
         *connection = connect(m_view, &QWebEngineView::printFinished, m_view, [pane, connection, done](bool ok) {
             disconnect(*connection);
-            if (pane)
+            if (pane) {
                 pane->m_printing = false;
+                pane->updateView();
+            }
             done(ok);
         });
         m_printing = true;
@@ -319,8 +366,10 @@ void PreviewPane::print(QPrinter *printer, const std::function<void(bool)> &done
 
 bool PreviewPane::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == window() && (event->type() == QEvent::Paint || event->type() == QEvent::UpdateRequest))
-        m_startView->start();
+    if (watched == window() && (event->type() == QEvent::Paint || event->type() == QEvent::UpdateRequest)) {
+        m_windowPainted = true;
+        updateView();
+    }
     if (watched == m_view && (event->type() == QEvent::ChildAdded || event->type() == QEvent::ChildPolished)) {
         if (auto *child = qobject_cast<QWidget *>(static_cast<QChildEvent *>(event)->child()))
             child->setAcceptDrops(false);

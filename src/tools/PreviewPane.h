@@ -16,11 +16,15 @@ class QTimer;
 class QWebEngineView;
 
 // The preview pane: a web view showing one preview file. The view (and the
-// browser engine behind it) is made only once the window has been shown and
-// painted, so windows that are never shown (automation, tests) do not start
-// it, and starting it (a few hundred milliseconds and several processes)
-// never holds back the window's first picture of the document. What the
-// pane is given before then is shown as soon as the view exists. The
+// browser engine's page behind it, with its process) is made only once the
+// window has been shown and painted, and only while the pane has room on
+// the screen and a page to show, so windows that are never shown
+// (automation, tests) do not start it, and starting it (a few hundred
+// milliseconds and several processes) never holds back the window's first
+// picture of the document. The view is released again when the pane is
+// hidden, squeezed to nothing or given no page, which gives back the
+// renderer's memory; it is made again when the pane is wanted. What the
+// pane is given meanwhile is shown as soon as the view exists. The
 // page may load the file it was given and nothing else: no other file, no
 // network by any channel (WebRTC included), no navigation away by a link,
 // no dialog. Scripts run only in pages the editor wrote itself. A click
@@ -48,6 +52,7 @@ public:
     // printer must stay valid until then, even when the pane goes first.
     void print(QPrinter *printer, const std::function<void(bool)> &done);
 
+    // Null while the pane has no view (see above).
     QWebEngineView *view() const { return m_view; }
 
     // The page's context menu: copy and select all, then these commands of
@@ -63,10 +68,17 @@ signals:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // Whether a view is wanted: shown, with room, with a page to show.
+    bool wantsView() const;
+    // Makes or releases the view as wanted, once the window has painted.
+    void updateView();
     void ensureView();
+    void releaseView();
     void applyScripts();
 
     QWebEngineView *m_view = nullptr;
@@ -74,6 +86,7 @@ private:
     std::shared_ptr<Allowed> m_allowed;
     bool m_printing = false;
     bool m_loaded = false;
+    bool m_windowPainted = false;
     Scripts m_scripts = Scripts::Off;
     QLabel *m_busy;
     QTimer *m_startView;

@@ -55,6 +55,14 @@ public:
     // How many faults the last check found.
     int faultCount() const { return m_count; }
 
+    // Above this size (100 MB) a whole check takes seconds (about 30 ms a
+    // MB of file on an idle machine): the check then waits for a pause in
+    // typing about as long as it takes, so that it runs less often, and the
+    // status bar says so. Tests lower it.
+    static qint64 &largeDocumentBytes();
+    // The pause in typing a check waits for.
+    int pauseMs() const;
+
 signals:
     // A check finished and its marks are shown.
     void checked();

@@ -156,6 +156,16 @@ public:
     bool selectNodes(const QString &expression, const XmlNode &context, QList<XmlNode> *result,
                      QString *error = nullptr) const;
 
+    // For replaying a change elsewhere: an element's markup exactly as its
+    // tree stands (nothing indented, UTF-8), and such markup parsed where
+    // `context` stands, its prefixes bound as there, into one detached node
+    // of this document (null, with the reason, when it is not exactly one).
+    QByteArray exactMarkup(const XmlNode &node) const;
+    XmlNode parseFragment(const QByteArray &markup, const XmlNode &context, QString *error = nullptr);
+    // True when a save may still write `node` with the bytes it had in the
+    // loaded source: a fresh node of the same markup would be written anew.
+    bool hasSourceMarkup(const XmlNode &node) const;
+
     // Write the document to a file. A loaded document keeps the bytes of
     // everything the user did not change, in its encoding and line ends;
     // changed and new markup is written anew, indented like its neighbours.

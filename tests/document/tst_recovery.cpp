@@ -2,6 +2,7 @@
 #include "TestWindow.h"
 #include "document/DocumentLifecycle.h"
 #include "document/Recovery.h"
+#include "document/RecoveryJournal.h"
 #include "document/TempFolder.h"
 #include "shell/InstanceLife.h"
 #include "shell/basGlobal.h"
@@ -35,7 +36,7 @@ class TestRecovery : public QObject
     {
         QStringList found;
         for (const QString &dir : QDir(Recovery::root()).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-            for (const QString &copy : QDir(Recovery::root() + '/' + dir).entryList({"*.xml"}, QDir::Files))
+            for (const QString &copy : QDir(Recovery::root() + '/' + dir).entryList({"*.xml", "*.journal"}, QDir::Files))
                 found << Recovery::root() + '/' + dir + '/' + copy;
         return found;
     }
@@ -95,6 +96,100 @@ private slots:
         QVERIFY(copies().isEmpty());
     }
 
+    // Edits as the commands make them, each one undo step, on the file
+    // journalled below.
+    static void edit(TestWindow &w, const QString &path, const QString &what)
+    {
+        XmlDocument &d = w.doc();
+        const XmlNode r = d.documentElement();
+        const XmlNode b = r.firstChild();
+        const XmlNode list = b.nextSibling().nextSibling();
+        if (what == "rename") {
+            d.rename(b, "bb");
+        } else if (what == "value") {
+            d.setText(b.firstChild(), "text & less");
+        } else if (what == "attributes") {
+            d.setAttribute(r, "new", "v");
+            d.setText(r.attributeNode("a"), "changed");
+            d.removeAttribute(b, "id");
+            d.setAttribute(r, "xmlns:q", "urn:q");
+        } else if (what == "insert") {
+            const XmlNode e = d.createElement("p:n");
+            d.insertBefore(list, e, list.firstChild());
+            d.setAttribute(e, "k", "v");
+            d.appendChild(e, d.createComment("c"));
+        } else if (what == "delete") {
+            d.removeNode(list.firstChild());
+        } else if (what == "element text") {
+            d.setText(list, "plain");
+        } else if (what == "move") {
+            d.insertBefore(r, list.lastChild(), b);
+        } else if (what == "paste") {
+            const auto pasted = XmlDocument::parse("<p:z xmlns:p=\"urn:p\" t='1'><q>&lt;日本</q></p:z>");
+            d.insertBefore(r, d.cloneNode(pasted->documentElement()), list);
+        } else if (what == "undo") {
+            w.window.undo().DoUndo();
+            return;
+        } else if (what == "redo") {
+            w.window.undo().DoRedo();
+            return;
+        } else if (what == "save") {
+            QVERIFY(w.window.SaveFile(path));
+            return;
+        }
+        w.window.DocumentModified();
+    }
+
+    // The journal of a file's changes restores the bytes a whole copy of
+    // the document would hold, which is what saving it would write.
+    void journalRestoresWhatACopyWould_data()
+    {
+        QTest::addColumn<QStringList>("edits");
+        QTest::addColumn<bool>("journal"); // false: a whole copy stands for it
+        QTest::newRow("rename") << QStringList{"rename"} << true;
+        QTest::newRow("value") << QStringList{"value"} << true;
+        QTest::newRow("attributes") << QStringList{"attributes"} << true;
+        QTest::newRow("insert") << QStringList{"insert"} << true;
+        QTest::newRow("delete") << QStringList{"delete"} << true;
+        QTest::newRow("element text") << QStringList{"element text"} << true;
+        QTest::newRow("move") << QStringList{"move"} << true;
+        QTest::newRow("paste") << QStringList{"paste"} << true;
+        QTest::newRow("undo and redo mixed")
+            << QStringList{"delete", "move", "undo", "rename", "paste", "undo", "redo", "insert", "undo", "value"} << true;
+        QTest::newRow("edited after a save") << QStringList{"rename", "move", "save", "value", "delete", "undo"} << true;
+        QTest::newRow("undone to the saved state, then edited") << QStringList{"rename", "move", "undo", "undo", "value"} << true;
+        // The node comes back with the file's bytes the journal never had.
+        QTest::newRow("deleted before a save, back after") << QStringList{"delete", "save", "undo"} << false;
+    }
+    void journalRestoresWhatACopyWould()
+    {
+        QFETCH(QStringList, edits);
+        QFETCH(bool, journal);
+        QByteArray pad;
+        for (int i = 0; i < 200; ++i)
+            pad += "\n  <e n='" + QByteArray::number(i) + "'>padding</e>";
+        const QString path = m_files.write("journal.xml", "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\n<!-- head -->\n<r xmlns:p=\"urn:p\" a='single'>\n"
+                                                          "  <b id=\"1\">text &amp; more</b>\n\t<p:c x = \"1\" />\n"
+                                                          "  <list><i>one</i> <i>two</i><i>three</i></list>" + pad + "\n</r>\n");
+        TestWindow w;
+        QVERIFY(w.window.OpenFile(path));
+        w.window.UpdateStatus(path);
+        for (const QString &e : edits)
+            edit(w, path, e);
+        QVERIFY(waitForCopy(w.window));
+        const QString copy = w.window.recovery()->copyPath();
+        QCOMPARE(copy.endsWith(".journal"), journal);
+        QByteArray expected;
+        QVERIFY(w.doc().serialize(&expected));
+
+        TestWindow restored;
+        QString error;
+        QVERIFY2(restored.window.lifecycle().Recover(copy, path, &error), qPrintable(error));
+        QByteArray got;
+        QVERIFY(restored.doc().serialize(&got));
+        QCOMPARE(QString::fromUtf8(got), QString::fromUtf8(expected));
+    }
+
     // An editor with an unsaved change to `path` in a child process, killed
     // once its copy is on disk: the copy, which nobody was offered while
     // that editor ran.
@@ -121,22 +216,32 @@ private slots:
     void killedEditorsWorkIsOffered_data()
     {
         QTest::addColumn<Prompt::Answer>("answer");
-        QTest::addColumn<bool>("corrupt");
-        QTest::newRow("restored") << Prompt::Answer::Yes << false;
-        QTest::newRow("declined") << Prompt::Answer::No << false;
-        QTest::newRow("copy does not parse") << Prompt::Answer::Yes << true;
+        QTest::addColumn<QString>("spoiled"); // the copy, or the file it belongs to, changed after the kill
+        QTest::addColumn<int>("padding");     // a file this long is kept as a journal of its changes
+        QTest::newRow("restored") << Prompt::Answer::Yes << "" << 0;
+        QTest::newRow("declined") << Prompt::Answer::No << "" << 0;
+        QTest::newRow("copy does not parse") << Prompt::Answer::Yes << "copy" << 0;
+        QTest::newRow("restored from the journal") << Prompt::Answer::Yes << "" << 200;
+        QTest::newRow("journal spoiled") << Prompt::Answer::Yes << "copy" << 200;
+        QTest::newRow("file changed since the journal began") << Prompt::Answer::Yes << "file" << 200;
     }
     void killedEditorsWorkIsOffered()
     {
         QFETCH(Prompt::Answer, answer);
-        QFETCH(bool, corrupt);
-        const QString path = m_files.write("killed.xml", "<r/>");
+        QFETCH(QString, spoiled);
+        QFETCH(int, padding);
+        const QByteArray content = padding ? "<r><!--" + QByteArray(padding, 'x') + "--></r>" : "<r/>";
+        const QString path = m_files.write("killed.xml", content);
         const QString left = killedEditorsCopy(path);
         QVERIFY(!left.isEmpty());
+        QCOMPARE(left.endsWith(".journal"), padding > 0);
         QFile copy(left);
-        if (corrupt && (!copy.open(QIODevice::WriteOnly) || copy.write("<r><unclosed></r>") < 0))
+        if (spoiled == "copy" && (!copy.open(QIODevice::WriteOnly) || copy.write("<r><unclosed></r>") < 0))
             QFAIL("cannot spoil the copy");
         copy.close();
+        if (spoiled == "file")
+            m_files.write("killed.xml", content + "\n");
+        const bool corrupt = !spoiled.isEmpty();
 
         std::vector<std::unique_ptr<TestWindow>> restored;
         ScriptedPrompt prompt;
@@ -158,11 +263,13 @@ private slots:
         QCOMPARE(restored.size(), answer == Prompt::Answer::Yes ? 1u : 0u);
         if (!restored.empty()) {
             frmMain &w = restored[0]->window;
-            QCOMPARE(restored[0]->markup(), "<r n=\"changed\"/>");
+            const auto expected = XmlDocument::parse(QString::fromUtf8(content));
+            expected->setAttribute(expected->documentElement(), "n", "changed");
+            QCOMPARE(restored[0]->markup(), expected->xml(expected->documentNode()));
             QVERIFY(w.flags().m_Dirty && w.flags().m_HasFile);
             QCOMPARE(w.flags().m_FileName, path);
             QCOMPARE(w.windowTitle(), "killed.xml * - Ostrel XML Editor");
-            QCOMPARE(TestFiles::read(path), "<r/>"); // the file itself waits for a save
+            QCOMPARE(TestFiles::read(path), content); // the file itself waits for a save
         }
     }
 

@@ -2,6 +2,7 @@
 #include "TestTables.h"
 #include "TestWindow.h"
 #include "base/StringTable.h"
+#include "document/DocumentLifecycle.h"
 #include "xml/XsltTransform.h"
 #include "editing/NodeEditor.h"
 #include "shell/StructureCommands.h"
@@ -14,6 +15,7 @@
 #include <QDirIterator>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QSplitter>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QUdpSocket>
@@ -374,6 +376,49 @@ private slots:
         }
         QVERIFY(workers().isEmpty());
         TransformJob::limits() = {};
+    }
+
+    // The web engine's page (and its renderer process, some 180 MB) exists
+    // only while the pane can be seen with something in it.
+    void engineOnlyWhileThePaneIsSeen_data()
+    {
+        QTest::addColumn<QString>("gone");
+        QTest::newRow("pane dragged shut") << "squeezed";
+        QTest::newRow("window hidden") << "hidden";
+        QTest::newRow("document closed") << "closed";
+    }
+    void engineOnlyWhileThePaneIsSeen()
+    {
+        QFETCH(QString, gone);
+        TestWindow w(QStringLiteral("<r><a/></r>"));
+        PreviewPane *pane = w.window.ie();
+        w.window.preview().ShowPreview(w.doc().documentNode());
+        QVERIFY(!pane->view()); // nothing on the screen yet
+        QVERIFY(w.showWindow());
+        QTRY_VERIFY_WITH_TIMEOUT(pane->view() && pane->isLoaded(), 30000);
+        auto *splitter = w.window.findChild<QSplitter *>(QStringLiteral("vsp"));
+        QSplitterHandle *handle = splitter->handle(1);
+        const QPoint grip = handle->rect().center();
+        if (gone == "squeezed") {
+            // Dragged to the window's bottom edge, as with the mouse.
+            QTest::mousePress(handle, Qt::LeftButton, {}, grip);
+            QTest::mouseMove(handle, grip + QPoint(0, splitter->height()));
+            QTest::mouseRelease(handle, Qt::LeftButton, {}, grip + QPoint(0, splitter->height()));
+        } else if (gone == "hidden") {
+            w.window.hide();
+        } else {
+            w.window.lifecycle().mnuFileClose_Click();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!pane->view(), 30000);
+        if (gone == "closed")
+            return;
+        // Wanted again: made again, showing what it showed.
+        if (gone == "squeezed")
+            splitter->setSizes({splitter->height() / 2, splitter->height() / 2});
+        else
+            QVERIFY(w.showWindow());
+        QTRY_VERIFY_WITH_TIMEOUT(pane->view() && pane->isLoaded(), 30000);
+        QCOMPARE(pane->url().toLocalFile(), w.window.preview().previewFile());
     }
 
     void clickingANameSelectsItsNode()

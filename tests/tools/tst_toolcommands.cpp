@@ -583,6 +583,23 @@ private slots:
         QCOMPARE(guide.check(doc, &found, 10), faults);
     }
 
+    // A document whose whole check takes seconds is checked after a pause
+    // about as long, which the status bar tells; faults are still marked.
+    void largeDocumentsWaitForALongerPause()
+    {
+        const auto restore = qScopeGuard([was = SchemaAssist::largeDocumentBytes()] { SchemaAssist::largeDocumentBytes() = was; });
+        SchemaAssist::largeDocumentBytes() = 10;
+        files.write(QStringLiteral("order.dtd"), kOrderDtd);
+        TestWindow w;
+        QVERIFY(w.showWindow(true));
+        QVERIFY(w.window.OpenFile(files.write(QStringLiteral("large.xml"), "<!DOCTYPE order SYSTEM 'order.dtd'><order><item n='1'>a</item></order>")));
+        QTRY_COMPARE(w.window.statusText(), QStringLiteral("order.dtd のスキーマに従って編集します。 "
+                                                           "文書が大きいため、入力中の検証は入力が 1 秒止まってから行います。"));
+        QVERIFY(w.doc().rename(w.doc().documentElement().firstChild(), QStringLiteral("x")));
+        w.window.DocumentModified();
+        QTRY_VERIFY_WITH_TIMEOUT(!w.model().faults().isEmpty(), 30000);
+    }
+
     // A document naming a DTD of a terabyte opens; the status says why
     // nothing guides its editing.
     void openingWithAHugeDtd()
