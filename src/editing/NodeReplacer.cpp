@@ -9,6 +9,7 @@
 #include "document/Prompt.h"
 #include "document/Selection.h"
 #include "document/TreeBuilder.h"
+#include "xml/TextSearch.h"
 #include "xml/XmlDocument.h"
 
 namespace {
@@ -113,6 +114,7 @@ bool NodeReplacer::findNext(const ReplaceRequest &request, QString *message)
         return false;
     // After the match found last, or after the item the user selected since
     // (from the subtree's top when that lies outside it).
+    const QByteArray required = matcher.requiredBytes();
     const XmlNode selected = m_host.selection().GetSelectedDOMNode();
     XmlNode n = scope.first;
     int field = Name;
@@ -128,7 +130,9 @@ bool NodeReplacer::findNext(const ReplaceRequest &request, QString *message)
         if (!scope.contains(n))
             continue;
         for (; field < Fields; ++field) {
-            if (!wanted(n, field, request.targets) || matcher.count(fieldText(n, field)) == 0)
+            if (!wanted(n, field, request.targets)
+                || (field == Value && !required.isEmpty() && !textMayContain(n, required, matcher.caseless()))
+                || matcher.count(fieldText(n, field)) == 0)
                 continue;
             const QModelIndex item = m_host.model().indexForNode(n);
             if (!item.isValid())
@@ -208,6 +212,8 @@ int NodeReplacer::replaceAll(const ReplaceRequest &request, QString *message)
     bool anyChange = false;
     QString reason;
     unsigned visited = 0;
+    // Most values do not hold the text: they are passed over on their bytes.
+    const QByteArray required = matcher.requiredBytes();
     for (XmlNode n = scope.first; n && n != scope.end; n = NodeFinder::nextInTree(n)) {
         // Cancelled, what is replaced so far stays as one step to undo.
         if (progress && (++visited & 0xFFFF) == 0 && !progress->advance(0))
@@ -215,7 +221,8 @@ int NodeReplacer::replaceAll(const ReplaceRequest &request, QString *message)
         if (!scope.contains(n))
             continue;
         for (int field = Name; field < Fields; ++field) {
-            if (!wanted(n, field, request.targets))
+            if (!wanted(n, field, request.targets)
+                || (field == Value && !required.isEmpty() && !textMayContain(n, required, matcher.caseless())))
                 continue;
             const QString text = fieldText(n, field);
             int count = 0;

@@ -9,8 +9,15 @@ TextMatcher::TextMatcher(const MatchOptions &options)
         m_error = resourceString(3410);
         return;
     }
-    if (!options.regularExpression)
+    if (!options.regularExpression) {
         m_literal = options.pattern;
+        // Without case, only ASCII letters compare alike byte by byte.
+        bool ascii = true;
+        for (const QChar c : m_literal)
+            ascii = ascii && c.unicode() < 128;
+        if (options.caseSensitive || ascii)
+            m_required = m_literal.toUtf8();
+    }
     m_useExpression = options.regularExpression || options.wholeWord;
     if (!m_useExpression) {
         m_replacement = options.replacement;

@@ -33,6 +33,10 @@ public:
     QString error() const { return m_error; }
     // How many matches `text` holds (0 with an error).
     int count(const QString &text) const;
+    // Bytes every match's text holds, in UTF-8 (ASCII letters in either case
+    // when caseless()); empty when no such bytes are known.
+    QByteArray requiredBytes() const { return m_required; }
+    bool caseless() const { return m_case == Qt::CaseInsensitive; }
     // `text` with every match replaced; `matches` (when given) their number.
     QString replaced(const QString &text, int *matches = nullptr) const;
 
@@ -48,6 +52,7 @@ private:
 
     QString m_error;
     QString m_literal; // the pattern, when it is no regular expression
+    QByteArray m_required;
     Qt::CaseSensitivity m_case;
     // Set when a plain search is not enough (a pattern or whole words).
     QRegularExpression m_expression;
