@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QPersistentModelIndex>
+
 #include <functional>
 
 class DocumentHost;
