@@ -27,3 +27,5 @@ int measureExpandAll(int argc, char **argv, const QString &path);
 int measureEditAfterExpand(int argc, char **argv, const QString &path);
 // Find next and the path query.
 int measureSearch(int argc, char **argv, const QString &path);
+// Replacing a value in every record, and undoing it.
+int measureReplace(int argc, char **argv, const QString &path);

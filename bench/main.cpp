@@ -638,6 +638,8 @@ int main(int argc, char **argv)
             return measureF7(argc, argv, QString::fromLocal8Bit(argv[3]));
         if (std::strcmp(argv[2], "guided") == 0)
             return measureGuided(argc, argv, QString::fromLocal8Bit(argv[3]));
+        if (std::strcmp(argv[2], "replace") == 0)
+            return measureReplace(argc, argv, QString::fromLocal8Bit(argv[3]));
         if (std::strcmp(argv[2], "search") == 0)
             return measureSearch(argc, argv, QString::fromLocal8Bit(argv[3]));
         if (std::strcmp(argv[2], "preview") == 0)
@@ -692,6 +694,7 @@ int main(int argc, char **argv)
     const auto expand = measure("expand", path, runs);
     const auto expandedEdit = measure("expanded-edit", path, runs);
     const auto search = measure("search", path, runs);
+    const auto replace = measure("replace", path, runs);
     const auto save = measure("save", path, runs);
     const auto validation = measure("validate", path, runs);
     const auto f7 = measure("f7", path, runs);
@@ -723,6 +726,11 @@ int main(int argc, char **argv)
     std::printf("find_ms %.0f\nfind_time_ratio %.2f\n", search.at("find_ms"), search.at("find_ms") / libxmlMs);
     std::printf("xpath_ms %.0f\nxpath_results %.0f\nxpath_requery_ms %.0f\n", search.at("xpath_ms"),
                 search.at("xpath_results"), search.at("xpath_requery_ms"));
+    std::printf("replace_all_ms %.0f\nreplace_all_ratio %.2f\nreplace_undo_ms %.0f\nreplace_undo_ratio %.2f\n",
+                replace.at("replace_all_ms"), replace.at("replace_all_ms") / libxmlMs, replace.at("replace_undo_ms"),
+                replace.at("replace_undo_ms") / libxmlMs);
+    std::printf("replace_memory_mb %.1f\nreplace_memory_ratio %.3f\nreplaced %.0f\n", replace.at("replace_memory_kb") / 1024,
+                replace.at("replace_memory_ratio"), replace.at("replaced"));
     std::printf("open_time_ratio %.2f\nopen_memory_ratio %.2f\n", openMs / libxmlMs, openMb / libxmlMb);
     std::printf("save_ms %.0f\nlibxml_save_ms %.0f\nsave_ratio %.2f\n", save.at("save_ms"), save.at("libxml_save_ms"),
                 save.at("save_ms") / save.at("libxml_save_ms"));

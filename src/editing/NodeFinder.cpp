@@ -80,6 +80,11 @@ XmlNode NodeFinder::nextInTree(const XmlNode &node)
 {
     if (const XmlNode first = firstRow(node))
         return first;
+    return nextOutside(node);
+}
+
+XmlNode NodeFinder::nextOutside(const XmlNode &node)
+{
     for (XmlNode n = node; n && !n.isDocument(); n = parentRow(n))
         if (const XmlNode next = nextRow(n))
             return next;

@@ -46,6 +46,8 @@ public:
     // attributes, then its children, depth first.
     static XmlNode nextInTree(const XmlNode &node);
     static XmlNode previousInTree(const XmlNode &node);
+    // The first node after `node` and its rows (none after the last).
+    static XmlNode nextOutside(const XmlNode &node);
 
 private:
     bool select(const XmlNode &node);

@@ -1,9 +1,11 @@
 #include "ClipboardSearchCommands.h"
 
 #include "MainMenu.h"
+#include "ReplaceDialog.h"
 #include "document/DocumentHost.h"
 #include "editing/NodeClipboard.h"
 #include "editing/NodeFinder.h"
+#include "editing/NodeReplacer.h"
 #include "editing/TreeDragDrop.h"
 #include "editing/TreeNavigator.h"
 
@@ -11,12 +13,13 @@
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QTreeView>
 
 ClipboardSearchCommands::ClipboardSearchCommands(DocumentHost &host, DocumentLifecycle &lifecycle, MainMenu &menu,
                                                  NodeEditor &editor, TreeNavigator &navigator,
                                                  const Controls &controls, QObject *parent)
     : QObject(parent), m_host(host), m_menu(menu), m_clipboard(new NodeClipboard(host, lifecycle, editor, this)),
-      m_finder(new NodeFinder(host, *controls.cboPath, this))
+      m_finder(new NodeFinder(host, *controls.cboPath, this)), m_replacer(new NodeReplacer(host, lifecycle, this))
 {
     navigator.setClipboardAndFinder(m_clipboard, m_finder);
     m_dragDrop = new TreeDragDrop(host, lifecycle, *m_clipboard, editor, navigator, this);
@@ -35,6 +38,7 @@ ClipboardSearchCommands::ClipboardSearchCommands(DocumentHost &host, DocumentLif
     on(item("mnuEditPaste"), paste);
     on(item("mnuEditFind"), find);
     on(item("mnuEditFindNext"), [this] { m_finder->mnuEditFindNext_Click(); });
+    on(item("mnuEditReplace"), [this] { showReplaceDialog(); });
     on(controls.cut, cut);
     on(controls.copy, copy);
     on(controls.paste, paste);
@@ -65,6 +69,16 @@ void ClipboardSearchCommands::updateEditMenu()
     const bool hasDocument = m_host.dom() != nullptr;
     m_menu.enable(QStringLiteral("mnuEditFind"), hasDocument);
     m_menu.enable(QStringLiteral("mnuEditFindNext"), hasDocument);
+    m_menu.enable(QStringLiteral("mnuEditReplace"), hasDocument);
+}
+
+void ClipboardSearchCommands::showReplaceDialog()
+{
+    if (!m_host.dom())
+        return;
+    if (!m_replaceDialog)
+        m_replaceDialog = new ReplaceDialog(m_host, *m_replacer, m_host.tvw()->window());
+    m_replaceDialog->open(m_finder->findText());
 }
 
 bool ClipboardSearchCommands::eventFilter(QObject *watched, QEvent *event)

@@ -10,6 +10,8 @@ class NodeEditor;
 class NodeFinder;
 class QAction;
 class QComboBox;
+class NodeReplacer;
+class ReplaceDialog;
 class TreeDragDrop;
 class TreeNavigator;
 
@@ -37,6 +39,10 @@ public:
     NodeClipboard &clipboard() { return *m_clipboard; }
     NodeFinder &finder() { return *m_finder; }
     TreeDragDrop &dragDrop() { return *m_dragDrop; }
+    NodeReplacer &replacer() { return *m_replacer; }
+    // The find-and-replace window, made when first asked for.
+    ReplaceDialog *replaceDialog() const { return m_replaceDialog; }
+    void showReplaceDialog();
 
     void updateEditMenu();
 
@@ -48,6 +54,8 @@ private:
     MainMenu &m_menu;
     NodeClipboard *m_clipboard;
     NodeFinder *m_finder;
+    NodeReplacer *m_replacer;
+    ReplaceDialog *m_replaceDialog = nullptr;
     TreeDragDrop *m_dragDrop = nullptr;
     QObject *m_pathEdit = nullptr;
     QObject *m_pathBox = nullptr;

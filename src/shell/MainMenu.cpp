@@ -40,6 +40,7 @@ MainMenu::MainMenu(QMainWindow *window) : m_window(window)
     addSeparator(edit);
     add(edit, QStringLiteral("mnuEditFind"), QStringLiteral("検索(&F)..."), QStringLiteral("Ctrl+F"));
     add(edit, QStringLiteral("mnuEditFindNext"), QStringLiteral("次を検索(&N)"), QStringLiteral("F3"));
+    add(edit, QStringLiteral("mnuEditReplace"), QStringLiteral("置換(&H)..."), QStringLiteral("Ctrl+H"));
     addSeparator(edit);
     add(edit, QStringLiteral("mnuViewLock"), QStringLiteral("要素・属性名のロック(&L)"))->setCheckable(true);
 

@@ -152,15 +152,13 @@ void UndoController::DoUndo()
         m_Undo = std::make_unique<clsUndoRedo>();
     const clsUndoRedo::Step leaving = m_Undo->current();
     if (const clsUndoRedo::Step step = m_Undo->Undo()) {
-        // Changes not yet recorded belong to the state being left.
-        Journal journal = leaving->journal();
-        for (JournalEntry &e : m_journal.take())
-            journal.push_back(std::move(e));
-        leaving->setJournal(journal);
+        // Changes not yet recorded belong to the state being left. The
+        // step's journal is undone where it lies: a large step is not copied.
+        leaving->appendJournal(m_journal.take());
         leaving->addExpansions(std::exchange(m_expansions, {}));
         m_restoring = true;
         m_host.tvw()->setUpdatesEnabled(false);
-        m_journal.undo(journal);
+        m_journal.undo(leaving->journal());
         restore(leaving->expansions(), false, *step);
         showSelected();
         m_restoring = false;

@@ -109,6 +109,15 @@ void UndoJournal::textChanged(const XmlNode &node, const QString &oldText)
                    newText.mid(prefix, newText.size() - prefix - suffix)};
     e.prefix = int(prefix);
     e.suffix = int(suffix);
+    // A replacement made throughout a document changes many values alike:
+    // their entries share one copy of the texts instead of holding one each.
+    if (!m_pending.empty()) {
+        const JournalEntry &last = m_pending.back();
+        if (last.type == JournalEntry::Type::Text && last.before == e.before && last.after == e.after) {
+            e.before = last.before;
+            e.after = last.after;
+        }
+    }
     m_pending.push_back(std::move(e));
 }
 

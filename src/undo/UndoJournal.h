@@ -4,7 +4,7 @@
 
 #include <QString>
 
-#include <vector>
+#include <deque>
 
 class XmlDocument;
 
@@ -24,7 +24,10 @@ struct JournalEntry
     int suffix = 0;
 };
 
-using Journal = std::vector<JournalEntry>;
+// A deque, not a vector: a step of 100,000 changes grows by blocks instead
+// of moving everything into a buffer twice as large, which for a moment
+// would hold both.
+using Journal = std::deque<JournalEntry>;
 
 // Records every change of a document as it happens. Nodes taken out of the
 // document stay owned by it, so the recorded handles can be put back.

@@ -25,6 +25,12 @@ public:
 
     void setJournal(Journal journal) { m_journal = std::move(journal); }
     const Journal &journal() const { return m_journal; }
+    // Later changes, undone with the step's own.
+    void appendJournal(Journal later)
+    {
+        for (JournalEntry &e : later)
+            m_journal.push_back(std::move(e));
+    }
 
     void setExpansions(Expansions expansions) { m_expansions = std::move(expansions); }
     const Expansions &expansions() const { return m_expansions; }

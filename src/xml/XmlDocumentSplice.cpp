@@ -117,16 +117,17 @@ private:
         return text;
     }
 
-    bool changed(xmlNodePtr n) const { return m_changes.changed.count(n) != 0; }
+    bool changed(xmlNodePtr n) const { return m_changes.changed.contains(n); }
     bool ownClean(xmlNodePtr n) const
     {
-        const auto it = m_changes.originalMarkup.find(n);
-        return it == m_changes.originalMarkup.end() || it->second == signature(n);
+        const auto it = m_changes.originalMarkup.constFind(n);
+        return it == m_changes.originalMarkup.cend()
+            || QByteArrayView(m_changes.markups.constData() + it->first, it->second) == signature(n);
     }
     xmlNodePtr originalParent(xmlNodePtr n) const
     {
-        const auto it = m_changes.originalParent.find(n);
-        return it == m_changes.originalParent.end() ? n->parent : static_cast<xmlNodePtr>(it->second);
+        const auto it = m_changes.originalParent.constFind(n);
+        return it == m_changes.originalParent.cend() ? n->parent : static_cast<xmlNodePtr>(it.value());
     }
     // A node still standing where it was read, after what was written
     // before it: its own bytes and leading white space can be used.
@@ -328,8 +329,11 @@ void XmlDocument::noteMarkupChange(void *node)
     xmlNodePtr n = static_cast<xmlNodePtr>(node);
     if (!m_source || !n)
         return;
-    if (hasRange(n) && !m_changes.originalMarkup.count(n))
-        m_changes.originalMarkup.emplace(n, signature(n));
+    if (hasRange(n) && !m_changes.originalMarkup.contains(n)) {
+        const QByteArray markup = signature(n);
+        m_changes.originalMarkup.insert(n, {m_changes.markups.size(), markup.size()});
+        m_changes.markups += markup;
+    }
     noteContentChange(n);
 }
 
@@ -338,9 +342,11 @@ void XmlDocument::noteContentChange(void *parent)
     settle();
     if (!m_source)
         return;
-    for (xmlNodePtr p = static_cast<xmlNodePtr>(parent); p && p->type != XML_DOCUMENT_NODE; p = p->parent)
-        if (!m_changes.changed.insert(p).second)
+    for (xmlNodePtr p = static_cast<xmlNodePtr>(parent); p && p->type != XML_DOCUMENT_NODE; p = p->parent) {
+        if (m_changes.changed.contains(p))
             break; // its ancestors are marked already
+        m_changes.changed.insert(p);
+    }
 }
 
 void XmlDocument::noteRemoval(void *parent, void *node)
@@ -350,7 +356,8 @@ void XmlDocument::noteRemoval(void *parent, void *node)
     if (!m_source)
         return;
     if (n->type != XML_ATTRIBUTE_NODE && hasRange(n))
-        m_changes.originalParent.emplace(n, parent);
+        if (!m_changes.originalParent.contains(n)) // where it first stood
+            m_changes.originalParent.insert(n, parent);
     noteContentChange(parent);
 }
 
