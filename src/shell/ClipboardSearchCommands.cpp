@@ -3,6 +3,7 @@
 #include "MainMenu.h"
 #include "ReplaceDialog.h"
 #include "document/DocumentHost.h"
+#include "document/NodeTreeView.h"
 #include "editing/NodeClipboard.h"
 #include "editing/NodeFinder.h"
 #include "editing/NodeReplacer.h"
@@ -13,7 +14,6 @@
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QTreeView>
 
 ClipboardSearchCommands::ClipboardSearchCommands(DocumentHost &host, DocumentLifecycle &lifecycle, MainMenu &menu,
                                                  NodeEditor &editor, TreeNavigator &navigator,

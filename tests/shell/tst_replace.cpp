@@ -1,6 +1,7 @@
 #include "TestTables.h"
 #include "TestWindow.h"
 #include "XvfbScreen.h"
+#include "document/NodeTreeView.h"
 #include "editing/NodeFinder.h"
 #include "shell/ClipboardSearchCommands.h"
 #include "shell/ReplaceDialog.h"
@@ -13,7 +14,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
-#include <QTreeView>
 
 class TestReplace : public QObject
 {
