@@ -75,13 +75,18 @@ namespace {
 void setFittingText(QMessageBox &box, const QString &text)
 {
     const QScreen *screen = box.screen();
-    const int room = screen ? screen->availableGeometry().height() / 2 : 400;
+    const QSize screenSize = screen ? screen->availableGeometry().size() : QSize(800, 800);
+    const int room = screenSize.height() / 2;
+    // A box wraps its text at about half the screen's width (at most 500
+    // pixels), less its icon and margins; measured wider, the lines of a
+    // wide font would wrap into more than the room.
+    const int wrapWidth = std::max(160, std::min(screenSize.width() / 2, 500) - 120);
     const QFontMetrics metrics(box.font());
     const QStringList lines = text.split(QLatin1Char('\n'));
     int height = 0;
     qsizetype fit = 0;
     for (; fit < lines.size(); ++fit) {
-        height += metrics.boundingRect(QRect(0, 0, 500, 0), Qt::TextWordWrap, lines[fit] + QLatin1Char(' ')).height();
+        height += metrics.boundingRect(QRect(0, 0, wrapWidth, 0), Qt::TextWordWrap, lines[fit] + QLatin1Char(' ')).height();
         if (height > room)
             break;
     }
