@@ -20,12 +20,25 @@ PACKAGES=(
   docbook-xsl
 )
 
+# Needed where the archive has them: from Debian 13 on, Qt's SVG image
+# plugin (every icon of the window) is a package of its own.
+WHERE_KNOWN=(qt6-svg-plugins)
+
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+known_missing() {
+  local p
+  for p in "${WHERE_KNOWN[@]}"; do
+    if ! installed "$p" && apt-cache show "$p" >/dev/null 2>&1; then echo "$p"; fi
+  done
+}
+
 missing=()
 for p in "${PACKAGES[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+  if ! installed "$p"; then
     missing+=("$p")
   fi
 done
+mapfile -t -O "${#missing[@]}" missing < <(known_missing)
 
 if [ ${#missing[@]} -eq 0 ]; then
   exit 0
@@ -35,4 +48,7 @@ SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
+# Asked again: the archive's lists may have been empty before the update.
+mapfile -t -O "${#missing[@]}" missing < <(known_missing)
+mapfile -t missing < <(printf '%s\n' "${missing[@]}" | sort -u)
 $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
