@@ -127,8 +127,12 @@ void ValuePaneEditor::applyDocument(const QString &text, bool wasExpanded)
     NodeTreeView *tvw = m_host.tvw();
     tvw->setUpdatesEnabled(false);
     m_host.selection().holdClicks(true);
-    while (const XmlNode child = top.firstChild())
-        dom.removeNode(child);
+    // From the last: the root goes before a document type whose entities
+    // it uses, which could not go first. A node that will not go ends the
+    // loop instead of asking again forever.
+    while (const XmlNode child = top.lastChild())
+        if (!dom.removeNode(child))
+            break;
     for (XmlNode child = parsed->documentNode().firstChild(); child; child = child.nextSibling())
         dom.appendChild(top, dom.cloneNode(child));
     const QModelIndex item = m_host.model().documentIndex();
