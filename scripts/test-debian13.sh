@@ -45,9 +45,12 @@ git ls-files -co --exclude-standard -z | tar --null -T - -cf - | tar -xf - -C "$
 
 mkdir -p "$src/build-debian13"
 log=$src/build-debian13/test.log
+# Failing tests must not end the script before its summary.
+set +e
 chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
   OSTREL_TEST_SANITIZED=0 bash -c 'cd /src/ostrel && bash scripts/test.sh' 2>&1 | tee "$log"
 rc=${PIPESTATUS[0]}
+set -e
 echo "== Debian 13 ($(chroot "$root" dpkg-query -W -f='Qt ${Version}' qt6-base-dev 2>/dev/null), $(chroot "$root" gcc -dumpfullversion 2>/dev/null | sed 's/^/GCC /')) =="
 grep -E '^[0-9]+% tests passed|tests failed|\(Failed\)|\*\*\*' "$log" || true
 exit "$rc"
