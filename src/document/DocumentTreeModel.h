@@ -69,9 +69,6 @@ public:
     // from the first.
     QModelIndex firstRowIndex(const QModelIndex &parent) const;
     QModelIndex nextRowIndex(const QModelIndex &index) const;
-    // Whether the row's item can have rows of its own (an element or the
-    // document) and has some.
-    bool hasRows(const QModelIndex &index) const { return hasChildren(index); }
     QString keyAt(const QModelIndex &index) const;
     QString labelAt(const QModelIndex &index) const;
     QString imageKeyAt(const QModelIndex &index) const;
