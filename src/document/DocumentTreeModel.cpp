@@ -497,6 +497,9 @@ void DocumentTreeModel::setFaults(const QHash<XmlNode, QString> &faults)
 
 void DocumentTreeModel::nodeRenamed(const XmlNode &node, const QString &)
 {
+    const XmlNode parent = node.isDocument() ? XmlNode() : above(node);
+    if (m_isOpen && parent && !m_isOpen(XmlNodeAccess::address(parent)))
+        return;
     const QModelIndex i = indexForNode(node);
     if (i.isValid())
         emit dataChanged(i, i);

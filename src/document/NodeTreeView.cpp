@@ -46,7 +46,11 @@ NodeTreeView::NodeTreeView(QWidget *parent) : QAbstractItemView(parent)
     Q_UNUSED(accessible)
 }
 
-NodeTreeView::~NodeTreeView() = default;
+NodeTreeView::~NodeTreeView()
+{
+    if (auto *items = qobject_cast<DocumentTreeModel *>(model()))
+        items->setOpenTest({});
+}
 
 void NodeTreeView::setModel(QAbstractItemModel *newModel)
 {
@@ -56,7 +60,11 @@ void NodeTreeView::setModel(QAbstractItemModel *newModel)
     m_open.clear();
     m_leaving.clear();
     // Rows keep only their item, and ask the model for its index.
+    if (m_items && m_items == model())
+        m_items->setOpenTest({});
     m_items = qobject_cast<DocumentTreeModel *>(newModel);
+    if (m_items)
+        m_items->setOpenTest([this](const void *item) { return m_open.contains(item); });
     Q_ASSERT(!newModel || m_items);
     QAbstractItemView::setModel(newModel);
     if (newModel)

@@ -5,6 +5,7 @@
 #include "DocumentLifecycle.h"
 #include "PrivateFolder.h"
 #include "Prompt.h"
+#include "schema/ForkedChild.h"
 #include "xml/XmlDocument.h"
 
 #include <QCoreApplication>
@@ -271,29 +272,26 @@ bool RecoveryWriter::writeJournal()
     // Hashed as the file stood at the start: one changed meanwhile differs now.
     if (m_base.hash.isEmpty() || !FileIdentity::stat(m_base.path).sameStat(m_base))
         return false;
-    QByteArray bytes = m_journal.takePending();
+    QList<QByteArray> blocks = m_journal.takePending();
     if (m_journalBytes == 0) {
-        bytes.prepend(RecoveryJournal::header(m_base));
+        blocks.prepend(RecoveryJournal::header(m_base));
         QFile::remove(m_journalPath);
     }
     const int fd = ::open(QFile::encodeName(m_journalPath).constData(),
                           O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0)
         return false;
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += n;
+    qint64 written = 0;
+    bool ok = true;
+    for (const QByteArray &bytes : std::as_const(blocks)) {
+        ok = ok && forked::writeAll(fd, bytes);
+        written += bytes.size();
     }
-    const bool ok = done == bytes.size() && ::fdatasync(fd) == 0;
+    ok = ok && ::fdatasync(fd) == 0;
     ::close(fd);
     if (!ok)
         return false;
-    m_journalBytes += bytes.size();
+    m_journalBytes += written;
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include <QDataStream>
 #include <QFile>
 #include <QFileInfo>
+#include <QtEndian>
 
 #include <sys/stat.h>
 
@@ -62,8 +63,10 @@ QDataStream &operator>>(QDataStream &in, RecoveryJournal::Path &path)
 void RecoveryJournal::restart()
 {
     m_removed.clear();
+    m_counted.clear();
     m_nextNumber = 0;
     m_pending.clear();
+    m_pendingSize = 0;
 }
 
 // The document, or a removed node the journal numbered, is where a path
@@ -82,12 +85,47 @@ bool RecoveryJournal::pathOf(XmlNode node, Path *path) const
             std::reverse(path->steps.begin(), path->steps.end());
             return true;
         }
-        path->steps.append(node.indexInParent());
+        path->steps.append(indexOf(node));
         node = up;
     }
     path->root = -1;
     std::reverse(path->steps.begin(), path->steps.end());
     return true;
+}
+
+// Counted from the last child counted under the same parent: changes made
+// one after another along the document, as by a replace across it or its
+// undo, then cost their distance apart instead of the parent's length each.
+int RecoveryJournal::indexOf(const XmlNode &node) const
+{
+    const XmlNode parent = node.parentNode();
+    if (!parent)
+        return node.indexInParent();
+    if (m_counted.size() >= 4096)
+        m_counted.clear();
+    Counted &counted = m_counted[parent];
+    // Back from both, so changes in either order cost their distance.
+    XmlNode fromNode = node, fromCounted = counted.child;
+    int index = 0;
+    for (int steps = 0;; ++steps) {
+        if (!fromNode) {
+            index = steps - 1;
+            break;
+        }
+        if (counted.child && fromNode == counted.child) {
+            index = counted.index + steps;
+            break;
+        }
+        if (fromCounted && fromCounted == node) {
+            index = counted.index - steps;
+            break;
+        }
+        fromNode = fromNode.previousSibling();
+        if (fromCounted)
+            fromCounted = fromCounted.previousSibling();
+    }
+    counted = {node, index};
+    return index;
 }
 
 // Where `node` stands (inserted) or stood (removed) under `parent`, before
@@ -97,63 +135,75 @@ bool RecoveryJournal::positionOf(const XmlNode &parent, const XmlNode &node, con
 {
     if (!pathOf(parent, path))
         return false;
-    path->steps.append(!next ? -1 : inserted ? node.indexInParent() : next.indexInParent());
+    path->steps.append(!next ? -1 : indexOf(inserted ? node : next));
     path->attribute = node.isAttribute();
     return true;
 }
 
-void RecoveryJournal::append(const QByteArray &record)
+// A record is written straight into the pending bytes, framed by its
+// length as a byte array is streamed: one stream per record, no copy.
+void RecoveryJournal::append(const std::function<void(QDataStream &)> &write)
 {
-    QDataStream out(&m_pending, QIODevice::Append);
-    stream(out) << record;
+    constexpr qsizetype kBlock = 64 * 1024;
+    if (m_pending.isEmpty() || m_pending.back().size() >= kBlock) {
+        m_pending.append(QByteArray());
+        m_pending.back().reserve(kBlock + 1024);
+    }
+    QByteArray &block = m_pending.back();
+    const qsizetype start = block.size();
+    QDataStream out(&block, QIODevice::Append);
+    stream(out) << quint32(0);
+    write(out);
+    const quint32 length = quint32(block.size() - start - 4);
+    qToBigEndian(length, block.data() + start);
+    m_pendingSize += block.size() - start;
 }
 
 bool RecoveryJournal::inserted(const XmlDocument &document, const XmlNode &parent, const XmlNode &node,
                                const XmlNode &next)
 {
+    m_counted.clear();
     Path at;
     if (!positionOf(parent, node, next, true, &at))
         return true; // inside a node not in the tree: recorded whole when it goes in
-    QByteArray record;
-    QDataStream out(&record, QIODevice::WriteOnly);
-    stream(out);
-    if (const auto it = m_removed.constFind(node); it != m_removed.constEnd()) {
-        out << quint8(Op::PutBack) << at << *it;
-    } else if (node.isAttribute()) {
-        out << quint8(Op::InsertAttribute) << at << node.nodeName() << node.text();
-    } else if (document.hasSourceMarkup(node)) {
-        // Taken out before the journal began: a save would still write it
-        // from the file's bytes, which a node made from markup would not.
-        return false;
-    } else {
-        switch (node.kind()) {
-        case NodeKind::Element:
-            out << quint8(Op::InsertElement) << at << document.exactMarkup(node);
-            break;
-        case NodeKind::Text:
-        case NodeKind::CData:
-        case NodeKind::Comment:
-        case NodeKind::ProcessingInstruction:
-            out << quint8(Op::InsertLeaf) << at << quint8(node.kind()) << node.nodeName() << node.text();
-            break;
-        default:
-            return false;
-        }
+    if (m_removed.contains(node) || node.isAttribute()) {
+        append([&](QDataStream &out) {
+            if (const auto it = m_removed.constFind(node); it != m_removed.constEnd())
+                out << quint8(Op::PutBack) << at << *it;
+            else
+                out << quint8(Op::InsertAttribute) << at << node.nodeName() << node.text();
+        });
+        return true;
     }
-    append(record);
-    return true;
+    // Taken out before the journal began: a save would still write it from
+    // the file's bytes, which a node made from markup would not.
+    if (document.hasSourceMarkup(node))
+        return false;
+    switch (node.kind()) {
+    case NodeKind::Element:
+        append([&](QDataStream &out) { out << quint8(Op::InsertElement) << at << document.exactMarkup(node); });
+        return true;
+    case NodeKind::Text:
+    case NodeKind::CData:
+    case NodeKind::Comment:
+    case NodeKind::ProcessingInstruction:
+        append([&](QDataStream &out) {
+            out << quint8(Op::InsertLeaf) << at << quint8(node.kind()) << node.nodeName() << node.text();
+        });
+        return true;
+    default:
+        return false;
+    }
 }
 
 bool RecoveryJournal::removed(const XmlNode &parent, const XmlNode &node, const XmlNode &formerNext)
 {
+    m_counted.clear();
     Path at;
     if (!positionOf(parent, node, formerNext, false, &at))
         return true;
     m_removed.insert(node, m_nextNumber++);
-    QByteArray record;
-    QDataStream out(&record, QIODevice::WriteOnly);
-    stream(out) << quint8(Op::Remove) << at;
-    append(record);
+    append([&](QDataStream &out) { out << quint8(Op::Remove) << at; });
     return true;
 }
 
@@ -162,15 +212,15 @@ bool RecoveryJournal::renamed(const XmlNode &node)
     Path at;
     if (!pathOf(node, &at))
         return true;
-    QByteArray record;
-    QDataStream out(&record, QIODevice::WriteOnly);
-    stream(out) << quint8(Op::Rename) << at << node.nodeName();
-    append(record);
+    append([&](QDataStream &out) { out << quint8(Op::Rename) << at << node.nodeName(); });
     return true;
 }
 
 bool RecoveryJournal::textChanged(const XmlNode &node, const QString &oldText)
 {
+    // An element's text replaces its children.
+    if (node.kind() == NodeKind::Element)
+        m_counted.clear();
     Path at;
     if (!pathOf(node, &at))
         return true;
@@ -183,19 +233,17 @@ bool RecoveryJournal::textChanged(const XmlNode &node, const QString &oldText)
     qsizetype suffix = 0;
     while (suffix < shorter - prefix && oldText[oldText.size() - 1 - suffix] == newText[newText.size() - 1 - suffix])
         ++suffix;
-    QByteArray record;
-    QDataStream out(&record, QIODevice::WriteOnly);
-    stream(out) << quint8(Op::Text) << at << qint64(prefix) << qint64(suffix)
-                << qint64(oldText.size() - prefix - suffix) << newText.mid(prefix, newText.size() - prefix - suffix);
-    append(record);
+    append([&](QDataStream &out) {
+        out << quint8(Op::Text) << at << qint64(prefix) << qint64(suffix) << qint64(oldText.size() - prefix - suffix)
+            << newText.mid(prefix, newText.size() - prefix - suffix);
+    });
     return true;
 }
 
-QByteArray RecoveryJournal::takePending()
+QList<QByteArray> RecoveryJournal::takePending()
 {
-    QByteArray out;
-    out.swap(m_pending);
-    return out;
+    m_pendingSize = 0;
+    return std::exchange(m_pending, {});
 }
 
 QByteArray RecoveryJournal::header(const FileIdentity &identity)

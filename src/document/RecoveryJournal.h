@@ -7,6 +7,8 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
+
 class QDataStream;
 class XmlDocument;
 
@@ -47,8 +49,8 @@ public:
     bool textChanged(const XmlNode &node, const QString &oldText);
 
     // Records not yet written, each framed by its length.
-    QByteArray takePending();
-    qint64 pendingSize() const { return m_pending.size(); }
+    QList<QByteArray> takePending();
+    qint64 pendingSize() const { return m_pendingSize; }
 
     // The start of a journal file, naming the file it applies to.
     static QByteArray header(const FileIdentity &identity);
@@ -66,12 +68,24 @@ private:
         bool attribute = false; // the last step counts attributes
     };
     bool pathOf(XmlNode node, Path *path) const;
+    int indexOf(const XmlNode &node) const;
     bool positionOf(const XmlNode &parent, const XmlNode &node, const XmlNode &next, bool inserted, Path *path) const;
-    void append(const QByteArray &record);
+    void append(const std::function<void(QDataStream &)> &write);
 
     QHash<XmlNode, qint32> m_removed;
+    // The last child whose position was counted, by parent; forgotten when
+    // the tree's structure changes.
+    struct Counted
+    {
+        XmlNode child;
+        int index = 0;
+    };
+    mutable QHash<XmlNode, Counted> m_counted;
     qint32 m_nextNumber = 0;
-    QByteArray m_pending;
+    // In blocks: one growing array would leave every size it grew through
+    // on the heap, twice the records, for a change of many nodes.
+    QList<QByteArray> m_pending;
+    qint64 m_pendingSize = 0;
 
     friend QDataStream &operator<<(QDataStream &out, const Path &path);
     friend QDataStream &operator>>(QDataStream &in, Path &path);

@@ -2,6 +2,8 @@
 
 #include "XmlNodeAccess.h"
 
+#include <QChar>
+
 #include <libxml/tree.h>
 
 #include <cstring>
@@ -16,6 +18,16 @@ bool holds(const xmlChar *text, const QByteArray &utf8, bool caseless)
     if (!caseless)
         return std::strstr(t, utf8.constData()) != nullptr;
     const uint n = uint(utf8.size());
+    const char first = utf8.isEmpty() ? 0 : utf8.front();
+    if (first > 0 && first < 0x7f) {
+        // Only where the first character stands, in either case: the
+        // comparison costs a call per byte.
+        const char lower = char(QChar::toLower(char16_t(first))), upper = char(QChar::toUpper(char16_t(first)));
+        for (; *t; ++t)
+            if ((*t == lower || *t == upper) && qstrnicmp(t, utf8.constData(), n) == 0)
+                return true;
+        return false;
+    }
     for (; *t; ++t)
         if (qstrnicmp(t, utf8.constData(), n) == 0)
             return true;

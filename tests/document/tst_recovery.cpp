@@ -127,6 +127,15 @@ private slots:
         } else if (what == "paste") {
             const auto pasted = XmlDocument::parse("<p:z xmlns:p=\"urn:p\" t='1'><q>&lt;日本</q></p:z>");
             d.insertBefore(r, d.cloneNode(pasted->documentElement()), list);
+        } else if (what == "values apart") {
+            // Forward and back, near and far: positions are counted from
+            // the last node the journal named.
+            QList<XmlNode> padding;
+            for (XmlNode n = list.nextSibling(); n; n = n.nextSibling())
+                if (n.kind() == NodeKind::Element)
+                    padding.append(n);
+            for (int i : {150, 3, 120, 121, 119, 199, 0, 60})
+                d.setText(padding[i].attributeNode("n"), QString::number(-i));
         } else if (what == "undo") {
             w.window.undo().DoUndo();
             return;
@@ -154,6 +163,7 @@ private slots:
         QTest::newRow("element text") << QStringList{"element text"} << true;
         QTest::newRow("move") << QStringList{"move"} << true;
         QTest::newRow("paste") << QStringList{"paste"} << true;
+        QTest::newRow("values apart, undone, redone") << QStringList{"values apart", "undo", "redo"} << true;
         QTest::newRow("undo and redo mixed")
             << QStringList{"delete", "move", "undo", "rename", "paste", "undo", "redo", "insert", "undo", "value"} << true;
         QTest::newRow("edited after a save") << QStringList{"rename", "move", "save", "value", "delete", "undo"} << true;
