@@ -1,12 +1,14 @@
 #include "WindowMeasures.h"
 
 #include "document/DocumentTreeModel.h"
+#include "document/NodeTreeView.h"
 #include "document/Selection.h"
 #include "editing/NodeFinder.h"
 #include "editing/TreeNavigator.h"
 #include "shell/ClipboardSearchCommands.h"
 #include "shell/ReplaceDialog.h"
 #include "shell/StructureCommands.h"
+#include "tools/PreviewPane.h"
 #include "shell/frmMain.h"
 #include "undo/UndoController.h"
 #include "xml/XmlDocument.h"
@@ -14,7 +16,7 @@
 #include <QApplication>
 #include <QAction>
 #include <QComboBox>
-#include "document/NodeTreeView.h"
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -61,6 +63,15 @@ bool openShown(frmMain &window, const QString &path)
         return false;
     QCoreApplication::processEvents();
     return true;
+}
+
+bool previewSettled(frmMain &window)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (!window.ie()->isLoaded() && waited.elapsed() < 60000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    return window.ie()->isLoaded();
 }
 
 // Expanding the document item's whole subtree ("expand tree items" on the
@@ -213,6 +224,9 @@ int measureReplace(int argc, char **argv, const QString &path)
     frmMain window;
     const long emptyKb = statusKb("VmRSS");
     if (!openShown(window, path))
+        return 1;
+    window.UpdateStatus(path);
+    if (!previewSettled(window))
         return 1;
     const long documentKb = statusKb("VmRSS") - emptyKb;
     window.menuItem(QStringLiteral("mnuEditReplace"))->trigger();

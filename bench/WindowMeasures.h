@@ -20,6 +20,9 @@ long startLoad();
 void report(Clock::time_point start, long baseKb, long nodes = -1);
 // Shows the window with the file open in it, painted.
 bool openShown(frmMain &window, const QString &path);
+// Waits, up to a minute, until the preview pane shows its page, as a user
+// who has looked at the document before acting on it.
+bool previewSettled(frmMain &window);
 
 // Expanding the whole document, then collapsing it.
 int measureExpandAll(int argc, char **argv, const QString &path);

@@ -251,18 +251,11 @@ int measurePreview(int argc, char **argv, const QString &path)
         return 1;
     window.UpdateStatus(path);
     PreviewPane *pane = window.ie();
-    auto settled = [pane] {
-        QElapsedTimer waited;
-        waited.start();
-        while (!pane->isLoaded() && waited.elapsed() < 60000)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
-        return pane->isLoaded();
-    };
-    if (!settled())
+    if (!previewSettled(window))
         return 1;
     const auto start = Clock::now();
     window.menuItem(QStringLiteral("mnuToolPreview"))->trigger();
-    if (!settled())
+    if (!previewSettled(window))
         return 1;
     pane->grab();
     std::printf("preview_ms %.0f\n", std::chrono::duration<double, std::milli>(Clock::now() - start).count());
