@@ -2,7 +2,10 @@
 // editor: a style sheet that never ends or eats memory costs this process,
 // which the editor kills, never the editor itself.
 //
-//   OstrelXslt STYLESHEET MEMORY_MB < document > output
+//   OstrelXslt STYLESHEET MEMORY_MB [OUTPUT_BYTES] < document > output
+//
+// With OUTPUT_BYTES, the transform stops once its output is longer than
+// that: the reader needs no more, and a long transform ends early.
 //
 // On success the exit code is 0, the output is on standard output and its
 // output method (html, text, xml or empty) is the one line on standard
@@ -17,6 +20,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -64,7 +68,7 @@ int main(int argc, char *argv[])
 {
     // Ends with the editor, however the editor ends.
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (argc != 3)
+    if (argc != 3 && argc != 4)
         return 2;
     const long long memoryMb = std::atoll(argv[2]);
     if (memoryMb > 0) {
@@ -74,13 +78,18 @@ int main(int argc, char *argv[])
     }
     std::set_new_handler(outOfMemory);
     countAllocationFailures();
+    leaveDocumentsToExit();
 
     QByteArray document;
+    // Given as a file, the document is read into room made once.
+    struct stat input;
+    if (::fstat(STDIN_FILENO, &input) == 0 && S_ISREG(input.st_mode) && input.st_size > 0)
+        document.reserve(qsizetype(input.st_size));
     char buffer[1 << 16];
     for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;)
         document.append(buffer, qsizetype(n));
 
-    const TransformResult result = transformWithStyleSheet(document, QString::fromLocal8Bit(argv[1]));
+    const TransformResult result = transformWithStyleSheet(document, QString::fromLocal8Bit(argv[1]), argc == 4 ? std::atoll(argv[3]) : 0);
     if (result.outOfMemory)
         outOfMemory();
     if (!result.ok) {

@@ -93,7 +93,7 @@ void PreviewController::ShowPreview(const XmlNode &node)
         return;
     }
     // The user's style sheet runs on a copy of the document, in a worker.
-    const QByteArray markup = m_host.dom()->xml(node).toUtf8();
+    const QByteArray markup = m_host.dom()->xmlUtf8(node);
     const bool asHtml = m_host.isOptionChecked(QStringLiteral("mnuToolPrevHTML"));
     setTransforming(true);
     m_job->start(markup, styleSheet, [this, request, asHtml](const TransformResult &result) {

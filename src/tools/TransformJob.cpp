@@ -1,11 +1,14 @@
 #include "TransformJob.h"
 
+#include "schema/ForkedChild.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
 
 #include <algorithm>
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace {
@@ -147,10 +150,21 @@ void TransformJob::start(const QByteArray &markup, const QString &styleSheet, st
         }
         finish(result);
     });
-    m_process->start(worker, {styleSheet, QString::number(memoryMb)});
+    // The document goes in as an unnamed file in memory, read by the worker
+    // at its own pace: fed through a pipe by the window's event loop, a
+    // large one took longer than the transform.
+    const int input = ::memfd_create("ostrel-preview", MFD_CLOEXEC);
+    const bool inFile = input >= 0 && forked::writeAll(input, markup);
+    if (inFile)
+        m_process->setStandardInputFile(QStringLiteral("/proc/self/fd/%1").arg(input));
+    m_process->start(worker, {styleSheet, QString::number(memoryMb), QString::number(limits().outputBytes)});
+    if (input >= 0)
+        ::close(input);
     if (!m_process)
         return; // failed to start, already reported
-    m_process->write(markup);
-    m_process->closeWriteChannel();
+    if (!inFile) {
+        m_process->write(markup);
+        m_process->closeWriteChannel();
+    }
     m_timer.start(limits().timeMs);
 }

@@ -20,7 +20,7 @@ public:
     {
         int timeMs = 60000;
         qint64 memoryMb = 0; // 0: half the machine's memory, 2 GB to 8 GB
-        qint64 outputBytes = 32 * 1024 * 1024; // read from the worker at most
+        qint64 outputBytes = 1024 * 1024; // read from the worker at most: a few hundred pages
     };
     // For every job of the process; tests shorten them.
     static Limits &limits();

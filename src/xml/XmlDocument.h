@@ -141,6 +141,9 @@ public:
     // indentation unit; for the document, every top-level node including
     // the declaration.
     QString xml(const XmlNode &node) const;
+    // The same in UTF-8, made without a copy in UTF-16 (for a large
+    // document handed to another process).
+    QByteArray xmlUtf8(const XmlNode &node) const;
     // The same, but at most about `maxBytes` of it (whole lines), with
     // `truncated` telling whether anything was left out. Writing stops at
     // the limit, so a huge document costs little to preview.

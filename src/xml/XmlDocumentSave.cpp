@@ -405,14 +405,22 @@ QString XmlDocument::xml(const XmlNode &node) const
             .replace(QLatin1Char('\t'), QLatin1String("&#9;"));
         return node.nodeName() + QStringLiteral("=\"") + value + QLatin1Char('"');
     }
+    return QString::fromUtf8(xmlUtf8(node));
+}
+
+QByteArray XmlDocument::xmlUtf8(const XmlNode &node) const
+{
+    if (!owns(node))
+        return QByteArray();
+    if (node.m_owner)
+        return xml(node).toUtf8();
     QByteArray out;
     dump(node, &out, "UTF-8");
-    QString result = QString::fromUtf8(out);
-    if (node.isAttribute() && result.startsWith(QLatin1Char(' ')))
-        result.remove(0, 1);
-    if (node.isDocument() && result.endsWith(QLatin1Char('\n')))
-        result.chop(1);
-    return result;
+    if (node.isAttribute() && out.startsWith(' '))
+        out.remove(0, 1);
+    if (node.isDocument() && out.endsWith('\n'))
+        out.chop(1);
+    return out;
 }
 
 QString XmlDocument::portableXml(const XmlNode &node) const

@@ -174,6 +174,63 @@ xmlDocPtr loadDocument(const xmlChar *uri, xmlDictPtr dict, int options, void *c
     return doc;
 }
 
+// A transform asked to stop once its output passes a size: the result so
+// far is written out now and then, each time after twice as many steps, and
+// once it is long enough it is kept and the transform stopped. Its first
+// bytes are final: later steps only add after them.
+thread_local qint64 t_stopPast = 0;
+thread_local xmlDocPtr t_result = nullptr;
+thread_local xsltStylesheetPtr t_style = nullptr;
+thread_local quint64 t_steps = 0;
+thread_local quint64 t_nextLook = 0;
+thread_local QByteArray t_cut;
+thread_local bool t_cutIsHtml = false;
+
+struct CutSink
+{
+    QByteArray *out;
+    qint64 limit;
+};
+
+int cutWrite(void *context, const char *buffer, int length)
+{
+    auto *sink = static_cast<CutSink *>(context);
+    sink->out->append(buffer, length);
+    // Past the limit the rest is not needed: the serializer stops.
+    return sink->out->size() > sink->limit ? -1 : length;
+}
+
+// Called by the engine's debugging hook before each template or sequence of
+// instructions: only for a context whose debugging status asks for it.
+void watchOutput(xmlNodePtr, xmlNodePtr, xsltTemplatePtr, xsltTransformContextPtr ctxt)
+{
+    if (!ctxt || ctxt->state != XSLT_STATE_OK || t_stopPast <= 0)
+        return;
+    // The result document, not a variable's fragment being built.
+    if (!t_result && ctxt->output && !XSLT_IS_RES_TREE_FRAG(ctxt->output))
+        t_result = ctxt->output;
+    if (++t_steps < t_nextLook || !t_result)
+        return;
+    t_nextLook = t_steps * 2;
+    QByteArray out;
+    CutSink sink{&out, t_stopPast};
+    xmlOutputBufferPtr buffer = xmlOutputBufferCreateIO(cutWrite, nullptr, &sink, nullptr);
+    if (!buffer)
+        return;
+    xsltSaveResultTo(buffer, t_result, t_style);
+    xmlOutputBufferClose(buffer);
+    if (out.size() <= t_stopPast)
+        return;
+    t_cut = std::move(out);
+    t_cutIsHtml = t_result->type == XML_HTML_DOCUMENT_NODE;
+    ctxt->state = XSLT_STATE_STOPPED;
+}
+int noCall(xsltTemplatePtr, xmlNodePtr)
+{
+    return 0;
+}
+void noDrop() {}
+
 void ensureXslt()
 {
     static std::once_flag once;
@@ -183,6 +240,9 @@ void ensureXslt()
         xsltRegisterAllExtras();
         xsltSetLoaderFunc(loadDocument);
         xsltSetGenericErrorFunc(nullptr, collectError);
+        static void *watch[3] = {reinterpret_cast<void *>(watchOutput), reinterpret_cast<void *>(noCall),
+                                 reinterpret_cast<void *>(noDrop)};
+        xsltSetDebuggerCallbacks(3, watch);
     });
 }
 
@@ -200,7 +260,16 @@ void countAllocationFailures()
     xmlMemSetup(std::free, countedMalloc, countedRealloc, countedStrdup);
 }
 
-TransformResult transformWithStyleSheet(const QByteArray &documentMarkup, const QString &styleSheetPath)
+namespace {
+bool g_leaveToExit = false;
+}
+
+void leaveDocumentsToExit()
+{
+    g_leaveToExit = true;
+}
+
+TransformResult transformWithStyleSheet(const QByteArray &documentMarkup, const QString &styleSheetPath, qint64 stopPast)
 {
     ensureXslt();
     TransformResult result;
@@ -237,13 +306,30 @@ TransformResult transformWithStyleSheet(const QByteArray &documentMarkup, const 
     xsltSetSecurityPrefs(prefs, XSLT_SECPREF_READ_FILE, checkRead);
     xsltTransformContextPtr context = source ? xsltNewTransformContext(style, source) : nullptr;
     xmlDocPtr output = nullptr;
+    t_cut.clear();
     if (context) {
         xsltSetCtxtSecurityPrefs(prefs, context);
+        t_stopPast = stopPast;
+        t_result = nullptr;
+        t_style = style;
+        t_steps = 0;
+        t_nextLook = 1024;
+        if (stopPast > 0)
+            context->debugStatus = XSLT_DEBUG_RUN;
         output = xsltApplyStylesheetUser(style, source, nullptr, nullptr, nullptr, context);
+        t_stopPast = 0;
+        t_result = nullptr;
         if (context->state != XSLT_STATE_OK && output) {
             xmlFreeDoc(output);
             output = nullptr;
         }
+    }
+    if (!t_cut.isEmpty() && t_refused.isEmpty()) {
+        result.ok = true;
+        result.truncated = true;
+        result.output = std::exchange(t_cut, {});
+        result.method = style->method ? QString::fromUtf8(reinterpret_cast<const char *>(style->method))
+            : t_cutIsHtml ? QStringLiteral("html") : QString();
     }
     if (output && !t_refused.isEmpty()) {
         xmlFreeDoc(output);
@@ -277,7 +363,8 @@ TransformResult transformWithStyleSheet(const QByteArray &documentMarkup, const 
     if (context)
         xsltFreeTransformContext(context);
     xsltFreeSecurityPrefs(prefs);
-    if (source)
+    // Freeing a large tree takes a good part of the time it took to build.
+    if (source && !g_leaveToExit)
         xmlFreeDoc(source);
     xsltFreeStylesheet(style);
     return result;

@@ -23,9 +23,17 @@ struct TransformResult
 // external ones are never loaded.
 // A transform during which an allocation failed fails as out of memory,
 // even when the engine went on and made output.
-TransformResult transformWithStyleSheet(const QByteArray &documentMarkup, const QString &styleSheetPath);
+// With `stopPast` > 0 the transform stops once its output is longer than
+// that, and the result holds the output so far (more than `stopPast`
+// bytes, of which the first `stopPast` are final), marked as cut.
+TransformResult transformWithStyleSheet(const QByteArray &documentMarkup, const QString &styleSheetPath,
+                                        qint64 stopPast = 0);
 
 // For a process of its own, before anything else uses libxml2: every
 // allocation of libxml2 and libxslt that fails is counted, so that a
 // transform meeting one fails even where the engine says nothing.
 void countAllocationFailures();
+
+// For a process that ends after its transform: the document is left for
+// the process's end to give back instead of being freed node by node.
+void leaveDocumentsToExit();

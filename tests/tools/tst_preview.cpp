@@ -157,6 +157,33 @@ private slots:
         QVERIFY(!QFile::exists(m_files.path(QStringLiteral("written.txt"))));
     }
 
+    // Asked to stop past a size, a transform ends once its output is longer
+    // and hands what it made: the first bytes of the whole output.
+    void stopsOnceTheOutputSuffices_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::newRow("html, templates") << QByteArray("<x:output method='html'/><x:template match='/'><html><body><x:apply-templates/></body></html></x:template>"
+                                                       "<x:template match='i'><p title='{@n}'><x:value-of select='.'/></p></x:template>");
+        // Fragments built for variables are not the output.
+        QTest::newRow("xml, variables") << QByteArray("<x:variable name='head'><h>見出し</h></x:variable><x:template match='/'><o><x:for-each select='//i'>"
+                                                      "<x:variable name='v'><w><x:value-of select='@n'/></w></x:variable>"
+                                                      "<x:copy-of select='$head'/><x:copy-of select='$v'/></x:for-each></o></x:template>");
+    }
+    void stopsOnceTheOutputSuffices()
+    {
+        QFETCH(QByteArray, body);
+        QByteArray xml = "<r>";
+        for (int n = 0; n < 20000; ++n)
+            xml += "<i n='" + QByteArray::number(n) + "'>項目 " + QByteArray::number(n) + "</i>";
+        const QString sheet = m_files.write(QStringLiteral("stop.xsl"), xslt(body).toUtf8());
+        const TransformResult whole = transformWithStyleSheet(xml + "</r>", sheet);
+        const TransformResult cut = transformWithStyleSheet(xml + "</r>", sheet, 64 * 1024);
+        QVERIFY2(whole.ok && !whole.truncated && whole.output.size() > 256 * 1024, qPrintable(whole.error));
+        QVERIFY(cut.ok && cut.truncated && cut.output.size() > 64 * 1024 && cut.output.size() < whole.output.size());
+        QCOMPARE(cut.output.left(64 * 1024), whole.output.left(64 * 1024));
+        QCOMPARE(cut.method, whole.method);
+    }
+
     // Attributes first; the marks of a child that has later siblings go on
     // down beside its own children. (Its icons are the tree's.)
     void treeOutline()
