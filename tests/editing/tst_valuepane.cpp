@@ -66,6 +66,8 @@ private slots:
         QTest::newRow("root element between comments") << "<!--before--><r><a/></r><!--after-->" << Rows{1} << "<s>t</s>"
                                                        << "<!--before-->\n<s>t</s>\n<!--after-->" << "";
         QTest::newRow("whole document") << "<r/>" << Rows{} << "<?xml version=\"1.0\"?><new/>" << "<?xml version=\"1.0\"?>\n<new/>" << "";
+        // The root goes before the type whose entity it uses, which could not go first.
+        QTest::newRow("whole document, its entity in use") << "<!DOCTYPE r [<!ENTITY e \"x\">]><r>&e;</r>" << Rows{} << "<new/>" << "<new/>" << "";
         QTest::newRow("whole document, not well-formed") << "<r/>" << Rows{} << "<?xml version=\"1.0\"?><new>" << "" << syntax;
     }
     void replacingThePaneText()
