@@ -93,7 +93,11 @@ void PreviewController::ShowPreview(const XmlNode &node)
         return;
     }
     // The user's style sheet runs on a copy of the document, in a worker.
-    const QByteArray markup = m_host.dom()->xmlUtf8(node);
+    // The whole document as saving would write it: its unchanged parts are
+    // the file's own bytes, copied rather than written anew.
+    QByteArray markup;
+    if (!node.isDocument() || !m_host.dom()->serialize(&markup))
+        markup = m_host.dom()->xmlUtf8(node);
     const bool asHtml = m_host.isOptionChecked(QStringLiteral("mnuToolPrevHTML"));
     setTransforming(true);
     m_job->start(markup, styleSheet, [this, request, asHtml](const TransformResult &result) {
