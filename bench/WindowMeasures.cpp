@@ -17,6 +17,8 @@
 #include <QAction>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -65,12 +67,19 @@ bool openShown(frmMain &window, const QString &path)
     return true;
 }
 
+void waitForEvents(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
 bool previewSettled(frmMain &window)
 {
     QElapsedTimer waited;
     waited.start();
     while (!window.ie()->isLoaded() && waited.elapsed() < 60000)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        waitForEvents(10);
     return window.ie()->isLoaded();
 }
 

@@ -20,6 +20,10 @@ long startLoad();
 void report(Clock::time_point start, long baseKb, long nodes = -1);
 // Shows the window with the file open in it, painted.
 bool openShown(frmMain &window, const QString &path);
+// Handles events for up to `ms`, asleep while there are none. A loop of
+// processEvents() given a time would spin, taking a core from the worker
+// processes being measured.
+void waitForEvents(int ms);
 // Waits, up to a minute, until the preview pane shows its page, as a user
 // who has looked at the document before acting on it.
 bool previewSettled(frmMain &window);

@@ -214,7 +214,7 @@ int measureEditor(int argc, char **argv, const QString &path)
     QElapsedTimer waited;
     waited.start();
     while (!(pane->isLoaded() && pane->url().toLocalFile() == window.preview().previewFile()) && waited.elapsed() < 60000)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        waitForEvents(10);
     if (!pane->isLoaded())
         return 1;
     std::printf("total_memory_kb %ld\n", processTreeKb(::getpid()));
@@ -284,7 +284,7 @@ int measurePreview(int argc, char **argv, const QString &path)
     QElapsedTimer waited;
     waited.start();
     while (!(shown && pane->isLoaded()) && !failed && waited.elapsed() < 600000)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        waitForEvents(10);
     if (failed)
         return 0;
     if (!shown || !pane->isLoaded())
@@ -547,7 +547,7 @@ int measureF7(int argc, char **argv, const QString &path)
         QElapsedTimer waited;
         waited.start();
         while (!checked && waited.elapsed() < 120000)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+            waitForEvents(10);
         window.setStatusText(QString());
         const auto start = Clock::now();
         window.menuItem(QStringLiteral("mnuToolVerify"))->trigger();
