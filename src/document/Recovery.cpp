@@ -39,6 +39,9 @@ constexpr int kMaxDelayMs = 5000;
 // uninterrupted typing is appended every two seconds.
 constexpr int kJournalIdleMs = 250;
 constexpr int kJournalMaxDelayMs = 2000;
+// Records of a change of many nodes go to the file as they come, unsynced:
+// held until the pause after it, they would grow with the change.
+constexpr qint64 kJournalFlushBytes = 1024 * 1024;
 // A child may hang on a lock another thread of the editor held when it was
 // forked; it gets this long.
 constexpr int kChildTimeoutMs = 120000;
@@ -235,6 +238,9 @@ void RecoveryWriter::noted(bool ok)
     // Records that would outgrow the file are worth less than a copy.
     if (!ok || (m_journalling && m_journalBytes + m_journal.pendingSize() > m_base.size))
         stopJournal();
+    else if (m_journalling && m_journal.pendingSize() >= kJournalFlushBytes && m_childPid == 0
+             && !m_host.flags().m_Saving && hashReady() && !writeJournal(false))
+        stopJournal();
     schedule();
 }
 
@@ -263,7 +269,13 @@ void RecoveryWriter::startJournal()
     m_journalling = m_base.size >= 0;
 }
 
-bool RecoveryWriter::writeJournal()
+bool RecoveryWriter::hashReady() const
+{
+    return !m_base.hash.isEmpty()
+        || (m_hashing.valid() && m_hashing.wait_for(std::chrono::seconds(0)) == std::future_status::ready);
+}
+
+bool RecoveryWriter::writeJournal(bool sync)
 {
     if (!prepare() || !FileIdentity::stat(m_base.path).sameStat(m_base))
         return false;
@@ -287,7 +299,7 @@ bool RecoveryWriter::writeJournal()
         ok = ok && forked::writeAll(fd, bytes);
         written += bytes.size();
     }
-    ok = ok && ::fdatasync(fd) == 0;
+    ok = ok && (!sync || ::fdatasync(fd) == 0);
     ::close(fd);
     if (!ok)
         return false;
@@ -344,8 +356,7 @@ void RecoveryWriter::write()
     if (m_journalling) {
         // The file's hash is still being made (seconds for the largest
         // files): the window does not wait for it; the journal comes later.
-        if (m_base.hash.isEmpty() && m_hashing.valid()
-            && m_hashing.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+        if (!hashReady() && m_hashing.valid()) {
             m_delay.start(kJournalIdleMs);
             return;
         }

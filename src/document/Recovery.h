@@ -100,7 +100,9 @@ private:
     void stopJournal();
     // Appends what was recorded to the journal file: false when the
     // journal cannot stand for the document any more.
-    bool writeJournal();
+    // Appends the pending records; synced unless `sync` is false.
+    bool writeJournal(bool sync = true);
+    bool hashReady() const;
 
     void schedule();
     void write();

@@ -136,6 +136,12 @@ private slots:
                     padding.append(n);
             for (int i : {150, 3, 120, 121, 119, 199, 0, 60})
                 d.setText(padding[i].attributeNode("n"), QString::number(-i));
+        } else if (what == "long values") {
+            // More records than are held back before the pause: written as they come.
+            int i = 0;
+            for (XmlNode n = list.nextSibling(); n; n = n.nextSibling())
+                if (n.kind() == NodeKind::Element)
+                    d.setText(n.attributeNode("n"), QString(300, QChar(u'あ' + i++ % 80)));
         } else if (what == "undo") {
             w.window.undo().DoUndo();
             return;
@@ -164,6 +170,7 @@ private slots:
         QTest::newRow("move") << QStringList{"move"} << true;
         QTest::newRow("paste") << QStringList{"paste"} << true;
         QTest::newRow("values apart, undone, redone") << QStringList{"values apart", "undo", "redo"} << true;
+        QTest::newRow("long values") << QStringList{"long values"} << true;
         QTest::newRow("undo and redo mixed")
             << QStringList{"delete", "move", "undo", "rename", "paste", "undo", "redo", "insert", "undo", "value"} << true;
         QTest::newRow("edited after a save") << QStringList{"rename", "move", "save", "value", "delete", "undo"} << true;
@@ -175,9 +182,10 @@ private slots:
     {
         QFETCH(QStringList, edits);
         QFETCH(bool, journal);
+        const bool large = edits.contains("long values");
         QByteArray pad;
-        for (int i = 0; i < 200; ++i)
-            pad += "\n  <e n='" + QByteArray::number(i) + "'>padding</e>";
+        for (int i = 0; i < (large ? 3000 : 200); ++i)
+            pad += "\n  <e n='" + QByteArray::number(i) + "'>" + (large ? QByteArray(1000, 'p') : "padding") + "</e>";
         const QString path = m_files.write("journal.xml", "<?xml version=\"1.0\" encoding=\"Shift_JIS\"?>\n<!-- head -->\n<r xmlns:p=\"urn:p\" a='single'>\n"
                                                           "  <b id=\"1\">text &amp; more</b>\n\t<p:c x = \"1\" />\n"
                                                           "  <list><i>one</i> <i>two</i><i>three</i></list>" + pad + "\n</r>\n");
