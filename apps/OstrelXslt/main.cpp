@@ -14,11 +14,14 @@
 
 #include "xml/XsltTransform.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <malloc.h>
 #include <signal.h>
 #include <sys/prctl.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -46,6 +49,30 @@ rlim_t mappedAtStart()
         std::fclose(statm);
     }
     return rlim_t(pages) * rlim_t(::sysconf(_SC_PAGESIZE));
+}
+
+// Page faults are most of a large parse's time here. When the kernel gives
+// huge pages on request, the heap is grown once to about what the tree
+// will take and that room asked for in huge pages; the tree is then made
+// inside it, 512 times fewer faults. Within the memory limit only.
+void heapInHugePages(qint64 documentBytes, long long memoryMb)
+{
+    const qint64 wanted = documentBytes * 16;
+    if (wanted < (qint64(64) << 20) || (memoryMb > 0 && wanted > memoryMb * 1024 * 1024 / 2))
+        return;
+    // All from the heap, nothing given back while the tree is made.
+    ::mallopt(M_MMAP_MAX, 0);
+    ::mallopt(M_TRIM_THRESHOLD, INT_MAX);
+    ::mallopt(M_TOP_PAD, 64 << 20);
+    char *room = static_cast<char *>(std::malloc(size_t(wanted)));
+    if (!room)
+        return;
+    constexpr quintptr huge = 2 << 20;
+    const quintptr start = (quintptr(room) + huge - 1) & ~(huge - 1);
+    const quintptr end = (quintptr(room) + quintptr(wanted)) & ~(huge - 1);
+    if (end > start)
+        ::madvise(reinterpret_cast<void *>(start), size_t(end - start), MADV_HUGEPAGE);
+    std::free(room);
 }
 
 bool writeAll(std::FILE *to, const QByteArray &bytes)
@@ -83,8 +110,10 @@ int main(int argc, char *argv[])
     QByteArray document;
     // Given as a file, the document is read into room made once.
     struct stat input;
-    if (::fstat(STDIN_FILENO, &input) == 0 && S_ISREG(input.st_mode) && input.st_size > 0)
+    if (::fstat(STDIN_FILENO, &input) == 0 && S_ISREG(input.st_mode) && input.st_size > 0) {
+        heapInHugePages(input.st_size, memoryMb);
         document.reserve(qsizetype(input.st_size));
+    }
     char buffer[1 << 16];
     for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;)
         document.append(buffer, qsizetype(n));
