@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <functional>
 #include <set>
 #include <unordered_set>
 
@@ -283,6 +284,25 @@ public:
         return int(g.m_classes.size()) - 1;
     }
 
+    // An attribute's content when it is one value or a choice of values:
+    // their list's index; -1 for any other.
+    int valuesOf(const std::vector<xmlNodePtr> &content)
+    {
+        if (content.size() != 1)
+            return -1;
+        const std::vector<xmlNodePtr> values = is(content.front(), "choice") ? rngChildren(content.front()) : content;
+        QStringList list;
+        for (xmlNodePtr v : values) {
+            if (!is(v, "value"))
+                return -1;
+            xmlChar *text = xmlNodeGetContent(v);
+            list << QString::fromUtf8(reinterpret_cast<const char *>(text));
+            xmlFree(text);
+        }
+        g.m_values.push_back(list);
+        return int(g.m_values.size()) - 1;
+    }
+
     int pattern(xmlNodePtr n, Scope &s, const QByteArray &inherited, int depth)
     {
         if (!ok || depth > kMaxDepth)
@@ -297,7 +317,7 @@ public:
             const std::vector<xmlNodePtr> kids = rngChildren(n);
             const int nc = named ? namedBy(n, nameNs, element) : nameClass(kids.empty() ? nullptr : kids.front(), ns, element, depth + 1);
             if (!element)
-                return g.make(P::K::Attribute, 2, -1, nc);
+                return g.make(P::K::Attribute, 2, valuesOf(named ? kids : std::vector<xmlNodePtr>(kids.begin() + !kids.empty(), kids.end())), nc);
             const int p = g.make(P::K::Element, groupOf(n, s, ns, depth, !named), -1, nc);
             g.m_elements.push_back(p);
             return p;
@@ -780,4 +800,35 @@ std::vector<RelaxNgPatterns::Name> RelaxNgPatterns::attributeNames(xmlNodePtr el
     if (m_overflow)
         return {};
     return out;
+}
+
+QStringList RelaxNgPatterns::attributeValues(xmlAttrPtr attribute)
+{
+    trim();
+    const auto [ns, local] = qname(reinterpret_cast<xmlNodePtr>(attribute));
+    QStringList out;
+    bool closed = true;
+    std::vector<char> seen;
+    // The attribute patterns of the element's content that take the name.
+    const std::function<void(int)> walk = [&](int p) {
+        p = deref(p);
+        if (std::size_t(p) >= seen.size())
+            seen.resize(m_patterns.size() + 1, 0);
+        if (seen[p])
+            return;
+        seen[p] = 1;
+        const Pattern x = m_patterns[p];
+        if (x.k == K::Choice || x.k == K::Group || x.k == K::Interleave || x.k == K::OneOrMore) {
+            walk(x.a);
+            if (x.b >= 0)
+                walk(x.b);
+        } else if (x.k == K::Attribute && contains(x.nc, ns, local)) {
+            closed = closed && x.b >= 0;
+            if (x.b >= 0)
+                out += m_values[x.b];
+        }
+    };
+    walk(contentOf(attribute->parent, attribute));
+    out.removeDuplicates();
+    return closed ? out : QStringList();
 }

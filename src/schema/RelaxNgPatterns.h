@@ -9,6 +9,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <libxml/tree.h>
 
@@ -43,6 +44,9 @@ public:
     // Every named attribute of the grammar that `element` may have beside
     // those it has (`skipped` not counted: it is being renamed).
     std::vector<Name> attributeNames(xmlNodePtr element, xmlAttrPtr skipped = nullptr);
+    // The values `attribute` may have where the grammar lists them all
+    // (a choice of values); empty where it takes others too.
+    QStringList attributeValues(xmlAttrPtr attribute);
 
 private:
     friend class RngReader;
@@ -51,7 +55,7 @@ private:
     {
         K k;
         int a = -1; // first operand, content, or the define of a Ref
-        int b = -1; // second operand
+        int b = -1; // second operand; an attribute's list of values (-1: any)
         int nc = -1; // name class of an element or attribute
     };
     struct NameClass
@@ -87,6 +91,7 @@ private:
     bool m_overflow = false;
     std::vector<std::pair<QByteArray, QByteArray>> m_elementNames, m_attributeNames; // ns, local
     std::vector<int> m_elements; // every element pattern
+    std::vector<QStringList> m_values; // the closed lists of attributes' values
     std::map<std::pair<QByteArray, QByteArray>, int> m_names;
     std::vector<std::pair<QByteArray, QByteArray>> m_nameList; // by id
     std::unordered_map<unsigned long long, int> m_made, m_derived;

@@ -661,6 +661,8 @@ QStringList SchemaGuide::attributeValues(const XmlNode &attribute) const
     if (!m_schema->usable || !e || a->type != XML_ATTRIBUTE_NODE)
         return QStringList();
     const Schema &s = *m_schema;
+    if (s.rng)
+        return s.patterns ? s.patterns->attributeValues(a) : QStringList();
     if (s.xsd) {
         for (SchemaAttributeUse *use : Schema::attributeUses(s.declaration(e))) {
             if (xmlStrEqual(use->attrDecl->name, a->name) && xmlStrEqual(use->attrDecl->targetNamespace, a->ns ? a->ns->href : nullptr))

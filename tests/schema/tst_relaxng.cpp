@@ -36,8 +36,8 @@ const QByteArray kShop = rng(
 const QByteArray kNames = rng(
     "<start><element name='order'><optional><attribute name='note'/></optional><choice><attribute name='sku'/>"
     "<attribute name='code'/></choice><interleave><element name='customer'><empty/></element><optional>"
-    "<element name='date'><empty/></element></optional></interleave><zeroOrMore><choice><element name='item'><empty/>"
-    "</element><element name='gift'><empty/></element></choice></zeroOrMore><optional><element name='total'><empty/>"
+    "<element name='date'><empty/></element></optional></interleave><zeroOrMore><choice><element name='item'><optional>"
+    "<attribute name='size'><choice><value>S</value><value>L</value></choice></attribute></optional></element><element name='gift'><empty/></element></choice></zeroOrMore><optional><element name='total'><empty/>"
     "</element></optional></element></start>");
 
 QByteArray article(const QByteArray &body)
@@ -175,6 +175,10 @@ private slots:
                                                        << "attributes" << QStringList{"code", "sku"};
         QTest::newRow("the other member of the choice taken") << QByteArray("<order xmlns='urn:shop' sku='1'><customer/></order>")
                                                               << "order" << "attributes" << QStringList{"note"};
+        QTest::newRow("closed list of values") << QByteArray("<order xmlns='urn:shop' sku='1'><customer/><item size='S'/></order>")
+                                               << "item" << "values of size" << QStringList{"S", "L"};
+        QTest::newRow("open value") << QByteArray("<order xmlns='urn:shop' sku='1'><customer/></order>") << "order"
+                                    << "values of sku" << QStringList{};
     }
     void offeredNamesAreAccepted()
     {
@@ -192,7 +196,10 @@ private slots:
         QVERIFY(doc.loadXML(QString::fromUtf8(xml)));
         const SchemaGuide guide(doc, {SchemaKind::RelaxNg, path, false});
         QVERIFY(guide.isUsable());
-        const QStringList offered = query == QLatin1String("names") ? guide.elementNames(element(doc)) : guide.attributeNames(element(doc));
+        const XmlNode e = element(doc);
+        const QStringList offered = query == QLatin1String("names")        ? guide.elementNames(e)
+                                    : query == QLatin1String("attributes") ? guide.attributeNames(e)
+                                                                           : guide.attributeValues(e.attributeNode(query.section(QLatin1Char(' '), 2)));
         QCOMPARE(offered, expected);
         if (query != QLatin1String("names"))
             return;
