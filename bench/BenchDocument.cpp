@@ -25,10 +25,31 @@ const char *const kJapanese[] = {"東京", "大阪", "書籍", "在庫", "価格
                                  "商品", "品質", "新しい"};
 const char *const kStatus[] = {"active", "pending", "archived"};
 
-class Generator
+// A document written a megabyte at a time, with words drawn from the lists.
+class Writer
+{
+protected:
+    explicit Writer(std::ofstream &out) : m_out(out) {}
+
+    std::string word() { return kWords[m_random.below(std::size(kWords))]; }
+    std::string japanese() { return kJapanese[m_random.below(std::size(kJapanese))]; }
+    void flush()
+    {
+        m_out.write(m_buffer.data(), std::streamsize(m_buffer.size()));
+        m_written += (long long)m_buffer.size();
+        m_buffer.clear();
+    }
+
+    std::ofstream &m_out;
+    std::string m_buffer;
+    long long m_written = 0;
+    Random m_random;
+};
+
+class Generator : Writer
 {
 public:
-    explicit Generator(std::ofstream &out) : m_out(out) {}
+    explicit Generator(std::ofstream &out) : Writer(out) {}
 
     // Writes sections of records until about `bytes` are written.
     void write(long long bytes)
@@ -64,8 +85,6 @@ private:
         line(3, "<description>" + word() + " " + japanese() + " " + word() + " " + word() + "</description>");
         line(2, "</record>");
     }
-    std::string word() { return kWords[m_random.below(std::size(kWords))]; }
-    std::string japanese() { return kJapanese[m_random.below(std::size(kJapanese))]; }
     void line(int depth, const std::string &text)
     {
         m_buffer.append(size_t(depth) * 2, ' ');
@@ -74,24 +93,14 @@ private:
         if (m_buffer.size() > (1 << 20))
             flush();
     }
-    void flush()
-    {
-        m_out.write(m_buffer.data(), std::streamsize(m_buffer.size()));
-        m_written += (long long)m_buffer.size();
-        m_buffer.clear();
-    }
 
-    std::ofstream &m_out;
-    std::string m_buffer;
-    long long m_written = 0;
     int m_records = 0;
-    Random m_random;
 };
 
-class DocBookGenerator
+class DocBookGenerator : Writer
 {
 public:
-    explicit DocBookGenerator(std::ofstream &out) : m_out(out) {}
+    explicit DocBookGenerator(std::ofstream &out) : Writer(out) {}
 
     void write(long long bytes)
     {
@@ -119,21 +128,6 @@ public:
         m_buffer += "</article>\n";
         flush();
     }
-
-private:
-    std::string word() { return kWords[m_random.below(std::size(kWords))]; }
-    std::string japanese() { return kJapanese[m_random.below(std::size(kJapanese))]; }
-    void flush()
-    {
-        m_out.write(m_buffer.data(), std::streamsize(m_buffer.size()));
-        m_written += (long long)m_buffer.size();
-        m_buffer.clear();
-    }
-
-    std::ofstream &m_out;
-    std::string m_buffer;
-    long long m_written = 0;
-    Random m_random;
 };
 
 } // namespace

@@ -214,22 +214,9 @@ public:
             c.ns = inner;
             const std::vector<xmlNodePtr> except = rngChildren(n);
             if (!except.empty() && is(except.front(), "except"))
-                c.a = exceptOf(except.front(), inner, element, depth + 1);
+                c.a = anyOf(except.front(), inner, element, depth + 1);
         } else if (is(n, "choice")) {
-            int out = -1;
-            for (xmlNodePtr k : rngChildren(n)) {
-                const int one = nameClass(k, inner, element, depth + 1);
-                if (out < 0) {
-                    out = one;
-                    continue;
-                }
-                P::NameClass both;
-                both.k = P::NameClass::Choice;
-                both.a = out;
-                both.b = one;
-                g.m_classes.push_back(both);
-                out = int(g.m_classes.size()) - 1;
-            }
+            const int out = anyOf(n, inner, element, depth + 1);
             return out < 0 ? (fail(), 0) : out;
         } else {
             return fail(), 0;
@@ -238,11 +225,11 @@ public:
         return int(g.m_classes.size()) - 1;
     }
 
-    int exceptOf(xmlNodePtr except, const QByteArray &ns, bool element, int depth)
+    // The name classes a choice or an except holds, as one; -1 for none.
+    int anyOf(xmlNodePtr n, const QByteArray &ns, bool element, int depth)
     {
-        // An except holds name classes, any of which it leaves out.
         int out = -1;
-        for (xmlNodePtr k : rngChildren(except)) {
+        for (xmlNodePtr k : rngChildren(n)) {
             const int one = nameClass(k, ns, element, depth + 1);
             if (out < 0) {
                 out = one;
@@ -500,10 +487,13 @@ bool RelaxNgPatterns::nullable(int p)
     return m_nullable[p] = out;
 }
 
-int RelaxNgPatterns::deriv(int p, int name)
+// Clark's derivative, by an element child (its content not looked into)
+// or by an attribute (which comes in any order, so a group's members are
+// tried each way).
+int RelaxNgPatterns::derive(int p, int name, bool attribute)
 {
     p = deref(p);
-    const auto key = (static_cast<unsigned long long>(p) << 32) | unsigned(name);
+    const auto key = (static_cast<unsigned long long>(attribute) << 63) | (static_cast<unsigned long long>(p) << 32) | unsigned(name);
     const auto found = m_derived.find(key);
     if (found != m_derived.end())
         return found->second;
@@ -511,61 +501,33 @@ int RelaxNgPatterns::deriv(int p, int name)
     int out = 0;
     switch (x.k) {
     case K::Choice:
-        out = choice(deriv(x.a, name), deriv(x.b, name));
+        out = choice(derive(x.a, name, attribute), derive(x.b, name, attribute));
         break;
     case K::Group:
-        out = group(deriv(x.a, name), x.b);
-        if (nullable(x.a))
-            out = choice(out, deriv(x.b, name));
+        out = group(derive(x.a, name, attribute), x.b);
+        if (attribute)
+            out = choice(out, group(x.a, derive(x.b, name, attribute)));
+        else if (nullable(x.a))
+            out = choice(out, derive(x.b, name, attribute));
         break;
     case K::Interleave:
-        out = choice(interleave(deriv(x.a, name), x.b), interleave(x.a, deriv(x.b, name)));
+        out = choice(interleave(derive(x.a, name, attribute), x.b), interleave(x.a, derive(x.b, name, attribute)));
         break;
     case K::OneOrMore:
-        out = group(deriv(x.a, name), choice(p, 1));
+        out = group(derive(x.a, name, attribute), choice(p, 1));
         break;
-    case K::Element: {
-        const auto &[ns, local] = m_nameList[name];
-        out = contains(x.nc, ns, local) ? 1 : 0;
+    case K::Element:
+    case K::Attribute:
+        if ((x.k == K::Attribute) == attribute) {
+            const auto &[ns, local] = m_nameList[name];
+            out = contains(x.nc, ns, local) ? 1 : 0;
+        }
         break;
-    }
     default:
         break;
     }
-    return m_derived[key] = out;
-}
-
-int RelaxNgPatterns::attributeDeriv(int p, int name)
-{
-    p = deref(p);
-    const auto key = (1ULL << 63) | (static_cast<unsigned long long>(p) << 32) | unsigned(name);
-    const auto found = m_derived.find(key);
-    if (found != m_derived.end())
-        return found->second;
-    const Pattern x = m_patterns[p];
-    int out = 0;
-    switch (x.k) {
-    case K::Choice:
-        out = choice(attributeDeriv(x.a, name), attributeDeriv(x.b, name));
-        break;
-    case K::Group:
-        out = choice(group(attributeDeriv(x.a, name), x.b), group(x.a, attributeDeriv(x.b, name)));
-        break;
-    case K::Interleave:
-        out = choice(interleave(attributeDeriv(x.a, name), x.b), interleave(x.a, attributeDeriv(x.b, name)));
-        break;
-    case K::OneOrMore:
-        out = group(attributeDeriv(x.a, name), choice(p, 1));
-        break;
-    case K::Attribute: {
-        const auto &[ns, local] = m_nameList[name];
-        out = contains(x.nc, ns, local) ? 1 : 0;
-        break;
-    }
-    default:
-        break;
-    }
-    return m_derived[key] = out;
+    m_derived[key] = out;
+    return out;
 }
 
 int RelaxNgPatterns::withoutAttributes(int p)
@@ -698,7 +660,7 @@ int RelaxNgPatterns::contentOf(xmlNodePtr element, xmlAttrPtr skipped)
                 if (!isElement(sibling))
                     continue;
                 const auto [ns, local] = qname(sibling);
-                if (const int next = deriv(state, nameId(ns, local)))
+                if (const int next = derive(state, nameId(ns, local)))
                     state = next;
             }
         }
@@ -721,7 +683,7 @@ int RelaxNgPatterns::contentOf(xmlNodePtr element, xmlAttrPtr skipped)
             if (a == skipped)
                 continue;
             const auto [ans, alocal] = qname(reinterpret_cast<xmlNodePtr>(a));
-            if (const int next = attributeDeriv(content, nameId(ans, alocal)))
+            if (const int next = derive(content, nameId(ans, alocal), true))
                 content = next;
         }
         state = content;
@@ -755,13 +717,13 @@ std::vector<RelaxNgPatterns::Name> RelaxNgPatterns::elementNames(xmlNodePtr elem
             if (!isElement(sibling))
                 continue;
             const auto [ns, local] = qname(sibling);
-            if (const int next = deriv(state, nameId(ns, local)))
+            if (const int next = derive(state, nameId(ns, local)))
                 state = next;
         }
     }
     std::unordered_map<int, Fit> fits; // by the state after the name
     for (const auto &[ns, local] : m_elementNames) {
-        const int after = deriv(state, nameId(ns, local));
+        const int after = derive(state, nameId(ns, local));
         Fit fit = Fit::Rejected;
         if (after != 0) {
             const auto known = fits.find(after);
@@ -772,7 +734,7 @@ std::vector<RelaxNgPatterns::Name> RelaxNgPatterns::elementNames(xmlNodePtr elem
                 for (xmlNodePtr n = element->next; s && n && followers && !top; n = n->next) {
                     if (isElement(n)) {
                         const auto [fns, flocal] = qname(n);
-                        s = deriv(s, nameId(fns, flocal));
+                        s = derive(s, nameId(fns, flocal));
                     }
                 }
                 fit = s == 0 ? Fit::Rejected : (followers || top) && nullable(s) ? Fit::Valid : Fit::Unfinished;
@@ -793,7 +755,7 @@ std::vector<RelaxNgPatterns::Name> RelaxNgPatterns::attributeNames(xmlNodePtr el
     const int content = contentOf(element, skipped);
     for (const auto &[ns, local] : m_attributeNames) {
         const int name = nameId(ns, local);
-        if (attributeDeriv(content, name) == 0)
+        if (derive(content, name, true) == 0)
             continue;
         out.push_back({local, ns, Fit::Valid, !satisfiableWithout(content, name)});
     }

@@ -74,8 +74,7 @@ private:
     bool contains(int nc, const QByteArray &ns, const QByteArray &local) const;
     int nameId(const QByteArray &ns, const QByteArray &local);
     bool nullable(int p);
-    int deriv(int p, int name);         // by an element child
-    int attributeDeriv(int p, int name); // by an attribute
+    int derive(int p, int name, bool attribute = false);
     int withoutAttributes(int p);       // those still wanted count as given
     bool satisfiableWithout(int p, int name); // with `name` never given
     void firstElements(int p, std::vector<int> *out, std::vector<char> *seen);
