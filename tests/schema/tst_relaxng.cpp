@@ -234,6 +234,13 @@ private slots:
         QVERIFY2(w.prompt->shown[1].text.startsWith(QStringLiteral("4 行目: ")), qPrintable(w.prompt->shown[1].text));
         QCOMPARE(w.window.selection().GetSelectedDOMNode().nodeName(), QStringLiteral("item"));
         QCOMPARE(w.markup(), before);
+        // Cancelled at once: the child ends, and no verdict is given.
+        w.prompt->cancelProgressAt = 0;
+        w.window.setStatusText(QString());
+        QTest::keyClick(&w.window, Qt::Key_F7);
+        QCOMPARE(w.prompt->shown.size(), 2);
+        QVERIFY(w.window.statusText().isEmpty());
+        w.prompt->cancelProgressAt = -1;
 
         QVERIFY(w.window.OpenFile(files.write(QStringLiteral("good.xml"), "<order xmlns='urn:shop' id='1'><date/><customer/><gift/></order>")));
         QTest::keyClick(&w.window, Qt::Key_F7);
