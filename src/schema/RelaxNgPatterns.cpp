@@ -1,5 +1,6 @@
 #include "RelaxNgPatterns.h"
 
+#include "ValidationCopy.h"
 #include "xml/LibXmlSupport.h"
 
 #include <libxml/parser.h>
@@ -55,11 +56,6 @@ std::vector<xmlNodePtr> rngChildren(xmlNodePtr n)
     return out;
 }
 
-struct DocFree
-{
-    void operator()(xmlDocPtr d) const { xmlFreeDoc(d); }
-};
-
 } // namespace
 
 class RngReader
@@ -78,7 +74,7 @@ public:
     P &g;
     bool ok = true;
     std::deque<Scope> scopes;
-    std::vector<std::unique_ptr<xmlDoc, DocFree>> docs;
+    std::vector<validation::DocCopy> docs;
     std::vector<QByteArray> open; // files being read, innermost last (load() adds)
 
     xmlNodePtr load(xmlNodePtr at, const QByteArray &href)
