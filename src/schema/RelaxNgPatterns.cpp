@@ -446,6 +446,16 @@ bool RelaxNgPatterns::contains(int nc, const QByteArray &ns, const QByteArray &l
     return false;
 }
 
+bool RelaxNgPatterns::namesIn(int nc, std::set<std::pair<QByteArray, QByteArray>> *names) const
+{
+    if (nc < 0)
+        return true;
+    const NameClass &c = m_classes[nc];
+    if (c.k == NameClass::Named)
+        names->emplace(c.ns, c.local);
+    return c.k == NameClass::Named || (c.k == NameClass::Choice && namesIn(c.a, names) && namesIn(c.b, names));
+}
+
 int RelaxNgPatterns::nameId(const QByteArray &ns, const QByteArray &local)
 {
     const auto [at, added] = m_names.emplace(std::make_pair(ns, local), int(m_nameList.size()));
@@ -489,6 +499,8 @@ bool RelaxNgPatterns::nullable(int p)
 int RelaxNgPatterns::derive(int p, int name, bool attribute)
 {
     p = deref(p);
+    if (attribute && !hasAttributes(p))
+        return 0;
     const auto key = (static_cast<unsigned long long>(attribute) << 63) | (static_cast<unsigned long long>(p) << 32) | unsigned(name);
     const auto found = m_derived.find(key);
     if (found != m_derived.end())
@@ -526,9 +538,31 @@ int RelaxNgPatterns::derive(int p, int name, bool attribute)
     return out;
 }
 
+// Whether an attribute pattern is reachable from `p` without entering an
+// element: where none is, attributes have nothing to change, and a large
+// grammar's content models are passed over whole.
+bool RelaxNgPatterns::hasAttributes(int p)
+{
+    p = deref(p);
+    if (std::size_t(p) >= m_hasAttributes.size())
+        m_hasAttributes.resize(m_patterns.size() + 1, -1);
+    if (m_hasAttributes[p] >= 0)
+        return m_hasAttributes[p];
+    const Pattern x = m_patterns[p];
+    bool out = x.k == K::Attribute;
+    if (x.k == K::Choice || x.k == K::Group || x.k == K::Interleave)
+        out = hasAttributes(x.a) || hasAttributes(x.b);
+    else if (x.k == K::OneOrMore)
+        out = hasAttributes(x.a);
+    m_hasAttributes[p] = out;
+    return out;
+}
+
 int RelaxNgPatterns::withoutAttributes(int p)
 {
     p = deref(p);
+    if (!hasAttributes(p))
+        return p;
     const auto found = m_stripped.find(p);
     if (found != m_stripped.end())
         return found->second;
@@ -559,6 +593,8 @@ int RelaxNgPatterns::withoutAttributes(int p)
 bool RelaxNgPatterns::satisfiableWithout(int p, int name)
 {
     p = deref(p);
+    if (!hasAttributes(p))
+        return p != 0;
     const auto key = (1ULL << 62) | (static_cast<unsigned long long>(p) << 32) | unsigned(name);
     const auto found = m_derived.find(key);
     if (found != m_derived.end())
@@ -696,6 +732,7 @@ void RelaxNgPatterns::trim()
         it = it->second >= int(m_grammarSize) ? m_made.erase(it) : std::next(it);
     m_derived.clear();
     m_stripped.clear();
+    m_hasAttributes.clear();
     m_nullable.clear();
     m_overflow = false;
 }
@@ -717,9 +754,19 @@ std::vector<RelaxNgPatterns::Name> RelaxNgPatterns::elementNames(xmlNodePtr elem
                 state = next;
         }
     }
+    // Only the names of the elements that may come first can fit: the
+    // others are not derived at all, which a large grammar's choices of
+    // a hundred elements make worth while.
+    std::vector<int> first;
+    std::vector<char> seen;
+    firstElements(state, &first, &seen);
+    std::set<std::pair<QByteArray, QByteArray>> leading;
+    bool wildcard = false;
+    for (int e : first)
+        wildcard = !namesIn(m_patterns[e].nc, &leading) || wildcard;
     std::unordered_map<int, Fit> fits; // by the state after the name
     for (const auto &[ns, local] : m_elementNames) {
-        const int after = derive(state, nameId(ns, local));
+        const int after = wildcard || leading.count({ns, local}) ? derive(state, nameId(ns, local)) : 0;
         Fit fit = Fit::Rejected;
         if (after != 0) {
             const auto known = fits.find(after);

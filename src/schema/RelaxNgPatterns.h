@@ -15,6 +15,7 @@
 
 #include <map>
 #include <memory>
+#include <set>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -72,9 +73,12 @@ private:
     int oneOrMore(int p);
     int deref(int p) const;
     bool contains(int nc, const QByteArray &ns, const QByteArray &local) const;
+    // Adds the names `nc` takes; false when it takes others too (a wildcard).
+    bool namesIn(int nc, std::set<std::pair<QByteArray, QByteArray>> *names) const;
     int nameId(const QByteArray &ns, const QByteArray &local);
     bool nullable(int p);
     int derive(int p, int name, bool attribute = false);
+    bool hasAttributes(int p);
     int withoutAttributes(int p);       // those still wanted count as given
     bool satisfiableWithout(int p, int name); // with `name` never given
     void firstElements(int p, std::vector<int> *out, std::vector<char> *seen);
@@ -96,4 +100,5 @@ private:
     std::unordered_map<unsigned long long, int> m_made, m_derived;
     std::unordered_map<int, int> m_stripped;
     std::unordered_map<int, bool> m_nullable;
+    std::vector<signed char> m_hasAttributes; // by pattern; -1 not known yet
 };
