@@ -501,6 +501,15 @@ int RelaxNgPatterns::derive(int p, int name, bool attribute)
     p = deref(p);
     if (attribute && !hasAttributes(p))
         return 0;
+    // Leaves, most of what a large choice holds, are answered without the
+    // table of derivatives.
+    const Pattern &leaf = m_patterns[p];
+    if (leaf.k == K::Element || leaf.k == K::Attribute) {
+        const auto &[ns, local] = m_nameList[name];
+        return (leaf.k == K::Attribute) == attribute && contains(leaf.nc, ns, local) ? 1 : 0;
+    }
+    if (leaf.k == K::NotAllowed || leaf.k == K::Empty || leaf.k == K::Text)
+        return 0;
     const auto key = (static_cast<unsigned long long>(attribute) << 63) | (static_cast<unsigned long long>(p) << 32) | unsigned(name);
     const auto found = m_derived.find(key);
     if (found != m_derived.end())
@@ -523,13 +532,6 @@ int RelaxNgPatterns::derive(int p, int name, bool attribute)
         break;
     case K::OneOrMore:
         out = group(derive(x.a, name, attribute), choice(p, 1));
-        break;
-    case K::Element:
-    case K::Attribute:
-        if ((x.k == K::Attribute) == attribute) {
-            const auto &[ns, local] = m_nameList[name];
-            out = contains(x.nc, ns, local) ? 1 : 0;
-        }
         break;
     default:
         break;
