@@ -110,9 +110,10 @@ int RelaxNgPatterns::nameId(const QByteArray &ns, const QByteArray &local)
 bool RelaxNgPatterns::nullable(int p)
 {
     p = deref(p);
-    const auto found = m_nullable.find(p);
-    if (found != m_nullable.end())
-        return found->second;
+    if (std::size_t(p) >= m_nullable.size())
+        m_nullable.resize(m_patterns.size() + 1, -1);
+    if (m_nullable[p] >= 0)
+        return m_nullable[p];
     const Pattern x = m_patterns[p];
     bool out = false;
     switch (x.k) {
@@ -133,7 +134,8 @@ bool RelaxNgPatterns::nullable(int p)
     default:
         break;
     }
-    return m_nullable[p] = out;
+    m_nullable[p] = out;
+    return out;
 }
 
 // Clark's derivative, by an element child (its content not looked into)
@@ -376,6 +378,7 @@ void RelaxNgPatterns::trim()
     for (auto it = m_made.begin(); it != m_made.end();)
         it = it->second >= int(m_grammarSize) ? m_made.erase(it) : std::next(it);
     m_derived.clear();
+    m_derived.reserve(1 << 16);
     m_stripped.clear();
     m_hasAttributes.clear();
     m_nullable.clear();

@@ -99,6 +99,6 @@ private:
     std::vector<std::pair<QByteArray, QByteArray>> m_nameList; // by id
     std::unordered_map<unsigned long long, int> m_made, m_derived;
     std::unordered_map<int, int> m_stripped;
-    std::unordered_map<int, bool> m_nullable;
+    std::vector<signed char> m_nullable; // by pattern; -1 not known yet
     std::vector<signed char> m_hasAttributes; // by pattern; -1 not known yet
 };

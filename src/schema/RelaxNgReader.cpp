@@ -364,5 +364,6 @@ std::unique_ptr<RelaxNgPatterns> RelaxNgPatterns::read(const QString &path)
         names->erase(std::unique(names->begin(), names->end()), names->end());
     }
     g->m_grammarSize = g->m_patterns.size();
+    g->m_derived.reserve(1 << 16);
     return g;
 }
