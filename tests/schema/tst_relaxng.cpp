@@ -85,6 +85,9 @@ private slots:
         QTest::newRow("other namespace") << "shop.rng" << kShop << QByteArray("<order id='1'><date/><customer/><gift/></order>") << "order@1";
         QTest::newRow("parts in a Japanese folder with a blank") << "スキーマ 部品/main.rng"
             << rng("<include href='parts.rng'/>") << order + "<gift/>\n</order>" << "valid";
+        QTest::newRow("escaped reference into a Japanese folder") << "main.rng"
+            << rng("<include href='%E3%82%B9%E3%82%AD%E3%83%BC%E3%83%9E%20%E9%83%A8%E5%93%81/parts.rng'/>")
+            << order + "<gift/>\n</order>" << "valid";
         QTest::newRow("grammar including itself") << "self.rng" << rng("<include href='self.rng'/><start><empty/></start>")
             << QByteArray("<order/>") << "schema: スキーマを読み込めません: self.rng\nDetected an Include recursion";
         QTest::newRow("network reference refused") << "net.rng"
@@ -112,6 +115,11 @@ private slots:
         QCOMPARE(schemaKindOf(path), SchemaKind::RelaxNg);
         const QString found = firstFault(validateDocument(doc, path, SchemaKind::RelaxNg));
         QVERIFY2(found.startsWith(fault), qPrintable(found));
+        // The guide reads the same grammar, its parts alike, for names.
+        const SchemaGuide guide(doc, {SchemaKind::RelaxNg, path, false});
+        QCOMPARE(guide.isUsable(), !fault.startsWith(QLatin1String("schema")));
+        if (fault == QLatin1String("valid"))
+            QVERIFY(guide.elementNames(doc.documentElement()).contains(doc.documentElement().nodeName()));
         if (QStandardPaths::findExecutable(QStringLiteral("xmllint")).isEmpty() || fault.startsWith(QLatin1String("schema")))
             return;
         QProcess xmllint;
