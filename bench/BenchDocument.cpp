@@ -25,10 +25,31 @@ const char *const kJapanese[] = {"東京", "大阪", "書籍", "在庫", "価格
                                  "商品", "品質", "新しい"};
 const char *const kStatus[] = {"active", "pending", "archived"};
 
-class Generator
+// A document written a megabyte at a time, with words drawn from the lists.
+class Writer
+{
+protected:
+    explicit Writer(std::ofstream &out) : m_out(out) {}
+
+    std::string word() { return kWords[m_random.below(std::size(kWords))]; }
+    std::string japanese() { return kJapanese[m_random.below(std::size(kJapanese))]; }
+    void flush()
+    {
+        m_out.write(m_buffer.data(), std::streamsize(m_buffer.size()));
+        m_written += (long long)m_buffer.size();
+        m_buffer.clear();
+    }
+
+    std::ofstream &m_out;
+    std::string m_buffer;
+    long long m_written = 0;
+    Random m_random;
+};
+
+class Generator : Writer
 {
 public:
-    explicit Generator(std::ofstream &out) : m_out(out) {}
+    explicit Generator(std::ofstream &out) : Writer(out) {}
 
     // Writes sections of records until about `bytes` are written.
     void write(long long bytes)
@@ -64,8 +85,6 @@ private:
         line(3, "<description>" + word() + " " + japanese() + " " + word() + " " + word() + "</description>");
         line(2, "</record>");
     }
-    std::string word() { return kWords[m_random.below(std::size(kWords))]; }
-    std::string japanese() { return kJapanese[m_random.below(std::size(kJapanese))]; }
     void line(int depth, const std::string &text)
     {
         m_buffer.append(size_t(depth) * 2, ' ');
@@ -74,21 +93,49 @@ private:
         if (m_buffer.size() > (1 << 20))
             flush();
     }
-    void flush()
-    {
-        m_out.write(m_buffer.data(), std::streamsize(m_buffer.size()));
-        m_written += (long long)m_buffer.size();
-        m_buffer.clear();
-    }
 
-    std::ofstream &m_out;
-    std::string m_buffer;
-    long long m_written = 0;
     int m_records = 0;
-    Random m_random;
+};
+
+class DocBookGenerator : Writer
+{
+public:
+    explicit DocBookGenerator(std::ofstream &out) : Writer(out) {}
+
+    void write(long long bytes)
+    {
+        m_buffer = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<article xmlns=\"http://docbook.org/ns/docbook\" "
+                   "xmlns:xlink=\"http://www.w3.org/1999/xlink\" version=\"5.0\" xml:lang=\"ja\">\n"
+                   "  <info><title>ベンチマーク</title></info>\n";
+        for (int section = 1; m_written + (long long)m_buffer.size() < bytes; ++section) {
+            const std::string id = "s" + std::to_string(section);
+            m_buffer += "  <section xml:id=\"" + id + "\">\n    <title>" + japanese() + " " + word() + "</title>\n";
+            for (int sub = 1; sub <= 10; ++sub) {
+                m_buffer += "    <section xml:id=\"" + id + "." + std::to_string(sub) + "\">\n      <title>" + word() + "</title>\n";
+                for (int p = 0; p < 4; ++p)
+                    m_buffer += "      <para>" + japanese() + " <emphasis>" + word() + "</emphasis> " + word() + " <link xlink:href=\"#"
+                              + id + "\">" + japanese() + "</link> <code>" + word() + "</code>.</para>\n";
+                m_buffer += "      <itemizedlist>\n";
+                for (unsigned i = 0, n = 1 + m_random.below(4); i < n; ++i)
+                    m_buffer += "        <listitem><para>" + word() + " " + japanese() + "</para></listitem>\n";
+                m_buffer += "      </itemizedlist>\n      <programlisting>" + word() + " = " + std::to_string(m_random.below(1000))
+                          + ";</programlisting>\n    </section>\n";
+            }
+            m_buffer += "  </section>\n";
+            if (m_buffer.size() > (1 << 20))
+                flush();
+        }
+        m_buffer += "</article>\n";
+        flush();
+    }
 };
 
 } // namespace
+
+void writeDocBookDocument(std::ofstream &out, long long bytes)
+{
+    DocBookGenerator(out).write(bytes);
+}
 
 void writeBenchDocument(std::ofstream &out, long long bytes)
 {

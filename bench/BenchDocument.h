@@ -10,3 +10,8 @@ void writeBenchDocument(std::ofstream &out, long long bytes);
 // The document's grammar, as a DTD and as an XML Schema.
 extern const char kBenchDtd[];
 extern const char kBenchXsd[];
+
+// A DocBook 5 article of about `bytes`: sections of titled paragraphs with
+// inline markup and links, lists and program listings, valid against
+// DocBook 5's RELAX NG grammar. The same bytes on every run.
+void writeDocBookDocument(std::ofstream &out, long long bytes);

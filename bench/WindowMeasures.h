@@ -1,8 +1,11 @@
 #pragma once
 
+#include "document/Prompt.h"
+
 #include <QString>
 
 #include <chrono>
+#include <cstdio>
 
 class frmMain;
 
@@ -36,3 +39,24 @@ int measureEditAfterExpand(int argc, char **argv, const QString &path);
 int measureSearch(int argc, char **argv, const QString &path);
 // Replacing a value in every record, and undoing it.
 int measureReplace(int argc, char **argv, const QString &path);
+
+// Nobody answers the window's questions: a message goes to standard error
+// (a box would wait for ever), every question and dialog is cancelled.
+class UnattendedPrompt : public Prompt
+{
+public:
+    Answer message(const QString &text, Icon, Buttons buttons, bool) override
+    {
+        std::fprintf(stderr, "ostrel-bench: %s\n", qPrintable(text));
+        return buttons == Buttons::Ok ? Answer::Ok : buttons == Buttons::YesNo ? Answer::No : Answer::Cancel;
+    }
+    bool openFileDialog(const QString &, const QString &, QString *, bool *) override { return false; }
+    bool saveFileDialog(const QString &, const QString &, QString *) override { return false; }
+    bool fontDialog(QString *, int *) override { return false; }
+    bool printDialog(QPrinter *) override { return false; }
+};
+
+// Validating a generated DocBook 5 article of 20 MB against DocBook 5's
+// RELAX NG grammar: F7, the names offered in the label editor, and the
+// check behind typing after a change, against xmllint --relaxng.
+int measureRelaxNg(int argc, char **argv);

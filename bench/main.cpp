@@ -221,22 +221,6 @@ int measureEditor(int argc, char **argv, const QString &path)
     return 0;
 }
 
-// Nobody answers the window's questions: a message goes to standard error
-// (a box would wait for ever), every question and dialog is cancelled.
-class UnattendedPrompt : public Prompt
-{
-public:
-    Answer message(const QString &text, Icon, Buttons buttons, bool) override
-    {
-        std::fprintf(stderr, "ostrel-bench: %s\n", qPrintable(text));
-        return buttons == Buttons::Ok ? Answer::Ok : buttons == Buttons::YesNo ? Answer::No : Answer::Cancel;
-    }
-    bool openFileDialog(const QString &, const QString &, QString *, bool *) override { return false; }
-    bool saveFileDialog(const QString &, const QString &, QString *) override { return false; }
-    bool fontDialog(QString *, int *) override { return false; }
-    bool printDialog(QPrinter *) override { return false; }
-};
-
 // From asking for the preview (F5) to the pane showing that document. The
 // style sheet's worker has the memory limit the editor gives it: where the
 // document's transform needs more, that figure is left out, with the
@@ -631,6 +615,8 @@ int main(int argc, char **argv)
             return measureF7(argc, argv, QString::fromLocal8Bit(argv[3]));
         if (std::strcmp(argv[2], "guided") == 0)
             return measureGuided(argc, argv, QString::fromLocal8Bit(argv[3]));
+        if (std::strcmp(argv[2], "rng") == 0)
+            return measureRelaxNg(argc, argv);
         if (std::strcmp(argv[2], "replace") == 0)
             return measureReplace(argc, argv, QString::fromLocal8Bit(argv[3]));
         if (std::strcmp(argv[2], "search") == 0)
@@ -692,6 +678,7 @@ int main(int argc, char **argv)
     const auto validation = measure("validate", path, runs);
     const auto f7 = measure("f7", path, runs);
     const auto guided = measure("guided", path, runs);
+    const auto relaxNg = measure("rng", path, runs);
     const auto roundTrip = measure("roundtrip", path, 1);
     const double libxmlMs = bare.at("time_ms"), libxmlMb = bare.at("memory_kb") / 1024;
     const double openMs = ours.at("time_ms"), openMb = ours.at("memory_kb") / 1024;
@@ -744,6 +731,10 @@ int main(int argc, char **argv)
     std::printf("live_check_peak_mb %.0f\n", guided.at("live_check_peak_mb"));
     std::printf("live_validation_ms %.0f\nxmllint_schema_ms %.0f\nlive_validation_ratio %.2f\n", guided.at("live_validation_ms"),
                 guided.at("xmllint_schema_ms"), guided.at("live_validation_ms") / guided.at("xmllint_schema_ms"));
+    std::printf("validate_rng_ms %.0f\nxmllint_rng_ms %.0f\nvalidate_rng_ratio %.2f\n", relaxNg.at("validate_rng_ms"),
+                relaxNg.at("xmllint_rng_ms"), relaxNg.at("validate_rng_ms") / relaxNg.at("xmllint_rng_ms"));
+    std::printf("completion_rng_ms %.1f\nlive_validation_rng_ms %.0f\nlive_validation_rng_ratio %.2f\n", relaxNg.at("completion_rng_ms"),
+                relaxNg.at("live_validation_rng_ms"), relaxNg.at("live_validation_rng_ms") / relaxNg.at("xmllint_rng_ms"));
     std::printf("roundtrip_files %.0f\nroundtrip_identical_pct %.1f\n", roundTrip.at("roundtrip_files"),
                 roundTrip.at("roundtrip_identical_pct"));
     return 0;

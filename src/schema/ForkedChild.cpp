@@ -21,19 +21,54 @@
 
 namespace {
 
-// The child's memory for libxml2: taken from fresh pages in order and
-// never given back (the child ends when done). Reusing the heap's free
+// The child's memory for libxml2: taken from fresh pages and never given
+// back to the system (the child ends when done). Reusing the heap's free
 // blocks instead would write to pages the child still shares with the
-// window, and each such write copies its page first.
+// window, and each such write copies its page first. A block the child
+// frees is kept for its next request of that size class, so a validation
+// that allocates and frees as it goes (RELAX NG's states) stays as small
+// as it would be in the window.
 namespace childHeap {
 
 char *next = nullptr;
 char *end = nullptr;
 std::vector<std::pair<char *, char *>> chunks;
+// Size classes: multiples of 16 up to 1 KiB, then powers of two.
+constexpr size_t kSmall = 1024;
+constexpr int kClasses = 64 + 64;
+void *freed[kClasses]; // the first free block of each class; each holds the next
+
+int classOf(size_t *size)
+{
+    if (*size <= kSmall) {
+        *size = std::max<size_t>(16, (*size + 15) & ~size_t(15));
+        return int(*size / 16) - 1;
+    }
+    int bits = 11;
+    while ((size_t(1) << bits) < *size)
+        ++bits;
+    *size = size_t(1) << bits;
+    return 64 + bits - 11;
+}
+
+bool ours(void *block)
+{
+    auto *p = static_cast<char *>(block);
+    for (auto it = chunks.rbegin(); it != chunks.rend(); ++it) {
+        if (p > it->first && p < it->second)
+            return true;
+    }
+    return false;
+}
 
 void *allocate(size_t size)
 {
-    size = (size + 15) & ~size_t(15);
+    const int sizeClass = classOf(&size);
+    if (sizeClass < kClasses && freed[sizeClass]) {
+        void *block = freed[sizeClass];
+        freed[sizeClass] = *static_cast<void **>(block);
+        return block;
+    }
     if (size_t(end - next) < size + 16) {
         const size_t chunk = std::max<size_t>(size + 16, size_t(64) << 20);
         void *fresh = ::mmap(nullptr, chunk, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -44,22 +79,30 @@ void *allocate(size_t size)
         end = next + chunk;
         chunks.emplace_back(next, end);
     }
-    // Each block keeps its size before it, for realloc.
+    // Each block keeps its size before it, for realloc and reuse.
     *reinterpret_cast<size_t *>(next) = size;
     void *block = next + 16;
     next += size + 16;
     return block;
 }
 
-void release(void *) {}
+// Blocks of the window's heap, from before the fork, are left alone.
+void release(void *block)
+{
+    if (!block || !ours(block))
+        return;
+    size_t size = *reinterpret_cast<size_t *>(static_cast<char *>(block) - 16);
+    const int sizeClass = classOf(&size);
+    if (sizeClass >= kClasses)
+        return;
+    *static_cast<void **>(block) = freed[sizeClass];
+    freed[sizeClass] = block;
+}
 
 size_t sizeOf(void *block)
 {
-    auto *p = static_cast<char *>(block);
-    for (const auto &[from, to] : chunks) {
-        if (p > from && p < to)
-            return *reinterpret_cast<size_t *>(p - 16);
-    }
+    if (ours(block))
+        return *reinterpret_cast<size_t *>(static_cast<char *>(block) - 16);
     return ::malloc_usable_size(block); // the window's, from before the fork
 }
 
@@ -67,9 +110,14 @@ void *reallocate(void *block, size_t size)
 {
     if (!block)
         return allocate(size);
+    const size_t had = sizeOf(block);
+    if (size <= had && ours(block))
+        return block;
     void *moved = allocate(size);
-    if (moved)
-        std::memcpy(moved, block, std::min(size, sizeOf(block)));
+    if (moved) {
+        std::memcpy(moved, block, std::min(size, had));
+        release(block);
+    }
     return moved;
 }
 

@@ -3,6 +3,8 @@
 #include "xml/LibXmlSupport.h"
 #include "xml/XmlDocument.h"
 #include "xml/XmlNodeAccess.h"
+#include "GuideErrors.h"
+#include "RelaxNgPatterns.h"
 #include "ValidationCopy.h"
 
 #include <QFileInfo>
@@ -14,6 +16,7 @@
 #include <libxml/tree.h>
 #include <libxml/valid.h>
 #include <libxml/xmlerror.h>
+#include <libxml/relaxng.h>
 #include <libxml/xmlregexp.h>
 #include <libxml/xmlschemas.h>
 #include <libxml/xpath.h>
@@ -22,6 +25,8 @@
 #include <functional>
 #include <unordered_map>
 
+using guide::Collector;
+using guide::Quiet;
 using libxml::fromXml;
 
 namespace {
@@ -53,66 +58,6 @@ struct SchemaAttributeUse
     int occurs;
 };
 
-// Silences libxml2's reports while a query tries names out.
-class Quiet
-{
-public:
-    Quiet() : m_previous(xmlStructuredError), m_context(xmlStructuredErrorContext)
-    {
-        xmlSetStructuredErrorFunc(nullptr, [](void *, xmlErrorPtr) {});
-    }
-    ~Quiet() { xmlSetStructuredErrorFunc(m_context, m_previous); }
-    Quiet(const Quiet &) = delete;
-    Quiet &operator=(const Quiet &) = delete;
-
-private:
-    xmlStructuredErrorFunc m_previous;
-    void *m_context;
-};
-
-// Collects faults with the document's nodes.
-class Collector
-{
-public:
-    struct Entry
-    {
-        void *node;
-        QString message;
-    };
-    Collector(xmlDocPtr doc, std::vector<Entry> *faults, int max) : m_doc(doc), m_faults(faults), m_max(max)
-    {
-        m_previous = xmlStructuredError;
-        m_context = xmlStructuredErrorContext;
-        xmlSetStructuredErrorFunc(this, [](void *self, xmlErrorPtr error) { static_cast<Collector *>(self)->add(error); });
-    }
-    ~Collector() { xmlSetStructuredErrorFunc(m_context, m_previous); }
-    Collector(const Collector &) = delete;
-    Collector &operator=(const Collector &) = delete;
-
-    int count = 0;
-
-    void add(xmlNodePtr node, const QString &message)
-    {
-        if (++count <= m_max)
-            m_faults->push_back({node, message});
-    }
-
-private:
-    void add(xmlErrorPtr error)
-    {
-        if (!error || error->level == XML_ERR_WARNING)
-            return;
-        auto *node = static_cast<xmlNodePtr>(error->node);
-        add(node && node->doc == m_doc ? node : nullptr, libxml::withLocalPaths(fromXml(reinterpret_cast<const xmlChar *>(error->message)).trimmed()));
-    }
-
-    xmlDocPtr m_doc;
-    std::vector<Entry> *m_faults;
-    int m_max;
-    xmlStructuredErrorFunc m_previous;
-    void *m_context;
-};
-
 QString qualifiedName(const xmlChar *prefix, const xmlChar *name)
 {
     return prefix ? fromXml(prefix) + QLatin1Char(':') + fromXml(name) : fromXml(name);
@@ -137,11 +82,15 @@ struct SchemaGuide::Schema
 {
     xmlDtdPtr dtd = nullptr; // read from a file; the document's own subset is used where it is
     xmlSchemaPtr xsd = nullptr;
+    xmlRelaxNGPtr rng = nullptr;
+    std::unique_ptr<RelaxNgPatterns> patterns; // null: the grammar offers no names
     bool usable = false;
     QString failure;
 
     ~Schema()
     {
+        if (rng)
+            xmlRelaxNGFree(rng);
         if (dtd)
             xmlFreeDtd(dtd);
         if (xsd)
@@ -330,6 +279,17 @@ SchemaGuide::SchemaGuide(const XmlDocument &document, const SchemaSource &source
         s.usable = s.xsd && s.failure.isEmpty();
     } else if (source.kind == SchemaKind::Xdr) {
         s.usable = QFileInfo(source.path).isFile();
+    } else if (source.kind == SchemaKind::RelaxNg) {
+        libxml::ExternalLoadScope localFiles;
+        if (xmlRelaxNGParserCtxtPtr parser = xmlRelaxNGNewParserCtxt(libxml::fileUri(source.path).constData())) {
+            s.rng = xmlRelaxNGParse(parser);
+            xmlRelaxNGFreeParserCtxt(parser);
+        }
+        s.failure = localFiles.failure();
+        s.usable = s.rng && s.failure.isEmpty();
+        // Read again for its names, the same parts through the same loader.
+        if (s.usable)
+            s.patterns = RelaxNgPatterns::read(source.path);
     }
 }
 
@@ -508,6 +468,18 @@ QStringList SchemaGuide::elementNames(const XmlNode &element, Declarations *made
     const bool top = !parent || parent->type != XML_ELEMENT_NODE;
     const bool tried = !top && xmlChildElementCount(parent) <= kMaxTriedChildren;
     QStringList valid, unfinished;
+    if (s.rng) {
+        if (!s.patterns)
+            return QStringList();
+        for (const RelaxNgPatterns::Name &n : s.patterns->elementNames(e, tried)) {
+            const auto *local = reinterpret_cast<const xmlChar *>(n.local.constData());
+            const QString shown = n.fit == RelaxNgPatterns::Fit::Rejected ? QString()
+                                : elementSpelling(doc, e, local, reinterpret_cast<const xmlChar *>(n.ns.constData()), made);
+            if (!shown.isEmpty())
+                (n.fit == RelaxNgPatterns::Fit::Valid ? valid : unfinished) << shown;
+        }
+        return ranked(own, valid, unfinished);
+    }
     if (s.xsd) {
         // The parent's own particles first, then every global declaration
         // (members of substitution groups, matches of wildcards); the
@@ -604,9 +576,16 @@ struct AttributeChoice
 } // namespace
 
 static std::vector<AttributeChoice> declaredAttributes(const SchemaGuide::Schema &s, bool ownDtd, xmlNodePtr e,
-                                                      SchemaGuide::Declarations *made)
+                                                      SchemaGuide::Declarations *made, xmlAttrPtr skipped = nullptr)
 {
     std::vector<AttributeChoice> out;
+    if (s.rng) {
+        for (const RelaxNgPatterns::Name &n : s.patterns ? s.patterns->attributeNames(e, skipped) : std::vector<RelaxNgPatterns::Name>()) {
+            out.push_back({attributeSpelling(e->doc, e, reinterpret_cast<const xmlChar *>(n.local.constData()),
+                                             reinterpret_cast<const xmlChar *>(n.ns.constData()), made), n.required});
+        }
+        return out;
+    }
     if (s.xsd) {
         for (SchemaAttributeUse *use : SchemaGuide::Schema::attributeUses(s.declaration(e))) {
             const QString shown = attributeSpelling(e->doc, e, use->attrDecl->name, use->attrDecl->targetNamespace, made);
@@ -635,7 +614,8 @@ QStringList SchemaGuide::attributeNames(const XmlNode &element, const XmlNode &o
     if (!m_schema->usable || !e || e->type != XML_ELEMENT_NODE)
         return QStringList();
     QStringList required, optional;
-    for (const AttributeChoice &a : declaredAttributes(*m_schema, m_source.ownDtd, e, made)) {
+    auto *renamed = static_cast<xmlAttrPtr>(XmlNodeAccess::raw(own));
+    for (const AttributeChoice &a : declaredAttributes(*m_schema, m_source.ownDtd, e, made, renamed)) {
         if (!element.attributeNode(a.name).isNull())
             continue;
         (a.required ? required : optional) << a.name;
@@ -681,6 +661,8 @@ QStringList SchemaGuide::attributeValues(const XmlNode &attribute) const
     if (!m_schema->usable || !e || a->type != XML_ATTRIBUTE_NODE)
         return QStringList();
     const Schema &s = *m_schema;
+    if (s.rng)
+        return s.patterns ? s.patterns->attributeValues(a) : QStringList();
     if (s.xsd) {
         for (SchemaAttributeUse *use : Schema::attributeUses(s.declaration(e))) {
             if (xmlStrEqual(use->attrDecl->name, a->name) && xmlStrEqual(use->attrDecl->targetNamespace, a->ns ? a->ns->href : nullptr))
@@ -775,6 +757,11 @@ int SchemaGuide::check(const XmlDocument &document, std::vector<Fault> *faults, 
             if (xmlSchemaValidCtxtPtr context = xmlSchemaNewValidCtxt(s.xsd)) {
                 xmlSchemaValidateDoc(context, doc);
                 xmlSchemaFreeValidCtxt(context);
+            }
+        } else if (s.rng) {
+            if (xmlRelaxNGValidCtxtPtr context = xmlRelaxNGNewValidCtxt(s.rng)) {
+                xmlRelaxNGValidateDoc(context, doc);
+                xmlRelaxNGFreeValidCtxt(context);
             }
         } else {
             validation::validateWithDtd(doc, s.dtd, m_source.ownDtd, [](qint64) { return true; });

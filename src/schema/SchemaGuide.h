@@ -32,9 +32,11 @@ struct SchemaSource
 // The schema in use for `document`: the file chosen for validation when
 // there is one (`chosenPath`); otherwise the document's own DTD (its
 // external part found through the system catalogs or beside the document,
-// never on the network); otherwise an XSD named by xsi:schemaLocation or
-// xsi:noNamespaceSchemaLocation that is a local file, relative to
-// `documentPath`'s folder.
+// never on the network); otherwise a RELAX NG grammar named by an
+// <?xml-model schematypens="http://relaxng.org/ns/structure/1.0"?> ahead
+// of the root; otherwise an XSD named by xsi:schemaLocation or
+// xsi:noNamespaceSchemaLocation. Locations are local files, found through
+// the catalogs or relative to `documentPath`'s folder.
 SchemaSource schemaInUse(const XmlDocument &document, const QString &chosenPath, const QString &documentPath);
 
 // True when `a` comes before `b` in document order (an attribute where

@@ -14,7 +14,8 @@
 #include <libxml/xpath.h>
 
 // Which schema guides a document: the one chosen for its window, its own
-// DTD, or the XML Schema its root names.
+// DTD, the RELAX NG grammar an xml-model instruction names, or the XML
+// Schema its root names.
 
 using libxml::fromXml;
 
@@ -79,6 +80,47 @@ QString xsiLocation(xmlNodePtr root, const QString &folder)
     return QString();
 }
 
+// The RELAX NG grammar an <?xml-model?> instruction ahead of the root
+// names (through the catalogs first, then beside the document); one in the
+// compact syntax is passed over, as it is not read.
+QString modelLocation(xmlDocPtr doc, const QString &folder)
+{
+    static const QRegularExpression pseudo(QStringLiteral("([A-Za-z][\\w.-]*)\\s*=\\s*(?:\"([^\"]*)\"|'([^']*)')"));
+    for (xmlNodePtr n = doc->children; n && n->type != XML_ELEMENT_NODE; n = n->next) {
+        if (n->type != XML_PI_NODE || !xmlStrEqual(n->name, reinterpret_cast<const xmlChar *>("xml-model")))
+            continue;
+        QString href, typens;
+        for (auto m = pseudo.globalMatch(fromXml(n->content)); m.hasNext();) {
+            const QRegularExpressionMatch found = m.next();
+            QString value = found.captured(2) + found.captured(3);
+            value.replace(QLatin1String("&quot;"), QLatin1String("\"")).replace(QLatin1String("&apos;"), QLatin1String("'"));
+            value.replace(QLatin1String("&lt;"), QLatin1String("<")).replace(QLatin1String("&gt;"), QLatin1String(">"));
+            value.replace(QLatin1String("&amp;"), QLatin1String("&"));
+            if (found.captured(1) == QLatin1String("href"))
+                href = value.trimmed();
+            else if (found.captured(1) == QLatin1String("schematypens"))
+                typens = value.trimmed();
+        }
+        if (typens != QLatin1String("http://relaxng.org/ns/structure/1.0") || href.isEmpty() || isCompactRelaxNg(href))
+            continue;
+        const QByteArray name = href.toUtf8();
+        const auto *id = reinterpret_cast<const xmlChar *>(name.constData());
+        xmlChar *mapped = xmlCatalogResolveURI(id);
+        if (!mapped)
+            mapped = xmlCatalogResolveSystem(id);
+        if (mapped) {
+            const QString found = localFile(fromXml(mapped), folder);
+            xmlFree(mapped);
+            if (!found.isEmpty())
+                return found;
+        }
+        const QString found = localFile(href, folder);
+        if (!found.isEmpty())
+            return found;
+    }
+    return QString();
+}
+
 } // namespace
 
 QString SchemaSource::shownName() const
@@ -114,6 +156,9 @@ SchemaSource schemaInUse(const XmlDocument &document, const QString &chosenPath,
         if (!file.isEmpty() || own->elements)
             return {SchemaKind::Dtd, file, true};
     }
+    const QString grammar = modelLocation(doc, folder);
+    if (!grammar.isEmpty())
+        return {SchemaKind::RelaxNg, grammar, false};
     const QString xsd = xsiLocation(root, folder);
     if (!xsd.isEmpty())
         return {SchemaKind::Xsd, xsd, false};

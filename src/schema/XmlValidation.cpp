@@ -15,6 +15,7 @@
 #include <libxml/globals.h>
 #include <libxml/hash.h>
 #include <libxml/parser.h>
+#include <libxml/relaxng.h>
 #include <libxml/tree.h>
 #include <libxml/valid.h>
 #include <libxml/xmlerror.h>
@@ -228,6 +229,33 @@ void validateXsd(ValidationWork &w)
     xmlSchemaFree(schema);
 }
 
+void validateRelaxNg(ValidationWork &w)
+{
+    xmlRelaxNGPtr grammar = parseSchema(w, [](const QByteArray &uri) {
+        xmlRelaxNGPtr parsed = nullptr;
+        if (xmlRelaxNGParserCtxtPtr parser = xmlRelaxNGNewParserCtxt(uri.constData())) {
+            parsed = xmlRelaxNGParse(parser);
+            xmlRelaxNGFreeParserCtxt(parser);
+        }
+        return parsed;
+    });
+    if (!w.schemaError.isEmpty()) {
+        if (grammar)
+            xmlRelaxNGFree(grammar);
+        return;
+    }
+    ErrorCollector collector(w.copied.doc.get());
+    xmlRelaxNGValidCtxtPtr context = substituteEntities(w, nullptr, collector) ? xmlRelaxNGNewValidCtxt(grammar) : nullptr;
+    if (context) {
+        xmlRelaxNGValidateDoc(context, w.copied.doc.get());
+        xmlRelaxNGFreeValidCtxt(context);
+        keepErrors(collector, w);
+    } else if (w.schemaError.isEmpty()) {
+        w.schemaError = unreadable(w.schemaPath, QStringLiteral("out of memory"));
+    }
+    xmlRelaxNGFree(grammar);
+}
+
 } // namespace
 
 ValidationRun::ValidationRun(const XmlDocument &document, const QString &schemaPath, SchemaKind kind)
@@ -256,7 +284,7 @@ ValidationRun::ValidationRun(const XmlDocument &document, const QString &schemaP
             w.schemaError = unreadable(schemaPath, w.xdr.schemaError);
         return;
     }
-    if (kind != SchemaKind::Dtd && kind != SchemaKind::Xsd)
+    if (kind != SchemaKind::Dtd && kind != SchemaKind::Xsd && kind != SchemaKind::RelaxNg)
         return;
     xmlNodePtr root = xmlDocGetRootElement(doc);
     if (root && root->ns && root->ns->href)
@@ -282,6 +310,8 @@ void ValidationRun::run()
     }
     if (w.kind == SchemaKind::Dtd)
         validateDtd(w, m_cancelled, m_progress, m_report);
+    else if (w.kind == SchemaKind::RelaxNg)
+        validateRelaxNg(w);
     else
         validateXsd(w);
     if (m_leaveCopy)
@@ -314,7 +344,14 @@ SchemaKind schemaKindOf(const QString &fileName)
         return SchemaKind::Xsd;
     if (ending == QLatin1String(".xml"))
         return SchemaKind::Xdr;
+    if (ending == QLatin1String(".rng"))
+        return SchemaKind::RelaxNg;
     return SchemaKind::None;
+}
+
+bool isCompactRelaxNg(const QString &fileName)
+{
+    return fileName.right(4).toLower() == QLatin1String(".rnc");
 }
 
 ValidationResult validateDocument(const XmlDocument &document, const QString &schemaPath, SchemaKind kind)

@@ -13,9 +13,13 @@ class XmlDocument;
 
 // The schema languages a document can be validated against, told by the
 // last four characters of the schema file's name, in any case: ".dtd",
-// ".xsd", and ".xml" for an XML-Data Reduced (XDR) schema.
-enum class SchemaKind { None, Dtd, Xsd, Xdr };
+// ".xsd", ".xml" for an XML-Data Reduced (XDR) schema and ".rng" for a
+// RELAX NG grammar in its XML syntax.
+enum class SchemaKind { None, Dtd, Xsd, Xdr, RelaxNg };
 SchemaKind schemaKindOf(const QString &fileName);
+// True for a RELAX NG grammar in its compact syntax (".rnc"), which is
+// not read: such a file is refused with a message rather than chosen.
+bool isCompactRelaxNg(const QString &fileName);
 
 // One fault found in the document.
 struct ValidationError
@@ -52,9 +56,11 @@ struct ValidationResult
 // is ignored, but its entities are used. XSD: the document as it is,
 // against a schema whose target namespace, if any, is the root element's.
 // XDR: unqualified elements (and those of the root's default namespace)
-// belong to the schema, which replaces that namespace.
+// belong to the schema, which replaces that namespace. RELAX NG: the
+// document as it is, against the grammar.
 //
-// Schemas may include, import or reference local regular files, resolved
+// Schemas may include, import or reference (RELAX NG's include and
+// externalRef) local regular files, resolved
 // relative to the schema's folder or through the system's XML catalogs;
 // nothing is fetched from the network.
 ValidationResult validateDocument(const XmlDocument &document, const QString &schemaPath, SchemaKind kind);

@@ -16,7 +16,7 @@ class QLabel;
 class XmlDocument;
 
 // Editing guided by the document's schema: which schema is in use (the
-// validation file chosen for the window, else the document's own DTD or
+// validation file chosen for the window, else the document's own DTD, the RELAX NG grammar or
 // the XSD it names), the names and values it offers, and the check run in
 // the background half a second after each change, whose faults are marked
 // in the tree and counted in a field of the status bar of its own. Without a schema it does

@@ -71,6 +71,11 @@ void ValidationCommands::mnuToolVerifyNew_Click()
     QString path;
     if (!m_host.prompt().openFileDialog(dialogTitle(), dialogFilter(), &path, nullptr))
         return;
+    // The compact syntax is another language; the earlier choice stays.
+    if (isCompactRelaxNg(path)) {
+        m_host.prompt().message(GetResString(2901).arg(QFileInfo(path).fileName()), Prompt::Icon::Exclamation);
+        return;
+    }
     useFile(path);
     Validate();
 }

@@ -6,8 +6,8 @@
 class DocumentHost;
 struct ValidationResult;
 
-// Validation of the window's document against a DTD, an XML Schema or an
-// XDR schema the user chooses. The choice is the window's: it stays for
+// Validation of the window's document against a DTD, an XML Schema, an
+// XDR schema or a RELAX NG grammar the user chooses. The choice is the window's: it stays for
 // every later document of the window until another file is chosen. The
 // document, its tree and its modified state never change by validating;
 // only the selection moves to the first offending node.
@@ -18,7 +18,7 @@ public:
     static QString dialogTitle() { return QStringLiteral("検証用ファイルの選択"); }
     static QString dialogFilter()
     {
-        return QStringLiteral("DTD(*.dtd)|*.dtd|XML-Schema(XSD)(*.xsd)|*.xsd|XML-Data Reduced(XDR)(*.xml)|*.xml");
+        return QStringLiteral("DTD(*.dtd)|*.dtd|XML-Schema(XSD)(*.xsd)|*.xsd|XML-Data Reduced(XDR)(*.xml)|*.xml|RELAX NG (*.rng)|*.rng");
     }
 
     explicit ValidationCommands(DocumentHost &host, QObject *parent = nullptr);

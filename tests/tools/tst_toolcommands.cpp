@@ -1,3 +1,4 @@
+#include "FirstFault.h"
 #include "TestFiles.h"
 #include "TestTables.h"
 #include "TestWindow.h"
@@ -132,19 +133,6 @@ class TestToolCommands : public QObject
     TestFiles files;
 
     static void trigger(TestWindow &w, const char *item) { w.window.menuItem(QString::fromLatin1(item))->trigger(); }
-
-    // The first fault as "name@line" of its node (the owner element's line
-    // for an attribute), "valid" without faults.
-    static QString firstFault(const ValidationResult &r)
-    {
-        if (!r.schemaError.isEmpty())
-            return QStringLiteral("schema: ") + r.schemaError;
-        if (r.isValid())
-            return QStringLiteral("valid");
-        const XmlNode n = r.errors.value(0).node;
-        const XmlNode at = n.isAttribute() ? n.ownerElement() : n;
-        return n.nodeName() + QLatin1Char('@') + QString::number(at.lineNumber());
-    }
 
     // This process's threads, and its children that have not ended.
     static std::pair<int, int> workers()
