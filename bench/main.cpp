@@ -596,6 +596,16 @@ int main(int argc, char **argv)
     // As the editor does for root: the web engine cannot sandbox itself then.
     if (::geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    // The measured windows keep their recovery copies, and read settings, of
+    // their own, also when one measurement is run alone: a user's choice
+    // (the check behind typing turned off) would change what is measured,
+    // and a measurement's copy is no work of the user's to offer back.
+    QTemporaryDir state, settings;
+    if (!qEnvironmentVariableIsSet("OSTREL_BENCH_STATE")) {
+        qputenv("OSTREL_BENCH_STATE", "1");
+        qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(settings.path()));
+    }
     if (argc == 4 && std::strcmp(argv[1], "--measure") == 0) {
         if (std::strcmp(argv[2], "save") == 0)
             return measureSave(QString::fromLocal8Bit(argv[3]));
@@ -646,13 +656,6 @@ int main(int argc, char **argv)
         return usage();
 
     QCoreApplication app(argc, argv);
-    // The measured windows keep their recovery copies here, not among the user's.
-    QTemporaryDir state;
-    qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
-    // And read settings of their own: a user's choice (the check behind
-    // typing turned off) would change what is measured.
-    QTemporaryDir settings;
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(settings.path()));
     QTemporaryFile temporary(QDir::tempPath() + QStringLiteral("/ostrel-bench-XXXXXX.xml"));
     if (path.isEmpty()) {
         if (!temporary.open())
