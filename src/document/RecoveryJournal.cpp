@@ -101,13 +101,13 @@ int RecoveryJournal::indexOf(const XmlNode &node) const
     const XmlNode parent = node.parentNode();
     if (!parent)
         return node.indexInParent();
-    if (m_counted.size() >= 4096)
-        m_counted.clear();
-    Counted &counted = m_counted[parent];
+    const auto known = m_counted.find(parent);
+    const Counted counted = known != m_counted.end() ? *known : Counted{};
     // Back from both, so changes in either order cost their distance.
     XmlNode fromNode = node, fromCounted = counted.child;
     int index = 0;
-    for (int steps = 0;; ++steps) {
+    int steps = 0;
+    for (;; ++steps) {
         if (!fromNode) {
             index = steps - 1;
             break;
@@ -124,7 +124,15 @@ int RecoveryJournal::indexOf(const XmlNode &node) const
         if (fromCounted)
             fromCounted = fromCounted.previousSibling();
     }
-    counted = {node, index};
+    // Remembered only where counting is long: the memory then holds the
+    // few parents of many children and is never emptied under them.
+    if (known != m_counted.end()) {
+        *known = {node, index};
+    } else if (steps >= 64) {
+        if (m_counted.size() >= 1024)
+            m_counted.clear();
+        m_counted.insert(parent, {node, index});
+    }
     return index;
 }
 
