@@ -194,11 +194,7 @@ private slots:
         QFETCH(QString, query);
         QFETCH(QStringList, expected);
         const QString path = files.write(QStringLiteral("names.rng"), kNames);
-        const auto element = [&](XmlDocument &doc) {
-            QList<XmlNode> found;
-            doc.selectNodes(QStringLiteral("(//*[local-name()='%1'])[1]").arg(at), doc.documentNode(), &found);
-            return found.value(0);
-        };
+        const auto element = [&](XmlDocument &doc) { return firstNamed(doc, at); };
         XmlDocument doc;
         QVERIFY(doc.loadXML(QString::fromUtf8(xml)));
         const SchemaGuide guide(doc, {SchemaKind::RelaxNg, path, false});
@@ -312,16 +308,6 @@ private slots:
 
 int main(int argc, char **argv)
 {
-    // F7's key goes where the X server sends it: this test runs on a server
-    // of its own, whatever platform it was started with.
-    XvfbScreen server;
-    const QString noServer = server.start("1200x800x24", argc, argv);
-    std::vector<char *> args = XvfbScreen::withoutPlatform(argc, argv);
-    if (noServer.isEmpty())
-        server.useForThisProcess();
-    int count = int(args.size());
-    QApplication app(count, args.data());
-    TestRelaxNg test;
-    return QTest::qExec(&test, count, args.data());
+    return execOnOwnServer<TestRelaxNg>(argc, argv);
 }
 #include "tst_relaxng.moc"

@@ -249,17 +249,7 @@ void TestReplace::keysAndFocusThroughTheXServer()
 
 int main(int argc, char **argv)
 {
-    // The dialog's keys and focus are the X server's business: this test
-    // runs on a server of its own, whatever platform it was started with.
-    XvfbScreen server;
-    const QString noServer = server.start("1200x800x24", argc, argv);
-    std::vector<char *> args = XvfbScreen::withoutPlatform(argc, argv);
-    if (noServer.isEmpty())
-        server.useForThisProcess();
-    int count = int(args.size());
-    QApplication app(count, args.data());
-    TestReplace test;
-    return QTest::qExec(&test, count, args.data());
+    return execOnOwnServer<TestReplace>(argc, argv);
 }
 
 #include "tst_replace.moc"

@@ -5,6 +5,7 @@
 // windows are. No window manager runs, so top-level windows are children of
 // the root window and nothing moves them but their own program and the test.
 
+#include <QApplication>
 #include <QByteArray>
 #include <QList>
 #include <QProcess>
@@ -155,3 +156,19 @@ private:
     xcb_connection_t *m_x = nullptr;
     xcb_window_t m_root = 0;
 };
+
+// main() of a test whose keys and focus are the X server's business: it
+// runs on a server of its own, whatever platform it was started with.
+template <class Test>
+int execOnOwnServer(int argc, char **argv)
+{
+    XvfbScreen server;
+    const QString noServer = server.start("1200x800x24", argc, argv);
+    std::vector<char *> args = XvfbScreen::withoutPlatform(argc, argv);
+    if (noServer.isEmpty())
+        server.useForThisProcess();
+    int count = int(args.size());
+    QApplication app(count, args.data());
+    Test test;
+    return QTest::qExec(&test, count, args.data());
+}

@@ -784,11 +784,7 @@ private slots:
         files.write(QStringLiteral("xmlattrs.xsd"), "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema' "
                     "targetNamespace='http://www.w3.org/XML/1998/namespace'><xs:attribute name='lang' type='xs:language'/></xs:schema>");
         const QString path = files.write(schemaName, schema);
-        const auto element = [&](XmlDocument &doc) {
-            QList<XmlNode> found;
-            doc.selectNodes(QStringLiteral("(//*[local-name()='%1'])[1]").arg(at), doc.documentNode(), &found);
-            return found.value(0);
-        };
+        const auto element = [&](XmlDocument &doc) { return firstNamed(doc, at); };
         XmlDocument doc;
         QVERIFY(doc.loadXML(QString::fromUtf8(xml)));
         const SchemaGuide guide(doc, {schemaKindOf(schemaName), path, false});
