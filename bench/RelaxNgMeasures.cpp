@@ -27,15 +27,6 @@ namespace {
 
 const QString kDocBookRng = QStringLiteral("/usr/share/xml/docbook/schema/rng/5.0/docbook.rng");
 
-bool runEventsUntil(const std::function<bool()> &until, int ms)
-{
-    QElapsedTimer waited;
-    waited.start();
-    while (!until() && waited.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-    return until();
-}
-
 double msSince(Clock::time_point start)
 {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
@@ -55,11 +46,9 @@ int measureRelaxNg(int argc, char **argv)
             return 1;
     }
     frmMain window(std::make_unique<UnattendedPrompt>());
-    if (!openShown(window, path))
-        return 1;
-    window.UpdateStatus(path);
     bool checked = false;
-    QObject::connect(&window.schemaAssist(), &SchemaAssist::checked, [&checked] { checked = true; });
+    if (!openWatchingChecks(window, path, checked))
+        return 1;
     window.validation().useFile(kDocBookRng);
     if (!runEventsUntil([&] { return checked; }, 120000) || window.schemaAssist().faultCount() != 0)
         return 1;

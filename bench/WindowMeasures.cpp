@@ -9,6 +9,7 @@
 #include "shell/ReplaceDialog.h"
 #include "shell/StructureCommands.h"
 #include "tools/PreviewPane.h"
+#include "tools/SchemaAssist.h"
 #include "shell/frmMain.h"
 #include "undo/UndoController.h"
 #include "xml/XmlDocument.h"
@@ -67,20 +68,30 @@ bool openShown(frmMain &window, const QString &path)
     return true;
 }
 
-void waitForEvents(int ms)
+bool openWatchingChecks(frmMain &window, const QString &path, bool &checked)
 {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
+    if (!openShown(window, path))
+        return false;
+    window.UpdateStatus(path);
+    QObject::connect(&window.schemaAssist(), &SchemaAssist::checked, [&checked] { checked = true; });
+    return true;
+}
+
+bool runEventsUntil(const std::function<bool()> &until, int ms)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (!until() && waited.elapsed() < ms) {
+        QEventLoop loop;
+        QTimer::singleShot(10, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return until();
 }
 
 bool previewSettled(frmMain &window)
 {
-    QElapsedTimer waited;
-    waited.start();
-    while (!window.ie()->isLoaded() && waited.elapsed() < 60000)
-        waitForEvents(10);
-    return window.ie()->isLoaded();
+    return runEventsUntil([&window] { return window.ie()->isLoaded(); }, 60000);
 }
 
 // Expanding the document item's whole subtree ("expand tree items" on the

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <chrono>
+#include <functional>
 #include <cstdio>
 
 class frmMain;
@@ -23,10 +24,13 @@ long startLoad();
 void report(Clock::time_point start, long baseKb, long nodes = -1);
 // Shows the window with the file open in it, painted.
 bool openShown(frmMain &window, const QString &path);
-// Handles events for up to `ms`, asleep while there are none. A loop of
-// processEvents() given a time would spin, taking a core from the worker
-// processes being measured.
-void waitForEvents(int ms);
+// Opens `path` as a user does, the preview and the check behind typing
+// following; `checked` is set each time such a check ends.
+bool openWatchingChecks(frmMain &window, const QString &path, bool &checked);
+// Handles events until `until` holds or `ms` have passed, asleep while
+// there are none: a loop of processEvents() given a time would spin, taking
+// a core from the worker processes being measured. Whether `until` holds.
+bool runEventsUntil(const std::function<bool()> &until, int ms);
 // Waits, up to a minute, until the preview pane shows its page, as a user
 // who has looked at the document before acting on it.
 bool previewSettled(frmMain &window);

@@ -211,11 +211,7 @@ int measureEditor(int argc, char **argv, const QString &path)
     window.tvw()->grab();
     report(start, base);
     PreviewPane *pane = window.ie();
-    QElapsedTimer waited;
-    waited.start();
-    while (!(pane->isLoaded() && pane->url().toLocalFile() == window.preview().previewFile()) && waited.elapsed() < 60000)
-        waitForEvents(10);
-    if (!pane->isLoaded())
+    if (!runEventsUntil([&] { return pane->isLoaded() && pane->url().toLocalFile() == window.preview().previewFile(); }, 60000))
         return 1;
     std::printf("total_memory_kb %ld\n", processTreeKb(::getpid()));
     return 0;
@@ -265,10 +261,7 @@ int measurePreview(int argc, char **argv, const QString &path)
     QObject::connect(&window.preview(), &PreviewController::previewFailed, [&failed] { failed = true; });
     const auto xslStart = Clock::now();
     window.preview().useStyleSheet(styleSheet);
-    QElapsedTimer waited;
-    waited.start();
-    while (!(shown && pane->isLoaded()) && !failed && waited.elapsed() < 600000)
-        waitForEvents(10);
+    runEventsUntil([&] { return (shown && pane->isLoaded()) || failed; }, 600000);
     if (failed)
         return 0;
     if (!shown || !pane->isLoaded())
@@ -413,11 +406,9 @@ int measureGuided(int argc, char **argv, const QString &path)
         return 1;
     schema.close();
     frmMain window;
-    if (!openShown(window, path))
-        return 1;
-    window.UpdateStatus(path);
     bool checked = false;
-    QObject::connect(&window.schemaAssist(), &SchemaAssist::checked, [&checked] { checked = true; });
+    if (!openWatchingChecks(window, path, checked))
+        return 1;
     window.validation().useFile(xsd);
     double stallMs = 0;
     auto runEventLoop = [&stallMs](const std::function<bool()> &until, int ms) {
@@ -515,11 +506,9 @@ int measureF7(int argc, char **argv, const QString &path)
     QApplication app(argc, argv);
     QTemporaryDir dir;
     frmMain window(std::make_unique<UnattendedPrompt>());
-    if (!openShown(window, path))
-        return 1;
-    window.UpdateStatus(path);
     bool checked = false;
-    QObject::connect(&window.schemaAssist(), &SchemaAssist::checked, [&checked] { checked = true; });
+    if (!openWatchingChecks(window, path, checked))
+        return 1;
     for (const auto &[name, text] : {std::pair{"dtd", kBenchDtd}, std::pair{"xsd", kBenchXsd}}) {
         const QString schema = dir.filePath(QStringLiteral("bench.") + QLatin1String(name));
         QFile file(schema);
@@ -528,10 +517,7 @@ int measureF7(int argc, char **argv, const QString &path)
         file.close();
         checked = false;
         window.validation().useFile(schema);
-        QElapsedTimer waited;
-        waited.start();
-        while (!checked && waited.elapsed() < 120000)
-            waitForEvents(10);
+        runEventsUntil([&checked] { return checked; }, 120000);
         window.setStatusText(QString());
         const auto start = Clock::now();
         window.menuItem(QStringLiteral("mnuToolVerify"))->trigger();
