@@ -108,14 +108,18 @@ int main(int argc, char *argv[])
     leaveDocumentsToExit();
 
     QByteArray document;
-    // Given as a file, the document is read into room made once.
+    bool mapped = false;
+    // Given as a file, the document is parsed where it lies, not copied.
     struct stat input;
     if (::fstat(STDIN_FILENO, &input) == 0 && S_ISREG(input.st_mode) && input.st_size > 0) {
         heapInHugePages(input.st_size, memoryMb);
-        document.reserve(qsizetype(input.st_size));
+        void *bytes = ::mmap(nullptr, size_t(input.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, STDIN_FILENO, 0);
+        mapped = bytes != MAP_FAILED;
+        if (mapped)
+            document = QByteArray::fromRawData(static_cast<const char *>(bytes), qsizetype(input.st_size));
     }
     char buffer[1 << 16];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;)
+    for (size_t n; !mapped && (n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0;)
         document.append(buffer, qsizetype(n));
 
     const TransformResult result = transformWithStyleSheet(document, QString::fromLocal8Bit(argv[1]), argc == 4 ? std::atoll(argv[3]) : 0);

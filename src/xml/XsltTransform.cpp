@@ -297,7 +297,7 @@ TransformResult transformWithStyleSheet(const QByteArray &documentMarkup, const 
     // Internal entities are substituted as any XSLT processor does; the
     // process-wide entity loader refuses every external one.
     xmlDocPtr source = xmlReadMemory(documentMarkup.constData(), int(documentMarkup.size()), nullptr, nullptr,
-                                     kParseOptions | XML_PARSE_NOENT);
+                                     kParseOptions | XML_PARSE_NOENT | XML_PARSE_COMPACT);
     xsltSecurityPrefsPtr prefs = xsltNewSecurityPrefs();
     xsltSetSecurityPrefs(prefs, XSLT_SECPREF_WRITE_FILE, refuseWrite);
     xsltSetSecurityPrefs(prefs, XSLT_SECPREF_CREATE_DIRECTORY, refuseFolder);
