@@ -16,7 +16,11 @@ prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 cmake --install build --prefix "$prefix" >/dev/null
 desktop-file-validate "$prefix/share/applications/org.ostrel.OstrelEdit.desktop"
-appstreamcli validate --no-net "$prefix/share/metainfo/org.ostrel.OstrelEdit.metainfo.xml"
+# The project has no web site, which AppStream 1.0 (Debian 13) warns of as
+# a fault; versions before it know no such check.
+metainfo="$prefix/share/metainfo/org.ostrel.OstrelEdit.metainfo.xml"
+appstreamcli validate --no-net "$metainfo" \
+  || appstreamcli validate --no-net --override=url-homepage-missing=info "$metainfo"
 grep -qxF "Exec=\"$prefix/bin/OstrelEdit\" --automation" "$prefix/share/dbus-1/services/org.ostrel.OstrelEdit.service"
 test -f "$prefix/share/ostrel-edit/default.xml" && test -f "$prefix/share/ostrel-edit/readme.txt"
 # The installed editor answers --version without a screen, and started
