@@ -113,6 +113,15 @@ long processTreeKb(pid_t root)
     for (const pid_t pid : processTree(root)) {
         const long pss = fieldKb(pid, "smaps_rollup", "Pss");
         total += std::max(0L, pss >= 0 ? pss : fieldKb(pid, "status", "VmRSS"));
+        // Where the memory is, process by process, beside the figures.
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        cmdline.open(QIODevice::ReadOnly);
+        const QList<QByteArray> args = cmdline.readAll().split('\0');
+        QByteArray type;
+        for (const QByteArray &arg : args)
+            type = arg.startsWith("--type=") ? arg : type;
+        std::fprintf(stderr, "pss_mb %s%s %.0f\n", QFileInfo(QString::fromLocal8Bit(args.value(0))).fileName().toLocal8Bit().constData(),
+                     type.isEmpty() ? "" : (" " + type).constData(), double(pss) / 1024);
     }
     return total;
 }
