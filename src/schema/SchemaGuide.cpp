@@ -5,6 +5,7 @@
 #include "xml/XmlNodeAccess.h"
 #include "GuideErrors.h"
 #include "RelaxNgPatterns.h"
+#include "SubtreeCheck.h"
 #include "ValidationCopy.h"
 
 #include <QFileInfo>
@@ -773,4 +774,17 @@ int SchemaGuide::check(const XmlDocument &document, std::vector<Fault> *faults, 
         e.node = e.node ? validation::origin(static_cast<xmlNodePtr>(e.node)) : nullptr;
     locate(original, entries, faults);
     return count;
+}
+
+bool SchemaGuide::checkWithin(const XmlNode &element, std::vector<std::pair<XmlNode, QString>> *faults) const
+{
+    const Schema &s = *m_schema;
+    if (!s.usable || s.rng || m_source.kind == SchemaKind::Xdr)
+        return false;
+    std::vector<validation::SubtreeFault> found;
+    if (!validation::checkSubtree(static_cast<xmlNodePtr>(XmlNodeAccess::raw(element)), s.xsd, s.dtd, m_source.ownDtd, &found))
+        return false;
+    for (const validation::SubtreeFault &f : found)
+        faults->emplace_back(XmlNodeAccess::handle(f.node), f.message);
+    return true;
 }

@@ -95,6 +95,12 @@ public:
     // as it takes the time of a whole validation. Keeps the first `max`
     // faults in `faults`; returns how many there are.
     int check(const XmlDocument &document, std::vector<Fault> *faults, int max) const;
+    // After values changed inside `element` (an attribute's value, a
+    // text): the faults check() would find in its subtree, with their
+    // nodes, found on the window's thread from a copy of the subtree and
+    // the way down to it. False when they cannot be told without checking
+    // the whole document (see validation::checkSubtree).
+    bool checkWithin(const XmlNode &element, std::vector<std::pair<XmlNode, QString>> *faults) const;
 
     struct Schema; // libxml2's side
     struct Declarations;

@@ -40,17 +40,10 @@ SchemaAssist::SchemaAssist(DocumentHost &host, QAction *live, QLabel *count, QOb
     connect(m_scan, &FaultScan::finished, this, [this](int count, const QList<FaultScan::Fault> &faults) {
         QList<FaultScan::Fault> sorted = faults;
         std::stable_sort(sorted.begin(), sorted.end(), [](const auto &a, const auto &b) { return a.position < b.position; });
-        QList<XmlNode> nodes;
-        QHash<XmlNode, QString> marks;
-        for (const FaultScan::Fault &f : sorted) {
-            if (f.node.isNull())
-                continue;
-            QString &mark = marks[f.node];
-            if (mark.isEmpty())
-                nodes << f.node;
-            mark += (mark.isEmpty() ? QString() : QStringLiteral("\n")) + located(f);
-        }
-        showFaults(count, nodes, marks);
+        // Past the faults kept, a later change could not be counted in.
+        m_wholeNeeded = count != sorted.size();
+        m_touched.clear();
+        showChecked(count, sorted);
     });
     m_live->setCheckable(true);
     m_live->setEnabled(false);
@@ -82,6 +75,9 @@ void SchemaAssist::forget()
     m_guide.reset();
     m_source = SchemaSource();
     m_faultOrder.clear();
+    m_faults.clear();
+    m_touched.clear();
+    m_wholeNeeded = true;
     m_count = 0;
     m_live->setEnabled(false);
 }
@@ -111,6 +107,7 @@ void SchemaAssist::refresh(const QString &chosenPath)
     m_source = source;
     m_scan->cancel();
     m_guide.reset();
+    m_wholeNeeded = true;
     QString said; // what the status bar says of the schema
     if (!source.isNone()) {
         // A schema too large to hold is no reason to stop the editor.
@@ -166,6 +163,68 @@ int SchemaAssist::pauseMs() const
     return int(std::min<qint64>((ms + 999) / 1000, 600) * 1000);
 }
 
+void SchemaAssist::showChecked(int count, const QList<FaultScan::Fault> &faults)
+{
+    m_faults = faults;
+    QList<XmlNode> nodes;
+    QHash<XmlNode, QString> marks;
+    for (const FaultScan::Fault &f : faults) {
+        if (f.node.isNull())
+            continue;
+        QString &mark = marks[f.node];
+        if (mark.isEmpty())
+            nodes << f.node;
+        mark += (mark.isEmpty() ? QString() : QStringLiteral("\n")) + located(f);
+    }
+    showFaults(count, nodes, marks);
+}
+
+void SchemaAssist::textChanged(const XmlNode &node, const QString &)
+{
+    // A value changed: only the element that holds it may read otherwise.
+    const XmlNode holder = node.isAttribute() ? node.ownerElement() : node.parentNode();
+    if (holder.isNull() || !holder.isElement())
+        m_wholeNeeded = true;
+    else if (!m_touched.contains(holder))
+        m_touched << holder;
+    // Many places apart: one whole check does better.
+    if (m_touched.size() > 16)
+        m_wholeNeeded = true;
+    changed();
+}
+
+void SchemaAssist::changedWhole()
+{
+    m_wholeNeeded = true;
+    changed();
+}
+
+bool SchemaAssist::checkChangedSubtrees()
+{
+    if (m_wholeNeeded || m_touched.isEmpty())
+        return false;
+    QList<FaultScan::Fault> faults = m_faults;
+    for (const XmlNode &element : std::as_const(m_touched)) {
+        std::vector<std::pair<XmlNode, QString>> found;
+        if (!m_guide->checkWithin(element, &found))
+            return false;
+        faults.removeIf([&element](const FaultScan::Fault &f) {
+            const XmlNode at = f.node.isAttribute() ? f.node.ownerElement() : f.node;
+            return !at.isNull() && (at == element || element.isAncestorOf(at));
+        });
+        // Each where it stands in document order; those naming no node first.
+        for (const auto &[node, message] : found) {
+            const auto at = std::upper_bound(faults.begin(), faults.end(), node, [](const XmlNode &n, const FaultScan::Fault &f) {
+                return !f.node.isNull() && precedesInDocument(n, f.node);
+            });
+            faults.insert(at, FaultScan::Fault{node, message, -1});
+        }
+    }
+    m_touched.clear();
+    showChecked(int(faults.size()), faults);
+    return true;
+}
+
 void SchemaAssist::changed()
 {
     m_scan->cancel();
@@ -176,8 +235,11 @@ void SchemaAssist::changed()
 void SchemaAssist::nodeRemoved(const XmlNode &, const XmlNode &node, const XmlNode &)
 {
     // A removed node may be freed before the next check says anything.
-    m_faultOrder.removeIf([&node](const XmlNode &n) { return node.isAncestorOf(n.isAttribute() ? n.ownerElement() : n) || n == node; });
-    changed();
+    const auto under = [&node](const XmlNode &n) { return node.isAncestorOf(n.isAttribute() ? n.ownerElement() : n) || n == node; };
+    m_faultOrder.removeIf(under);
+    m_faults.removeIf([&under](const FaultScan::Fault &f) { return !f.node.isNull() && under(f.node); });
+    m_touched.removeIf(under);
+    changedWhole();
 }
 
 void SchemaAssist::startCheck()
@@ -190,6 +252,8 @@ void SchemaAssist::startCheck()
         m_delay.start(kPauseMs);
         return;
     }
+    if (checkChangedSubtrees())
+        return;
     m_scan->start(*m_document, *m_guide);
 }
 
@@ -205,6 +269,7 @@ void SchemaAssist::showFaults(int count, const QList<XmlNode> &nodes, const QHas
 
 void SchemaAssist::setLive(bool on)
 {
+    m_wholeNeeded = true;
     if (on) {
         changed();
         return;

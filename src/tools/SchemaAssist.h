@@ -1,5 +1,6 @@
 #pragma once
 
+#include "schema/FaultScan.h"
 #include "schema/SchemaGuide.h"
 #include "xml/XmlDocumentObserver.h"
 
@@ -10,7 +11,6 @@
 #include <memory>
 
 class DocumentHost;
-class FaultScan;
 class QAction;
 class QLabel;
 class XmlDocument;
@@ -69,15 +69,22 @@ signals:
 
 private:
     void changed();
+    void changedWhole();
     void forget();
     void startCheck();
     void showFaults(int count, const QList<XmlNode> &nodes, const QHash<XmlNode, QString> &marks);
+    // Shows a whole check's faults, in document order.
+    void showChecked(int count, const QList<FaultScan::Fault> &faults);
+    // After values changed only: the changed elements' subtrees checked on
+    // this thread, the rest of the last whole check's faults kept. False
+    // when the whole document needs checking.
+    bool checkChangedSubtrees();
     void setLive(bool on);
 
-    void nodeInserted(const XmlNode &, const XmlNode &, const XmlNode &) override { changed(); }
+    void nodeInserted(const XmlNode &, const XmlNode &, const XmlNode &) override { changedWhole(); }
     void nodeRemoved(const XmlNode &, const XmlNode &node, const XmlNode &) override;
-    void nodeRenamed(const XmlNode &, const QString &) override { changed(); }
-    void textChanged(const XmlNode &, const QString &) override { changed(); }
+    void nodeRenamed(const XmlNode &, const QString &) override { changedWhole(); }
+    void textChanged(const XmlNode &node, const QString &) override;
     void documentReplaced() override;
 
     DocumentHost &m_host;
@@ -92,4 +99,9 @@ private:
     QTimer m_delay;
     QList<XmlNode> m_faultOrder; // in document order
     int m_count = 0;
+    // The faults shown, all of them, in document order; valid for the
+    // document as it is but for the values changed in `m_touched` since.
+    QList<FaultScan::Fault> m_faults;
+    QList<XmlNode> m_touched;
+    bool m_wholeNeeded = true;
 };
