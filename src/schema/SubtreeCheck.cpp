@@ -15,7 +15,7 @@ namespace validation {
 namespace {
 
 // Past this many copied nodes the whole check in a child is the better way.
-constexpr qint64 kMaxCopied = 200000;
+constexpr qint64 kMaxCopied = 50000;
 
 // Copies elements with their namespace declarations and attributes as they
 // are; every node of the copy keeps its original in _private.

@@ -228,8 +228,9 @@ bool SchemaAssist::checkChangedSubtrees()
 void SchemaAssist::changed()
 {
     m_scan->cancel();
+    // Only a whole check is long enough to wait longer for on a large file.
     if (m_guide && m_live->isChecked())
-        m_delay.start(pauseMs());
+        m_delay.start(m_wholeNeeded ? pauseMs() : kPauseMs);
 }
 
 void SchemaAssist::nodeRemoved(const XmlNode &, const XmlNode &node, const XmlNode &)
