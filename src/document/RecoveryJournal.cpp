@@ -27,42 +27,36 @@ QDataStream &stream(QDataStream &s)
     return s;
 }
 
-// Appends values as QDataStream writes them (big-endian; a string as its
-// byte count and UTF-16, a null string as 0xffffffff), without a stream
-// and its buffer device per record.
+// Writes values as QDataStream writes them (big-endian; a string as its
+// byte count and UTF-16, a null string as 0xffffffff) into room made for
+// them, without a stream and its buffer device per record.
 struct RecordBytes
 {
-    QByteArray &out;
+    char *at;
 
     template<typename T>
     void number(T value)
     {
-        char bytes[sizeof(T)];
-        qToBigEndian(value, bytes);
-        out.append(bytes, sizeof(T));
+        qToBigEndian(value, at);
+        at += sizeof(T);
     }
-    void u8(quint8 value) { out.append(char(value)); }
-    void u32(quint32 value) { number(value); }
-    void i64(qint64 value) { number(value); }
     void path(const RecoveryJournal::Path &path)
     {
         number(path.root);
-        u32(quint32(path.steps.size()));
+        number(quint32(path.steps.size()));
         for (const qint32 step : path.steps)
             number(step);
-        u8(path.attribute ? 1 : 0);
+        number(quint8(path.attribute ? 1 : 0));
     }
+    static qsizetype pathSize(const RecoveryJournal::Path &path) { return 9 + 4 * path.steps.size(); }
     void string(QStringView text, bool null)
     {
-        if (null) {
-            u32(0xffffffff);
-            return;
-        }
-        u32(quint32(text.size() * 2));
-        const qsizetype at = out.size();
-        out.resize(at + text.size() * 2);
-        qToBigEndian<char16_t>(text.utf16(), text.size(), out.data() + at);
+        number(null ? quint32(0xffffffff) : quint32(text.size() * 2));
+        if (!null)
+            qToBigEndian<char16_t>(text.utf16(), text.size(), at);
+        at += null ? 0 : text.size() * 2;
     }
+    static qsizetype stringSize(QStringView text, bool null) { return 4 + (null ? 0 : text.size() * 2); }
 };
 
 } // namespace
@@ -292,16 +286,17 @@ bool RecoveryJournal::textChanged(const XmlNode &node, const QString &oldText)
         ++suffix;
     // The commonest record, one per value a replacement changes: its bytes
     // are written directly, as the stream would write them.
+    const QStringView changed = QStringView(newText).sliced(prefix, newText.size() - prefix - suffix);
     QByteArray &block = pendingBlock();
     const qsizetype start = block.size();
-    RecordBytes out{block};
-    out.u32(0);
-    out.u8(quint8(Op::Text));
+    block.resize(start + 4 + 1 + RecordBytes::pathSize(at) + 3 * 8 + RecordBytes::stringSize(changed, newText.isNull()));
+    RecordBytes out{block.data() + start + 4};
+    out.number(quint8(Op::Text));
     out.path(at);
-    out.i64(prefix);
-    out.i64(suffix);
-    out.i64(oldText.size() - prefix - suffix);
-    out.string(QStringView(newText).sliced(prefix, newText.size() - prefix - suffix), newText.isNull());
+    out.number(qint64(prefix));
+    out.number(qint64(suffix));
+    out.number(qint64(oldText.size() - prefix - suffix));
+    out.string(changed, newText.isNull());
     frame(block, start);
     return true;
 }
