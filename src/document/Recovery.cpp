@@ -186,7 +186,13 @@ void offerOrphans(Prompt &prompt, const Restorer &restore)
 RecoveryWriter::RecoveryWriter(DocumentHost &host, QObject *parent) : QObject(parent), m_host(host)
 {
     m_delay.setSingleShot(true);
-    connect(&m_delay, &QTimer::timeout, this, &RecoveryWriter::write);
+    m_clock.start();
+    connect(&m_delay, &QTimer::timeout, this, [this] {
+        if (const qint64 left = m_writeAt - m_clock.elapsed(); left > 0)
+            startDelay(left);
+        else
+            write();
+    });
     m_watchdog.setSingleShot(true);
     m_watchdog.setInterval(kChildTimeoutMs);
     connect(&m_watchdog, &QTimer::timeout, this, [this] {
@@ -333,7 +339,18 @@ void RecoveryWriter::schedule()
     if (!m_pendingSince.isValid())
         m_pendingSince.start();
     const qint64 latest = (m_journalling ? kJournalMaxDelayMs : kMaxDelayMs) - m_pendingSince.elapsed();
-    m_delay.start(int(std::clamp<qint64>(latest, 0, m_journalling ? kJournalIdleMs : kIdleMs)));
+    const qint64 delay = std::clamp<qint64>(latest, 0, m_journalling ? kJournalIdleMs : kIdleMs);
+    const qint64 at = m_clock.elapsed() + delay;
+    if (m_delay.isActive() && m_delayFires <= at)
+        m_writeAt = at;
+    else
+        startDelay(delay);
+}
+
+void RecoveryWriter::startDelay(qint64 ms)
+{
+    m_delay.start(int(ms));
+    m_delayFires = m_writeAt = m_clock.elapsed() + ms;
 }
 
 void RecoveryWriter::write()
@@ -357,7 +374,7 @@ void RecoveryWriter::write()
         // The file's hash is still being made (seconds for the largest
         // files): the window does not wait for it; the journal comes later.
         if (!hashReady() && m_hashing.valid()) {
-            m_delay.start(kJournalIdleMs);
+            startDelay(kJournalIdleMs);
             return;
         }
         if (writeJournal()) {

@@ -105,6 +105,7 @@ private:
     bool hashReady() const;
 
     void schedule();
+    void startDelay(qint64 ms);
     void write();
     // Names the copy and writes the name of its document's file.
     bool prepare();
@@ -116,6 +117,11 @@ private:
     DocumentHost &m_host;
     XmlDocument *m_document = nullptr;
     QTimer m_delay;
+    // A change puts the write off; the timer is not restarted for each of
+    // a replacement's many changes, but waits again when it fires early.
+    QElapsedTimer m_clock;
+    qint64 m_delayFires = 0; // on m_clock, while m_delay runs
+    qint64 m_writeAt = 0;    // on m_clock
     QElapsedTimer m_pendingSince; // since the oldest change not yet being written
     QTimer m_watchdog; // a child that never finishes is stopped and the write tried again
     QString m_copyPath;   // <process folder>/<n>.xml

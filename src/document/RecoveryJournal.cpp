@@ -27,6 +27,38 @@ QDataStream &stream(QDataStream &s)
     return s;
 }
 
+// Writes values as QDataStream writes them (big-endian; a string as its
+// byte count and UTF-16, a null string as 0xffffffff) into room made for
+// them, without a stream and its buffer device per record.
+struct RecordBytes
+{
+    char *at;
+
+    template<typename T>
+    void number(T value)
+    {
+        qToBigEndian(value, at);
+        at += sizeof(T);
+    }
+    void path(const RecoveryJournal::Path &path)
+    {
+        number(path.root);
+        number(quint32(path.steps.size()));
+        for (const qint32 step : path.steps)
+            number(step);
+        number(quint8(path.attribute ? 1 : 0));
+    }
+    static qsizetype pathSize(const RecoveryJournal::Path &path) { return 9 + 4 * path.steps.size(); }
+    void string(QStringView text, bool null)
+    {
+        number(null ? quint32(0xffffffff) : quint32(text.size() * 2));
+        if (!null)
+            qToBigEndian<char16_t>(text.utf16(), text.size(), at);
+        at += null ? 0 : text.size() * 2;
+    }
+    static qsizetype stringSize(QStringView text, bool null) { return 4 + (null ? 0 : text.size() * 2); }
+};
+
 } // namespace
 
 FileIdentity FileIdentity::stat(const QString &path)
@@ -74,6 +106,7 @@ void RecoveryJournal::restart()
 bool RecoveryJournal::pathOf(XmlNode node, Path *path) const
 {
     path->steps.clear();
+    path->steps.reserve(16);
     path->attribute = node.isAttribute();
     while (!node.isDocument()) {
         const XmlNode up = node.isAttribute() ? node.ownerElement() : node.parentNode();
@@ -152,18 +185,28 @@ bool RecoveryJournal::positionOf(const XmlNode &parent, const XmlNode &node, con
 // length as a byte array is streamed: one stream per record, no copy.
 void RecoveryJournal::append(const std::function<void(QDataStream &)> &write)
 {
+    QByteArray &block = pendingBlock();
+    const qsizetype start = block.size();
+    QDataStream out(&block, QIODevice::Append);
+    stream(out) << quint32(0);
+    write(out);
+    frame(block, start);
+}
+
+QByteArray &RecoveryJournal::pendingBlock()
+{
     constexpr qsizetype kBlock = 64 * 1024;
     if (m_pending.isEmpty() || m_pending.back().size() >= kBlock) {
         m_pending.append(QByteArray());
         m_pending.back().reserve(kBlock + 1024);
     }
-    QByteArray &block = m_pending.back();
-    const qsizetype start = block.size();
-    QDataStream out(&block, QIODevice::Append);
-    stream(out) << quint32(0);
-    write(out);
-    const quint32 length = quint32(block.size() - start - 4);
-    qToBigEndian(length, block.data() + start);
+    return m_pending.back();
+}
+
+// The record begun at `start` gets its length in front.
+void RecoveryJournal::frame(QByteArray &block, qsizetype start)
+{
+    qToBigEndian(quint32(block.size() - start - 4), block.data() + start);
     m_pendingSize += block.size() - start;
 }
 
@@ -241,10 +284,20 @@ bool RecoveryJournal::textChanged(const XmlNode &node, const QString &oldText)
     qsizetype suffix = 0;
     while (suffix < shorter - prefix && oldText[oldText.size() - 1 - suffix] == newText[newText.size() - 1 - suffix])
         ++suffix;
-    append([&](QDataStream &out) {
-        out << quint8(Op::Text) << at << qint64(prefix) << qint64(suffix) << qint64(oldText.size() - prefix - suffix)
-            << newText.mid(prefix, newText.size() - prefix - suffix);
-    });
+    // The commonest record, one per value a replacement changes: its bytes
+    // are written directly, as the stream would write them.
+    const QStringView changed = QStringView(newText).sliced(prefix, newText.size() - prefix - suffix);
+    QByteArray &block = pendingBlock();
+    const qsizetype start = block.size();
+    block.resize(start + 4 + 1 + RecordBytes::pathSize(at) + 3 * 8 + RecordBytes::stringSize(changed, newText.isNull()));
+    RecordBytes out{block.data() + start + 4};
+    out.number(quint8(Op::Text));
+    out.path(at);
+    out.number(qint64(prefix));
+    out.number(qint64(suffix));
+    out.number(qint64(oldText.size() - prefix - suffix));
+    out.string(changed, newText.isNull());
+    frame(block, start);
     return true;
 }
 

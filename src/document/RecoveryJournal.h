@@ -60,17 +60,21 @@ public:
     // record cut short (the process died while writing it) is left out.
     static bool restore(XmlDocument &document, const QString &journalPath, QString *error);
 
-private:
+    // A node's address, as records hold it.
     struct Path
     {
         qint32 root = -1; // -1: the document; otherwise a removed node's number
         QList<qint32> steps;
         bool attribute = false; // the last step counts attributes
     };
+
+private:
     bool pathOf(XmlNode node, Path *path) const;
     int indexOf(const XmlNode &node) const;
     bool positionOf(const XmlNode &parent, const XmlNode &node, const XmlNode &next, bool inserted, Path *path) const;
     void append(const std::function<void(QDataStream &)> &write);
+    QByteArray &pendingBlock();
+    void frame(QByteArray &block, qsizetype start);
 
     QHash<XmlNode, qint32> m_removed;
     // The last child whose position was counted, by parent; forgotten when

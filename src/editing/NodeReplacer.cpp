@@ -212,9 +212,15 @@ int NodeReplacer::replaceAll(const ReplaceRequest &request, QString *message)
     bool anyChange = false;
     QString reason;
     unsigned visited = 0;
-    // Most values do not hold the text: they are passed over on their bytes.
+    // Most values do not hold the text: they are passed over on their bytes,
+    // and without names to look at, on the tree's links.
     const QByteArray required = matcher.requiredBytes();
-    for (XmlNode n = scope.first; n && n != scope.end; n = NodeFinder::nextInTree(n)) {
+    const bool valuesOnly = !required.isEmpty()
+        && !(request.targets & (ReplaceRequest::ElementNames | ReplaceRequest::AttributeNames));
+    const auto next = [&](const XmlNode &n) {
+        return valuesOnly ? nextTextMayContain(n, scope.end, required, matcher.caseless()) : NodeFinder::nextInTree(n);
+    };
+    for (XmlNode n = scope.first; n && n != scope.end; n = next(n)) {
         // Cancelled, what is replaced so far stays as one step to undo.
         if (progress && (++visited & 0xFFFF) == 0 && !progress->advance(0))
             break;

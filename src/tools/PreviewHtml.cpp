@@ -1,6 +1,7 @@
 #include "PreviewHtml.h"
 
 #include "base/Resources.h"
+#include "xml/NodeCount.h"
 #include "xml/XmlDocument.h"
 
 #include <QFile>
@@ -92,15 +93,7 @@ public:
 private:
     // Counted as the budget counts: an element shown on one line with its
     // text is one item.
-    static qint64 count(const XmlNode &n)
-    {
-        if (n.isElement() && textOnly(n))
-            return 1;
-        qint64 total = 1;
-        for (XmlNode c = n.firstChild(); c; c = c.nextSibling())
-            total += count(c);
-        return total;
-    }
+    static qint64 count(const XmlNode &n) { return countLines(n); }
     static bool textOnly(const XmlNode &n)
     {
         for (XmlNode c = n.firstChild(); c; c = c.nextSibling())

@@ -128,6 +128,11 @@ QString XmlNode::text() const
     case XML_DTD_NODE:
     case XML_DOCUMENT_TYPE_NODE:
         return QString();
+    case XML_ATTRIBUTE_NODE:
+        // Most values are one text node: read in place, not copied first.
+        if (n->children && n->children == n->last && n->children->type == XML_TEXT_NODE)
+            return fromXml(n->children->content);
+        Q_FALLTHROUGH();
     default: {
         xmlChar *content = xmlNodeGetContent(n);
         QString result = fromXml(content);

@@ -71,6 +71,10 @@ void TestReplace::replaceAll_data()
     };
     row("values and text by default, not comments", "<r a=\"x1\" b=\"y\"><c d=\"x2\">x3</c><!--x4--></r>", "x", "z",
         "", "", "<r a=\"z1\" b=\"y\"><c d=\"z2\">z3</c><!--x4--></r>", "3 件置換しました。");
+    row("declarations and values deep in the tree, in order",
+        "<r xmlns:p=\"urn:x\"><a><b><c k=\"x\"/></b></a><!--x--><d xmlns:q=\"x:q\" e=\"x\">x<![CDATA[x]]></d></r>", "x",
+        "z", "", "", "<r xmlns:p=\"urn:z\"><a><b><c k=\"z\"/></b></a><!--x--><d xmlns:q=\"z:q\" e=\"z\">z<![CDATA[z]]></d></r>",
+        "6 件置換しました。");
     row("occurrences counted, case ignored", "<r a=\"Ab ab aB\"/>", "ab", "x", "", "", "<r a=\"x x x\"/>",
         "3 件置換しました。");
     row("case kept apart", "<r a=\"Ab ab\"/>", "ab", "x", "+chkCase", "", "<r a=\"Ab x\"/>", "1 件置換しました。");

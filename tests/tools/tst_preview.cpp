@@ -105,10 +105,13 @@ private slots:
 
     void largeDocumentsAreShownInPart()
     {
-        // (The text beside its element counts as it is shown: with it.)
-        const QString html = view(QStringLiteral("<r>") + QStringLiteral("<c>t</c>").repeated(50) + QStringLiteral("</r>"), 10);
+        // (The text beside its element counts as it is shown: with it; an
+        // element with other children is a line, and so is each of them.)
+        const QString html = view(QStringLiteral("<r>") + QStringLiteral("<c>t</c>").repeated(50)
+                                      + QStringLiteral("<d><e/>u<!--v--></d></r>"),
+                                  10);
         QVERIFY(html.contains(QStringLiteral("id=\"1.1.9\"")) && !html.contains(QStringLiteral("id=\"1.1.10\"")));
-        QVERIFY(html.contains(QStringLiteral("41 個のノード")) && html.contains(QStringLiteral("Ctrl+F5")));
+        QVERIFY(html.contains(QStringLiteral("45 個のノード")) && html.contains(QStringLiteral("Ctrl+F5")));
     }
 
     void idsLeadBackToTheirNodes()
