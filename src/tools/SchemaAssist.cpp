@@ -182,14 +182,19 @@ void SchemaAssist::showChecked(int count, const QList<FaultScan::Fault> &faults)
 void SchemaAssist::textChanged(const XmlNode &node, const QString &)
 {
     // A value changed: only the element that holds it may read otherwise.
-    const XmlNode holder = node.isAttribute() ? node.ownerElement() : node.parentNode();
-    if (holder.isNull() || !holder.isElement())
-        m_wholeNeeded = true;
-    else if (!m_touched.contains(holder))
-        m_touched << holder;
-    // Many places apart: one whole check does better.
-    if (m_touched.size() > 16)
-        m_wholeNeeded = true;
+    // Kept track of only while a check is to come that may use it.
+    if (!m_wholeNeeded && m_guide && m_live->isChecked()) {
+        const XmlNode holder = node.isAttribute() ? node.ownerElement() : node.parentNode();
+        if (holder.isNull() || !holder.isElement())
+            m_wholeNeeded = true;
+        else if (!m_touched.contains(holder))
+            m_touched << holder;
+        // Many places apart: one whole check does better.
+        if (m_touched.size() > 16) {
+            m_wholeNeeded = true;
+            m_touched.clear();
+        }
+    }
     changed();
 }
 
