@@ -50,7 +50,7 @@ public:
     void node(const XmlNode &n, const QString &id)
     {
         if (m_shown >= m_budget) {
-            m_left += count(n);
+            m_left += countLines(n);
             return;
         }
         ++m_shown;
@@ -91,17 +91,6 @@ public:
     qint64 m_left = 0;
 
 private:
-    // Counted as the budget counts: an element shown on one line with its
-    // text is one item.
-    static qint64 count(const XmlNode &n) { return countLines(n); }
-    static bool textOnly(const XmlNode &n)
-    {
-        for (XmlNode c = n.firstChild(); c; c = c.nextSibling())
-            if (c.kind() != NodeKind::Text && c.kind() != NodeKind::EntityReference)
-                return false;
-        return true;
-    }
-
     QString name(const XmlNode &n, const QString &id) const
     {
         const char *cls = isStyleSheetNamespace(n.namespaceUri()) ? "xt" : "t";
@@ -139,7 +128,7 @@ private:
                 + attributes(n) + markup(QStringLiteral(" />")) + QStringLiteral("</div>");
             return;
         }
-        if (!elementChild && textOnly(n)) {
+        if (!elementChild && holdsOnlyText(n)) {
             m_out += QStringLiteral("<div class=\"e\"><span class=\"b\">&nbsp;</span>") + open + name(n, id)
                 + attributes(n) + markup(QStringLiteral(">")) + span("tx", escaped(n.text()))
                 + markup(QStringLiteral("</")) + name(n, id) + markup(QStringLiteral(">")) + QStringLiteral("</div>");

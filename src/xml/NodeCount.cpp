@@ -44,3 +44,9 @@ qint64 countLines(const XmlNode &node)
     const auto n = static_cast<xmlNodePtr>(XmlNodeAccess::raw(node));
     return n ? count(n) : 1;
 }
+
+bool holdsOnlyText(const XmlNode &element)
+{
+    const auto n = static_cast<xmlNodePtr>(XmlNodeAccess::raw(element));
+    return n && textOnly(n);
+}

@@ -7,3 +7,7 @@
 // the tree's own links: the rest of a large document is counted at each
 // preview.
 qint64 countLines(const XmlNode &node);
+
+// An element holding nothing but text and entity references (or nothing),
+// which the source view shows on one line.
+bool holdsOnlyText(const XmlNode &element);
