@@ -9,6 +9,7 @@
 #include "ValidationCopy.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <libxml/globals.h>
 #include <libxml/hash.h>
@@ -86,6 +87,7 @@ struct SchemaGuide::Schema
     xmlRelaxNGPtr rng = nullptr;
     std::unique_ptr<RelaxNgPatterns> patterns; // null: the grammar offers no names
     bool usable = false;
+    bool keys = false; // identity constraints may be declared somewhere in it
     QString failure;
 
     ~Schema()
@@ -248,6 +250,24 @@ private:
     xmlDtdPtr m_external;
 };
 
+// Whether any of an XML Schema's files may declare a key, a unique or a key
+// reference. The parsed schema holds those of imported namespaces where no
+// public call reaches them, so the files are looked through as text: any
+// start tag of such a name counts, wherever it stands; a file not read
+// again, or in a two-byte encoding, counts too.
+bool mayDeclareKeys(const QStringList &files)
+{
+    static const QRegularExpression tag(QStringLiteral("[<:](key|keyref|unique)[\\s/>]"));
+    for (const QString &path : files) {
+        QByteArray bytes;
+        QString reason;
+        if (!libxml::readRegularFile(path, &bytes, &reason) || bytes.contains('\0')
+            || QString::fromLatin1(bytes).contains(tag))
+            return true;
+    }
+    return false;
+}
+
 // Beyond this many children, trying each name against the parent's content
 // model costs more than a list is worth; the model's names are offered.
 constexpr int kMaxTriedChildren = 2000;
@@ -278,6 +298,7 @@ SchemaGuide::SchemaGuide(const XmlDocument &document, const SchemaSource &source
         }
         s.failure = localFiles.failure();
         s.usable = s.xsd && s.failure.isEmpty();
+        s.keys = s.usable && mayDeclareKeys(localFiles.loaded());
     } else if (source.kind == SchemaKind::Xdr) {
         s.usable = QFileInfo(source.path).isFile();
     } else if (source.kind == SchemaKind::RelaxNg) {
@@ -779,7 +800,7 @@ int SchemaGuide::check(const XmlDocument &document, std::vector<Fault> *faults, 
 bool SchemaGuide::checkWithin(const XmlNode &element, std::vector<std::pair<XmlNode, QString>> *faults) const
 {
     const Schema &s = *m_schema;
-    if (!s.usable || s.rng || m_source.kind == SchemaKind::Xdr)
+    if (!s.usable || s.rng || s.keys || m_source.kind == SchemaKind::Xdr)
         return false;
     std::vector<validation::SubtreeFault> found;
     if (!validation::checkSubtree(static_cast<xmlNodePtr>(XmlNodeAccess::raw(element)), s.xsd, s.dtd, m_source.ownDtd, &found))

@@ -39,6 +39,7 @@ struct LoaderAccess
     }
     static const QString &folder() { return current->m_folder; }
     static bool refusing() { return current->m_refusing; }
+    static void loaded(const QString &path) { current->m_loaded.append(path); }
 };
 thread_local ExternalLoadScope *LoaderAccess::current = nullptr;
 
@@ -116,6 +117,7 @@ xmlParserInputPtr loadGuarded(const char *url, const char *id, xmlParserCtxtPtr 
         LoaderAccess::fail(path, reason);
         return nullptr;
     }
+    LoaderAccess::loaded(path);
     xmlParserInputBufferPtr buffer = xmlParserInputBufferCreateMem(bytes.constData(), int(bytes.size()), XML_CHAR_ENCODING_NONE);
     xmlParserInputPtr input = buffer ? xmlNewIOInputStream(ctxt, buffer, XML_CHAR_ENCODING_NONE) : nullptr;
     if (!input) {

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <vector>
@@ -42,12 +43,15 @@ public:
     // The first resource refused or unreadable while this scope was the
     // innermost, with the reason ("" when none was).
     QString failure() const { return m_failure; }
+    // The files read while this scope was the innermost, in order.
+    const QStringList &loaded() const { return m_loaded; }
 
 private:
     friend struct LoaderAccess;
     ExternalLoadScope *m_previous;
     QString m_folder;
     QString m_failure;
+    QStringList m_loaded;
     bool m_refusing = false;
 };
 

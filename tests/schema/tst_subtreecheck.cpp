@@ -32,6 +32,13 @@ const QByteArray kLibrary =
     "<shelf no='1'><book pages='10'><title>甲</title><year>2001</year></book><book pages='x'><title>乙</title><year>1999</year></book></shelf>"
     "<shelf no='two'><book code='b3'><title>丙</title><year>2020</year></book></shelf><year>2024</year></lib>";
 
+// Another namespace's schema, imported, with a key over its items' codes.
+const QByteArray kKeysXsd =
+    "<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema' targetNamespace='urn:k' xmlns:k='urn:k' elementFormDefault='qualified'>"
+    "<xs:element name='set'><xs:complexType><xs:sequence><xs:element name='item' maxOccurs='unbounded'><xs:complexType>"
+    "<xs:sequence><xs:element name='code' type='xs:string'/></xs:sequence></xs:complexType></xs:element></xs:sequence></xs:complexType>"
+    "<xs:unique name='u'><xs:selector xpath='k:item'/><xs:field xpath='k:code'/></xs:unique></xs:element></xs:schema>";
+
 const QByteArray kShelfDtd = "<!ELEMENT shelf (book+)><!ATTLIST shelf no CDATA #REQUIRED>"
                              "<!ELEMENT book (title, year)><!ATTLIST book kind (paper|cloth) #REQUIRED code ID #IMPLIED>"
                              "<!ELEMENT title (#PCDATA)><!ELEMENT year (#PCDATA)>";
@@ -92,6 +99,14 @@ private slots:
         QTest::newRow("a schema with keys") << QByteArray(kLibraryXsd).replace("@KEY@", "<xs:unique name='u'><xs:selector xpath='.//*'/>"
                                                                                       "<xs:field xpath='@no'/></xs:unique>")
                                             << kLibrary << QList<int>{0, 0} << "pages" << "0" << false;
+        QTest::newRow("keys in an imported schema")
+            << QByteArray("<xs:schema xmlns:xs='http://www.w3.org/2001/XMLSchema' targetNamespace='urn:lib' xmlns:k='urn:k'>"
+                          "<xs:import namespace='urn:k' schemaLocation='keys.xsd'/><xs:element name='lib'><xs:complexType>"
+                          "<xs:sequence><xs:element ref='k:set'/></xs:sequence></xs:complexType></xs:element></xs:schema>")
+            << QByteArray("<lib xmlns='urn:lib' xmlns:k='urn:k' xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' "
+                          "xsi:schemaLocation='urn:lib lib.xsd'><k:set><k:item><k:code>a</k:code></k:item>"
+                          "<k:item><k:code>b</k:code></k:item></k:set></lib>")
+            << QList<int>{0, 1, 0} << "" << "a" << false;
         const QByteArray dtd = "<!DOCTYPE shelf [" + kShelfDtd + "]>";
         const QByteArray shelf = "<shelf no='1'><book kind='paper'><title>a</title><year>1</year></book>"
                                  "<book kind='wood' code='c1'><title>b</title><year>2</year></book></shelf>";
@@ -113,6 +128,7 @@ private slots:
         QFETCH(bool, alone);
         if (!schema.isEmpty())
             m_files.write(QStringLiteral("lib.xsd"), schema);
+        m_files.write(QStringLiteral("keys.xsd"), kKeysXsd);
         const QString path = m_files.write(QStringLiteral("lib.xml"), xml);
         XmlDocument doc;
         QVERIFY(doc.load(path));
