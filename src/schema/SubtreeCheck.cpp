@@ -168,7 +168,9 @@ bool checkSubtree(xmlNodePtr element, xmlSchemaPtr xsd, xmlDtdPtr dtd, bool ownD
     if (!copy)
         return false;
     const bool byDtd = !xsd;
-    if (byDtd && ownDtd && original->intSubset) {
+    // An XML Schema looks up the unparsed entities an ENTITY value names
+    // in the document's own subset, as the whole check's copy has it.
+    if ((!byDtd || ownDtd) && original->intSubset) {
         xmlDtdPtr subset = xmlCopyDtd(original->intSubset);
         if (!subset)
             return false;

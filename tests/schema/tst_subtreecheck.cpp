@@ -107,6 +107,12 @@ private slots:
                           "xsi:schemaLocation='urn:lib lib.xsd'><k:set><k:item><k:code>a</k:code></k:item>"
                           "<k:item><k:code>b</k:code></k:item></k:set></lib>")
             << QList<int>{0, 1, 0} << "" << "a" << false;
+        QTest::newRow("an entity's name, declared in the document")
+            << QByteArray(kLibraryXsd).replace("@KEY@", "").replace("<xs:attribute name='code' type='xs:ID'/>",
+                                                                     "<xs:attribute name='pic' type='xs:ENTITY'/>")
+            << "<!DOCTYPE lib [<!NOTATION gif SYSTEM 'gif'><!ENTITY img SYSTEM 'a.gif' NDATA gif>]>"
+                   + QByteArray(kLibrary).replace("code='b3'", "pages='3' pic='img'")
+            << QList<int>{1, 0} << "pages" << "5" << true;
         const QByteArray dtd = "<!DOCTYPE shelf [" + kShelfDtd + "]>";
         const QByteArray shelf = "<shelf no='1'><book kind='paper'><title>a</title><year>1</year></book>"
                                  "<book kind='wood' code='c1'><title>b</title><year>2</year></book></shelf>";
