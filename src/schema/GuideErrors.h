@@ -11,6 +11,7 @@
 #include <libxml/tree.h>
 #include <libxml/xmlerror.h>
 
+#include <functional>
 #include <vector>
 
 namespace guide {
@@ -41,7 +42,10 @@ public:
         void *node;
         QString message;
     };
-    Collector(xmlDocPtr doc, std::vector<Entry> *faults, int max) : m_doc(doc), m_faults(faults), m_max(max)
+    // With `wanted`, only the faults of the nodes it takes are kept and
+    // counted (null: those naming no node), their messages alone written.
+    Collector(xmlDocPtr doc, std::vector<Entry> *faults, int max, std::function<bool(xmlNodePtr)> wanted = {})
+        : m_doc(doc), m_faults(faults), m_max(max), m_wanted(std::move(wanted))
     {
         m_previous = xmlStructuredError;
         m_context = xmlStructuredErrorContext;
@@ -65,12 +69,17 @@ private:
         if (!error || error->level == XML_ERR_WARNING)
             return;
         auto *node = static_cast<xmlNodePtr>(error->node);
-        add(node && node->doc == m_doc ? node : nullptr, libxml::withLocalPaths(libxml::fromXml(reinterpret_cast<const xmlChar *>(error->message)).trimmed()));
+        if (node && node->doc != m_doc)
+            node = nullptr;
+        if (m_wanted && !m_wanted(node))
+            return;
+        add(node, libxml::withLocalPaths(libxml::fromXml(reinterpret_cast<const xmlChar *>(error->message)).trimmed()));
     }
 
     xmlDocPtr m_doc;
     std::vector<Entry> *m_faults;
     int m_max;
+    std::function<bool(xmlNodePtr)> m_wanted;
     xmlStructuredErrorFunc m_previous;
     void *m_context;
 };

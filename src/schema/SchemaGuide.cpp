@@ -739,8 +739,11 @@ void locate(xmlDocPtr doc, const std::vector<Collector::Entry> &entries, std::ve
 
 } // namespace
 
-int SchemaGuide::check(const XmlDocument &document, std::vector<Fault> *faults, int max) const
+int SchemaGuide::check(const XmlDocument &document, std::vector<Fault> *faults, int max, PieceSize pieceSize,
+                       bool *inPieces) const
 {
+    if (inPieces)
+        *inPieces = false;
     auto *original = static_cast<xmlDocPtr>(document.rawDocument());
     const Schema &s = *m_schema;
     if (!original || !s.usable)
@@ -754,6 +757,18 @@ int SchemaGuide::check(const XmlDocument &document, std::vector<Fault> *faults, 
         }
         locate(original, entries, faults);
         return result.errorCount;
+    }
+    if (s.xsd && !s.keys) {
+        std::vector<validation::SubtreeFault> found;
+        int count = 0;
+        if (validation::checkInPieces(original, s.xsd, pieceSize.nodes, pieceSize.perChild, max, &found, &count)) {
+            if (inPieces)
+                *inPieces = true;
+            for (const validation::SubtreeFault &f : found)
+                entries.push_back({f.node, f.message});
+            locate(original, entries, faults);
+            return count;
+        }
     }
     // The copy F7 validates, entities substituted alike, so that both say
     // the same; a copy of its own also keeps the check from writing to

@@ -93,8 +93,21 @@ public:
     // internal entities substituted, and names the faults by the
     // document's nodes. Meant for a process of its own (a forked child),
     // as it takes the time of a whole validation. Keeps the first `max`
-    // faults in `faults`; returns how many there are.
-    int check(const XmlDocument &document, std::vector<Fault> *faults, int max) const;
+    // faults in `faults`; returns how many there are. Against an XML
+    // Schema, a document larger than a piece is validated a piece at a
+    // time where it can be (see validation::checkInPieces), so that the
+    // check holds a piece, not a copy of the whole; `inPieces` tells
+    // whether it did. A child copied without content costs about twelve
+    // nodes copied whole (its faults are made, then dropped): pieces of
+    // 240 nodes per such child keep that to a twentieth.
+    struct PieceSize
+    {
+        qint64 nodes;
+        qint64 perChild;
+    };
+    static constexpr PieceSize kPieceSize{50000, 240};
+    int check(const XmlDocument &document, std::vector<Fault> *faults, int max, PieceSize pieceSize = kPieceSize,
+              bool *inPieces = nullptr) const;
     // After values changed inside `element` (an attribute's value, a
     // text): the faults check() would find in its subtree, with their
     // nodes, found on the window's thread from a copy of the subtree and

@@ -7,8 +7,11 @@
 #include <libxml/schemasInternals.h>
 #include <libxml/valid.h>
 
+#include <QScopeGuard>
+
 #include <algorithm>
 #include <climits>
+#include <unordered_set>
 
 namespace validation {
 
@@ -22,11 +25,19 @@ constexpr qint64 kMaxCopied = 50000;
 class Copier
 {
 public:
-    explicit Copier(xmlDocPtr copy) : m_copy(copy) {}
+    explicit Copier(xmlDocPtr copy, qint64 limit = kMaxCopied) : m_copy(copy), m_limit(limit) {}
 
-    bool refused() const { return m_refused || m_copied > kMaxCopied; }
+    bool refused() const { return m_refused || m_copied > m_limit; }
+    qint64 copied() const { return m_copied; }
+    // Attributes whose copies are to be taken as IDs already known.
+    void markIds(const std::unordered_set<xmlAttrPtr> *ids) { m_ids = ids; }
 
-    xmlNodePtr element(xmlNodePtr original, xmlNodePtr parent)
+    // Only the schema instance's attributes (xsi:type, xsi:nil), which
+    // decide an element's type: for an element whose own faults are not
+    // wanted, so that none of its IDs counts a second time.
+    enum class Attributes { All, SchemaInstance };
+
+    xmlNodePtr element(xmlNodePtr original, xmlNodePtr parent, Attributes which = Attributes::All)
     {
         xmlNodePtr made = xmlNewDocNode(m_copy, nullptr, original->name, nullptr);
         if (!made) {
@@ -40,21 +51,30 @@ public:
             xmlNewNs(made, d->href, d->prefix);
         xmlSetNs(made, sameNamespace(made, original->ns));
         for (xmlAttrPtr a = original->properties; a; a = a->next) {
+            if (which == Attributes::SchemaInstance
+                && !(a->ns && xmlStrEqual(a->ns->href, BAD_CAST "http://www.w3.org/2001/XMLSchema-instance")))
+                continue;
+            // Mostly one text; where several, joined.
+            const xmlNodePtr only = a->children && !a->children->next ? a->children : nullptr;
             QByteArray value;
-            for (xmlNodePtr c = a->children; c; c = c->next) {
+            for (xmlNodePtr c = only ? nullptr : a->children; c; c = c->next) {
                 if (c->type != XML_TEXT_NODE)
                     m_refused = true; // a reference to substitute
                 else if (c->content)
                     value += reinterpret_cast<const char *>(c->content);
             }
+            if (only && only->type != XML_TEXT_NODE)
+                m_refused = true;
             // Taken as it stands: no references are looked for in it.
-            xmlAttrPtr copied = xmlNewNsProp(made, sameNamespace(made, a->ns), a->name,
-                                             reinterpret_cast<const xmlChar *>(value.constData()));
+            const xmlChar *text = only ? (only->content ? only->content : BAD_CAST "") : reinterpret_cast<const xmlChar *>(value.constData());
+            xmlAttrPtr copied = xmlNewNsProp(made, sameNamespace(made, a->ns), a->name, text);
             if (!copied) {
                 m_refused = true;
                 continue;
             }
             copied->_private = a;
+            if (m_ids && m_ids->count(a))
+                copied->atype = XML_ATTRIBUTE_ID;
             ++m_copied;
         }
         ++m_copied;
@@ -70,22 +90,32 @@ public:
                 if (xmlNodePtr made = element(n, into))
                     content(n, made);
                 break;
-            case XML_TEXT_NODE:
-            case XML_CDATA_SECTION_NODE:
-            case XML_COMMENT_NODE:
-            case XML_PI_NODE:
-                if (xmlNodePtr made = xmlDocCopyNode(n, m_copy, 1)) {
-                    made->_private = n;
-                    xmlAddChild(into, made);
-                    ++m_copied;
-                }
-                break;
-            case XML_ENTITY_REF_NODE:
-                m_refused = true;
-                break;
             default:
+                leaf(n, into);
                 break;
             }
+        }
+    }
+
+    // A node with no children of its own: text, a comment, an instruction.
+    void leaf(xmlNodePtr original, xmlNodePtr into)
+    {
+        switch (original->type) {
+        case XML_TEXT_NODE:
+        case XML_CDATA_SECTION_NODE:
+        case XML_COMMENT_NODE:
+        case XML_PI_NODE:
+            if (xmlNodePtr made = xmlDocCopyNode(original, m_copy, 1)) {
+                made->_private = original;
+                xmlAddChild(into, made);
+                ++m_copied;
+            }
+            break;
+        case XML_ENTITY_REF_NODE:
+            m_refused = true;
+            break;
+        default:
+            break;
         }
     }
 
@@ -111,9 +141,128 @@ private:
     }
 
     xmlDocPtr m_copy;
+    qint64 m_limit;
+    const std::unordered_set<xmlAttrPtr> *m_ids = nullptr;
     qint64 m_copied = 0;
     bool m_refused = false;
 };
+
+// The node after `n` in document order inside `top`'s subtree, an
+// element's content included; null past its end.
+xmlNodePtr nextIn(xmlNodePtr n, xmlNodePtr top)
+{
+    if (n->type == XML_ELEMENT_NODE && n->children)
+        return n->children;
+    while (n != top && !n->next)
+        n = n->parent;
+    return n == top ? nullptr : n->next;
+}
+
+// A document to copy parts of `original` into, with its internal subset
+// when `subset`. With `sharedNames`, names come from the original's
+// dictionary, as a copy of the whole document takes them, rather than each
+// allocated again: where no other thread may be adding to it meanwhile.
+// Null when out of memory.
+DocCopy emptyCopy(xmlDocPtr original, bool subset, bool sharedNames = false)
+{
+    DocCopy copy(xmlNewDoc(original->version ? original->version : BAD_CAST "1.0"));
+    if (copy && sharedNames && original->dict) {
+        copy->dict = original->dict;
+        xmlDictReference(copy->dict);
+    }
+    if (copy && subset && original->intSubset) {
+        xmlDtdPtr dtd = xmlCopyDtd(original->intSubset);
+        if (!dtd)
+            return nullptr;
+        xmlSetTreeDoc(reinterpret_cast<xmlNodePtr>(dtd), copy.get());
+        copy->intSubset = dtd;
+        xmlAddChild(reinterpret_cast<xmlNodePtr>(copy.get()), reinterpret_cast<xmlNodePtr>(dtd));
+    }
+    return copy;
+}
+
+// Nodes of an element's subtree (itself, attributes, content), counted up
+// to just past `limit`.
+qint64 sizeUpTo(xmlNodePtr element, qint64 limit)
+{
+    qint64 size = 0;
+    for (xmlNodePtr n = element; n && size <= limit; n = nextIn(n, element)) {
+        ++size;
+        for (xmlAttrPtr a = n->type == XML_ELEMENT_NODE ? n->properties : nullptr; a; a = a->next)
+            ++size;
+    }
+    return size;
+}
+
+// One piece of the document: the way down from the root element, and the
+// consecutive children of the way's last element copied whole.
+struct Piece
+{
+    std::vector<xmlNodePtr> way;
+    std::vector<xmlNodePtr> whole;
+};
+
+// Cuts the subtree of `element`, larger than `budget` nodes, into pieces of
+// at most that many, each child too large cut in turn. An element with no
+// piece of its own under it still gets one, for its own faults. `widest`:
+// the most children an element on a way has.
+void cut(xmlNodePtr element, qint64 budget, std::vector<xmlNodePtr> &way, std::vector<Piece> &pieces, qint64 *widest)
+{
+    way.push_back(element);
+    qint64 children = 0;
+    const std::size_t before = pieces.size();
+    Piece piece;
+    qint64 size = 0;
+    const auto flush = [&] {
+        if (!piece.whole.empty()) {
+            piece.way = way;
+            pieces.push_back(std::move(piece));
+        }
+        piece = Piece();
+        size = 0;
+    };
+    for (xmlNodePtr c = element->children; c; c = c->next) {
+        ++children;
+        if (c->type != XML_ELEMENT_NODE)
+            continue;
+        const qint64 n = sizeUpTo(c, budget);
+        if (n > budget) {
+            flush();
+            cut(c, budget, way, pieces, widest);
+            continue;
+        }
+        if (size + n > budget)
+            flush();
+        piece.whole.push_back(c);
+        size += n;
+    }
+    flush();
+    if (pieces.size() == before)
+        pieces.push_back(Piece{way, {}});
+    way.pop_back();
+    *widest = std::max(*widest, children);
+}
+
+// Takes the attributes that are IDs out of a piece about to be freed: the
+// copy's table of IDs names them, and later pieces must find them there.
+void keepIds(xmlNodePtr top, std::vector<xmlAttrPtr> *kept)
+{
+    for (xmlNodePtr e = top; e; e = nextIn(e, top)) {
+        if (e->type != XML_ELEMENT_NODE)
+            continue;
+        for (xmlAttrPtr a = e->properties, next; a; a = next) {
+            next = a->next;
+            if (a->atype != XML_ATTRIBUTE_ID)
+                continue;
+            (a->prev ? a->prev->next : e->properties) = a->next;
+            if (a->next)
+                a->next->prev = a->prev;
+            a->parent = nullptr;
+            a->prev = a->next = nullptr;
+            kept->push_back(a);
+        }
+    }
+}
 
 bool inside(xmlNodePtr node, xmlNodePtr subtree)
 {
@@ -128,23 +277,14 @@ bool inside(xmlNodePtr node, xmlNodePtr subtree)
 // or point to, is the whole document.
 bool holdsIds(xmlDocPtr copy, xmlNodePtr subtree, bool byDtd)
 {
-    for (xmlNodePtr e = subtree; e;) {
-        if (e->type == XML_ELEMENT_NODE) {
-            for (xmlAttrPtr a = e->properties; a; a = a->next) {
-                const bool xmlId = a->ns && xmlStrEqual(a->ns->href, XML_XML_NAMESPACE) && xmlStrEqual(a->name, BAD_CAST "id");
-                // An XML Schema's validation marks the IDs and references it finds.
-                const bool marked = a->atype == XML_ATTRIBUTE_ID || a->atype == XML_ATTRIBUTE_IDREF || a->atype == XML_ATTRIBUTE_IDREFS;
-                if (xmlId || marked || (byDtd && (xmlIsID(copy, e, a) || xmlIsRef(copy, e, a))))
-                    return true;
-            }
-            if (e->children) {
-                e = e->children;
-                continue;
-            }
+    for (xmlNodePtr e = subtree; e; e = nextIn(e, subtree)) {
+        for (xmlAttrPtr a = e->type == XML_ELEMENT_NODE ? e->properties : nullptr; a; a = a->next) {
+            const bool xmlId = a->ns && xmlStrEqual(a->ns->href, XML_XML_NAMESPACE) && xmlStrEqual(a->name, BAD_CAST "id");
+            // An XML Schema's validation marks the IDs and references it finds.
+            const bool marked = a->atype == XML_ATTRIBUTE_ID || a->atype == XML_ATTRIBUTE_IDREF || a->atype == XML_ATTRIBUTE_IDREFS;
+            if (xmlId || marked || (byDtd && (xmlIsID(copy, e, a) || xmlIsRef(copy, e, a))))
+                return true;
         }
-        while (e != subtree && !e->next)
-            e = e->parent;
-        e = e == subtree ? nullptr : e->next;
     }
     return false;
 }
@@ -164,20 +304,12 @@ bool checkSubtree(xmlNodePtr element, xmlSchemaPtr xsd, xmlDtdPtr dtd, bool ownD
         way.push_back(n);
     std::reverse(way.begin(), way.end());
 
-    DocCopy copy(xmlNewDoc(original->version ? original->version : BAD_CAST "1.0"));
-    if (!copy)
-        return false;
     const bool byDtd = !xsd;
     // An XML Schema looks up the unparsed entities an ENTITY value names
     // in the document's own subset, as the whole check's copy has it.
-    if ((!byDtd || ownDtd) && original->intSubset) {
-        xmlDtdPtr subset = xmlCopyDtd(original->intSubset);
-        if (!subset)
-            return false;
-        xmlSetTreeDoc(reinterpret_cast<xmlNodePtr>(subset), copy.get());
-        copy->intSubset = subset;
-        xmlAddChild(reinterpret_cast<xmlNodePtr>(copy.get()), reinterpret_cast<xmlNodePtr>(subset));
-    }
+    DocCopy copy = emptyCopy(original, !byDtd || ownDtd);
+    if (!copy)
+        return false;
     Copier copier(copy.get());
     xmlNodePtr subtree = nullptr;
     if (way.empty()) {
@@ -238,6 +370,163 @@ bool checkSubtree(xmlNodePtr element, xmlSchemaPtr xsd, xmlDtdPtr dtd, bool ownD
         found.push_back({own, e.message});
     }
     faults->insert(faults->end(), found.begin(), found.end());
+    return true;
+}
+
+bool checkInPieces(xmlDocPtr original, xmlSchemaPtr xsd, qint64 nodes, qint64 perChild, int max, std::vector<SubtreeFault> *faults,
+                   int *count)
+{
+    xmlNodePtr root = xmlDocGetRootElement(original);
+    if (!root || !xsd || nodes <= 0 || (xsd->idcDef && xmlHashSize(xsd->idcDef) > 0))
+        return false;
+    DocCopy copy = emptyCopy(original, true, true);
+    if (!copy)
+        return false;
+    // Freed before the copy, whose table of IDs names them.
+    std::vector<xmlAttrPtr> kept;
+    const auto release = qScopeGuard([&kept] {
+        for (xmlAttrPtr a : kept)
+            xmlFreeProp(a);
+    });
+
+    // One look at the whole document: its size, any reference to
+    // substitute, and the IDs a whole copy knows before it is validated
+    // (those its own document type declares, and xml:id), the first of
+    // each value, held by stand-ins.
+    std::unordered_set<xmlAttrPtr> knownIds;
+    qint64 total = 0;
+    for (xmlNodePtr n = root; n; n = nextIn(n, root)) {
+        ++total;
+        if (n->type == XML_ENTITY_REF_NODE)
+            return false;
+        for (xmlAttrPtr a = n->type == XML_ELEMENT_NODE ? n->properties : nullptr; a; a = a->next) {
+            ++total;
+            for (xmlNodePtr c = a->children; c; c = c->next) {
+                if (c->type != XML_TEXT_NODE)
+                    return false;
+            }
+            if (!original->ids || !xmlIsID(original, n, a))
+                continue;
+            xmlChar *value = xmlNodeListGetString(original, a->children, 1);
+            xmlAttrPtr stand = value ? xmlNewNsProp(nullptr, nullptr, a->name, value) : nullptr;
+            if (stand) {
+                xmlSetTreeDoc(reinterpret_cast<xmlNodePtr>(stand), copy.get());
+                if (xmlAddID(nullptr, copy.get(), value, stand)) {
+                    knownIds.insert(a);
+                    kept.push_back(stand);
+                } else {
+                    xmlFreeProp(stand);
+                }
+            }
+            xmlFree(value);
+        }
+    }
+    // Pieces large enough for the way's children, copied again in each.
+    std::vector<Piece> pieces;
+    std::vector<xmlNodePtr> way;
+    for (qint64 budget = nodes, tries = 0;; ++tries) {
+        if (total <= budget || tries == 3)
+            return false; // one piece: the whole copy is as good
+        pieces.clear();
+        qint64 widest = 0;
+        cut(root, budget, way, pieces, &widest);
+        if (widest * perChild <= budget)
+            break;
+        budget = widest * perChild;
+    }
+    // Past the document's own size in all, a whole copy does better.
+    qint64 again = 0;
+    for (const Piece &piece : pieces) {
+        for (xmlNodePtr w : piece.way) {
+            for (xmlNodePtr c = w->children; c && again <= total; c = c->next)
+                ++again;
+        }
+        if (again > total)
+            return false;
+    }
+
+    std::vector<SubtreeFault> found;
+    int counted = 0;
+    std::unordered_set<xmlNodePtr> met; // way elements whose own faults are told
+    for (const Piece &piece : pieces) {
+        Copier copier(copy.get(), LLONG_MAX);
+        copier.markIds(&knownIds);
+        const std::unordered_set<xmlNodePtr> whole(piece.whole.begin(), piece.whole.end());
+        std::unordered_set<xmlNodePtr> told; // copies whose faults, inside them, count
+        std::vector<xmlNodePtr> own;         // copies whose own faults count
+        // The way down: each element's own faults once, in the first piece
+        // on its way, with its attributes and text; its children without
+        // content but for the next on the way and the piece's own.
+        const auto onWay = [&](xmlNodePtr original, xmlNodePtr parent, bool *first) {
+            *first = met.insert(original).second;
+            xmlNodePtr made = copier.element(original, parent, *first ? Copier::Attributes::All : Copier::Attributes::SchemaInstance);
+            if (made && *first)
+                own.push_back(made);
+            return made;
+        };
+        bool first = false;
+        xmlNodePtr made = onWay(piece.way.front(), nullptr, &first);
+        for (std::size_t i = 0; i < piece.way.size() && made && !copier.refused(); ++i) {
+            const bool firstHere = first;
+            const xmlNodePtr next = i + 1 < piece.way.size() ? piece.way[i + 1] : nullptr;
+            xmlNodePtr nextCopy = nullptr;
+            for (xmlNodePtr c = piece.way[i]->children; c && !copier.refused(); c = c->next) {
+                if (c->type != XML_ELEMENT_NODE) {
+                    if (firstHere)
+                        copier.leaf(c, made);
+                } else if (c == next) {
+                    nextCopy = onWay(c, made, &first);
+                } else if (!next && whole.count(c)) {
+                    if (xmlNodePtr part = copier.element(c, made)) {
+                        copier.content(c, part);
+                        told.insert(part);
+                    }
+                } else {
+                    copier.element(c, made, Copier::Attributes::SchemaInstance);
+                }
+            }
+            if (next)
+                made = nextCopy;
+        }
+        if (copier.refused())
+            return false;
+
+        // The faults of the piece's own and of the way's elements met
+        // first; not those of the rest, told in their own pieces.
+        const auto wanted = [&](xmlNodePtr node) {
+            if (!node)
+                return true; // naming none, which stops the pieces
+            xmlNodePtr at = node->type == XML_ATTRIBUTE_NODE ? node->parent : node;
+            while (at && at->type != XML_ELEMENT_NODE)
+                at = at->parent;
+            bool counts = std::find(own.begin(), own.end(), at) != own.end();
+            for (xmlNodePtr p = at; p && !counts; p = p->parent)
+                counts = told.count(p) > 0;
+            return counts;
+        };
+        std::vector<guide::Collector::Entry> entries;
+        {
+            guide::Collector collector(copy.get(), &entries, INT_MAX, wanted);
+            xmlSchemaValidCtxtPtr context = xmlSchemaNewValidCtxt(xsd);
+            if (!context)
+                return false;
+            xmlSchemaValidateDoc(context, copy.get());
+            xmlSchemaFreeValidCtxt(context);
+        }
+        for (const guide::Collector::Entry &e : entries) {
+            auto *node = static_cast<xmlNodePtr>(e.node);
+            if (!node || !node->_private)
+                return false;
+            if (++counted <= max)
+                found.push_back({static_cast<xmlNodePtr>(node->_private), e.message});
+        }
+        xmlNodePtr top = xmlDocGetRootElement(copy.get());
+        keepIds(top, &kept);
+        xmlUnlinkNode(top);
+        xmlFreeNode(top);
+    }
+    faults->insert(faults->end(), found.begin(), found.end());
+    *count = counted;
     return true;
 }
 

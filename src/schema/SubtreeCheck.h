@@ -33,4 +33,19 @@ struct SubtreeFault
 // null, `ownDtd` false). The whole document must be checked then.
 bool checkSubtree(xmlNodePtr element, xmlSchemaPtr xsd, xmlDtdPtr dtd, bool ownDtd, std::vector<SubtreeFault> *faults);
 
+// Validates the whole document against an XML Schema a piece of at most
+// about `nodes` nodes at a time, each copied with the way down to it as
+// checkSubtree does, so that memory follows the piece, not the document.
+// Every element's own faults are told once: in its piece, or for an
+// element on the way, in the first piece below it. IDs are known across
+// pieces as in one copy. Keeps the first `max` faults in `faults` and
+// counts them all in `count`. False, with nothing kept, where a whole copy
+// must be validated instead: a document of one piece, one with references
+// to substitute, a schema with identity constraints, a fault the engine
+// names no node for, or pieces that would copy more than the document.
+// A piece holds at least `nodes`, and `perChild` for each child of the
+// elements on its way, which each piece copies again without content.
+bool checkInPieces(xmlDocPtr original, xmlSchemaPtr xsd, qint64 nodes, qint64 perChild, int max, std::vector<SubtreeFault> *faults,
+                   int *count);
+
 } // namespace validation

@@ -53,11 +53,15 @@ QStringList named(const std::vector<std::pair<XmlNode, QString>> &faults)
     return out;
 }
 
-// What a whole check finds, by node.
-std::vector<std::pair<XmlNode, QString>> wholeCheck(const XmlDocument &doc, const SchemaGuide &guide)
+// What a whole check finds, by node; in pieces of `pieceNodes`, or (0) in
+// one copy.
+std::vector<std::pair<XmlNode, QString>> wholeCheck(const XmlDocument &doc, const SchemaGuide &guide, qint64 pieceNodes = 0,
+                                                    int *count = nullptr, bool *inPieces = nullptr)
 {
     std::vector<SchemaGuide::Fault> found;
-    guide.check(doc, &found, 1000);
+    const int n = guide.check(doc, &found, 1000, {pieceNodes, 0}, inPieces);
+    if (count)
+        *count = n;
     std::vector<std::pair<XmlNode, QString>> out;
     std::vector<std::pair<int, void *>> from;
     for (const SchemaGuide::Fault &f : found)
@@ -156,6 +160,42 @@ private slots:
             return;
         expected.insert(expected.end(), found.begin(), found.end());
         QCOMPARE(named(expected), named(wholeCheck(doc, guide)));
+    }
+
+    // A large document is checked a piece at a time: the same faults, each
+    // once, as checking one copy of the whole; IDs unique across pieces.
+    void piecesSayWhatOneCopySays_data()
+    {
+        addColumns<QByteArray, QByteArray>({"subset", "xml"});
+        const QByteArray faulty = QByteArray(kLibrary)
+                                      .replace("<shelf no='two'>", "stray<shelf no='two'>")
+                                      .replace("<book pages='10'>", "<book pages='10' code='b3'>")
+                                      .replace("<year>2024</year>", "<shelf no='3'><extra/></shelf><shelf no='4'/><year>2024</year>");
+        QTest::newRow("faults at every depth") << QByteArray() << kLibrary;
+        QTest::newRow("a repeated ID, text and elements out of place") << QByteArray() << faulty;
+        QTest::newRow("IDs the document type declares")
+            << QByteArray("<!DOCTYPE lib [<!ATTLIST book code ID #IMPLIED>]>") << faulty;
+    }
+    void piecesSayWhatOneCopySays()
+    {
+        QFETCH(QByteArray, subset);
+        QFETCH(QByteArray, xml);
+        const QString xsd = m_files.write(QStringLiteral("lib.xsd"), QByteArray(kLibraryXsd).replace("@KEY@", ""));
+        const QString path = m_files.write(QStringLiteral("pieces.xml"), subset + xml);
+        XmlDocument doc;
+        QVERIFY(doc.load(path));
+        doc.settle();
+        const SchemaGuide guide(doc, schemaInUse(doc, xsd, path));
+        int count = 0;
+        const QStringList expected = named(wholeCheck(doc, guide, 0, &count));
+        QVERIFY(count >= 2);
+        for (const qint64 pieceNodes : {8, 20}) {
+            int piecesCount = 0;
+            bool inPieces = false;
+            QCOMPARE(named(wholeCheck(doc, guide, pieceNodes, &piecesCount, &inPieces)), expected);
+            QCOMPARE(piecesCount, count);
+            QVERIFY(inPieces);
+        }
     }
 
     // Typing in the window: a value made wrong is marked and counted, put
