@@ -758,10 +758,11 @@ int SchemaGuide::check(const XmlDocument &document, std::vector<Fault> *faults, 
         locate(original, entries, faults);
         return result.errorCount;
     }
-    if (s.xsd && !s.keys) {
+    if ((s.xsd && !s.keys) || m_source.kind == SchemaKind::Dtd) {
         std::vector<validation::SubtreeFault> found;
         int count = 0;
-        if (validation::checkInPieces(original, s.xsd, pieceSize.nodes, pieceSize.perChild, max, &found, &count)) {
+        if (validation::checkInPieces(original, s.xsd, s.dtd, m_source.ownDtd, pieceSize.nodes, pieceSize.perChild, max, &found,
+                                      &count)) {
             if (inPieces)
                 *inPieces = true;
             for (const validation::SubtreeFault &f : found)

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <optional>
 #include <unordered_set>
 
 namespace validation {
@@ -50,6 +51,7 @@ public:
         for (xmlNsPtr d = original->nsDef; d; d = d->next)
             xmlNewNs(made, d->href, d->prefix);
         xmlSetNs(made, sameNamespace(made, original->ns));
+        xmlAttrPtr last = nullptr;
         for (xmlAttrPtr a = original->properties; a; a = a->next) {
             if (which == Attributes::SchemaInstance
                 && !(a->ns && xmlStrEqual(a->ns->href, BAD_CAST "http://www.w3.org/2001/XMLSchema-instance")))
@@ -67,11 +69,18 @@ public:
                 m_refused = true;
             // Taken as it stands: no references are looked for in it.
             const xmlChar *text = only ? (only->content ? only->content : BAD_CAST "") : reinterpret_cast<const xmlChar *>(value.constData());
-            xmlAttrPtr copied = xmlNewNsProp(made, sameNamespace(made, a->ns), a->name, text);
+            // Made apart, then put on the element: made on it, an ID would be
+            // registered that the validation then finds registered already.
+            xmlAttrPtr copied = xmlNewNsProp(nullptr, sameNamespace(made, a->ns), a->name, text);
             if (!copied) {
                 m_refused = true;
                 continue;
             }
+            xmlSetTreeDoc(reinterpret_cast<xmlNodePtr>(copied), m_copy);
+            copied->parent = made;
+            (last ? last->next : made->properties) = copied;
+            copied->prev = last;
+            last = copied;
             copied->_private = a;
             if (m_ids && m_ids->count(a))
                 copied->atype = XML_ATTRIBUTE_ID;
@@ -243,27 +252,6 @@ void cut(xmlNodePtr element, qint64 budget, std::vector<xmlNodePtr> &way, std::v
     *widest = std::max(*widest, children);
 }
 
-// Takes the attributes that are IDs out of a piece about to be freed: the
-// copy's table of IDs names them, and later pieces must find them there.
-void keepIds(xmlNodePtr top, std::vector<xmlAttrPtr> *kept)
-{
-    for (xmlNodePtr e = top; e; e = nextIn(e, top)) {
-        if (e->type != XML_ELEMENT_NODE)
-            continue;
-        for (xmlAttrPtr a = e->properties, next; a; a = next) {
-            next = a->next;
-            if (a->atype != XML_ATTRIBUTE_ID)
-                continue;
-            (a->prev ? a->prev->next : e->properties) = a->next;
-            if (a->next)
-                a->next->prev = a->prev;
-            a->parent = nullptr;
-            a->prev = a->next = nullptr;
-            kept->push_back(a);
-        }
-    }
-}
-
 bool inside(xmlNodePtr node, xmlNodePtr subtree)
 {
     for (xmlNodePtr p = node; p; p = p->parent) {
@@ -373,27 +361,247 @@ bool checkSubtree(xmlNodePtr element, xmlSchemaPtr xsd, xmlDtdPtr dtd, bool ownD
     return true;
 }
 
-bool checkInPieces(xmlDocPtr original, xmlSchemaPtr xsd, qint64 nodes, qint64 perChild, int max, std::vector<SubtreeFault> *faults,
-                   int *count)
+namespace {
+
+// The whole document validated a piece at a time in one copy (see
+// checkInPieces): each piece is made in it, validated and freed, but for
+// the attributes the copy's tables of IDs and references name, kept until
+// the end.
+class PieceCheck
+{
+public:
+    PieceCheck(xmlDocPtr original, xmlSchemaPtr xsd, xmlDtdPtr dtd, bool ownDtd)
+        : m_xsd(xsd), m_copy(emptyCopy(original, xsd || ownDtd, true))
+    {
+        if (m_copy && !xsd)
+            m_dtd.emplace(m_copy.get(), dtd, ownDtd);
+    }
+    ~PieceCheck()
+    {
+        for (xmlAttrPtr a : m_kept)
+            xmlFreeProp(a);
+        for (xmlNodePtr stub : m_stubs)
+            xmlFreeNode(stub);
+    }
+    PieceCheck(const PieceCheck &) = delete;
+    PieceCheck &operator=(const PieceCheck &) = delete;
+
+    xmlDocPtr copy() const { return m_copy.get(); }
+
+    // As a whole copy of an XML Schema's document knows them before it is
+    // validated (those its own document type declares, and xml:id): the
+    // first of each value, held by a stand-in.
+    void knowId(xmlDocPtr original, xmlAttrPtr a)
+    {
+        xmlChar *value = xmlNodeListGetString(original, a->children, 1);
+        xmlAttrPtr stand = value ? xmlNewNsProp(nullptr, nullptr, a->name, value) : nullptr;
+        if (stand) {
+            xmlSetTreeDoc(reinterpret_cast<xmlNodePtr>(stand), m_copy.get());
+            if (xmlAddID(nullptr, m_copy.get(), value, stand)) {
+                m_knownIds.insert(a);
+                m_kept.push_back(stand);
+            } else {
+                xmlFreeProp(stand);
+            }
+        }
+        xmlFree(value);
+    }
+
+    // Copies, validates and frees one piece, its faults counted and the
+    // first `max` of all kept; false where the pieces cannot go on.
+    bool check(const Piece &piece, int max, std::vector<SubtreeFault> *faults, int *count)
+    {
+        if (!make(piece))
+            return false;
+        // The faults of the piece's own and of the way's elements met
+        // first; not those of the rest, told in their own pieces.
+        const auto wanted = [this](xmlNodePtr node) {
+            if (!node)
+                return true; // naming none, which stops the pieces
+            xmlNodePtr at = node->type == XML_ATTRIBUTE_NODE ? node->parent : node;
+            while (at && at->type != XML_ELEMENT_NODE)
+                at = at->parent;
+            bool counts = std::find(m_own.begin(), m_own.end(), at) != m_own.end();
+            for (xmlNodePtr p = at; p && !counts; p = p->parent)
+                counts = std::find(m_told.begin(), m_told.end(), p) != m_told.end();
+            return counts;
+        };
+        std::vector<guide::Collector::Entry> entries;
+        {
+            guide::Collector collector(m_copy.get(), &entries, INT_MAX, wanted);
+            if (!validate())
+                return false;
+        }
+        for (const guide::Collector::Entry &e : entries) {
+            auto *node = static_cast<xmlNodePtr>(e.node);
+            if (!node || !node->_private)
+                return false;
+        }
+        add(entries, max, faults, count);
+        xmlNodePtr top = xmlDocGetRootElement(m_copy.get());
+        keep(top);
+        xmlUnlinkNode(top);
+        xmlFreeNode(top);
+        return true;
+    }
+
+    // A document type's references to IDs, once all pieces are done: by
+    // the element that holds each (null where none could be noted).
+    void finish(int max, std::vector<SubtreeFault> *faults, int *count)
+    {
+        if (!m_dtd)
+            return;
+        std::vector<guide::Collector::Entry> entries;
+        {
+            guide::Collector collector(m_copy.get(), &entries, INT_MAX);
+            m_dtd->finish();
+        }
+        add(entries, max, faults, count);
+    }
+
+private:
+    static void add(const std::vector<guide::Collector::Entry> &entries, int max, std::vector<SubtreeFault> *faults, int *count)
+    {
+        for (const guide::Collector::Entry &e : entries) {
+            auto *node = static_cast<xmlNodePtr>(e.node);
+            if (++*count <= max)
+                faults->push_back({node ? static_cast<xmlNodePtr>(node->_private) : nullptr, e.message});
+        }
+    }
+
+    // The way down: each element's own faults once, in the first piece on
+    // its way, with its attributes and text; its children without content
+    // but for the next on the way and the piece's own.
+    bool make(const Piece &piece)
+    {
+        Copier copier(m_copy.get(), LLONG_MAX);
+        copier.markIds(&m_knownIds);
+        m_own.clear();
+        m_told.clear();
+        const auto onWay = [&](xmlNodePtr original, xmlNodePtr parent, bool *first) {
+            *first = m_met.insert(original).second;
+            xmlNodePtr made = copier.element(original, parent, *first ? Copier::Attributes::All : Copier::Attributes::SchemaInstance);
+            if (made && *first)
+                m_own.push_back(made);
+            return made;
+        };
+        bool first = false;
+        xmlNodePtr made = onWay(piece.way.front(), nullptr, &first);
+        if (made && m_dtd && !m_started) {
+            if (!m_dtd->start())
+                return false; // another root than the document type's
+            m_started = true;
+        }
+        for (std::size_t i = 0; i < piece.way.size() && made && !copier.refused(); ++i) {
+            const bool firstHere = first;
+            const xmlNodePtr next = i + 1 < piece.way.size() ? piece.way[i + 1] : nullptr;
+            xmlNodePtr nextCopy = nullptr;
+            std::size_t whole = 0; // the piece's own are consecutive
+            for (xmlNodePtr c = piece.way[i]->children; c && !copier.refused(); c = c->next) {
+                if (c->type != XML_ELEMENT_NODE) {
+                    if (firstHere)
+                        copier.leaf(c, made);
+                } else if (c == next) {
+                    nextCopy = onWay(c, made, &first);
+                } else if (!next && whole < piece.whole.size() && c == piece.whole[whole]) {
+                    ++whole;
+                    if (xmlNodePtr part = copier.element(c, made)) {
+                        copier.content(c, part);
+                        m_told.push_back(part);
+                    }
+                } else {
+                    copier.element(c, made, Copier::Attributes::SchemaInstance);
+                }
+            }
+            if (next)
+                made = nextCopy;
+        }
+        return made && !copier.refused();
+    }
+
+    bool validate()
+    {
+        if (m_xsd) {
+            xmlSchemaValidCtxtPtr context = xmlSchemaNewValidCtxt(m_xsd);
+            if (!context)
+                return false;
+            xmlSchemaValidateDoc(context, m_copy.get());
+            xmlSchemaFreeValidCtxt(context);
+            return true;
+        }
+        // In document order, as one copy would be: the way's elements met
+        // first (each above the next), then the piece's own.
+        for (xmlNodePtr own : m_own) {
+            m_dtd->node(own);
+            for (xmlNodePtr c = own->children; c; c = c->next) {
+                if (c->type != XML_ELEMENT_NODE)
+                    m_dtd->node(c);
+            }
+        }
+        for (xmlNodePtr part : m_told) {
+            for (xmlNodePtr n = part; n; n = nextIn(n, part))
+                m_dtd->node(n);
+        }
+        return true;
+    }
+
+    // Takes the attributes the tables of IDs and references name out of
+    // a piece about to be freed; a reference keeps a stand-in for its
+    // element, which the check of references names.
+    void keep(xmlNodePtr top)
+    {
+        for (xmlNodePtr e = top; e; e = nextIn(e, top)) {
+            if (e->type != XML_ELEMENT_NODE)
+                continue;
+            xmlNodePtr stub = nullptr;
+            for (xmlAttrPtr a = e->properties, next; a; a = next) {
+                next = a->next;
+                const bool reference = m_dtd && (a->atype == XML_ATTRIBUTE_IDREF || a->atype == XML_ATTRIBUTE_IDREFS);
+                if (a->atype != XML_ATTRIBUTE_ID && !reference)
+                    continue;
+                (a->prev ? a->prev->next : e->properties) = a->next;
+                if (a->next)
+                    a->next->prev = a->prev;
+                a->prev = a->next = nullptr;
+                a->parent = nullptr;
+                if (reference && !stub && (stub = xmlNewDocNode(e->doc, nullptr, e->name, nullptr))) {
+                    stub->_private = e->_private;
+                    m_stubs.push_back(stub);
+                }
+                if (reference)
+                    a->parent = stub;
+                m_kept.push_back(a);
+            }
+        }
+    }
+
+    xmlSchemaPtr m_xsd;
+    DocCopy m_copy;
+    std::optional<DtdValidation> m_dtd; // before the copy's end: it puts the subsets back
+    bool m_started = false;
+    std::unordered_set<xmlAttrPtr> m_knownIds;
+    std::unordered_set<xmlNodePtr> m_met; // way elements whose own faults are told
+    std::vector<xmlNodePtr> m_own;        // copies whose own faults count
+    std::vector<xmlNodePtr> m_told;       // copies whose faults, inside them, count
+    std::vector<xmlAttrPtr> m_kept;
+    std::vector<xmlNodePtr> m_stubs;
+};
+
+} // namespace
+
+bool checkInPieces(xmlDocPtr original, xmlSchemaPtr xsd, xmlDtdPtr dtd, bool ownDtd, qint64 nodes, qint64 perChild, int max,
+                   std::vector<SubtreeFault> *faults, int *count)
 {
     xmlNodePtr root = xmlDocGetRootElement(original);
-    if (!root || !xsd || nodes <= 0 || (xsd->idcDef && xmlHashSize(xsd->idcDef) > 0))
+    if (!root || nodes <= 0 || (!xsd && !dtd && !ownDtd) || (xsd && xsd->idcDef && xmlHashSize(xsd->idcDef) > 0))
         return false;
-    DocCopy copy = emptyCopy(original, true, true);
-    if (!copy)
+    PieceCheck check(original, xsd, dtd, ownDtd);
+    if (!check.copy())
         return false;
-    // Freed before the copy, whose table of IDs names them.
-    std::vector<xmlAttrPtr> kept;
-    const auto release = qScopeGuard([&kept] {
-        for (xmlAttrPtr a : kept)
-            xmlFreeProp(a);
-    });
 
     // One look at the whole document: its size, any reference to
-    // substitute, and the IDs a whole copy knows before it is validated
-    // (those its own document type declares, and xml:id), the first of
-    // each value, held by stand-ins.
-    std::unordered_set<xmlAttrPtr> knownIds;
+    // substitute, and the IDs an XML Schema's whole copy knows from the
+    // start (a document type's validation makes its own).
     qint64 total = 0;
     for (xmlNodePtr n = root; n; n = nextIn(n, root)) {
         ++total;
@@ -405,20 +613,8 @@ bool checkInPieces(xmlDocPtr original, xmlSchemaPtr xsd, qint64 nodes, qint64 pe
                 if (c->type != XML_TEXT_NODE)
                     return false;
             }
-            if (!original->ids || !xmlIsID(original, n, a))
-                continue;
-            xmlChar *value = xmlNodeListGetString(original, a->children, 1);
-            xmlAttrPtr stand = value ? xmlNewNsProp(nullptr, nullptr, a->name, value) : nullptr;
-            if (stand) {
-                xmlSetTreeDoc(reinterpret_cast<xmlNodePtr>(stand), copy.get());
-                if (xmlAddID(nullptr, copy.get(), value, stand)) {
-                    knownIds.insert(a);
-                    kept.push_back(stand);
-                } else {
-                    xmlFreeProp(stand);
-                }
-            }
-            xmlFree(value);
+            if (xsd && original->ids && xmlIsID(original, n, a))
+                check.knowId(original, a);
         }
     }
     // Pieces large enough for the way's children, copied again in each.
@@ -447,84 +643,11 @@ bool checkInPieces(xmlDocPtr original, xmlSchemaPtr xsd, qint64 nodes, qint64 pe
 
     std::vector<SubtreeFault> found;
     int counted = 0;
-    std::unordered_set<xmlNodePtr> met; // way elements whose own faults are told
     for (const Piece &piece : pieces) {
-        Copier copier(copy.get(), LLONG_MAX);
-        copier.markIds(&knownIds);
-        const std::unordered_set<xmlNodePtr> whole(piece.whole.begin(), piece.whole.end());
-        std::unordered_set<xmlNodePtr> told; // copies whose faults, inside them, count
-        std::vector<xmlNodePtr> own;         // copies whose own faults count
-        // The way down: each element's own faults once, in the first piece
-        // on its way, with its attributes and text; its children without
-        // content but for the next on the way and the piece's own.
-        const auto onWay = [&](xmlNodePtr original, xmlNodePtr parent, bool *first) {
-            *first = met.insert(original).second;
-            xmlNodePtr made = copier.element(original, parent, *first ? Copier::Attributes::All : Copier::Attributes::SchemaInstance);
-            if (made && *first)
-                own.push_back(made);
-            return made;
-        };
-        bool first = false;
-        xmlNodePtr made = onWay(piece.way.front(), nullptr, &first);
-        for (std::size_t i = 0; i < piece.way.size() && made && !copier.refused(); ++i) {
-            const bool firstHere = first;
-            const xmlNodePtr next = i + 1 < piece.way.size() ? piece.way[i + 1] : nullptr;
-            xmlNodePtr nextCopy = nullptr;
-            for (xmlNodePtr c = piece.way[i]->children; c && !copier.refused(); c = c->next) {
-                if (c->type != XML_ELEMENT_NODE) {
-                    if (firstHere)
-                        copier.leaf(c, made);
-                } else if (c == next) {
-                    nextCopy = onWay(c, made, &first);
-                } else if (!next && whole.count(c)) {
-                    if (xmlNodePtr part = copier.element(c, made)) {
-                        copier.content(c, part);
-                        told.insert(part);
-                    }
-                } else {
-                    copier.element(c, made, Copier::Attributes::SchemaInstance);
-                }
-            }
-            if (next)
-                made = nextCopy;
-        }
-        if (copier.refused())
+        if (!check.check(piece, max, &found, &counted))
             return false;
-
-        // The faults of the piece's own and of the way's elements met
-        // first; not those of the rest, told in their own pieces.
-        const auto wanted = [&](xmlNodePtr node) {
-            if (!node)
-                return true; // naming none, which stops the pieces
-            xmlNodePtr at = node->type == XML_ATTRIBUTE_NODE ? node->parent : node;
-            while (at && at->type != XML_ELEMENT_NODE)
-                at = at->parent;
-            bool counts = std::find(own.begin(), own.end(), at) != own.end();
-            for (xmlNodePtr p = at; p && !counts; p = p->parent)
-                counts = told.count(p) > 0;
-            return counts;
-        };
-        std::vector<guide::Collector::Entry> entries;
-        {
-            guide::Collector collector(copy.get(), &entries, INT_MAX, wanted);
-            xmlSchemaValidCtxtPtr context = xmlSchemaNewValidCtxt(xsd);
-            if (!context)
-                return false;
-            xmlSchemaValidateDoc(context, copy.get());
-            xmlSchemaFreeValidCtxt(context);
-        }
-        for (const guide::Collector::Entry &e : entries) {
-            auto *node = static_cast<xmlNodePtr>(e.node);
-            if (!node || !node->_private)
-                return false;
-            if (++counted <= max)
-                found.push_back({static_cast<xmlNodePtr>(node->_private), e.message});
-        }
-        xmlNodePtr top = xmlDocGetRootElement(copy.get());
-        keepIds(top, &kept);
-        xmlUnlinkNode(top);
-        xmlFreeNode(top);
     }
+    check.finish(max, &found, &counted);
     faults->insert(faults->end(), found.begin(), found.end());
     *count = counted;
     return true;

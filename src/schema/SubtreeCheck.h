@@ -33,7 +33,8 @@ struct SubtreeFault
 // null, `ownDtd` false). The whole document must be checked then.
 bool checkSubtree(xmlNodePtr element, xmlSchemaPtr xsd, xmlDtdPtr dtd, bool ownDtd, std::vector<SubtreeFault> *faults);
 
-// Validates the whole document against an XML Schema a piece of at most
+// Validates the whole document against an XML Schema, or a DTD as
+// checkSubtree takes one, a piece of at most
 // about `nodes` nodes at a time, each copied with the way down to it as
 // checkSubtree does, so that memory follows the piece, not the document.
 // Every element's own faults are told once: in its piece, or for an
@@ -45,7 +46,7 @@ bool checkSubtree(xmlNodePtr element, xmlSchemaPtr xsd, xmlDtdPtr dtd, bool ownD
 // names no node for, or pieces that would copy more than the document.
 // A piece holds at least `nodes`, and `perChild` for each child of the
 // elements on its way, which each piece copies again without content.
-bool checkInPieces(xmlDocPtr original, xmlSchemaPtr xsd, qint64 nodes, qint64 perChild, int max, std::vector<SubtreeFault> *faults,
-                   int *count);
+bool checkInPieces(xmlDocPtr original, xmlSchemaPtr xsd, xmlDtdPtr dtd, bool ownDtd, qint64 nodes, qint64 perChild, int max,
+                   std::vector<SubtreeFault> *faults, int *count);
 
 } // namespace validation

@@ -238,57 +238,84 @@ bool substituteEntities(Copied &copied, xmlDtdPtr schemaDtd, std::vector<Unexpan
     return substitution.apply(copied);
 }
 
-void validateWithDtd(xmlDocPtr doc, xmlDtdPtr dtd, bool ownSubset, const std::function<bool(qint64)> &step)
+DtdValidation::DtdValidation(xmlDocPtr doc, xmlDtdPtr dtd, bool ownSubset)
+    : m_doc(doc), m_context(xmlNewValidCtxt()), m_internal(doc->intSubset), m_external(doc->extSubset)
 {
-    xmlValidCtxtPtr context = xmlNewValidCtxt();
-    if (!context)
-        return;
-    context->error = nullptr; // errors go to the structured handler, with their nodes
-    context->warning = nullptr;
-    xmlDtdPtr internal = doc->intSubset;
-    xmlDtdPtr external = doc->extSubset;
+    if (m_context) {
+        m_context->error = nullptr; // errors go to the structured handler, with their nodes
+        m_context->warning = nullptr;
+    }
     if (!ownSubset)
         doc->intSubset = nullptr;
     if (dtd)
         doc->extSubset = dtd;
-    if (xmlValidateRoot(context, doc)) {
-        // A copy's table of IDs came with it; the validation makes its own.
-        xmlFreeIDTable(static_cast<xmlIDTablePtr>(doc->ids));
-        doc->ids = nullptr;
-        xmlFreeRefTable(static_cast<xmlRefTablePtr>(doc->refs));
-        doc->refs = nullptr;
-        xmlNodePtr root = xmlDocGetRootElement(doc);
-        qint64 done = 0;
-        bool going = true;
-        for (xmlNodePtr e = root; e && going;) {
-            xmlValidateOneElement(context, doc, e);
-            if (e->type == XML_ELEMENT_NODE) {
-                going = step(++done);
-                for (xmlAttrPtr a = e->properties; a; a = a->next) {
-                    // In line: libxml2 would otherwise escape non-ASCII
-                    // characters as references when the document declares
-                    // no encoding, and compare the escapes.
-                    xmlChar *value = xmlNodeListGetString(doc, a->children, 1);
-                    xmlValidateOneAttribute(context, doc, e, a, value);
-                    xmlFree(value);
-                }
-                for (xmlNsPtr ns = e->nsDef; ns; ns = ns->next)
-                    xmlValidateOneNamespace(context, doc, e, e->ns ? e->ns->prefix : nullptr, ns, ns->href);
-                if (e->children) {
-                    e = e->children;
-                    continue;
-                }
-            }
-            while (e != root && !e->next)
-                e = e->parent;
-            e = e == root ? nullptr : e->next;
-        }
-        if (going)
-            xmlValidateDocumentFinal(context, doc);
+}
+
+DtdValidation::~DtdValidation()
+{
+    m_doc->intSubset = m_internal;
+    m_doc->extSubset = m_external;
+    if (m_context)
+        xmlFreeValidCtxt(m_context);
+}
+
+bool DtdValidation::start()
+{
+    if (!m_context || !xmlValidateRoot(m_context, m_doc))
+        return false;
+    // A copy's table of IDs came with it; the validation makes its own.
+    xmlFreeIDTable(static_cast<xmlIDTablePtr>(m_doc->ids));
+    m_doc->ids = nullptr;
+    xmlFreeRefTable(static_cast<xmlRefTablePtr>(m_doc->refs));
+    m_doc->refs = nullptr;
+    return true;
+}
+
+void DtdValidation::node(xmlNodePtr n)
+{
+    xmlValidateOneElement(m_context, m_doc, n);
+    if (n->type != XML_ELEMENT_NODE)
+        return;
+    for (xmlAttrPtr a = n->properties; a; a = a->next) {
+        // In line: libxml2 would otherwise escape non-ASCII characters as
+        // references when the document declares no encoding, and compare
+        // the escapes.
+        xmlChar *value = xmlNodeListGetString(m_doc, a->children, 1);
+        xmlValidateOneAttribute(m_context, m_doc, n, a, value);
+        xmlFree(value);
     }
-    doc->intSubset = internal;
-    doc->extSubset = external;
-    xmlFreeValidCtxt(context);
+    for (xmlNsPtr ns = n->nsDef; ns; ns = ns->next)
+        xmlValidateOneNamespace(m_context, m_doc, n, n->ns ? n->ns->prefix : nullptr, ns, ns->href);
+}
+
+void DtdValidation::finish()
+{
+    xmlValidateDocumentFinal(m_context, m_doc);
+}
+
+void validateWithDtd(xmlDocPtr doc, xmlDtdPtr dtd, bool ownSubset, const std::function<bool(qint64)> &step)
+{
+    DtdValidation validation(doc, dtd, ownSubset);
+    if (!validation.start())
+        return;
+    xmlNodePtr root = xmlDocGetRootElement(doc);
+    qint64 done = 0;
+    bool going = true;
+    for (xmlNodePtr e = root; e && going;) {
+        validation.node(e);
+        if (e->type == XML_ELEMENT_NODE) {
+            going = step(++done);
+            if (e->children) {
+                e = e->children;
+                continue;
+            }
+        }
+        while (e != root && !e->next)
+            e = e->parent;
+        e = e == root ? nullptr : e->next;
+    }
+    if (going)
+        validation.finish();
 }
 
 } // namespace validation

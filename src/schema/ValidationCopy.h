@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <libxml/tree.h>
+#include <libxml/valid.h>
 
 #include <functional>
 #include <memory>
@@ -56,5 +57,29 @@ bool substituteEntities(Copied &copied, xmlDtdPtr schemaDtd, std::vector<Unexpan
 // Faults go to the thread's structured error handler. `step` is called
 // with the count of elements done; false from it stops the validation.
 void validateWithDtd(xmlDocPtr doc, xmlDtdPtr dtd, bool ownSubset, const std::function<bool(qint64)> &step);
+
+// The same a node at a time, for a document made and validated in parts:
+// start() once the root element is in place (false when the document type
+// names another root), node() for each node in document order, finish()
+// for the ID references, once every ID has been met. The subsets are the
+// document's own again when it ends.
+class DtdValidation
+{
+public:
+    DtdValidation(xmlDocPtr doc, xmlDtdPtr dtd, bool ownSubset);
+    ~DtdValidation();
+    DtdValidation(const DtdValidation &) = delete;
+    DtdValidation &operator=(const DtdValidation &) = delete;
+
+    bool start();
+    void node(xmlNodePtr n);
+    void finish();
+
+private:
+    xmlDocPtr m_doc;
+    xmlValidCtxtPtr m_context;
+    xmlDtdPtr m_internal;
+    xmlDtdPtr m_external;
+};
 
 } // namespace validation
