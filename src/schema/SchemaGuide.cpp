@@ -792,10 +792,7 @@ int SchemaGuide::check(const XmlDocument &document, std::vector<Fault> *faults, 
         for (const validation::Unexpanded &u : unexpanded)
             collector.add(u.element, u.message);
         if (s.xsd) {
-            if (xmlSchemaValidCtxtPtr context = xmlSchemaNewValidCtxt(s.xsd)) {
-                xmlSchemaValidateDoc(context, doc);
-                xmlSchemaFreeValidCtxt(context);
-            }
+            validation::validateWithSchema(doc, s.xsd);
         } else if (s.rng) {
             if (xmlRelaxNGValidCtxtPtr context = xmlRelaxNGNewValidCtxt(s.rng)) {
                 xmlRelaxNGValidateDoc(context, doc);

@@ -327,15 +327,10 @@ bool checkSubtree(xmlNodePtr element, xmlSchemaPtr xsd, xmlDtdPtr dtd, bool ownD
     std::vector<guide::Collector::Entry> entries;
     {
         guide::Collector collector(copy.get(), &entries, INT_MAX);
-        if (xsd) {
-            xmlSchemaValidCtxtPtr context = xmlSchemaNewValidCtxt(xsd);
-            if (!context)
-                return false;
-            xmlSchemaValidateDoc(context, copy.get());
-            xmlSchemaFreeValidCtxt(context);
-        } else {
+        if (xsd && !validateWithSchema(copy.get(), xsd))
+            return false;
+        if (!xsd)
             validateWithDtd(copy.get(), dtd, ownDtd, [](qint64) { return true; });
-        }
     }
     // The DTD in force, as the validation had it, tells the IDs.
     xmlDtdPtr external = copy->extSubset;
@@ -521,14 +516,8 @@ private:
 
     bool validate()
     {
-        if (m_xsd) {
-            xmlSchemaValidCtxtPtr context = xmlSchemaNewValidCtxt(m_xsd);
-            if (!context)
-                return false;
-            xmlSchemaValidateDoc(context, m_copy.get());
-            xmlSchemaFreeValidCtxt(context);
-            return true;
-        }
+        if (m_xsd)
+            return validateWithSchema(m_copy.get(), m_xsd);
         // In document order, as one copy would be: the way's elements met
         // first (each above the next), then the piece's own.
         for (xmlNodePtr own : m_own) {

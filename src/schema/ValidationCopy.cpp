@@ -238,6 +238,16 @@ bool substituteEntities(Copied &copied, xmlDtdPtr schemaDtd, std::vector<Unexpan
     return substitution.apply(copied);
 }
 
+bool validateWithSchema(xmlDocPtr doc, xmlSchemaPtr xsd)
+{
+    xmlSchemaValidCtxtPtr context = xmlSchemaNewValidCtxt(xsd);
+    if (!context)
+        return false;
+    xmlSchemaValidateDoc(context, doc);
+    xmlSchemaFreeValidCtxt(context);
+    return true;
+}
+
 DtdValidation::DtdValidation(xmlDocPtr doc, xmlDtdPtr dtd, bool ownSubset)
     : m_doc(doc), m_context(xmlNewValidCtxt()), m_internal(doc->intSubset), m_external(doc->extSubset)
 {

@@ -9,6 +9,7 @@
 
 #include <libxml/tree.h>
 #include <libxml/valid.h>
+#include <libxml/xmlschemas.h>
 
 #include <functional>
 #include <memory>
@@ -50,6 +51,9 @@ struct Unexpanded
 // entities are never read: their references stay. False when substitution
 // would add beyond a bound ("billion laughs"); the copy is then of no use.
 bool substituteEntities(Copied &copied, xmlDtdPtr schemaDtd, std::vector<Unexpanded> *unexpanded);
+
+// Validates `doc` against an XML Schema; false when out of memory.
+bool validateWithSchema(xmlDocPtr doc, xmlSchemaPtr xsd);
 
 // Validates `doc` against `dtd` (null: its own) as xmlValidateDocument
 // would, with the document's internal subset in force only when
