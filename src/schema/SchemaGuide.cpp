@@ -9,7 +9,6 @@
 #include "ValidationCopy.h"
 
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #include <libxml/globals.h>
 #include <libxml/hash.h>
@@ -223,51 +222,6 @@ struct SchemaGuide::Schema
 
 namespace {
 
-// Makes the schema's DTD the document's for a query or a check, as
-// validation against a chosen file does, and puts the document's back.
-class SubsetSwap
-{
-public:
-    SubsetSwap(xmlDocPtr doc, xmlDtdPtr dtd, bool own)
-        : m_doc(doc), m_internal(doc->intSubset), m_external(doc->extSubset)
-    {
-        if (!own)
-            doc->intSubset = nullptr;
-        if (dtd)
-            doc->extSubset = dtd;
-    }
-    ~SubsetSwap()
-    {
-        m_doc->intSubset = m_internal;
-        m_doc->extSubset = m_external;
-    }
-    SubsetSwap(const SubsetSwap &) = delete;
-    SubsetSwap &operator=(const SubsetSwap &) = delete;
-
-private:
-    xmlDocPtr m_doc;
-    xmlDtdPtr m_internal;
-    xmlDtdPtr m_external;
-};
-
-// Whether any of an XML Schema's files may declare a key, a unique or a key
-// reference. The parsed schema holds those of imported namespaces where no
-// public call reaches them, so the files are looked through as text: any
-// start tag of such a name counts, wherever it stands; a file not read
-// again, or in a two-byte encoding, counts too.
-bool mayDeclareKeys(const QStringList &files)
-{
-    static const QRegularExpression tag(QStringLiteral("[<:](key|keyref|unique)[\\s/>]"));
-    for (const QString &path : files) {
-        QByteArray bytes;
-        QString reason;
-        if (!libxml::readRegularFile(path, &bytes, &reason) || bytes.contains('\0')
-            || QString::fromLatin1(bytes).contains(tag))
-            return true;
-    }
-    return false;
-}
-
 // Beyond this many children, trying each name against the parent's content
 // model costs more than a list is worth; the model's names are offered.
 constexpr int kMaxTriedChildren = 2000;
@@ -298,7 +252,7 @@ SchemaGuide::SchemaGuide(const XmlDocument &document, const SchemaSource &source
         }
         s.failure = localFiles.failure();
         s.usable = s.xsd && s.failure.isEmpty();
-        s.keys = s.usable && mayDeclareKeys(localFiles.loaded());
+        s.keys = s.usable && validation::mayDeclareKeys(localFiles.loaded());
     } else if (source.kind == SchemaKind::Xdr) {
         s.usable = QFileInfo(source.path).isFile();
     } else if (source.kind == SchemaKind::RelaxNg) {
@@ -758,18 +712,16 @@ int SchemaGuide::check(const XmlDocument &document, std::vector<Fault> *faults, 
         locate(original, entries, faults);
         return result.errorCount;
     }
-    if ((s.xsd && !s.keys) || m_source.kind == SchemaKind::Dtd) {
-        std::vector<validation::SubtreeFault> found;
-        int count = 0;
-        if (validation::checkInPieces(original, s.xsd, s.dtd, m_source.ownDtd, pieceSize.nodes, pieceSize.perChild, max, &found,
-                                      &count)) {
-            if (inPieces)
-                *inPieces = true;
-            for (const validation::SubtreeFault &f : found)
-                entries.push_back({f.node, f.message});
-            locate(original, entries, faults);
-            return count;
-        }
+    std::vector<validation::SubtreeFault> found;
+    int count = 0;
+    if (((s.xsd && !s.keys) || m_source.kind == SchemaKind::Dtd)
+        && validation::checkInPieces(original, s.xsd, s.dtd, m_source.ownDtd, pieceSize.nodes, pieceSize.perChild, max, &found, &count)) {
+        for (const validation::SubtreeFault &f : found)
+            entries.push_back({f.node, f.message});
+        locate(original, entries, faults);
+        if (inPieces)
+            *inPieces = true;
+        return count;
     }
     // The copy F7 validates, entities substituted alike, so that both say
     // the same; a copy of its own also keeps the check from writing to
@@ -778,7 +730,6 @@ int SchemaGuide::check(const XmlDocument &document, std::vector<Fault> *faults, 
     xmlDocPtr doc = copied.doc.get();
     if (!doc)
         return 0;
-    int count = 0;
     {
         std::vector<validation::Unexpanded> unexpanded;
         bool substituted;

@@ -7,7 +7,7 @@
 #include <libxml/schemasInternals.h>
 #include <libxml/valid.h>
 
-#include <QScopeGuard>
+#include <QRegularExpression>
 
 #include <algorithm>
 #include <climits>
@@ -278,6 +278,19 @@ bool holdsIds(xmlDocPtr copy, xmlNodePtr subtree, bool byDtd)
 }
 
 } // namespace
+
+bool mayDeclareKeys(const QStringList &files)
+{
+    static const QRegularExpression tag(QStringLiteral("[<:](key|keyref|unique)[\\s/>]"));
+    for (const QString &path : files) {
+        QByteArray bytes;
+        QString reason;
+        if (!libxml::readRegularFile(path, &bytes, &reason) || bytes.contains('\0')
+            || QString::fromLatin1(bytes).contains(tag))
+            return true;
+    }
+    return false;
+}
 
 bool checkSubtree(xmlNodePtr element, xmlSchemaPtr xsd, xmlDtdPtr dtd, bool ownDtd, std::vector<SubtreeFault> *faults)
 {

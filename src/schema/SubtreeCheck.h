@@ -5,6 +5,7 @@
 // without copying or validating the rest. Internal to src/schema.
 
 #include <QString>
+#include <QStringList>
 
 #include <libxml/tree.h>
 #include <libxml/xmlschemas.h>
@@ -31,6 +32,13 @@ struct SubtreeFault
 // substitute, a fault the engine names no node for, a copy too large to be
 // worth it, or a grammar other than a DTD or an XML Schema (`xsd` and `dtd`
 // null, `ownDtd` false). The whole document must be checked then.
+// Whether any of an XML Schema's files may declare a key, a unique or a key
+// reference. The parsed schema holds those of imported namespaces where no
+// public call reaches them, so the files are looked through as text: any
+// start tag of such a name counts, wherever it stands; a file not read
+// again, or in a two-byte encoding, counts too.
+bool mayDeclareKeys(const QStringList &files);
+
 bool checkSubtree(xmlNodePtr element, xmlSchemaPtr xsd, xmlDtdPtr dtd, bool ownDtd, std::vector<SubtreeFault> *faults);
 
 // Validates the whole document against an XML Schema, or a DTD as

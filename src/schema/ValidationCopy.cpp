@@ -248,23 +248,31 @@ bool validateWithSchema(xmlDocPtr doc, xmlSchemaPtr xsd)
     return true;
 }
 
-DtdValidation::DtdValidation(xmlDocPtr doc, xmlDtdPtr dtd, bool ownSubset)
-    : m_doc(doc), m_context(xmlNewValidCtxt()), m_internal(doc->intSubset), m_external(doc->extSubset)
+SubsetSwap::SubsetSwap(xmlDocPtr doc, xmlDtdPtr dtd, bool own) : m_doc(doc), m_internal(doc->intSubset), m_external(doc->extSubset)
 {
-    if (m_context) {
-        m_context->error = nullptr; // errors go to the structured handler, with their nodes
-        m_context->warning = nullptr;
-    }
-    if (!ownSubset)
+    if (!own)
         doc->intSubset = nullptr;
     if (dtd)
         doc->extSubset = dtd;
 }
 
-DtdValidation::~DtdValidation()
+SubsetSwap::~SubsetSwap()
 {
     m_doc->intSubset = m_internal;
     m_doc->extSubset = m_external;
+}
+
+DtdValidation::DtdValidation(xmlDocPtr doc, xmlDtdPtr dtd, bool ownSubset)
+    : m_doc(doc), m_context(xmlNewValidCtxt()), m_subsets(doc, dtd, ownSubset)
+{
+    if (m_context) {
+        m_context->error = nullptr; // errors go to the structured handler, with their nodes
+        m_context->warning = nullptr;
+    }
+}
+
+DtdValidation::~DtdValidation()
+{
     if (m_context)
         xmlFreeValidCtxt(m_context);
 }

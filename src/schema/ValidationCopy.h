@@ -62,6 +62,22 @@ bool validateWithSchema(xmlDocPtr doc, xmlSchemaPtr xsd);
 // with the count of elements done; false from it stops the validation.
 void validateWithDtd(xmlDocPtr doc, xmlDtdPtr dtd, bool ownSubset, const std::function<bool(qint64)> &step);
 
+// Makes the schema's DTD the document's for a query or a check, as
+// validation against a chosen file does, and puts the document's back.
+class SubsetSwap
+{
+public:
+    SubsetSwap(xmlDocPtr doc, xmlDtdPtr dtd, bool own);
+    ~SubsetSwap();
+    SubsetSwap(const SubsetSwap &) = delete;
+    SubsetSwap &operator=(const SubsetSwap &) = delete;
+
+private:
+    xmlDocPtr m_doc;
+    xmlDtdPtr m_internal;
+    xmlDtdPtr m_external;
+};
+
 // The same a node at a time, for a document made and validated in parts:
 // start() once the root element is in place (false when the document type
 // names another root), node() for each node in document order, finish()
@@ -82,8 +98,7 @@ public:
 private:
     xmlDocPtr m_doc;
     xmlValidCtxtPtr m_context;
-    xmlDtdPtr m_internal;
-    xmlDtdPtr m_external;
+    SubsetSwap m_subsets;
 };
 
 } // namespace validation
