@@ -206,6 +206,30 @@ private slots:
         }
     }
 
+    // Opened in the window, a document of several pieces gets its faults
+    // marked and counted from the check's child, each once.
+    void windowShowsThePiecesFaults()
+    {
+        m_files.write(QStringLiteral("lib.xsd"), QByteArray(kLibraryXsd).replace("@KEY@", ""));
+        QByteArray xml = "<lib xmlns='urn:lib' xmlns:xsi='http://www.w3.org/2001/XMLSchema-instance' "
+                         "xsi:schemaLocation='urn:lib lib.xsd' odd='1'>";
+        for (int shelf = 1; shelf <= 10; ++shelf) {
+            xml += "<shelf no='" + QByteArray::number(shelf) + "'>";
+            for (int book = 0; book < 900; ++book)
+                xml += "<book pages='" + QByteArray(shelf == 1 && book == 5 ? "x" : shelf == 10 && book == 899 ? "0" : "7")
+                       + "'><title>t</title><year>2001</year></book>";
+            xml += "</shelf>";
+        }
+        xml += "</lib>";
+        TestWindow w;
+        QVERIFY(w.showWindow(true));
+        QVERIFY(w.window.OpenFile(m_files.write(QStringLiteral("shelves.xml"), xml)));
+        const XmlNode lib = w.doc().documentElement();
+        QTRY_COMPARE_WITH_TIMEOUT(w.window.schemaAssist().faultCount(), 3, 20000);
+        for (const XmlNode &marked : {lib, lib.child(0).child(5), lib.child(9).child(899)})
+            QVERIFY(w.model().faults().contains(marked));
+    }
+
     // Typing in the window: a value made wrong is marked and counted, put
     // right it is not, as after a whole check, with no whole check made.
     void typingIsCheckedWhereItChanged()
