@@ -10,6 +10,7 @@
 #include <QSocketNotifier>
 
 #include <algorithm>
+#include <malloc.h>
 #include <numeric>
 #include <vector>
 #include <sys/wait.h>
@@ -54,7 +55,14 @@ void FaultScan::start(const XmlDocument &document, const SchemaGuide &guide)
 {
     cancel();
     int pipe = -1;
-    const int pid = forked::start(document, [&](int fd) { return forked::writeAll(fd, answer(document, guide)); }, &pipe);
+    const int pid = forked::start(document, [&](int fd) {
+        // The child's own allocator: without fast bins, each piece's nodes
+        // are merged as they are freed, and the next piece takes them
+        // without sorting hundreds of thousands of small chunks first (a
+        // quarter of the check's time).
+        ::mallopt(M_MXFAST, 0);
+        return forked::writeAll(fd, answer(document, guide));
+    }, &pipe);
     if (pid < 0)
         return;
     m_document = &document;
