@@ -94,7 +94,7 @@ public:
     // document's nodes. Meant for a process of its own (a forked child),
     // as it takes the time of a whole validation. Keeps the first `max`
     // faults in `faults`; returns how many there are. Against an XML
-    // Schema, a document larger than a piece is validated a piece at a
+    // Schema or a DTD, a document larger than a piece is validated a piece at a
     // time where it can be (see validation::checkInPieces), so that the
     // check holds a piece, not a copy of the whole; `inPieces` tells
     // whether it did. A child copied without content costs about twelve

@@ -29,7 +29,6 @@ public:
     explicit Copier(xmlDocPtr copy, qint64 limit = kMaxCopied) : m_copy(copy), m_limit(limit) {}
 
     bool refused() const { return m_refused || m_copied > m_limit; }
-    qint64 copied() const { return m_copied; }
     // Attributes whose copies are to be taken as IDs already known.
     void markIds(const std::unordered_set<xmlAttrPtr> *ids) { m_ids = ids; }
 
@@ -56,8 +55,8 @@ public:
             if (which == Attributes::SchemaInstance
                 && !(a->ns && xmlStrEqual(a->ns->href, BAD_CAST "http://www.w3.org/2001/XMLSchema-instance")))
                 continue;
-            // Mostly one text; where several, joined.
-            const xmlNodePtr only = a->children && !a->children->next ? a->children : nullptr;
+            // Mostly one text, taken in place; where several, joined.
+            const xmlNodePtr only = a->children && !a->children->next && a->children->type == XML_TEXT_NODE ? a->children : nullptr;
             QByteArray value;
             for (xmlNodePtr c = only ? nullptr : a->children; c; c = c->next) {
                 if (c->type != XML_TEXT_NODE)
@@ -65,10 +64,8 @@ public:
                 else if (c->content)
                     value += reinterpret_cast<const char *>(c->content);
             }
-            if (only && only->type != XML_TEXT_NODE)
-                m_refused = true;
             // Taken as it stands: no references are looked for in it.
-            const xmlChar *text = only ? (only->content ? only->content : BAD_CAST "") : reinterpret_cast<const xmlChar *>(value.constData());
+            const xmlChar *text = only && only->content ? only->content : reinterpret_cast<const xmlChar *>(value.constData());
             // Made apart, then put on the element: made on it, an ID would be
             // registered that the validation then finds registered already.
             xmlAttrPtr copied = xmlNewNsProp(nullptr, sameNamespace(made, a->ns), a->name, text);
