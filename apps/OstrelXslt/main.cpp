@@ -22,7 +22,6 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/mman.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,20 +34,6 @@ void outOfMemory()
     static const char text[] = "out of memory\n";
     [[maybe_unused]] const auto written = ::write(STDERR_FILENO, text, sizeof text - 1);
     ::_exit(kOutOfMemory);
-}
-
-// Address space the process maps before it reads anything: the budget comes
-// on top, so a runtime that reserves much of it at start (a sanitizer's
-// shadow memory) still gets the same room to work in.
-rlim_t mappedAtStart()
-{
-    unsigned long long pages = 0;
-    if (std::FILE *statm = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(statm, "%llu", &pages) != 1)
-            pages = 0;
-        std::fclose(statm);
-    }
-    return rlim_t(pages) * rlim_t(::sysconf(_SC_PAGESIZE));
 }
 
 // Page faults are most of a large parse's time here. When the kernel gives
@@ -98,11 +83,7 @@ int main(int argc, char *argv[])
     if (argc != 3 && argc != 4)
         return 2;
     const long long memoryMb = std::atoll(argv[2]);
-    if (memoryMb > 0) {
-        const rlim_t bytes = mappedAtStart() + rlim_t(memoryMb) * 1024 * 1024;
-        const rlimit limit{bytes, bytes};
-        ::setrlimit(RLIMIT_AS, &limit);
-    }
+    limitAddressSpace(memoryMb);
     std::set_new_handler(outOfMemory);
     countAllocationFailures();
     leaveDocumentsToExit();

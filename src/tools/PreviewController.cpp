@@ -92,15 +92,9 @@ void PreviewController::ShowPreview(const XmlNode &node)
         show(view.html(node).toUtf8(), true, QString(), true);
         return;
     }
-    // The user's style sheet runs on a copy of the document, in a worker.
-    // The whole document as saving would write it: its unchanged parts are
-    // the file's own bytes, copied rather than written anew.
-    QByteArray markup;
-    if (!node.isDocument() || !m_host.dom()->serialize(&markup))
-        markup = m_host.dom()->xmlUtf8(node);
     const bool asHtml = m_host.isOptionChecked(QStringLiteral("mnuToolPrevHTML"));
     setTransforming(true);
-    m_job->start(markup, styleSheet, [this, request, asHtml](const TransformResult &result) {
+    auto done = [this, request, asHtml](const TransformResult &result) {
         if (request != m_request)
             return;
         setTransforming(false);
@@ -108,7 +102,17 @@ void PreviewController::ShowPreview(const XmlNode &node)
             show(result.output, asHtml, result.method, false, result.truncated);
         else
             fail(result.error);
-    });
+    };
+    // The user's style sheet runs on the tree the window shows, in a child
+    // sharing it; where it cannot, on a copy in the worker: the whole
+    // document as saving would write it, its unchanged parts the file's own
+    // bytes, copied rather than written anew.
+    if (node.isDocument() && m_job->startOn(*m_host.dom(), styleSheet, done))
+        return;
+    QByteArray markup;
+    if (!node.isDocument() || !m_host.dom()->serialize(&markup))
+        markup = m_host.dom()->xmlUtf8(node);
+    m_job->start(markup, styleSheet, done);
 }
 
 void PreviewController::show(const QByteArray &rendered, bool asHtml, const QString &method, bool builtIn, bool truncated)

@@ -1,14 +1,20 @@
 #include "TransformJob.h"
 
 #include "schema/ForkedChild.h"
+#include "xml/XmlDocument.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSocketNotifier>
 
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <new>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 namespace {
@@ -41,6 +47,80 @@ TransformResult failure(const QString &reason)
     return result;
 }
 
+QString abnormalEnd()
+{
+    return QStringLiteral("変換処理が異常終了しました。");
+}
+
+QString overMemory(qint64 memoryMb)
+{
+    return QStringLiteral("変換がメモリの上限 (%1 MB) を超えたため中止しました。").arg(memoryMb);
+}
+
+// A forked child's outcome, on its pipe: one letter (O: output, T: the
+// first part of a longer output, E: an error, M: out of memory); for an
+// output its method and its length, a line each, then the output itself;
+// for an error, the reason.
+int g_resultPipe = -1;
+
+void childOutOfMemory()
+{
+    static const char outcome = 'M';
+    [[maybe_unused]] const ssize_t n = ::write(g_resultPipe, &outcome, 1);
+    ::_exit(3);
+}
+
+bool transformInChild(XmlDocument &document, const QString &styleSheet, qint64 memoryMb, qint64 stopPast, int fd)
+{
+    // Seen in the process list as what it does.
+    ::prctl(PR_SET_NAME, "OstrelXslt");
+    g_resultPipe = fd;
+    limitAddressSpace(memoryMb);
+    std::set_new_handler(childOutOfMemory);
+    countAllocationFailures();
+    const TransformResult result = transformTree(document, styleSheet, stopPast);
+    if (result.outOfMemory)
+        childOutOfMemory();
+    if (!result.ok)
+        return forked::writeAll(fd, 'E' + result.error.toUtf8());
+    const QByteArray head = (result.truncated ? "T" : "O") + result.method.toUtf8() + '\n' + QByteArray::number(result.output.size()) + '\n';
+    return forked::writeAll(fd, head) && forked::writeAll(fd, result.output);
+}
+
+TransformResult childOutcome(QByteArray &&bytes, bool cut, qint64 outputBytes, qint64 memoryMb)
+{
+    TransformResult result;
+    const char kind = bytes.isEmpty() ? '\0' : bytes.front();
+    if (kind == 'M') {
+        result.outOfMemory = true;
+        result.error = overMemory(memoryMb);
+        return result;
+    }
+    if (kind == 'E') {
+        result.error = QString::fromUtf8(bytes.mid(1)).trimmed();
+        return result.error.isEmpty() ? failure(abnormalEnd()) : result;
+    }
+    const qsizetype methodEnd = bytes.indexOf('\n');
+    const qsizetype lengthEnd = methodEnd < 0 ? -1 : bytes.indexOf('\n', methodEnd + 1);
+    bool known = false;
+    const qint64 length = lengthEnd < 0 ? 0 : bytes.mid(methodEnd + 1, lengthEnd - methodEnd - 1).toLongLong(&known);
+    if ((kind != 'O' && kind != 'T') || !known)
+        return failure(abnormalEnd());
+    result.method = QString::fromUtf8(bytes.mid(1, methodEnd - 1));
+    bytes.remove(0, lengthEnd + 1);
+    // Past the limit the rest was not read; short of its length the child
+    // died while writing.
+    cut = cut || bytes.size() > outputBytes;
+    if (!cut && bytes.size() < length)
+        return failure(abnormalEnd());
+    result.truncated = kind == 'T' || cut;
+    if (bytes.size() > outputBytes)
+        bytes.truncate(outputBytes);
+    result.ok = true;
+    result.output = std::move(bytes);
+    return result;
+}
+
 } // namespace
 
 TransformJob::Limits &TransformJob::limits()
@@ -66,6 +146,17 @@ void TransformJob::stop()
 {
     m_timer.stop();
     m_done = nullptr;
+    if (m_child > 0) {
+        // This may run inside the notifier's own signal.
+        m_childOutput->setEnabled(false);
+        m_childOutput->deleteLater();
+        m_childOutput = nullptr;
+        ::close(m_childPipe);
+        m_childPipe = -1;
+        forked::end(m_child);
+        m_child = -1;
+        m_output.clear();
+    }
     if (!m_process)
         return;
     QProcess *process = m_process;
@@ -84,6 +175,53 @@ void TransformJob::finish(const TransformResult &result)
     stop();
     if (done)
         done(result);
+}
+
+bool TransformJob::startOn(XmlDocument &document, const QString &styleSheet, std::function<void(const TransformResult &)> done)
+{
+    if (!canTransformTree(document))
+        return false;
+    stop();
+    document.numberElements();
+    const qint64 memoryMb = memoryLimitMb(), stopPast = limits().outputBytes;
+    int readEnd = -1;
+    const int pid = forked::start(
+        document, [&document, styleSheet, memoryMb, stopPast](int fd) { return transformInChild(document, styleSheet, memoryMb, stopPast, fd); },
+        &readEnd);
+    if (pid < 0)
+        return false;
+    ::fcntl(readEnd, F_SETFL, ::fcntl(readEnd, F_GETFL) | O_NONBLOCK);
+    m_done = std::move(done);
+    m_child = pid;
+    m_childPipe = readEnd;
+    m_childOutput = new QSocketNotifier(readEnd, QSocketNotifier::Read, this);
+    connect(m_childOutput, &QSocketNotifier::activated, this, &TransformJob::readChild);
+    m_timer.start(limits().timeMs);
+    return true;
+}
+
+void TransformJob::readChild()
+{
+    if (m_child <= 0)
+        return;
+    // The outcome's two lines besides the output.
+    const qint64 outputBytes = limits().outputBytes, room = outputBytes + 1024;
+    char buffer[1 << 16];
+    bool cut = false;
+    for (;;) {
+        const ssize_t n = ::read(m_childPipe, buffer, size_t(std::min<qint64>(sizeof buffer, room + 1 - m_output.size())));
+        if (n > 0 && m_output.size() + n <= room) {
+            m_output.append(buffer, n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return; // more to come
+        cut = n > 0; // one byte past the room: the rest is not read
+        break;
+    }
+    finish(childOutcome(std::move(m_output), cut, outputBytes, memoryLimitMb()));
 }
 
 void TransformJob::readOutput()
@@ -144,9 +282,9 @@ void TransformJob::start(const QByteArray &markup, const QString &styleSheet, st
             result.method = err;
         } else if (status == QProcess::NormalExit && code == 3) {
             result.outOfMemory = true;
-            result.error = QStringLiteral("変換がメモリの上限 (%1 MB) を超えたため中止しました。").arg(memoryMb);
+            result.error = overMemory(memoryMb);
         } else {
-            result.error = status == QProcess::CrashExit || err.isEmpty() ? QStringLiteral("変換処理が異常終了しました。") : err;
+            result.error = status == QProcess::CrashExit || err.isEmpty() ? abnormalEnd() : err;
         }
         finish(result);
     });

@@ -45,6 +45,7 @@ void XmlDocument::freeContent()
     if (m_doc)
         xmlFreeDoc(m_doc);
     m_doc = nullptr;
+    m_numbered = false;
     for (void *ns : m_detachedNamespaces)
         xmlFreeNs(asNs(ns));
     m_detachedNamespaces.clear();

@@ -191,6 +191,13 @@ public:
     void settle() const;
     // True when settle() would not wait.
     bool isSettled() const;
+    // Gives every element its place in document order, which XPath then
+    // compares instead of walking the tree (libxml2 keeps it in each
+    // element). Done once, before a child that evaluates XPath shares the
+    // tree: the child then writes nothing to pages it shares. Elements
+    // inserted later have no place, so a moved one never has a stale one;
+    // XPath walks the tree for those.
+    void numberElements();
     // Makes settle(), and so every change, save and the destructor, wait
     // until `reading` is ready: a thread reading the tree (a validation
     // copying it) has done so.
@@ -268,6 +275,7 @@ private:
     XmlParseError m_parseError;
     QString m_indentUnit = QStringLiteral("  ");
     bool m_byteOrderMark = false;
+    bool m_numbered = false; // numberElements() has run on this tree
     qint64 m_sourceSize = 0;
     // A large source is mapped onto the tree beside the window after a load;
     // settle() takes the result. The window only reads the tree meanwhile.

@@ -125,6 +125,12 @@ bool XmlDocument::insertBefore(const XmlNode &parent, const XmlNode &node, const
             p->children = n;
         p->last = n;
     }
+    if (m_numbered)
+        forEachInSubtree(n, [](xmlNodePtr c) {
+            if (c->type == XML_ELEMENT_NODE)
+                c->content = nullptr; // its number, if any, is for where it stood
+            return true;
+        });
     if (n->type == XML_DTD_NODE && p == reinterpret_cast<xmlNodePtr>(m_doc) && !m_doc->intSubset)
         m_doc->intSubset = reinterpret_cast<xmlDtdPtr>(n);
     fixNamespaces(m_doc, n);

@@ -6,6 +6,7 @@
 #include "XmlSource.h"
 
 #include <libxml/tree.h>
+#include <libxml/xpath.h>
 
 #include <functional>
 #include <optional>
@@ -390,6 +391,17 @@ bool XmlDocument::isSettled() const
 {
     const auto ready = [](const auto &work) { return !work.valid() || work.wait_for(std::chrono::seconds(0)) == std::future_status::ready; };
     return ready(m_reading) && ready(m_mapping);
+}
+
+void XmlDocument::numberElements()
+{
+    settle();
+    // The root element comes first: unnumbered, it was replaced or never
+    // numbered, and then all are numbered again.
+    const xmlNodePtr root = xmlDocGetRootElement(m_doc);
+    if (root && reinterpret_cast<ptrdiff_t>(root->content) >= 0)
+        xmlXPathOrderDocElems(m_doc);
+    m_numbered = true;
 }
 
 void XmlDocument::settle() const

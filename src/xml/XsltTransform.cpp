@@ -1,6 +1,7 @@
 #include "XsltTransform.h"
 
 #include "LibXmlSupport.h"
+#include "XmlDocument.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,6 +9,7 @@
 #include <QUrl>
 
 #include <libexslt/exslt.h>
+#include <libxml/hash.h>
 #include <libxml/parser.h>
 #include <libxml/xmlmemory.h>
 #include <libxml/xmlerror.h>
@@ -20,10 +22,14 @@
 
 #include <atomic>
 #include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <optional>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 
@@ -38,23 +44,29 @@ thread_local QString t_refused;
 thread_local bool t_outOfMemory = false;
 std::atomic<quint64> g_failedAllocations{0};
 
+// The allocators counting starts over: the C library's in a process of
+// its own, a forked child's heap in the child.
+xmlMallocFunc g_malloc = std::malloc;
+xmlReallocFunc g_realloc = std::realloc;
+xmlStrdupFunc g_strdup = ::strdup;
+
 void *countedMalloc(size_t size)
 {
-    void *p = std::malloc(size);
+    void *p = g_malloc(size);
     if (!p && size)
         ++g_failedAllocations;
     return p;
 }
 void *countedRealloc(void *old, size_t size)
 {
-    void *p = std::realloc(old, size);
+    void *p = g_realloc(old, size);
     if (!p && size)
         ++g_failedAllocations;
     return p;
 }
 char *countedStrdup(const char *text)
 {
-    char *p = ::strdup(text);
+    char *p = g_strdup(text);
     if (!p)
         ++g_failedAllocations;
     return p;
@@ -257,7 +269,27 @@ QString takeErrors(const QString &fallback)
 
 void countAllocationFailures()
 {
-    xmlMemSetup(std::free, countedMalloc, countedRealloc, countedStrdup);
+    xmlFreeFunc release = nullptr;
+    xmlMemGet(&release, &g_malloc, &g_realloc, &g_strdup);
+    xmlMemSetup(release, countedMalloc, countedRealloc, countedStrdup);
+}
+
+void limitAddressSpace(long long memoryMb)
+{
+    if (memoryMb <= 0)
+        return;
+    // What the process maps already comes on top: a runtime that reserves
+    // much at start (a sanitizer's shadow memory), or all a forked child
+    // shares with its parent, leaves the same room to work in.
+    unsigned long long pages = 0;
+    if (std::FILE *statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%llu", &pages) != 1)
+            pages = 0;
+        std::fclose(statm);
+    }
+    const rlim_t bytes = rlim_t(pages) * rlim_t(::sysconf(_SC_PAGESIZE)) + rlim_t(memoryMb) * 1024 * 1024;
+    const rlimit limit{bytes, bytes};
+    ::setrlimit(RLIMIT_AS, &limit);
 }
 
 namespace {
@@ -269,7 +301,12 @@ void leaveDocumentsToExit()
     g_leaveToExit = true;
 }
 
-TransformResult transformWithStyleSheet(const QByteArray &documentMarkup, const QString &styleSheetPath, qint64 stopPast)
+namespace {
+
+// Runs the style sheet over `source`, which stays the caller's. With
+// `numbered`, its elements carry their document order already and the
+// engine is kept from writing it into every element again.
+TransformResult run(const QString &styleSheetPath, const std::function<xmlDocPtr()> &source, qint64 stopPast, bool numbered)
 {
     ensureXslt();
     TransformResult result;
@@ -294,17 +331,20 @@ TransformResult transformWithStyleSheet(const QByteArray &documentMarkup, const 
     xmlFree(const_cast<xmlChar *>(style->encoding));
     style->encoding = xmlStrdup(reinterpret_cast<const xmlChar *>("UTF-8"));
 
-    // Internal entities are substituted as any XSLT processor does; the
-    // process-wide entity loader refuses every external one.
-    xmlDocPtr source = xmlReadMemory(documentMarkup.constData(), int(documentMarkup.size()), nullptr, nullptr,
-                                     kParseOptions | XML_PARSE_NOENT | XML_PARSE_COMPACT);
+    const xmlDocPtr document = source();
     xsltSecurityPrefsPtr prefs = xsltNewSecurityPrefs();
     xsltSetSecurityPrefs(prefs, XSLT_SECPREF_WRITE_FILE, refuseWrite);
     xsltSetSecurityPrefs(prefs, XSLT_SECPREF_CREATE_DIRECTORY, refuseFolder);
     xsltSetSecurityPrefs(prefs, XSLT_SECPREF_READ_NETWORK, refuseNetwork);
     xsltSetSecurityPrefs(prefs, XSLT_SECPREF_WRITE_NETWORK, refuseNetwork);
     xsltSetSecurityPrefs(prefs, XSLT_SECPREF_READ_FILE, checkRead);
-    xsltTransformContextPtr context = source ? xsltNewTransformContext(style, source) : nullptr;
+    // The engine numbers the elements only while no debugging is asked for.
+    const int debugging = xslDebugStatus;
+    if (numbered)
+        xslDebugStatus = XSLT_DEBUG_RUN;
+    xsltTransformContextPtr context = document ? xsltNewTransformContext(style, document) : nullptr;
+    if (numbered)
+        xslDebugStatus = debugging;
     xmlDocPtr output = nullptr;
     t_cut.clear();
     if (context) {
@@ -314,9 +354,8 @@ TransformResult transformWithStyleSheet(const QByteArray &documentMarkup, const 
         t_style = style;
         t_steps = 0;
         t_nextLook = 1024;
-        if (stopPast > 0)
-            context->debugStatus = XSLT_DEBUG_RUN;
-        output = xsltApplyStylesheetUser(style, source, nullptr, nullptr, nullptr, context);
+        context->debugStatus = stopPast > 0 ? XSLT_DEBUG_RUN : XSLT_DEBUG_NONE;
+        output = xsltApplyStylesheetUser(style, document, nullptr, nullptr, nullptr, context);
         t_stopPast = 0;
         t_result = nullptr;
         if (context->state != XSLT_STATE_OK && output) {
@@ -351,7 +390,7 @@ TransformResult transformWithStyleSheet(const QByteArray &documentMarkup, const 
     if (!result.ok)
         result.error = !t_refused.isEmpty()
             ? t_refused
-            : takeErrors(source ? QStringLiteral("変換に失敗しました。") : QStringLiteral("文書を読み込めません。"));
+            : takeErrors(document ? QStringLiteral("変換に失敗しました。") : QStringLiteral("文書を読み込めません。"));
     if (t_outOfMemory || g_failedAllocations != failedBefore) {
         result.ok = false;
         result.output.clear();
@@ -363,9 +402,45 @@ TransformResult transformWithStyleSheet(const QByteArray &documentMarkup, const 
     if (context)
         xsltFreeTransformContext(context);
     xsltFreeSecurityPrefs(prefs);
+    xsltFreeStylesheet(style);
+    return result;
+}
+
+} // namespace
+
+TransformResult transformWithStyleSheet(const QByteArray &documentMarkup, const QString &styleSheetPath, qint64 stopPast)
+{
+    xmlDocPtr source = nullptr;
+    TransformResult result = run(styleSheetPath, [&] {
+        // Internal entities are substituted as any XSLT processor does; the
+        // process-wide entity loader refuses every external one.
+        source = xmlReadMemory(documentMarkup.constData(), int(documentMarkup.size()), nullptr, nullptr,
+                               kParseOptions | XML_PARSE_NOENT | XML_PARSE_COMPACT);
+        return source;
+    }, stopPast, false);
     // Freeing a large tree takes a good part of the time it took to build.
     if (source && !g_leaveToExit)
         xmlFreeDoc(source);
-    xsltFreeStylesheet(style);
     return result;
+}
+
+bool canTransformTree(const XmlDocument &document)
+{
+    const auto doc = static_cast<xmlDocPtr>(document.rawDocument());
+    const auto declaresEntities = [](xmlDtdPtr dtd) {
+        return dtd && dtd->entities && xmlHashSize(static_cast<xmlHashTablePtr>(dtd->entities)) > 0;
+    };
+    return doc && !declaresEntities(doc->intSubset) && !declaresEntities(doc->extSubset);
+}
+
+TransformResult transformTree(XmlDocument &document, const QString &styleSheetPath, qint64 stopPast)
+{
+    const auto doc = static_cast<xmlDocPtr>(document.rawDocument());
+    for (xmlNodePtr n = doc->children; n && n->type != XML_ELEMENT_NODE; n = n->next) {
+        if (n->type == XML_PI_NODE && xmlStrEqual(n->name, BAD_CAST "xml")) {
+            xmlUnlinkNode(n);
+            break;
+        }
+    }
+    return run(styleSheetPath, [doc] { return doc; }, stopPast, true);
 }

@@ -29,7 +29,25 @@ struct TransformResult
 TransformResult transformWithStyleSheet(const QByteArray &documentMarkup, const QString &styleSheetPath,
                                         qint64 stopPast = 0);
 
-// For a process of its own, before anything else uses libxml2: every
+class XmlDocument;
+
+// Whether transformTree() can run on `document`: not where it declares
+// entities, whose references the engine would meet unsubstituted.
+bool canTransformTree(const XmlDocument &document);
+// The same over the document's own tree, numbered beforehand
+// (XmlDocument::numberElements), for a forked child sharing it with the
+// window. Unlike a copy of it, it holds a node for the XML declaration,
+// which the child takes out, and no blank text between elements. Writing
+// nothing to the tree's nodes beyond that, the child copies none of the
+// pages it shares; the engine would otherwise number every element again.
+// Not thread-safe: for a process that runs nothing else.
+TransformResult transformTree(XmlDocument &document, const QString &styleSheetPath, qint64 stopPast = 0);
+
+// For a process of its own: at most `memoryMb` more address space than
+// the process maps now (nothing for 0).
+void limitAddressSpace(long long memoryMb);
+
+// For a process of its own, once its libxml2 allocators are set: every
 // allocation of libxml2 and libxslt that fails is counted, so that a
 // transform meeting one fails even where the engine says nothing.
 void countAllocationFailures();

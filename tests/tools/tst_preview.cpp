@@ -49,7 +49,9 @@ class TestPreview : public QObject
         QStringList found;
         for (QDirIterator it(QStringLiteral("/proc")); it.hasNext();) {
             const QByteArray stat = TestFiles::read(it.next() + QStringLiteral("/stat"));
-            if (stat.contains("(OstrelXslt)") && stat.split(' ').value(3).toLong() == long(::getpid()))
+            // Killed ones are reaped a moment later, from the event loop.
+            const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+            if (stat.contains("(OstrelXslt)") && fields.value(1).toLong() == long(::getpid()) && fields.value(0) != "Z")
                 found << it.fileName();
         }
         return found;
@@ -323,6 +325,33 @@ private slots:
         QVERIFY(workers().isEmpty() && w.prompt->shown.size() == 1);
     }
 
+    // The style sheet reads the tree the window shows, as edited (moves
+    // included), without the node standing for the XML declaration. A
+    // document with entities is read from a copy with them substituted.
+    void styleSheetsReadTheTreeAsEdited()
+    {
+        const QByteArray body = "<x:template match='/'><o><x:value-of select='count(/processing-instruction())'/>:"
+                                "<x:for-each select='//d[1] | //c[1] | //b[1] | //a[1]'><x:value-of select='@n'/></x:for-each>"
+                                "<x:copy-of select='r/node()'/></o></x:template>";
+        const QString styleSheet = m_files.write(QStringLiteral("order.xsl"), xslt(body).toUtf8());
+        TestWindow w(QStringLiteral("<?xml version=\"1.0\"?><r><a n=\"1\"/><b n=\"2\"><c n=\"3\"/></b><d n=\"4\"/></r>"));
+        PreviewController &preview = w.window.preview();
+        auto shown = [&] { return QString::fromUtf8(TestFiles::read(preview.previewFile())); };
+        preview.useStyleSheet(styleSheet);
+        QTRY_VERIFY(shown().contains(QStringLiteral("<o>0:1234<a n=\"1\"/>")));
+        XmlDocument &doc = *w.window.dom();
+        QList<XmlNode> found;
+        QVERIFY(doc.selectNodes(QStringLiteral("/r/d"), XmlNode(), &found) && found.size() == 1);
+        QVERIFY(doc.insertBefore(doc.documentElement(), found[0], doc.documentElement().firstChild()));
+        w.window.menuItem(QStringLiteral("mnuToolPreview"))->trigger();
+        QTRY_VERIFY(shown().contains(QStringLiteral("<o>0:4123<d n=\"4\"/>")));
+        QCOMPARE(doc.documentNode().firstChild().nodeName(), "xml");
+
+        TestWindow entities(QStringLiteral("<!DOCTYPE r [<!ENTITY e \"hello\">]><r>&e;</r>"));
+        entities.window.preview().useStyleSheet(styleSheet);
+        QTRY_VERIFY(QString::fromUtf8(TestFiles::read(entities.window.preview().previewFile())).contains(QStringLiteral("<o>0:hello</o>")));
+    }
+
     void docBookStyleSheets()
     {
         const QString docbook = QStringLiteral("/usr/share/xml/docbook/stylesheet/docbook-xsl/html/docbook.xsl");
@@ -392,9 +421,12 @@ private slots:
             TestWindow w(QStringLiteral("<r/>"));
             QVERIFY(w.showWindow());
             w.window.preview().useStyleSheet(m_files.write(QStringLiteral("runaway.xsl"), xslt(body).toUtf8()));
-            QTRY_COMPARE(workers().size(), 1);
+            // One that outgrows its memory may be gone before it is seen.
+            if (!message.contains(QStringLiteral("メモリ"))) {
+                QTRY_COMPARE(workers().size(), 1);
+                QVERIFY(!w.window.ie()->busyText().isEmpty());
+            }
             const QStringList first = workers();
-            QVERIFY(!w.window.ie()->busyText().isEmpty());
             if (stop > 0)
                 QTest::keyClick(&w.window, Qt::Key(stop));
             if (stop == Qt::Key_F5)
@@ -404,7 +436,8 @@ private slots:
             QVERIFY2(message.isEmpty() ? w.prompt->shown.isEmpty() : w.prompt->shown.value(0).text.contains(message),
                      qPrintable(w.prompt->shown.value(0).text));
         }
-        QVERIFY(workers().isEmpty());
+        // Killed at once, gone once the kernel has torn it down.
+        QTRY_VERIFY_WITH_TIMEOUT(workers().isEmpty(), 5000);
         TransformJob::limits() = {};
     }
 
