@@ -356,4 +356,43 @@ void *followRoute(void *document, const NodeRoute &route, std::vector<std::pair<
     return node;
 }
 
+int xmlSpaceOf(xmlNodePtr element)
+{
+    for (xmlAttrPtr a = element->properties; a; a = a->next) {
+        if (a->ns && a->ns->prefix && xmlStrEqual(a->ns->prefix, BAD_CAST "xml") && xmlStrEqual(a->name, BAD_CAST "space")) {
+            xmlChar *v = xmlNodeGetContent(reinterpret_cast<xmlNodePtr>(a));
+            const int result = xmlStrEqual(v, BAD_CAST "preserve") ? 1 : xmlStrEqual(v, BAD_CAST "default") ? 0 : -1;
+            xmlFree(v);
+            return result;
+        }
+    }
+    return -1;
+}
+
+void stripBlankText(xmlNodePtr parent, bool preserve, const std::function<void(xmlNodePtr)> &eachElement)
+{
+    const auto blank = [](const xmlChar *s) {
+        for (; s && *s; ++s)
+            if (*s != ' ' && *s != '\t' && *s != '\n' && *s != '\r')
+                return false;
+        return true;
+    };
+    xmlNodePtr child = parent->children;
+    while (child) {
+        xmlNodePtr next = child->next;
+        if (child->type == XML_TEXT_NODE && !preserve && blank(child->content)) {
+            xmlUnlinkNode(child);
+            xmlFreeNode(child);
+        } else if (child->type == XML_ELEMENT_NODE) {
+            if (eachElement)
+                eachElement(child);
+            if (child->children) {
+                const int space = xmlSpaceOf(child);
+                stripBlankText(child, space == -1 ? preserve : space == 1, eachElement);
+            }
+        }
+        child = next;
+    }
+}
+
 } // namespace libxml

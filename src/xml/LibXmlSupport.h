@@ -104,4 +104,15 @@ void useChildHeap(void (*release)(void *), void *(*allocate)(size_t), void *(*re
 QString fromXml(const unsigned char *text);
 QString fromXml(const unsigned char *text, int length);
 
+// xml:space on an element: 1 preserve, 0 default, -1 not given.
+int xmlSpaceOf(_xmlNode *element);
+
+// Drops the white-space-only text nodes below `parent`, except under
+// xml:space="preserve" (`preserve`: already so at `parent`), as the
+// window's tree shows a document. The parser's own blank removal is
+// heuristic and leaves some (an element holding only blanks, blanks
+// between elements in mixed content). `eachElement` sees every element
+// kept, before its children.
+void stripBlankText(_xmlNode *parent, bool preserve, const std::function<void(_xmlNode *)> &eachElement = {});
+
 } // namespace libxml

@@ -3,6 +3,8 @@
 // Helpers shared by the files that make up XmlDocument. Internal to
 // src/document: only code here includes libxml2.
 
+#include "LibXmlSupport.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -17,8 +19,7 @@ namespace xmldoc {
 QByteArray utf8(const QString &s);
 const xmlChar *xc(const QByteArray &bytes);
 
-// xml:space on an element: 1 preserve, 0 default, -1 not given.
-int xmlSpaceOf(xmlNodePtr element);
+using libxml::xmlSpaceOf;
 
 bool fail(QString *error, const QString &message);
 bool checkChars(const QString &text, QString *error);

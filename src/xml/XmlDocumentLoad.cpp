@@ -22,16 +22,6 @@ using namespace xmldoc;
 
 namespace {
 
-bool isBlank(const xmlChar *s)
-{
-    if (!s)
-        return true;
-    for (; *s; ++s)
-        if (*s != ' ' && *s != '\t' && *s != '\n' && *s != '\r')
-            return false;
-    return true;
-}
-
 // Without entity substitution the parser hands a namespace URI over with
 // each '&' as "&#38;" (meant for a second parse that namespace URIs never
 // get); store the URI itself.
@@ -43,28 +33,6 @@ void decodeNamespaceUris(xmlNodePtr element)
         const QByteArray uri = QByteArray(reinterpret_cast<const char *>(ns->href)).replace("&#38;", "&");
         xmlFree(const_cast<xmlChar *>(ns->href));
         ns->href = xmlStrdup(xc(uri));
-    }
-}
-
-// Drop white-space-only text nodes, except under xml:space="preserve".
-// The parser's own blank removal is heuristic and leaves some (an element
-// holding only blanks, blanks between elements in mixed content).
-void stripBlankText(xmlNodePtr parent, bool preserve)
-{
-    xmlNodePtr child = parent->children;
-    while (child) {
-        xmlNodePtr next = child->next;
-        if (child->type == XML_TEXT_NODE && !preserve && isBlank(child->content)) {
-            xmlUnlinkNode(child);
-            xmlFreeNode(child);
-        } else if (child->type == XML_ELEMENT_NODE) {
-            decodeNamespaceUris(child);
-            if (child->children) {
-                const int space = xmlSpaceOf(child);
-                stripBlankText(child, space == -1 ? preserve : space == 1);
-            }
-        }
-        child = next;
     }
 }
 
@@ -411,7 +379,7 @@ static XmlDocument::ParseResult parseBytesInternal(const QByteArray &bytes, cons
         return result;
     }
 
-    stripBlankText(reinterpret_cast<xmlNodePtr>(doc), false);
+    libxml::stripBlankText(reinterpret_cast<xmlNodePtr>(doc), false, decodeNamespaceUris);
 
     const QString declaration = declarationOf(bytes);
     if (!declaration.isNull()) {

@@ -22,19 +22,6 @@ const xmlChar *xc(const QByteArray &bytes)
 }
 
 // xml:space on an element: 1 preserve, 0 default, -1 not given.
-int xmlSpaceOf(xmlNodePtr element)
-{
-    for (xmlAttrPtr a = element->properties; a; a = a->next) {
-        if (a->ns && a->ns->prefix && xmlStrEqual(a->ns->prefix, BAD_CAST "xml") && xmlStrEqual(a->name, BAD_CAST "space")) {
-            xmlChar *v = xmlNodeGetContent(reinterpret_cast<xmlNodePtr>(a));
-            const int result = xmlStrEqual(v, BAD_CAST "preserve") ? 1 : xmlStrEqual(v, BAD_CAST "default") ? 0 : -1;
-            xmlFree(v);
-            return result;
-        }
-    }
-    return -1;
-}
-
 bool isXmlChar(char32_t c)
 {
     return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD)

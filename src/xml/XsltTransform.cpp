@@ -416,6 +416,9 @@ TransformResult transformWithStyleSheet(const QByteArray &documentMarkup, const 
         // process-wide entity loader refuses every external one.
         source = xmlReadMemory(documentMarkup.constData(), int(documentMarkup.size()), nullptr, nullptr,
                                kParseOptions | XML_PARSE_NOENT | XML_PARSE_COMPACT);
+        // As the window's tree has it, so both ways read the same document.
+        if (source)
+            libxml::stripBlankText(reinterpret_cast<xmlNodePtr>(source), false);
         return source;
     }, stopPast, false);
     // Freeing a large tree takes a good part of the time it took to build.

@@ -20,7 +20,8 @@ struct TransformResult
 // include, import and document() read local regular files relative to it;
 // writing files, creating folders and every network access are refused.
 // Entities declared in the document's internal subset are substituted;
-// external ones are never loaded.
+// external ones are never loaded. White-space-only text is dropped, as
+// in the window's tree, except under xml:space="preserve".
 // A transform during which an allocation failed fails as out of memory,
 // even when the engine went on and made output.
 // With `stopPast` > 0 the transform stops once its output is longer than
@@ -37,9 +38,9 @@ bool canTransformTree(const XmlDocument &document);
 // The same over the document's own tree, numbered beforehand
 // (XmlDocument::numberElements), for a forked child sharing it with the
 // window. Unlike a copy of it, it holds a node for the XML declaration,
-// which the child takes out, and no blank text between elements. Writing
-// nothing to the tree's nodes beyond that, the child copies none of the
-// pages it shares; the engine would otherwise number every element again.
+// which the child takes out. Writing nothing to the tree's nodes beyond
+// that, the child copies none of the pages it shares; the engine would
+// otherwise number every element again.
 // Not thread-safe: for a process that runs nothing else.
 TransformResult transformTree(XmlDocument &document, const QString &styleSheetPath, qint64 stopPast = 0);
 
