@@ -21,7 +21,6 @@ const xmlChar *xc(const QByteArray &bytes)
     return reinterpret_cast<const xmlChar *>(bytes.constData());
 }
 
-// xml:space on an element: 1 preserve, 0 default, -1 not given.
 bool isXmlChar(char32_t c)
 {
     return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD)
