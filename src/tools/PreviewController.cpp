@@ -18,9 +18,11 @@
 #include <QPrinter>
 #include <QSaveFile>
 #include <QShortcut>
+#include <QTextDocument>
 #include "document/NodeTreeView.h"
 
 #include <algorithm>
+#include <memory>
 
 namespace {
 constexpr int kMaxPrintDpi = 300;
@@ -89,7 +91,7 @@ void PreviewController::ShowPreview(const XmlNode &node)
         // the editor may have set up for a configured name.
         const QFont font = m_host.tvw()->font();
         const SourceView view{QFontInfo(font).family(), font.pointSize() > 0 ? font.pointSize() : 10};
-        show(view.html(node).toUtf8(), true, QString(), true);
+        show(view.html(node).toUtf8(), true, QString(), view.document(node, this));
         return;
     }
     const bool asHtml = m_host.isOptionChecked(QStringLiteral("mnuToolPrevHTML"));
@@ -99,7 +101,7 @@ void PreviewController::ShowPreview(const XmlNode &node)
             return;
         setTransforming(false);
         if (result.ok)
-            show(result.output, asHtml, result.method, false, result.truncated);
+            show(result.output, asHtml, result.method, nullptr, result.truncated);
         else
             fail(result.error);
     };
@@ -115,8 +117,9 @@ void PreviewController::ShowPreview(const XmlNode &node)
     m_job->start(markup, styleSheet, done);
 }
 
-void PreviewController::show(const QByteArray &rendered, bool asHtml, const QString &method, bool builtIn, bool truncated)
+void PreviewController::show(const QByteArray &rendered, bool asHtml, const QString &method, QTextDocument *source, bool truncated)
 {
+    std::unique_ptr<QTextDocument> owned(source);
     // Written in pieces from the one copy of the output, which may be large.
     QByteArrayView output(rendered);
     if (truncated) {
@@ -165,8 +168,12 @@ void PreviewController::show(const QByteArray &rendered, bool asHtml, const QStr
         return;
     }
     m_previewFile = path;
-    // Scripts run only in the built-in view, which the editor writes itself.
-    m_pane.showFile(path, builtIn ? PreviewPane::Scripts::Allowed : PreviewPane::Scripts::Off);
+    // The built-in view is drawn by the pane itself; the page file stays
+    // beside it for whoever opens it.
+    if (source)
+        m_pane.showSource(owned.release(), path);
+    else
+        m_pane.showFile(path);
     emit previewShown(path);
 }
 

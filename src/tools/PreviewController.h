@@ -9,6 +9,7 @@ class DocumentHost;
 class PreviewPane;
 class QPrinter;
 class QShortcut;
+class QTextDocument;
 class TransformJob;
 
 // The preview's commands: render the document or one element into the
@@ -57,8 +58,9 @@ signals:
 
 private:
     void onClicked(const QString &id);
-    // Writes the page file and shows it; a cut output ends in a note.
-    void show(const QByteArray &output, bool asHtml, const QString &method, bool builtIn = false, bool truncated = false);
+    // Writes the page file and shows it, or `source` (taken) beside it: the
+    // built-in view. A cut output ends in a note.
+    void show(const QByteArray &output, bool asHtml, const QString &method, QTextDocument *source, bool truncated = false);
     void setTransforming(bool on);
     void fail(const QString &reason);
     // Forgets a print waiting for the running preview.

@@ -27,25 +27,16 @@ QString escaped(const QString &text)
     return text.toHtmlEscaped();
 }
 
-QString span(const char *cls, const QString &html)
-{
-    return QStringLiteral("<span class=\"%1\">%2</span>").arg(QLatin1String(cls), html);
-}
-
-QString markup(const QString &text)
-{
-    return span("m", escaped(text));
-}
-
 bool isStyleSheetNamespace(const QString &uri)
 {
     return uri == kXslNamespace || uri == kXslDraftNamespace;
 }
 
+// The one walk of the nodes; what it makes of them is the sink's affair.
 class Writer
 {
 public:
-    explicit Writer(int budget) : m_budget(budget) {}
+    Writer(SourceSink &sink, int budget) : m_sink(sink), m_budget(budget) {}
 
     void node(const XmlNode &n, const QString &id)
     {
@@ -57,23 +48,28 @@ public:
         switch (n.kind()) {
         case NodeKind::Element: element(n, id); break;
         case NodeKind::Text:
-            m_out += QStringLiteral("<div class=\"e\">") + span("tx", escaped(n.text())) + QStringLiteral("</div>");
+            m_sink.beginLine("e", false);
+            m_sink.run("tx", n.text());
+            m_sink.endLine();
             break;
         case NodeKind::EntityReference: {
             // Its text, as the document reads; the reference itself when it has none.
             const QString text = n.text();
-            m_out += QStringLiteral("<div class=\"e\">")
-                + (text.isEmpty() ? markup(QLatin1Char('&') + n.nodeName() + QLatin1Char(';')) : span("tx", escaped(text)))
-                + QStringLiteral("</div>");
+            m_sink.beginLine("e", false);
+            if (text.isEmpty())
+                m_sink.run("m", QLatin1Char('&') + n.nodeName() + QLatin1Char(';'));
+            else
+                m_sink.run("tx", text);
+            m_sink.endLine();
             break;
         }
         case NodeKind::Comment: delimited(n, "<!--", "-->", "ci", "cb"); break;
         case NodeKind::CData: delimited(n, "<![CDATA[", "]]>", "di", "db"); break;
         case NodeKind::ProcessingInstruction: instruction(n); break;
         case NodeKind::DocumentType:
-            m_out += QStringLiteral("<div class=\"e\"><span class=\"d\">&lt;!DOCTYPE %1<i> (View Source for full "
-                                    "doctype...)</i>&gt;</span></div>")
-                         .arg(escaped(n.nodeName()));
+            m_sink.beginLine("e", false);
+            m_sink.doctype(n.nodeName());
+            m_sink.endLine();
             break;
         default: break;
         }
@@ -87,21 +83,17 @@ public:
             node(c, id + QLatin1Char('.') + QString::number(position));
     }
 
-    QString m_out;
     qint64 m_left = 0;
 
 private:
-    QString name(const XmlNode &n, const QString &id) const
+    void name(const XmlNode &n, const QString &id)
     {
-        const char *cls = isStyleSheetNamespace(n.namespaceUri()) ? "xt" : "t";
-        const QString idAttribute = id.isEmpty() ? QString() : QStringLiteral(" id=\"%1\"").arg(id);
-        return QStringLiteral("<span class=\"%1\"%2>%3</span>").arg(QLatin1String(cls), idAttribute, escaped(n.nodeName()));
+        m_sink.run(isStyleSheetNamespace(n.namespaceUri()) ? "xt" : "t", n.nodeName(), id);
     }
 
-    QString attributes(const XmlNode &element) const
+    void attributes(const XmlNode &element)
     {
         const bool inStyleSheet = isStyleSheetNamespace(element.namespaceUri());
-        QString out;
         for (XmlNode a = element.firstAttribute(); a; a = a.nextSibling()) {
             const QString attributeName = a.nodeName();
             const char *cls = inStyleSheet ? "xt" : "t";
@@ -111,10 +103,12 @@ private:
                 cls = valueClass = "ns";
             else if (kDatatypeNamespaces.contains(a.namespaceUri()))
                 cls = valueClass = "dt";
-            out += QStringLiteral(" ") + span(cls, escaped(attributeName)) + markup(QStringLiteral("=\""))
-                + span(valueClass, escaped(a.text())) + markup(QStringLiteral("\""));
+            m_sink.plain(QStringLiteral(" "));
+            m_sink.run(cls, attributeName);
+            m_sink.run("m", QStringLiteral("=\""));
+            m_sink.run(valueClass, a.text());
+            m_sink.run("m", QStringLiteral("\""));
         }
-        return out;
     }
 
     void element(const XmlNode &n, const QString &id)
@@ -122,84 +116,162 @@ private:
         bool elementChild = false;
         for (XmlNode c = n.firstChild(); c; c = c.nextSibling())
             elementChild |= c.isElement();
-        const QString open = markup(QStringLiteral("<"));
         if (!n.hasChildNodes()) {
-            m_out += QStringLiteral("<div class=\"e\"><span class=\"b\">&nbsp;</span>") + open + name(n, id)
-                + attributes(n) + markup(QStringLiteral(" />")) + QStringLiteral("</div>");
+            m_sink.beginLine("e", true);
+            m_sink.run("m", QStringLiteral("<"));
+            name(n, id);
+            attributes(n);
+            m_sink.run("m", QStringLiteral(" />"));
+            m_sink.endLine();
             return;
         }
         if (!elementChild && holdsOnlyText(n)) {
-            m_out += QStringLiteral("<div class=\"e\"><span class=\"b\">&nbsp;</span>") + open + name(n, id)
-                + attributes(n) + markup(QStringLiteral(">")) + span("tx", escaped(n.text()))
-                + markup(QStringLiteral("</")) + name(n, id) + markup(QStringLiteral(">")) + QStringLiteral("</div>");
+            m_sink.beginLine("e", true);
+            m_sink.run("m", QStringLiteral("<"));
+            name(n, id);
+            attributes(n);
+            m_sink.run("m", QStringLiteral(">"));
+            m_sink.run("tx", n.text());
+            m_sink.run("m", QStringLiteral("</"));
+            name(n, id);
+            m_sink.run("m", QStringLiteral(">"));
+            m_sink.endLine();
             return;
         }
         // Only elements with element children are found by their id; mixed
         // content without one is shown but not linked.
         const QString nameId = elementChild ? id : QString();
-        m_out += QStringLiteral("<div class=\"e\"><div class=\"c\"><a class=\"b\" href=\"#\">-</a> ") + open
-            + name(n, nameId) + attributes(n) + markup(QStringLiteral(">")) + QStringLiteral("</div><div>");
+        m_sink.beginFold("e");
+        m_sink.run("m", QStringLiteral("<"));
+        name(n, nameId);
+        attributes(n);
+        m_sink.run("m", QStringLiteral(">"));
+        m_sink.beginBody();
         children(n, id);
-        m_out += QStringLiteral("<div><span class=\"b\">&nbsp;</span>") + markup(QStringLiteral("</"))
-            + name(n, nameId) + markup(QStringLiteral(">")) + QStringLiteral("</div></div></div>");
+        m_sink.beginClosing(true);
+        m_sink.run("m", QStringLiteral("</"));
+        name(n, nameId);
+        m_sink.run("m", QStringLiteral(">"));
+        m_sink.endFold();
     }
 
     void delimited(const XmlNode &n, const char *start, const char *end, const char *inlineClass, const char *blockClass)
     {
         const QString text = n.text();
         if (!text.contains(QLatin1Char('\n'))) {
-            m_out += QStringLiteral("<div class=\"k\"><span class=\"b\">&nbsp;</span>") + markup(QLatin1String(start))
-                + QStringLiteral("<pre class=\"%1\">%2</pre>").arg(QLatin1String(inlineClass), escaped(text))
-                + markup(QLatin1String(end)) + QStringLiteral("</div>");
+            m_sink.beginLine("k", true);
+            m_sink.run("m", QLatin1String(start));
+            m_sink.preformatted(inlineClass, text);
+            m_sink.run("m", QLatin1String(end));
+            m_sink.endLine();
             return;
         }
-        m_out += QStringLiteral("<div class=\"k\"><div class=\"c\"><a class=\"b\" href=\"#\">-</a> ")
-            + markup(QLatin1String(start)) + QStringLiteral("</div><div><pre class=\"%1\">%2</pre></div>")
-                                                 .arg(QLatin1String(blockClass), escaped(text))
-            + QStringLiteral("<div>") + markup(QLatin1String(end)) + QStringLiteral("</div></div>");
+        m_sink.beginFold("k");
+        m_sink.run("m", QLatin1String(start));
+        m_sink.beginBody();
+        m_sink.preformatted(blockClass, text);
+        m_sink.beginClosing(false);
+        m_sink.run("m", QLatin1String(end));
+        m_sink.endFold();
     }
 
     void instruction(const XmlNode &n)
     {
-        QString body;
+        m_sink.beginLine("e", true);
+        m_sink.run("m", QStringLiteral("<?"));
         if (n.nodeName() == QLatin1String("xml")) {
             // The declaration's pseudo-attributes, each as name="value".
+            m_sink.run("pi", QStringLiteral("xml"));
             static const QRegularExpression pseudo(QStringLiteral("([A-Za-z_:][-.\\w:]*)\\s*=\\s*([\"'])(.*?)\\2"));
             for (auto it = pseudo.globalMatch(n.text()); it.hasNext();) {
                 const QRegularExpressionMatch m = it.next();
-                body += QStringLiteral(" ") + span("t", escaped(m.captured(1))) + markup(QStringLiteral("=\""))
-                    + span("tx", escaped(m.captured(3))) + markup(QStringLiteral("\""));
+                m_sink.plain(QStringLiteral(" "));
+                m_sink.run("t", m.captured(1));
+                m_sink.run("m", QStringLiteral("=\""));
+                m_sink.run("tx", m.captured(3));
+                m_sink.run("m", QStringLiteral("\""));
             }
-            body = span("pi", QStringLiteral("xml")) + body;
         } else {
-            body = span("pi", escaped(n.nodeName() + QLatin1Char(' ') + n.text()));
+            m_sink.run("pi", n.nodeName() + QLatin1Char(' ') + n.text());
         }
-        m_out += QStringLiteral("<div class=\"e\"><span class=\"b\">&nbsp;</span>") + markup(QStringLiteral("<?"))
-            + body + markup(QStringLiteral("?>")) + QStringLiteral("</div>");
+        m_sink.run("m", QStringLiteral("?>"));
+        m_sink.endLine();
     }
 
+    SourceSink &m_sink;
     int m_budget;
     int m_shown = 0;
 };
 
+// The page file: nested blocks, folded by its own script.
+class HtmlSink : public SourceSink
+{
+public:
+    void beginLine(const char *cls, bool spacer) override
+    {
+        m_out += QStringLiteral("<div class=\"%1\">").arg(QLatin1String(cls));
+        if (spacer)
+            m_out += kSpacer;
+    }
+    void endLine() override { m_out += QStringLiteral("</div>"); }
+    void beginFold(const char *cls) override
+    {
+        m_out += QStringLiteral("<div class=\"%1\"><div class=\"c\"><a class=\"b\" href=\"#\">-</a> ").arg(QLatin1String(cls));
+    }
+    void beginBody() override { m_out += QStringLiteral("</div><div>"); }
+    void beginClosing(bool spacer) override
+    {
+        m_out += QStringLiteral("</div><div>");
+        if (spacer)
+            m_out += kSpacer;
+    }
+    void endFold() override { m_out += QStringLiteral("</div></div>"); }
+    void run(const char *cls, const QString &text, const QString &id) override
+    {
+        const QString idAttribute = id.isEmpty() ? QString() : QStringLiteral(" id=\"%1\"").arg(id);
+        m_out += QStringLiteral("<span class=\"%1\"%2>%3</span>").arg(QLatin1String(cls), idAttribute, escaped(text));
+    }
+    void plain(const QString &text) override { m_out += escaped(text); }
+    void preformatted(const char *cls, const QString &text) override
+    {
+        m_out += QStringLiteral("<pre class=\"%1\">%2</pre>").arg(QLatin1String(cls), escaped(text));
+    }
+    void doctype(const QString &name) override
+    {
+        m_out += QStringLiteral("<span class=\"d\">&lt;!DOCTYPE %1<i> (View Source for full doctype...)</i>&gt;</span>").arg(escaped(name));
+    }
+    void note(const QString &text) override { m_out += QStringLiteral("<div class=\"more\">%1</div>").arg(escaped(text)); }
+
+    QString m_out;
+
+private:
+    const QString kSpacer = QStringLiteral("<span class=\"b\">&nbsp;</span>");
+};
+
 } // namespace
 
-QString SourceView::html(const XmlNode &node) const
+void SourceView::write(const XmlNode &node, SourceSink &sink) const
 {
-    Writer writer(nodeBudget);
+    Writer writer(sink, nodeBudget);
     if (node.isDocument())
         writer.children(node, QStringLiteral("1"));
     else
         writer.node(node, QStringLiteral("1.1"));
     if (writer.m_left > 0)
-        writer.m_out += QStringLiteral("<div class=\"more\">ここから後の %1 個のノードは表示していません（全体が大きいため）。"
-                                       "ツリーでノードを選んで Ctrl+F5 を押すと、そのノードを表示できます。</div>")
-                            .arg(writer.m_left);
+        sink.note(QStringLiteral("ここから後の %1 個のノードは表示していません（全体が大きいため）。"
+                                 "ツリーでノードを選んで Ctrl+F5 を押すと、そのノードを表示できます。")
+                      .arg(writer.m_left));
+}
+
+QString SourceView::html(const XmlNode &node) const
+{
+    HtmlSink sink;
+    write(node, sink);
     QString css = resourceText(QStringLiteral(":/preview/sourceview.css"));
     css.replace(QLatin1String("%FONT_NAME%"), fontName).replace(QLatin1String("%FONT_SIZE%"), QString::number(fontSize) + QLatin1String("pt"));
     return QStringLiteral("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><style>%1</style><script>%2</script></head>"
                           "<body class=\"st\">%3</body></html>")
-        .arg(css, resourceText(QStringLiteral(":/preview/sourceview.js")), writer.m_out);
+        .arg(css, resourceText(QStringLiteral(":/preview/sourceview.js")), sink.m_out);
 }
 
 XmlNode nodeForSourceViewId(const XmlDocument &document, const QString &id)

@@ -1,6 +1,7 @@
 #include "PreviewPane.h"
 
 #include "ChildEnvironment.h"
+#include "SourceViewer.h"
 
 #include <QApplication>
 #include <QFile>
@@ -12,10 +13,7 @@
 #include <QPrinter>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <QWebChannel>
 #include <QWebEngineProfile>
-#include <QWebEngineScript>
-#include <QWebEngineScriptCollection>
 #include <QWebEngineSettings>
 #include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineView>
@@ -71,37 +69,6 @@ protected:
 private:
     std::shared_ptr<Allowed> m_allowed;
 };
-
-// What the page's script reaches through the web channel.
-class ClickBridge : public QObject
-{
-    Q_OBJECT
-public:
-    explicit ClickBridge(PreviewPane *pane) : QObject(pane), m_pane(pane) {}
-    Q_INVOKABLE void nodeClicked(const QString &id) { emit m_pane->clicked(id); }
-
-private:
-    PreviewPane *m_pane;
-};
-
-QString clickScript()
-{
-    QFile channel(QStringLiteral(":/qtwebchannel/qwebchannel.js"));
-    const QString library = channel.open(QIODevice::ReadOnly) ? QString::fromUtf8(channel.readAll()) : QString();
-    return library + QStringLiteral(R"(
-(function () {
-  var bridge = null;
-  if (typeof qt !== 'undefined' && qt.webChannelTransport)
-    new QWebChannel(qt.webChannelTransport, function (channel) { bridge = channel.objects.ostrel; });
-  document.addEventListener('click', function (event) {
-    event.preventDefault();
-    var id = (event.target && event.target.id) || '';
-    if (bridge)
-      bridge.nodeClicked(id);
-  }, true);
-})();
-)");
-}
 
 // The request interceptor sees URL requests only. What goes around it is
 // switched off in the engine, which reads these once, when it starts: WebRTC
@@ -184,25 +151,49 @@ void PreviewPane::releaseView()
     connect(view, &QWebEngineView::printFinished, view, [release] { QMetaObject::invokeMethod(qApp, release, Qt::QueuedConnection); });
 }
 
-void PreviewPane::showFile(const QString &path, Scripts scripts)
+void PreviewPane::showFile(const QString &path)
 {
+    if (m_source) {
+        // Its document goes with it.
+        delete m_source;
+        m_source = nullptr;
+    }
     m_url = path.isEmpty() ? QUrl(QStringLiteral("about:blank")) : QUrl::fromLocalFile(path);
     m_allowed->url = m_url;
     m_loaded = false;
-    m_scripts = scripts;
     if (m_view && wantsView()) {
-        applyScripts();
         m_view->load(m_url);
     } else {
         updateView();
     }
 }
 
+void PreviewPane::showSource(QTextDocument *document, const QString &path)
+{
+    m_url = QUrl::fromLocalFile(path);
+    m_allowed->url = m_url;
+    if (!m_source) {
+        m_source = new SourceViewer(this);
+        connect(m_source, &SourceViewer::clicked, this, &PreviewPane::clicked);
+        connect(m_source, &QWidget::customContextMenuRequested, this, &PreviewPane::showPageMenu);
+        layout()->addWidget(m_source);
+    }
+    // The document it showed before is its child, and goes.
+    document->setParent(m_source);
+    m_source->setDocument(document);
+    m_source->show();
+    m_busy->raise();
+    m_loaded = true;
+    // The web view, with its renderer, is not wanted meanwhile.
+    updateView();
+    emit loaded(true);
+}
+
 bool PreviewPane::wantsView() const
 {
     // Smaller than this shows no page anybody could read.
     constexpr int kRoom = 16;
-    return isVisible() && width() >= kRoom && height() >= kRoom && !m_url.isEmpty()
+    return !m_source && isVisible() && width() >= kRoom && height() >= kRoom && !m_url.isEmpty()
         && m_url != QUrl(QStringLiteral("about:blank"));
 }
 
@@ -212,11 +203,6 @@ void PreviewPane::updateView()
     if (m_printing || (!m_windowPainted && !m_view))
         return;
     m_startView->start();
-}
-
-void PreviewPane::applyScripts()
-{
-    m_view->page()->settings()->setAttribute(QWebEngineSettings::JavascriptEnabled, m_scripts == Scripts::Allowed);
 }
 
 void PreviewPane::setBusy(const QString &text)
@@ -268,14 +254,6 @@ void PreviewPane::ensureView()
     // interceptor sees every request of this pane's page.
     auto *profile = new QWebEngineProfile;
     profile->setUrlRequestInterceptor(new OnlyThePreview(m_allowed, profile));
-    QWebEngineScript script;
-    script.setName(QStringLiteral("ostrel-clicks"));
-    script.setSourceCode(clickScript());
-    script.setInjectionPoint(QWebEngineScript::DocumentReady);
-    script.setWorldId(QWebEngineScript::MainWorld);
-    script.setRunsOnSubFrames(false);
-    profile->scripts()->insert(script);
-
     auto *page = new PreviewPage(profile, m_allowed);
     QWebEngineSettings *settings = page->settings();
     settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
@@ -284,9 +262,8 @@ void PreviewPane::ensureView()
     settings->setAttribute(QWebEngineSettings::WebRTCPublicInterfacesOnly, true);
     settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
     settings->setAttribute(QWebEngineSettings::JavascriptCanAccessClipboard, false);
-    auto *channel = new QWebChannel(page);
-    channel->registerObject(QStringLiteral("ostrel"), new ClickBridge(this));
-    page->setWebChannel(channel);
+    // What a user's style sheet writes may hold scripts; none runs.
+    settings->setAttribute(QWebEngineSettings::JavascriptEnabled, false);
 
     m_view = new QWebEngineView(this);
     m_view->setPage(page);
@@ -298,7 +275,6 @@ void PreviewPane::ensureView()
     // makes, and remakes, itself.
     m_view->setAcceptDrops(false);
     m_view->installEventFilter(this);
-    applyScripts();
     layout()->addWidget(m_view);
     m_busy->raise();
     connect(m_view, &QWebEngineView::loadFinished, this, [this](bool ok) {
@@ -316,25 +292,39 @@ void PreviewPane::setPageActions(const QList<QAction *> &actions, const std::fun
 
 QMenu *PreviewPane::showPageMenu(const QPoint &pos)
 {
-    ensureView();
     auto *menu = new QMenu(this);
     menu->setObjectName(QStringLiteral("previewMenu"));
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    QWebEnginePage *page = m_view->page();
-    QAction *copy = menu->addAction(QStringLiteral("コピー(&C)"), page, [page] { page->triggerAction(QWebEnginePage::Copy); });
-    copy->setEnabled(page->hasSelection());
-    menu->addAction(QStringLiteral("すべて選択(&A)"), page, [page] { page->triggerAction(QWebEnginePage::SelectAll); });
+    QWidget *shown = m_source ? m_source->viewport() : nullptr;
+    if (m_source) {
+        QAction *copy = menu->addAction(QStringLiteral("コピー(&C)"), m_source, &QTextEdit::copy);
+        copy->setEnabled(m_source->textCursor().hasSelection());
+        menu->addAction(QStringLiteral("すべて選択(&A)"), m_source, &QTextEdit::selectAll);
+    } else {
+        ensureView();
+        shown = m_view;
+        QWebEnginePage *page = m_view->page();
+        QAction *copy = menu->addAction(QStringLiteral("コピー(&C)"), page, [page] { page->triggerAction(QWebEnginePage::Copy); });
+        copy->setEnabled(page->hasSelection());
+        menu->addAction(QStringLiteral("すべて選択(&A)"), page, [page] { page->triggerAction(QWebEnginePage::SelectAll); });
+    }
     if (m_updateActions)
         m_updateActions();
     if (!m_pageActions.isEmpty())
         menu->addSeparator();
     menu->addActions(m_pageActions);
-    menu->popup(m_view->mapToGlobal(pos));
+    menu->popup(shown->mapToGlobal(pos));
     return menu;
 }
 
 void PreviewPane::print(QPrinter *printer, const std::function<void(bool)> &done)
 {
+    if (m_source) {
+        // Printed as text, which a PDF keeps searchable.
+        m_source->document()->print(printer);
+        done(printer->printerState() != QPrinter::Error);
+        return;
+    }
     ensureView();
     auto start = [this, printer, done] {
         auto connection = std::make_shared<QMetaObject::Connection>();
@@ -362,7 +352,6 @@ void PreviewPane::print(QPrinter *printer, const std::function<void(bool)> &done
     });
 }
 
-#include "PreviewPane.moc"
 
 bool PreviewPane::eventFilter(QObject *watched, QEvent *event)
 {

@@ -12,10 +12,14 @@ class QAction;
 class QLabel;
 class QMenu;
 class QPrinter;
+class QTextDocument;
 class QTimer;
 class QWebEngineView;
+class SourceViewer;
 
-// The preview pane: a web view showing one preview file. The view (and the
+// The preview pane: the built-in view, drawn by the editor itself, or a web
+// view showing one preview file (a user's style sheet's output). The web
+// view (and the
 // browser engine's page behind it, with its process) is made only once the
 // window has been shown and painted, and only while the pane has room on
 // the screen and a page to show, so windows that are never shown
@@ -27,9 +31,8 @@ class QWebEngineView;
 // pane is given meanwhile is shown as soon as the view exists. The
 // page may load the file it was given and nothing else: no other file, no
 // network by any channel (WebRTC included), no navigation away by a link,
-// no dialog. Scripts run only in pages the editor wrote itself. A click
-// anywhere is reported with the id of the element clicked; its default
-// action is cancelled.
+// no dialog, no script. A click on an element name of the built-in view is
+// reported with the name's id.
 class PreviewPane : public QWidget
 {
     Q_OBJECT
@@ -37,10 +40,12 @@ public:
     explicit PreviewPane(QWidget *parent = nullptr);
     ~PreviewPane() override;
 
-    enum class Scripts { Off, Allowed };
-    // Shows the file (written by the caller); an empty path shows a blank
-    // page. Scripts may run in it only when it is the editor's own page.
-    void showFile(const QString &path, Scripts scripts = Scripts::Off);
+    // Shows the file (written by the caller) in the web view; an empty path
+    // shows a blank page.
+    void showFile(const QString &path);
+    // Shows the built-in view, taking `document` (SourceView::document);
+    // `path` is the page file written for it.
+    void showSource(QTextDocument *document, const QString &path);
     // A note over the page while it is being made; empty removes it.
     void setBusy(const QString &text);
     QString busyText() const;
@@ -52,8 +57,10 @@ public:
     // printer must stay valid until then, even when the pane goes first.
     void print(QPrinter *printer, const std::function<void(bool)> &done);
 
-    // Null while the pane has no view (see above).
+    // Null while the pane has no web view (see above).
     QWebEngineView *view() const { return m_view; }
+    // Null while the pane shows no built-in view.
+    SourceViewer *sourceViewer() const { return m_source; }
 
     // The page's context menu: copy and select all, then these commands of
     // the window (`update` sets their state just before it opens).
@@ -79,15 +86,14 @@ private:
     void updateView();
     void ensureView();
     void releaseView();
-    void applyScripts();
 
     QWebEngineView *m_view = nullptr;
+    SourceViewer *m_source = nullptr;
     QUrl m_url;
     std::shared_ptr<Allowed> m_allowed;
     bool m_printing = false;
     bool m_loaded = false;
     bool m_windowPainted = false;
-    Scripts m_scripts = Scripts::Off;
     QLabel *m_busy;
     QTimer *m_startView;
     QList<QAction *> m_pageActions;

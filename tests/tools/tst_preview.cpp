@@ -9,17 +9,19 @@
 #include "tools/PreviewController.h"
 #include "tools/PreviewHtml.h"
 #include "tools/PreviewPane.h"
+#include "tools/SourceViewer.h"
 #include "tools/TransformJob.h"
 #include "tools/TreePrinter.h"
 
+#include <QClipboard>
 #include <QDirIterator>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QSplitter>
+#include <QTextBlock>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QUdpSocket>
-#include <QWebEnginePage>
 #include <QWebEngineView>
 
 #include <sys/stat.h>
@@ -43,6 +45,8 @@ class TestPreview : public QObject
         return QStringLiteral("<x:stylesheet version='1.0' xmlns:x='http://www.w3.org/1999/XSL/Transform' xmlns:e='http://exslt.org/common' "
                               "extension-element-prefixes='e'>%1</x:stylesheet>").arg(QString::fromUtf8(body));
     }
+    static constexpr const char *kHtmlPage = "<x:output method='html'/><x:template match='/'><html><body>"
+                                             "<p style='font-size:40pt'>page</p></body></html></x:template>";
     // The style-sheet workers this process runs.
     static QStringList workers()
     {
@@ -218,14 +222,21 @@ private slots:
                  qPrintable(tree.right(300)));
         QVERIFY(tree.count(QLatin1Char('\f')) >= 2); // several pages
 
-        // The preview is printed once it has loaded (a key, the menu never opened).
+        // The built-in view prints as text (a key, the menu never opened).
         w.prompt->printAnswer = m_files.path(QStringLiteral("preview.pdf"));
         QSignalSpy printed(&w.window.preview(), &PreviewController::printed);
         QTest::keyClick(&w.window, Qt::Key_P, Qt::ControlModifier);
         QTRY_COMPARE_WITH_TIMEOUT(printed.size(), 1, 30000);
-        // The engine prints the page as pictures, so its text cannot be read
-        // back; they are made at 300 dpi at most.
-        QVERIFY(printed.at(0).at(0).toBool() && QFileInfo(w.prompt->printAnswer).size() > 10000);
+        const QString preview = pdfInfo("pdftotext", {w.prompt->printAnswer, QStringLiteral("-")});
+        QVERIFY2(printed.at(0).at(0).toBool() && preview.contains(QStringLiteral("<item n=\"119\" />")) && preview.count(QLatin1Char('\f')) >= 2,
+                 qPrintable(preview.right(300)));
+        // A style sheet's page is printed by the engine once it has loaded,
+        // as pictures of 300 dpi at most.
+        w.window.preview().useStyleSheet(m_files.write(QStringLiteral("page.xsl"), xslt(kHtmlPage).toUtf8()));
+        w.prompt->printAnswer = m_files.path(QStringLiteral("page.pdf"));
+        w.window.menuItem(QStringLiteral("mnuFilePrint"))->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(printed.size(), 2, 30000);
+        QVERIFY(printed.at(1).at(0).toBool() && QFileInfo(w.prompt->printAnswer).size() > 10000);
         // (its rows: page num type width height color comp bpc enc interp object ID x-ppi y-ppi ...)
         const QString row = pdfInfo("pdfimages", {QStringLiteral("-list"), w.prompt->printAnswer}).section(QLatin1Char('\n'), 2, 2).simplified();
         QVERIFY2(row.section(QLatin1Char(' '), 12, 12).toInt() == 300, qPrintable(row));
@@ -233,9 +244,10 @@ private slots:
             // A window closed while it prints leaves the job to end on its own.
             TestWindow closing(QStringLiteral("<r/>"));
             closing.window.show();
+            closing.window.preview().useStyleSheet(m_files.write(QStringLiteral("page.xsl"), xslt(kHtmlPage).toUtf8()));
             closing.prompt->printAnswer = m_files.path(QStringLiteral("closed.pdf"));
             closing.window.menuItem(QStringLiteral("mnuFilePrint"))->trigger();
-            QTRY_VERIFY_WITH_TIMEOUT(closing.window.ie()->isLoaded(), 30000);
+            QTRY_VERIFY_WITH_TIMEOUT(closing.window.ie()->view() && closing.window.ie()->isLoaded(), 30000);
         }
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(m_files.path(QStringLiteral("closed.pdf"))).size() > 0, 30000);
         QVERIFY(w.prompt->shown.isEmpty());
@@ -445,12 +457,14 @@ private slots:
     }
 
     // The web engine's page (and its renderer process, some 180 MB) exists
-    // only while the pane can be seen with something in it.
+    // only while the pane can be seen with a style sheet's page in it; the
+    // built-in view never starts it.
     void engineOnlyWhileThePaneIsSeen_data()
     {
         QTest::addColumn<QString>("gone");
         QTest::newRow("pane dragged shut") << "squeezed";
         QTest::newRow("window hidden") << "hidden";
+        QTest::newRow("built-in view") << "built-in";
         QTest::newRow("document closed") << "closed";
     }
     void engineOnlyWhileThePaneIsSeen()
@@ -459,9 +473,12 @@ private slots:
         TestWindow w(QStringLiteral("<r><a/></r>"));
         PreviewPane *pane = w.window.ie();
         w.window.preview().ShowPreview(w.doc().documentNode());
-        QVERIFY(!pane->view()); // nothing on the screen yet
         QVERIFY(w.showWindow());
+        QTest::qWait(200); // past the pass of the event loop that would start it
+        QVERIFY(!pane->view() && pane->sourceViewer() && pane->sourceViewer()->isVisible() && pane->isLoaded());
+        w.window.preview().useStyleSheet(m_files.write(QStringLiteral("page.xsl"), xslt(kHtmlPage).toUtf8()));
         QTRY_VERIFY_WITH_TIMEOUT(pane->view() && pane->isLoaded(), 30000);
+        QVERIFY(!pane->sourceViewer());
         auto *splitter = w.window.findChild<QSplitter *>(QStringLiteral("vsp"));
         QSplitterHandle *handle = splitter->handle(1);
         const QPoint grip = handle->rect().center();
@@ -472,11 +489,14 @@ private slots:
             QTest::mouseRelease(handle, Qt::LeftButton, {}, grip + QPoint(0, splitter->height()));
         } else if (gone == "hidden") {
             w.window.hide();
+        } else if (gone == "built-in") {
+            w.prompt->fileAnswers.enqueue({QString()});
+            w.window.menuItem(QStringLiteral("mnuToolSelXSL"))->trigger();
         } else {
             w.window.lifecycle().mnuFileClose_Click();
         }
         QTRY_VERIFY_WITH_TIMEOUT(!pane->view(), 30000);
-        if (gone == "closed")
+        if (gone == "closed" || gone == "built-in")
             return;
         // Wanted again: made again, showing what it showed.
         if (gone == "squeezed")
@@ -489,33 +509,51 @@ private slots:
 
     void clickingANameSelectsItsNode()
     {
-        TestWindow w(QStringLiteral("<?xml version=\"1.0\"?><r><a/><b><c/></b><![CDATA[1\n2]]></r>"));
-        w.window.show();
+        TestWindow w(QStringLiteral("<?xml version=\"1.0\"?><r><a/><b><c/><!--1\n2--></b><![CDATA[3\n4]]></r>"));
+        QVERIFY(w.showWindow());
         PreviewPane *pane = w.window.ie();
-        // Asked for before the engine has started (it waits for the window
-        // to paint): shown once it has.
-        QVERIFY(!pane->view());
         QTest::keyClick(&w.window, Qt::Key_F5); // the menu never opened
-        QTRY_VERIFY_WITH_TIMEOUT(pane->isLoaded() && pane->url().toLocalFile() == w.window.preview().previewFile(), 30000);
+        SourceViewer *viewer = pane->sourceViewer();
+        QVERIFY(viewer && pane->url().toLocalFile() == w.window.preview().previewFile());
         QVERIFY(TestFiles::read(w.window.preview().previewFile()).contains("id=\"1.2.2.1\""));
-        // Clicked in the page; the bridge may need a moment after the load.
-        const XmlNode c = w.doc().documentElement().child(1).firstChild();
-        QTRY_VERIFY_WITH_TIMEOUT((pane->view()->page()->runJavaScript(QStringLiteral("document.getElementById('1.2.2.1').click()")),
-             w.window.selection().GetSelectedDOMNode() == c),
-            30000);
-        const auto js = [pane](const char *script) {
-            QString out;
-            pane->view()->page()->runJavaScript(QString::fromLatin1(script), [&out](const QVariant &v) { out = v.toString(); });
-            (void)QTest::qWaitFor([&out] { return !out.isNull(); }, 30000);
-            return out;
+        // A click on a name, through the window as the mouse gives it,
+        // selects its node.
+        const auto mouse = [&w, viewer](Qt::MouseButton button, QPoint at) {
+            QTest::mouseClick(static_cast<QWidget &>(w.window).windowHandle(), button, {}, viewer->viewport()->mapTo(&w.window, at));
         };
-        // The root's toggle folds its children away; a block of several
-        // lines has its border beside all of them.
-        QCOMPARE(js("var t = document.querySelector('.c .b'); t.click(); t.textContent + getComputedStyle(t.parentNode.nextElementSibling).display"),
-                 QStringLiteral("+none"));
-        QCOMPARE(js("getComputedStyle(document.querySelector('pre.db')).display"), QStringLiteral("block"));
-        // A right click opens the editor's own menu, in Japanese.
-        QTest::mouseClick(pane->view()->focusProxy(), Qt::RightButton, {}, QPoint(20, 20));
+        const XmlNode c = w.doc().documentElement().child(1).firstChild();
+        const QRect name = viewer->nameRect(QStringLiteral("1.2.2.1"));
+        QVERIFY(!name.isEmpty());
+        mouse(Qt::LeftButton, name.center());
+        QCOMPARE(w.window.selection().GetSelectedDOMNode(), c);
+        // Toggles fold what follows their line up to the element's end; a
+        // fold inside stays folded when the outer one opens again.
+        const auto shown = [viewer] {
+            QStringList lines;
+            for (QTextBlock b = viewer->document()->begin(); b.isValid(); b = b.next())
+                if (b.isVisible())
+                    lines << b.text().replace(QChar::Nbsp, QLatin1Char(' ')).replace(QChar::LineSeparator, QLatin1Char('|')).trimmed();
+            return lines;
+        };
+        QCOMPARE(shown(), (QStringList{"<?xml version=\"1.0\"?>", "- <r>", "<a />", "- <b>", "<c />", "- <!--", "1|2", "-->", "</b>",
+                                       "- <![CDATA[", "3|4", "]]>", "</r>"}));
+        const auto click = [viewer, &mouse](const QString &line) {
+            for (QTextBlock b = viewer->document()->begin(); b.isValid(); b = b.next())
+                if (b.isVisible() && b.text().endsWith(line)) {
+                    mouse(Qt::LeftButton, viewer->cursorRect(QTextCursor(b)).center() + QPoint(2, 0));
+                    return;
+                }
+            QFAIL(qPrintable(line));
+        };
+        click(QStringLiteral(" <b>"));
+        click(QStringLiteral(" <r>"));
+        QCOMPARE(shown(), (QStringList{"<?xml version=\"1.0\"?>", "+ <r>"}));
+        click(QStringLiteral(" <r>"));
+        QCOMPARE(shown(), (QStringList{"<?xml version=\"1.0\"?>", "- <r>", "<a />", "+ <b>", "- <![CDATA[", "3|4", "]]>", "</r>"}));
+        QCOMPARE(w.window.selection().GetSelectedDOMNode(), c); // toggles select nothing
+        // A right click opens the editor's own menu, in Japanese, which
+        // copies what is selected.
+        mouse(Qt::RightButton, QPoint(20, 20));
         QMenu *menu = nullptr;
         QTRY_VERIFY_WITH_TIMEOUT((menu = qobject_cast<QMenu *>(QApplication::activePopupWidget())), 30000);
         QStringList items;
@@ -523,7 +561,11 @@ private slots:
             items << a->text();
         QCOMPARE(items, (QStringList{"コピー(&C)", "すべて選択(&A)", "", "プレビュー(&P)", "選択したノードのプレビュー(&N)",
                                      "プレビュー用XSLファイルの選択(&X)...", w.window.menuItem(QStringLiteral("mnuFilePrint"))->text()}));
+        QVERIFY(!menu->actions().at(0)->isEnabled());
+        menu->actions().at(1)->trigger();
         menu->close();
+        viewer->copy();
+        QVERIFY2(QApplication::clipboard()->text().contains(QStringLiteral("<a />")), qPrintable(QApplication::clipboard()->text()));
         // A preview of one element is not linked back to the tree.
         w.window.preview().ShowPreview(c);
         QVERIFY(!w.window.preview().previewWhole());
