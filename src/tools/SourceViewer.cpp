@@ -6,7 +6,6 @@
 #include <QFontInfo>
 #include <QHash>
 #include <QMouseEvent>
-#include <QRegularExpression>
 #include <QScrollBar>
 #include <QStack>
 #include <QTextBlock>
@@ -134,8 +133,16 @@ private:
     // White space flows as in a page: a run of it is one blank.
     static QString flowing(const QString &text)
     {
-        static const QRegularExpression space(QStringLiteral("[ \\t\\r\\n]+"));
-        return text.contains(QRegularExpression(QStringLiteral("[\\t\\r\\n]|  "))) ? QString(text).replace(space, QStringLiteral(" ")) : text;
+        QString out;
+        bool blank = false, changed = false;
+        for (const QChar c : text) {
+            const bool space = c == u' ' || c == u'\t' || c == u'\n' || c == u'\r';
+            changed |= space && (blank || c != u' ');
+            if (!space || !blank)
+                out += space ? QChar(u' ') : c;
+            blank = space;
+        }
+        return changed ? out : text;
     }
 
     QTextDocument *m_document;
