@@ -7,6 +7,7 @@
 #include "document/Selection.h"
 #include "PreviewHtml.h"
 #include "PreviewPane.h"
+#include "SourceViewer.h"
 #include "TransformJob.h"
 #include "xml/XmlDocument.h"
 #include "xml/XsltTransform.h"
@@ -91,7 +92,9 @@ void PreviewController::ShowPreview(const XmlNode &node)
         // the editor may have set up for a configured name.
         const QFont font = m_host.tvw()->font();
         const SourceView view{QFontInfo(font).family(), font.pointSize() > 0 ? font.pointSize() : 10};
-        show(view.html(node).toUtf8(), true, QString(), view.document(node, this));
+        auto *document = new QTextDocument;
+        const QByteArray page = view.html(node, SourceViewer::sinkFor(document, view.fontName, view.fontSize).get()).toUtf8();
+        show(page, true, QString(), document);
         return;
     }
     const bool asHtml = m_host.isOptionChecked(QStringLiteral("mnuToolPrevHTML"));

@@ -8,6 +8,8 @@
 #include <QRegularExpression>
 #include <QStringList>
 
+#include <algorithm>
+
 namespace {
 
 const QString kXslNamespace = QStringLiteral("http://www.w3.org/1999/XSL/Transform");
@@ -40,7 +42,7 @@ public:
 
     void node(const XmlNode &n, const QString &id)
     {
-        if (m_shown >= m_budget) {
+        if (m_shown >= m_budget || m_characters >= kCharacterBudget) {
             m_left += countLines(n);
             return;
         }
@@ -49,12 +51,12 @@ public:
         case NodeKind::Element: element(n, id); break;
         case NodeKind::Text:
             m_sink.beginLine("e", false);
-            m_sink.run("tx", n.text());
+            m_sink.run("tx", cut(n.text()));
             m_sink.endLine();
             break;
         case NodeKind::EntityReference: {
             // Its text, as the document reads; the reference itself when it has none.
-            const QString text = n.text();
+            const QString text = cut(n.text());
             m_sink.beginLine("e", false);
             if (text.isEmpty())
                 m_sink.run("m", QLatin1Char('&') + n.nodeName() + QLatin1Char(';'));
@@ -86,6 +88,19 @@ public:
     qint64 m_left = 0;
 
 private:
+    // A view is read, not searched: a long value shows its start, and the
+    // view stops taking nodes past a total, so no document makes a view
+    // that takes long to lay out.
+    static constexpr qsizetype kLongText = 10000;
+    static constexpr qsizetype kCharacterBudget = 1000000;
+    QString cut(const QString &text)
+    {
+        m_characters += std::min(text.size(), kLongText);
+        if (text.size() <= kLongText)
+            return text;
+        return text.left(kLongText) + QStringLiteral(" …（ほかに %1 文字）").arg(text.size() - kLongText);
+    }
+
     void name(const XmlNode &n, const QString &id)
     {
         m_sink.run(isStyleSheetNamespace(n.namespaceUri()) ? "xt" : "t", n.nodeName(), id);
@@ -106,7 +121,7 @@ private:
             m_sink.plain(QStringLiteral(" "));
             m_sink.run(cls, attributeName);
             m_sink.run("m", QStringLiteral("=\""));
-            m_sink.run(valueClass, a.text());
+            m_sink.run(valueClass, cut(a.text()));
             m_sink.run("m", QStringLiteral("\""));
         }
     }
@@ -131,7 +146,7 @@ private:
             name(n, id);
             attributes(n);
             m_sink.run("m", QStringLiteral(">"));
-            m_sink.run("tx", n.text());
+            m_sink.run("tx", cut(n.text()));
             m_sink.run("m", QStringLiteral("</"));
             name(n, id);
             m_sink.run("m", QStringLiteral(">"));
@@ -157,7 +172,7 @@ private:
 
     void delimited(const XmlNode &n, const char *start, const char *end, const char *inlineClass, const char *blockClass)
     {
-        const QString text = n.text();
+        const QString text = cut(n.text());
         if (!text.contains(QLatin1Char('\n'))) {
             m_sink.beginLine("k", true);
             m_sink.run("m", QLatin1String(start));
@@ -192,7 +207,7 @@ private:
                 m_sink.run("m", QStringLiteral("\""));
             }
         } else {
-            m_sink.run("pi", n.nodeName() + QLatin1Char(' ') + n.text());
+            m_sink.run("pi", n.nodeName() + QLatin1Char(' ') + cut(n.text()));
         }
         m_sink.run("m", QStringLiteral("?>"));
         m_sink.endLine();
@@ -201,6 +216,7 @@ private:
     SourceSink &m_sink;
     int m_budget;
     int m_shown = 0;
+    qsizetype m_characters = 0;
 };
 
 // The page file: nested blocks, folded by its own script.
@@ -250,8 +266,35 @@ private:
 
 } // namespace
 
-void SourceView::write(const XmlNode &node, SourceSink &sink) const
+namespace {
+// One walk for two sinks.
+class BothSinks : public SourceSink
 {
+public:
+    BothSinks(SourceSink &a, SourceSink &b) : m_a(a), m_b(b) {}
+    void beginLine(const char *cls, bool spacer) override { m_a.beginLine(cls, spacer), m_b.beginLine(cls, spacer); }
+    void endLine() override { m_a.endLine(), m_b.endLine(); }
+    void beginFold(const char *cls) override { m_a.beginFold(cls), m_b.beginFold(cls); }
+    void beginBody() override { m_a.beginBody(), m_b.beginBody(); }
+    void beginClosing(bool spacer) override { m_a.beginClosing(spacer), m_b.beginClosing(spacer); }
+    void endFold() override { m_a.endFold(), m_b.endFold(); }
+    void run(const char *cls, const QString &text, const QString &id) override { m_a.run(cls, text, id), m_b.run(cls, text, id); }
+    void plain(const QString &text) override { m_a.plain(text), m_b.plain(text); }
+    void preformatted(const char *cls, const QString &text) override { m_a.preformatted(cls, text), m_b.preformatted(cls, text); }
+    void doctype(const QString &name) override { m_a.doctype(name), m_b.doctype(name); }
+    void note(const QString &text) override { m_a.note(text), m_b.note(text); }
+
+private:
+    SourceSink &m_a;
+    SourceSink &m_b;
+};
+} // namespace
+
+QString SourceView::html(const XmlNode &node, SourceSink *also) const
+{
+    HtmlSink page;
+    BothSinks both(page, also ? *also : page);
+    SourceSink &sink = also ? static_cast<SourceSink &>(both) : page;
     Writer writer(sink, nodeBudget);
     if (node.isDocument())
         writer.children(node, QStringLiteral("1"));
@@ -261,17 +304,11 @@ void SourceView::write(const XmlNode &node, SourceSink &sink) const
         sink.note(QStringLiteral("ここから後の %1 個のノードは表示していません（全体が大きいため）。"
                                  "ツリーでノードを選んで Ctrl+F5 を押すと、そのノードを表示できます。")
                       .arg(writer.m_left));
-}
-
-QString SourceView::html(const XmlNode &node) const
-{
-    HtmlSink sink;
-    write(node, sink);
     QString css = resourceText(QStringLiteral(":/preview/sourceview.css"));
     css.replace(QLatin1String("%FONT_NAME%"), fontName).replace(QLatin1String("%FONT_SIZE%"), QString::number(fontSize) + QLatin1String("pt"));
     return QStringLiteral("<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><style>%1</style><script>%2</script></head>"
                           "<body class=\"st\">%3</body></html>")
-        .arg(css, resourceText(QStringLiteral(":/preview/sourceview.js")), sink.m_out);
+        .arg(css, resourceText(QStringLiteral(":/preview/sourceview.js")), page.m_out);
 }
 
 XmlNode nodeForSourceViewId(const XmlDocument &document, const QString &id)

@@ -3,8 +3,6 @@
 #include <QString>
 #include <QTextFormat>
 
-class QObject;
-class QTextDocument;
 class XmlDocument;
 class XmlNode;
 
@@ -44,13 +42,11 @@ struct SourceView
     // Nodes shown at most; the rest is left out with a note saying so.
     int nodeBudget = 3000;
 
-    // Walks `node` (the document or an element; an element is shown as the
-    // root element of a document) into `sink`.
-    void write(const XmlNode &node, SourceSink &sink) const;
-    // A whole HTML page in UTF-8 terms, with the script that folds it.
-    QString html(const XmlNode &node) const;
-    // The same view as a text document for the pane (see SourceViewer).
-    QTextDocument *document(const XmlNode &node, QObject *parent) const;
+    // A whole HTML page in UTF-8 terms, with the script that folds it, of
+    // `node` (the document or an element; an element is shown as the root
+    // element of a document). `also` is given the same view in the same
+    // walk (SourceViewer::sinkFor).
+    QString html(const XmlNode &node, SourceSink *also = nullptr) const;
 };
 
 // Marks in the pane's document: a toggle's character, and the id of a name.

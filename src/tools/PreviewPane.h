@@ -19,20 +19,19 @@ class SourceViewer;
 
 // The preview pane: the built-in view, drawn by the editor itself, or a web
 // view showing one preview file (a user's style sheet's output). The web
-// view (and the
-// browser engine's page behind it, with its process) is made only once the
-// window has been shown and painted, and only while the pane has room on
-// the screen and a page to show, so windows that are never shown
-// (automation, tests) do not start it, and starting it (a few hundred
-// milliseconds and several processes) never holds back the window's first
-// picture of the document. The view is released again when the pane is
-// hidden, squeezed to nothing or given no page, which gives back the
-// renderer's memory; it is made again when the pane is wanted. What the
-// pane is given meanwhile is shown as soon as the view exists. The
-// page may load the file it was given and nothing else: no other file, no
-// network by any channel (WebRTC included), no navigation away by a link,
-// no dialog, no script. A click on an element name of the built-in view is
-// reported with the name's id.
+// view (and the browser engine's page behind it, with its processes) is
+// made only once the window has been shown and painted, and only while the
+// pane has room on the screen and a page to show, so windows that are
+// never shown (automation, tests) do not start it, and starting it (a few
+// hundred milliseconds and several processes) never holds back the
+// window's first picture of the document. The view is released again when
+// the pane is hidden, squeezed to nothing, given no page or back on the
+// built-in view, which gives back the renderer's memory; it is made again
+// when the pane is wanted. What the pane is given meanwhile is shown as
+// soon as the view exists. The page may load the file it was given and
+// nothing else: no other file, no network by any channel (WebRTC
+// included), no navigation away by a link, no dialog, no script. A click
+// on an element name of the built-in view is reported with the name's id.
 class PreviewPane : public QWidget
 {
     Q_OBJECT
@@ -43,7 +42,7 @@ public:
     // Shows the file (written by the caller) in the web view; an empty path
     // shows a blank page.
     void showFile(const QString &path);
-    // Shows the built-in view, taking `document` (SourceView::document);
+    // Shows the built-in view, taking `document` (SourceViewer::sinkFor);
     // `path` is the page file written for it.
     void showSource(QTextDocument *document, const QString &path);
     // A note over the page while it is being made; empty removes it.

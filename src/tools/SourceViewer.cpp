@@ -6,6 +6,7 @@
 #include <QFontInfo>
 #include <QHash>
 #include <QMouseEvent>
+#include <QPalette>
 #include <QScrollBar>
 #include <QStack>
 #include <QTextBlock>
@@ -157,14 +158,11 @@ private:
 
 } // namespace
 
-QTextDocument *SourceView::document(const XmlNode &node, QObject *parent) const
+std::unique_ptr<SourceSink> SourceViewer::sinkFor(QTextDocument *document, const QString &fontName, int fontSize)
 {
-    auto *document = new QTextDocument(parent);
     QFont font(fontName);
     font.setPointSize(fontSize);
-    DocumentSink sink(document, font);
-    write(node, sink);
-    return document;
+    return std::make_unique<DocumentSink>(document, font);
 }
 
 SourceViewer::SourceViewer(QWidget *parent) : QTextBrowser(parent)
@@ -177,6 +175,11 @@ SourceViewer::SourceViewer(QWidget *parent) : QTextBrowser(parent)
     viewport()->setAcceptDrops(false);
     setContextMenuPolicy(Qt::CustomContextMenu);
     viewport()->setMouseTracking(true);
+    // The view's colours are chosen for a white page, whatever the theme.
+    QPalette page = palette();
+    page.setColor(QPalette::Base, Qt::white);
+    page.setColor(QPalette::Text, Qt::black);
+    setPalette(page);
 }
 
 int SourceViewer::positionAt(const QPoint &pos) const

@@ -2,7 +2,11 @@
 
 #include <QTextBrowser>
 
-// The pane's built-in view: the document made by SourceView::document,
+#include <memory>
+
+class SourceSink;
+
+// The pane's built-in view: a document made by a SourceView walk,
 // drawn by Qt's own text layout, without a browser engine behind it. A
 // click on a toggle folds or unfolds its body; a click on an element name
 // reports the name's id. Text can be selected and copied.
@@ -11,6 +15,9 @@ class SourceViewer : public QTextBrowser
     Q_OBJECT
 public:
     explicit SourceViewer(QWidget *parent = nullptr);
+
+    // What fills `document` with the view, in the given face.
+    static std::unique_ptr<SourceSink> sinkFor(QTextDocument *document, const QString &fontName, int fontSize);
 
     // Folds or unfolds the line of `block`, which holds a toggle; false
     // for any other line.

@@ -118,6 +118,11 @@ private slots:
                                   10);
         QVERIFY(html.contains(QStringLiteral("id=\"1.1.9\"")) && !html.contains(QStringLiteral("id=\"1.1.10\"")));
         QVERIFY(html.contains(QStringLiteral("45 個のノード")) && html.contains(QStringLiteral("Ctrl+F5")));
+        // Long values show their start, and the view takes no more nodes
+        // past a million characters.
+        const QString values = view(QStringLiteral("<r>") + QStringLiteral("<c>%1</c>").arg(QString(20000, QLatin1Char('x'))).repeated(150)
+                                    + QStringLiteral("</r>"));
+        QVERIFY(values.contains(QStringLiteral("x …（ほかに 10000 文字）")) && values.contains(QStringLiteral("ここから後の 50 個のノード")));
     }
 
     void idsLeadBackToTheirNodes()
