@@ -20,6 +20,7 @@
 #include <QSaveFile>
 #include <QShortcut>
 #include <QTextDocument>
+#include <QTimer>
 #include "document/NodeTreeView.h"
 
 #include <algorithm>
@@ -40,10 +41,16 @@ bool containsHtmlTag(QByteArrayView output)
 } // namespace
 
 PreviewController::PreviewController(DocumentHost &host, PreviewPane &pane, QObject *parent)
-    : QObject(parent), m_host(host), m_pane(pane), m_job(new TransformJob(this)),
+    : QObject(parent), m_host(host), m_pane(pane), m_job(new TransformJob(this)), m_refresh(new QTimer(this)),
       m_stop(new QShortcut(QKeySequence(Qt::Key_Escape), pane.window(), nullptr, nullptr, Qt::WindowShortcut))
 {
     connect(&m_pane, &PreviewPane::clicked, this, &PreviewController::onClicked);
+    m_refresh->setSingleShot(true);
+    m_refresh->setInterval(0);
+    connect(m_refresh, &QTimer::timeout, this, [this] {
+        if (m_host.dom())
+            ShowPreview(m_host.dom()->documentNode());
+    });
     // Esc belongs to the window's other uses except while a style sheet runs.
     m_stop->setEnabled(false);
     connect(m_stop, &QShortcut::activated, this, &PreviewController::stopTransform);
@@ -79,6 +86,7 @@ void PreviewController::ShowPreview(const XmlNode &node)
 {
     if (!node || !m_host.dom())
         return;
+    m_refresh->stop();
     const quint64 request = ++m_request;
     // A print waits for the preview it asked for, never a later one.
     dropPendingPrint();
@@ -191,8 +199,10 @@ void PreviewController::RefreshPreview()
 {
     if (m_host.flags().m_ApplyingText || !m_host.dom())
         return;
+    // From the event loop: the tree shows the change first, and a burst of
+    // changes makes one view.
     if (m_host.isOptionChecked(QStringLiteral("mnuToolPreviewSync")) && m_XslFile.isEmpty() && m_PreviewWhole)
-        ShowPreview(m_host.dom()->documentNode());
+        m_refresh->start();
 }
 
 void PreviewController::clear()
@@ -200,6 +210,7 @@ void PreviewController::clear()
     dropPendingPrint();
     ++m_request;
     m_job->stop();
+    m_refresh->stop();
     setTransforming(false);
     m_previewFile.clear();
     m_pane.showFile(QString());

@@ -10,6 +10,7 @@ class PreviewPane;
 class QPrinter;
 class QShortcut;
 class QTextDocument;
+class QTimer;
 class TransformJob;
 
 // The preview's commands: render the document or one element into the
@@ -76,6 +77,7 @@ private:
     quint64 m_request = 0;
     bool m_transforming = false; // a style sheet is running for the pane
     TransformJob *m_job;
+    QTimer *m_refresh; // a refresh asked for, made once the loop is free
     // A print waiting for the running preview: it ends with that preview.
     QMetaObject::Connection m_printWhenShown;
     QMetaObject::Connection m_printDropped;

@@ -571,6 +571,12 @@ private slots:
         menu->close();
         viewer->copy();
         QVERIFY2(QApplication::clipboard()->text().contains(QStringLiteral("<a>x y</a>")), qPrintable(QApplication::clipboard()->text()));
+        // A deleted node leaves the view once the tree shows it gone.
+        w.window.selection().ShowNode(w.window.model().indexForNode(w.doc().documentElement().firstChild()), true);
+        w.window.menuItem(QStringLiteral("mnuNodeDelete"))->trigger();
+        QVERIFY(!w.doc().documentElement().firstChild().nodeName().startsWith(QLatin1Char('a')));
+        QTRY_VERIFY(pane->sourceViewer() && !pane->sourceViewer()->toPlainText().contains(QStringLiteral("<a>")));
+        QVERIFY(pane->sourceViewer()->toPlainText().contains(QStringLiteral("<b>")));
         // A preview of one element is not linked back to the tree.
         w.window.preview().ShowPreview(c);
         QVERIFY(!w.window.preview().previewWhole());
