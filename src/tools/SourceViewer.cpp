@@ -48,7 +48,7 @@ public:
         document->setUndoRedoEnabled(false);
         document->setDefaultFont(font);
         document->setDocumentMargin(8);
-        m_toggle = m_formats.value("b");
+        m_toggle = classFormat("b");
         m_toggle.setProperty(sourceview::Toggle, true);
     }
 
@@ -57,7 +57,7 @@ public:
         ++m_depth;
         newBlock(m_depth * m_em, -m_em);
         if (spacer)
-            m_cursor.insertText(QString(QChar::Nbsp), m_formats.value("b"));
+            m_cursor.insertText(QString(QChar::Nbsp), classFormat("b"));
     }
     void endLine() override { --m_depth; }
     void beginFold(const char *) override
@@ -73,7 +73,7 @@ public:
     {
         newBlock(m_depth * m_em, -m_em);
         if (spacer)
-            m_cursor.insertText(QString(QChar::Nbsp), m_formats.value("b"));
+            m_cursor.insertText(QString(QChar::Nbsp), classFormat("b"));
     }
     void endFold() override
     {
@@ -83,7 +83,7 @@ public:
     }
     void run(const char *cls, const QString &text, const QString &id) override
     {
-        QTextCharFormat format = m_formats.value(cls);
+        QTextCharFormat format = classFormat(cls);
         if (!id.isEmpty())
             format.setProperty(sourceview::NodeId, id);
         m_cursor.insertText(flowing(text), format);
@@ -95,15 +95,15 @@ public:
         kept.replace(QLatin1Char('\n'), QChar::LineSeparator).remove(QLatin1Char('\r'));
         if (qstrcmp(cls, "cb") == 0 || qstrcmp(cls, "db") == 0)
             newBlock(m_depth * m_em + m_em + m_em * 0.3, 0);
-        m_cursor.insertText(kept, m_formats.value(cls));
+        m_cursor.insertText(kept, classFormat(cls));
     }
     void doctype(const QString &name) override
     {
-        QTextCharFormat format = m_formats.value("d");
+        QTextCharFormat format = classFormat("d");
         m_cursor.insertText(QStringLiteral("<!DOCTYPE ") + flowing(name), format);
         format.setFontItalic(true);
         m_cursor.insertText(QStringLiteral(" (View Source for full doctype...)"), format);
-        m_cursor.insertText(QStringLiteral(">"), m_formats.value("d"));
+        m_cursor.insertText(QStringLiteral(">"), classFormat("d"));
     }
     void note(const QString &text) override
     {
@@ -131,20 +131,27 @@ private:
             m_cursor.insertBlock(format, QTextCharFormat());
         m_first = false;
     }
-    // White space flows as in a page: a run of it is one blank.
+    // White space flows as in a page: a run of it is one blank. Most runs
+    // have none to fold, and are taken as they are.
     static QString flowing(const QString &text)
     {
+        const auto isSpace = [](QChar c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; };
+        bool folds = false;
+        for (qsizetype i = 0; i < text.size() && !folds; ++i)
+            folds = isSpace(text[i]) && (text[i] != u' ' || (i > 0 && isSpace(text[i - 1])));
+        if (!folds)
+            return text;
         QString out;
-        bool blank = false, changed = false;
+        bool blank = false;
         for (const QChar c : text) {
-            const bool space = c == u' ' || c == u'\t' || c == u'\n' || c == u'\r';
-            changed |= space && (blank || c != u' ');
+            const bool space = isSpace(c);
             if (!space || !blank)
                 out += space ? QChar(u' ') : c;
             blank = space;
         }
-        return changed ? out : text;
+        return out;
     }
+    QTextCharFormat classFormat(const char *cls) const { return m_formats.value(QByteArray::fromRawData(cls, qstrlen(cls))); }
 
     QTextDocument *m_document;
     QTextCursor m_cursor;

@@ -2,6 +2,8 @@
 #include "XvfbScreen.h"
 #include "document/ValuePane.h"
 #include "shell/Fonts.h"
+#include "tools/PreviewPane.h"
+#include "tools/SourceViewer.h"
 
 #include <QApplication>
 #include <QAbstractItemView>
@@ -137,9 +139,9 @@ void TestDragDrop::betweenTwoEditorProcesses()
     QVERIFY(drag(at(2, true), at(1, false), true));
     QTRY_COMPARE(flat(here.markup()), QStringLiteral("<r><c/></r>"));
 
-    // Only a tree takes a node: released over the path box or the value
-    // pane it stays where it is, and so do their texts. Resting on the open
-    // root on the way leaves it open.
+    // Only a tree takes a node: released over the path box, the value pane
+    // or the preview it stays where it is, and so do their texts. Resting on
+    // the open root on the way leaves it open.
     QComboBox *path = here.window.cboPath();
     QWidget *pane = here.window.findChild<QWidget *>(QStringLiteral("txtEdit"));
     QVERIFY(pane);
@@ -149,10 +151,15 @@ void TestDragDrop::betweenTwoEditorProcesses()
     const QString paneText = pane->property("plainText").toString();
     QVERIFY(drag(at(2, false), centre(path), false, at(1, false)));
     QVERIFY(drag(at(2, false), centre(pane), false));
+    SourceViewer *preview = here.window.ie()->sourceViewer();
+    QVERIFY(preview);
+    const QString previewText = preview->toPlainText();
+    QVERIFY(drag(at(2, false), centre(preview->viewport()), false));
     QTest::qWait(500);
     QCOMPARE(flat(here.markup()), QStringLiteral("<r><c/></r>"));
     QCOMPARE(path->currentText(), pathText);
     QCOMPARE(pane->property("plainText").toString(), paneText);
+    QCOMPARE(preview->toPlainText(), previewText);
     QCOMPARE(collapsed.count(), 0);
 
     // The keyboard's Enter (and the keypad's) in the path box runs the query.
